@@ -1,0 +1,38 @@
+// Small numeric helpers shared by the indicators.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace lumenfold::core {
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Starting values of running window extremes.
+inline constexpr double kMaxF64 = 1.7976931348623157e308;
+// 1.414 * pi: the constant of the two-pole filter family.
+inline constexpr double kTwoPoleArg = 4.442212012175967;
+inline constexpr double kPi = 3.141592653589793;
+inline constexpr double kDegToRad = 0.017453292519943295;
+
+// IEEE 754-2008 maxNum/minNum: a NaN operand is ignored. Unlike a bare
+// std::fmax, +0 is treated as strictly greater than -0, so the result does not
+// depend on the argument order when both are zeros.
+inline double max_num(double a, double b) noexcept {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    if (a == b) return std::signbit(a) ? b : a;
+    return a > b ? a : b;
+}
+
+inline double min_num(double a, double b) noexcept {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    if (a == b) return std::signbit(a) ? a : b;
+    return a < b ? a : b;
+}
+
+// Period converted for a formula.
+inline double to_f64(std::uint64_t n) noexcept { return static_cast<double>(n); }
+
+}  // namespace lumenfold::core

@@ -1,0 +1,81 @@
+// The shared moving averages. All three answer from the first input on:
+// SMA and WMA over the partial window, EMA seeded with the first input.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+// Simple moving average over a running sum (never recomputed, so a NaN input
+// is never forgotten). Period 0 yields NaN on every bar.
+class SMA {
+public:
+    explicit SMA(std::uint64_t period) : window_(period), period_(period) {}
+
+    double next(double x) noexcept {
+        window_.push(x);
+        sum_ = x + sum_;
+        if (window_.len() > period_) sum_ = sum_ - window_.pop();
+        return sum_ / to_f64(window_.len());
+    }
+
+    std::uint64_t period() const noexcept { return period_; }
+
+private:
+    RingBuffer window_;
+    std::uint64_t period_;
+    double sum_ = 0.0;
+};
+
+// Linearly weighted moving average: weight 1 for the oldest value up to n for
+// the newest, recomputed from the window each bar. Empty window gives 0.
+class WMA {
+public:
+    explicit WMA(std::uint64_t period) : window_(period), period_(period) {}
+
+    double next(double x) noexcept {
+        window_.push(x);
+        if (window_.len() > period_) window_.pop();
+        double num = 0.0;
+        double den = 0.0;
+        const std::uint64_t n = window_.len();
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const double w = to_f64(i + 1);
+            num = num + window_[i] * w;
+            den = den + w;
+        }
+        return den == 0.0 ? 0.0 : num / den;
+    }
+
+    std::uint64_t period() const noexcept { return period_; }
+
+private:
+    RingBuffer window_;
+    std::uint64_t period_;
+};
+
+// Exponential average with alpha = 2/(period+1); the first output is the first
+// input. Two products and one addition, never fused.
+class EMA {
+public:
+    explicit EMA(std::uint64_t period) : period_(period), alpha_(2.0 / (to_f64(period) + 1.0)) {}
+
+    double next(double x) noexcept {
+        const double out = value_ ? x * alpha_ + *value_ * (1.0 - alpha_) : x;
+        value_ = out;
+        return out;
+    }
+
+    double alpha() const noexcept { return alpha_; }
+
+private:
+    std::optional<double> value_;
+    std::uint64_t period_;
+    double alpha_;
+};
+
+}  // namespace lumenfold::core
