@@ -15,18 +15,9 @@ BARS = ohlcv(N)
 
 
 def constructor_values(obj, zero=False):
-    if obj["test_new"] is not None and not zero:
-        values = list(obj["test_new"])
-    else:
-        values, k = [], 0
-        for _, t in obj["new"]:
-            if t in ("f64", "f32"):
-                values.append(0.5)
-            elif t == "SwissMode":
-                values.append(1)
-            else:
-                values.append(0 if zero else 5 + 4 * k)
-                k += 1
+    """The description's contract values; with `zero`, every count set to 0."""
+    values = [0 if zero and t not in ("f64", "f32", "SwissMode") else v
+              for v, (_, t) in zip(obj["test_new"], obj["new"])]
     return [lf.SwissMode(v) if t == "SwissMode" else v for v, (_, t) in zip(values, obj["new"])]
 
 
