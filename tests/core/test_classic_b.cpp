@@ -90,6 +90,25 @@ TEST(TrueRange, TakesTheLargestOfRangeAndGaps) {
     EXPECT_FALSE(std::signbit(true_range(-0.0, 0.0, 0.0)));
 }
 
+TEST(TrueRange, AgreesWithNaNIgnoringMaximaOnSpecialValues) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double xs[] = {0.0, -0.0, 1.0, -1.0, 2.5, kN, inf, -inf};
+    for (double h : xs) {
+        for (double l : xs) {
+            for (double pc : xs) {
+                const double want = max_num(max_num(h - l, std::fabs(h - pc)), std::fabs(l - pc));
+                const double got = true_range(h, l, pc);
+                if (std::isnan(want)) {
+                    EXPECT_TRUE(std::isnan(got)) << h << " " << l << " " << pc;
+                } else {
+                    EXPECT_EQ(got, want) << h << " " << l << " " << pc;
+                    EXPECT_EQ(std::signbit(got), std::signbit(want)) << h << " " << l << " " << pc;
+                }
+            }
+        }
+    }
+}
+
 TEST(Atr, FirstBarIsItsRangeThenExponentialAverage) {
     // alpha = 0.5 for period 3.
     // The first close is only remembered.
