@@ -129,19 +129,6 @@ TEST(Atr, NaNInputs) {
     expect_series(run3(ATR(1), {{10, 8, 9}, {kN, 6, kN}, {12, 11, 11}}), {2.0, 3.0, 1.0});
 }
 
-TEST(Atr, MatchesStatedArithmeticOnRandomBars) {
-    const auto bars = random_bars(300, 7);
-    ATR atr(14);
-    const double alpha = 2.0 / 15.0;
-    double value = bars[0].high - bars[0].low;
-    EXPECT_EQ(atr.next(bars[0].high, bars[0].low, bars[0].close), value);
-    for (std::size_t i = 1; i < bars.size(); ++i) {
-        const double tr = true_range(bars[i].high, bars[i].low, bars[i - 1].close);
-        value = tr * alpha + value * (1.0 - alpha);
-        ASSERT_EQ(atr.next(bars[i].high, bars[i].low, bars[i].close), value) << i;
-    }
-}
-
 // ---- ADX ----
 
 TEST(Adx, WorkedValuesAndWarmUp) {
