@@ -214,14 +214,15 @@ def c_type(t: tuple) -> str:
 
 
 def arg_converter(t: tuple) -> str:
+    """The runtime function that turns a Python argument into what the entry
+    point takes: a ctypes scalar, or a bytearray to be made a buffer."""
     if t[0] == "scalar":
         s = t[1]
         if s == "u64":
-            return "_u64"
-        if s[0] == "u":
-            return f"_uint({s[1:]})"
-        if s[0] == "i":
-            return f"_int({s[1:]})"
+            return "_scalar(_c_uint64, _u64)"
+        if s[0] in "ui":
+            kind = "_uint" if s[0] == "u" else "_int"
+            return f"_scalar(ctypes.c_{'u' if s[0] == 'u' else ''}int{s[1:]}, {kind}({s[1:]}))"
         return {"f64": "_f64", "f32": "_f64", "bool": "_bool"}[s]
     if t[0] == "string":
         return "_string"
@@ -236,14 +237,15 @@ def arg_converter(t: tuple) -> str:
     raise ValueError(f"unsupported argument type {t!r}")
 
 
-def result_wrap(t: tuple, expr: str, decoder: str) -> str:
-    if t[0] == "unit":
-        return expr
-    if t == ("scalar", "bool"):
-        return f"return bool({expr})"
-    if t[0] == "scalar":
-        return f"return {expr}"
-    return f"return {decoder}({expr})"
+def arg_expr(name: str, t: tuple, converters: dict) -> str:
+    if t == ("scalar", "f64"):
+        return f"_c_double({name})"  # the hot path of `next`: no function call
+    conv = arg_converter(t)
+    if conv.startswith("_scalar(") or conv.startswith("_enum_arg("):
+        var = f"_conv_{len(converters)}"
+        converters.setdefault(conv, var)
+        conv = converters[conv]
+    return f"{conv}({name}, {name!r})"
 
 
 def py_annotation(t: tuple) -> str:
@@ -265,6 +267,7 @@ class Emitter:
         self.lib_file = lib_file
         self.lines: list[str] = []
         self.decoders: dict[tuple, str] = {}
+        self.converters: dict[str, str] = {}
 
     def decoder(self, t: tuple) -> str:
         if t not in self.decoders:
@@ -272,29 +275,49 @@ class Emitter:
         return self.decoders[t]
 
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
-                 handle_expr: str | None, body_prefix: list[str] | None = None) -> None:
+                 method: str | None = None) -> None:
+        """A Python function for one entry point. Arguments are converted
+        first (nothing of the library's is held yet if that fails), then the
+        serialized ones become buffers, then a method clones its handle, and
+        the call runs with a fresh status."""
         args = entry["args"]
         params = ", ".join(first + [f"{n}: {py_annotation(t)}" for n, t in args])
         ret = entry["returns"]
         fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
-        argtypes = (["ctypes.c_uint64"] if handle_expr else []) + [c_type(t) for _, t in args]
-        self.bindings.append(f"{fn_var} = _bind({symbol!r}, [{', '.join(argtypes)}], {c_type(ret)})")
-        annot = " -> " + (py_annotation(ret) if ret[0] != "object" else f'"{ret[1]}"')
-        out = [f"{indent}def {py_name}({params}){annot}:"]
-        out += [f"{indent}    {line}" for line in (body_prefix or [])]
+        self.bindings.append(f"{fn_var} = _bind({symbol!r}, {c_type(ret)})")
+        annot = " -> " + (py_annotation(ret) if ret[0] != "object" else "None")
+        body = []
         call_args = []
-        if handle_expr:
-            call_args.append(handle_expr)
-        for n, t in args:
-            call_args.append(f"{arg_converter(t)}({n}, {n!r})")
-        call = f"_call({fn_var}, {', '.join(call_args)})"
+        serialized = [n for n, t in args if t[0] not in ("scalar",)]
+        for i, (n, t) in enumerate(args):
+            if t[0] == "scalar":
+                body.append(f"a{i} = {arg_expr(n, t, self.converters)}")
+                call_args.append(f"a{i}")
+            else:
+                body.append(f"p{i} = {arg_expr(n, t, self.converters)}")
+                call_args.append(f"b{i}")
+        if len(serialized) == 1:
+            i = next(i for i, (n, t) in enumerate(args) if t[0] != "scalar")
+            body.append(f"b{i} = _buffer_of(p{i})")
+        elif serialized:
+            idx = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
+            body.append(f"{', '.join(f'b{i}' for i in idx)} = _buffers({', '.join(f'p{i}' for i in idx)})")
+        if method:
+            body += ["h = self._h", f"{method}(h, _UNUSED)"]
+            call_args.insert(0, "h")
+        body.append("st = _RustCallStatus()")
+        body.append(f"result = {fn_var}({', '.join(call_args + ['_byref(st)'])})")
+        body += ["if st.code:", "    _raise_status(st)"]
         if ret[0] == "object":
-            out.append(f"{indent}    self._handle = 0")
-            out.append(f"{indent}    self._handle = {call}")
-        else:
-            decoder = self.decoder(ret) if ret[0] != "scalar" and ret[0] != "unit" else ""
-            out.append(f"{indent}    {result_wrap(ret, call, decoder)}")
-        self.lines += out
+            body.append("self._h = _c_uint64(result)")
+        elif ret == ("scalar", "bool"):
+            body.append("return bool(result)")
+        elif ret[0] == "scalar":
+            body.append("return result")
+        elif ret[0] != "unit":
+            body.append(f"return {self.decoder(ret)}(result)")
+        self.lines.append(f"{indent}def {py_name}({params}){annot}:")
+        self.lines += [f"{indent}    {line}" for line in body]
 
     def emit(self, runtime: str) -> str:
         self.bindings: list[str] = []
@@ -332,31 +355,30 @@ class Emitter:
             for ctor in obj["constructors"]:
                 symbol = f"uniffi_{MODULE}_fn_constructor_{sym}_{ctor['name']}"
                 if ctor["name"] == "new":
-                    self.callable("    ", "__init__", symbol, ctor, ["self"], None)
+                    self.callable("    ", "__init__", symbol, ctor, ["self"])
                 else:
                     # A named constructor builds the object without __init__.
-                    fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
-                    argtypes = [c_type(t) for _, t in ctor["args"]]
-                    self.bindings.append(f"{fn_var} = _bind({symbol!r}, [{', '.join(argtypes)}], ctypes.c_uint64)")
+                    body.append("    @classmethod")
+                    self.callable("    ", f"_{ctor['name']}_into", symbol, ctor, ["self"])
                     params = ", ".join(["cls"] + [n for n, _ in ctor["args"]])
-                    conv = ", ".join(f"{arg_converter(t)}({n}, {n!r})" for n, t in ctor["args"])
-                    body += ["    @classmethod", f"    def {ctor['name']}({params}):",
-                             "        self = cls.__new__(cls)", "        self._handle = 0",
-                             f"        self._handle = _call({fn_var}{', ' if conv else ''}{conv})",
+                    body += ["", "    @classmethod", f"    def {ctor['name']}({params}):",
+                             "        self = cls.__new__(cls)",
+                             f"        cls._{ctor['name']}_into(self{''.join(', ' + n for n, _ in ctor['args'])})",
                              "        return self"]
                     if not any(c["name"] == "new" for c in obj["constructors"]):
                         body += ["", "    def __init__(self, *args, **kwargs):",
                                  f"        raise TypeError('use {name}.{ctor['name']}(...)')"]
             clone_var = f"_clone_{sym}"
-            self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', [ctypes.c_uint64], ctypes.c_uint64)")
+            self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', None)")
             for m in obj["methods"]:
                 symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
-                self.callable("    ", m["name"], symbol, m, ["self"], f"{clone_var}(self._handle, _UNUSED_STATUS)")
-            body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', [ctypes.c_uint64], None)")
+                self.callable("    ", m["name"], symbol, m, ["self"], method=clone_var)
+            body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
-            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], None)
+            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [])
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
+        tail += [f"{var} = {conv}" for conv, var in self.converters.items()]
         tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
         exports = sorted(["LumenfoldError", "LibraryMismatchError"] + list(self.items["enums"])
                          + list(self.items["records"]) + list(self.items["objects"])

@@ -9,7 +9,6 @@ import operator
 import os
 import struct
 import sys
-import threading
 from array import array
 
 _LITTLE = sys.byteorder == "little"
@@ -49,13 +48,10 @@ _buffer_free.argtypes = [_RustBuffer, ctypes.POINTER(_RustCallStatus)]
 _buffer_free.restype = None
 
 # Clone and free never write their status; one shared record serves them all.
-_UNUSED_STATUS = _RustCallStatus()
-_local = threading.local()
-
-
-def _status():
-    st = _RustCallStatus()
-    return st
+_UNUSED = ctypes.byref(_RustCallStatus())
+_byref = ctypes.byref
+_c_double = ctypes.c_double
+_c_uint64 = ctypes.c_uint64
 
 
 def _take_buffer(buf):
@@ -63,8 +59,7 @@ def _take_buffer(buf):
     try:
         return ctypes.string_at(buf.data, buf.len) if buf.len else b""
     finally:
-        st = _RustCallStatus()
-        _buffer_free(buf, st)
+        _buffer_free(buf, _byref(_RustCallStatus()))
 
 
 def _raise_status(st):
@@ -74,21 +69,31 @@ def _raise_status(st):
     raise LumenfoldError(f"unexpected call status {st.code}")
 
 
-def _call(fn, *args):
-    st = _RustCallStatus()
-    result = fn(*args, st)
-    if st.code:
-        _raise_status(st)
-    return result
-
-
-def _buffer_of(data):
-    """A library-owned buffer holding a copy of `data` (bytes-like)."""
-    n = len(data)
+def _buffer_of(payload):
+    """A library-owned buffer holding a copy of `payload` (a bytearray)."""
+    n = len(payload)
     if n == 0:
         return _RustBuffer(0, 0, None)
-    view = (ctypes.c_char * n).from_buffer(data) if isinstance(data, bytearray) else ctypes.c_char_p(bytes(data))
-    return _call(_buffer_from_bytes, _ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)))
+    st = _RustCallStatus()
+    view = (ctypes.c_char * n).from_buffer(payload)
+    buf = _buffer_from_bytes(_ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)), _byref(st))
+    if st.code:
+        _raise_status(st)
+    return buf
+
+
+def _buffers(*payloads):
+    """Library buffers for several serialized arguments; none is left behind
+    if one of them cannot be made."""
+    made = []
+    try:
+        for p in payloads:
+            made.append(_buffer_of(p))
+    except BaseException:
+        for b in made:
+            _buffer_free(b, _byref(_RustCallStatus()))
+        raise
+    return made
 
 
 # ---- arguments
@@ -123,11 +128,15 @@ def _int(bits):
 
 
 def _f64(value, name):
-    return float(value)
+    return ctypes.c_double(value)
 
 
 def _bool(value, name):
-    return 1 if value else 0
+    return ctypes.c_int8(1 if value else 0)
+
+
+def _scalar(ctype, check):
+    return lambda value, name: ctype(check(value, name))
 
 
 def _vec_f64(values, name):
@@ -141,7 +150,7 @@ def _vec_f64(values, name):
             a = array("d", a) if a is values else a
             a.byteswap()
         out[4:] = memoryview(a).cast("B")
-    return _buffer_of(out)
+    return out
 
 
 def _vec_u64(values, name):
@@ -153,21 +162,21 @@ def _vec_u64(values, name):
         if _LITTLE:
             a.byteswap()
         out[4:] = memoryview(a).cast("B")
-    return _buffer_of(out)
+    return out
 
 
 def _vec_bool(values, name):
     flags = bytes(1 if v else 0 for v in values)
-    return _buffer_of(bytearray(struct.pack(">i", len(flags)) + flags))
+    return bytearray(struct.pack(">i", len(flags)) + flags)
 
 
 def _string(value, name):
-    return _buffer_of(bytearray(str(value).encode("utf-8")))
+    return bytearray(str(value).encode("utf-8"))
 
 
 def _enum_arg(cls):
     def lower(value, name):
-        return _buffer_of(bytearray(struct.pack(">i", int(cls(value)))))
+        return bytearray(struct.pack(">i", int(cls(value))))
     return lower
 
 
@@ -264,9 +273,10 @@ def _result(desc):
     return lambda buf: decode(_Reader(_take_buffer(buf)))
 
 
-def _bind(name, argtypes, restype):
+def _bind(name, restype):
+    # No argtypes: every argument is passed as a ready ctypes value, which
+    # spares ctypes a conversion per argument on every call.
     fn = getattr(_lib, name)
-    fn.argtypes = argtypes + [ctypes.POINTER(_RustCallStatus)]
     fn.restype = restype
     return fn
 
@@ -293,14 +303,15 @@ def _check_library(expected_checksums):
 
 
 class _Object:
-    """Base of the exported objects: owns one reference to a library object."""
-    __slots__ = ("_handle",)
+    """Base of the exported objects: owns one reference to a library object
+    (`_h`, the handle as a ready ctypes value)."""
+    __slots__ = ("_h",)
     _free = None
 
     def __del__(self):
-        handle = getattr(self, "_handle", 0)
-        if handle:
-            self._handle = 0
-            type(self)._free(handle, _UNUSED_STATUS)
+        handle = getattr(self, "_h", None)
+        if handle is not None:
+            self._h = None
+            type(self)._free(handle, _UNUSED)
 
 # ---- generated declarations --------------------------------------------------

@@ -4,6 +4,7 @@ the series is fed in chunks through cloned handles; degenerate parameters and
 NaN inputs never crash; empty input gives empty output; unequal input lengths
 pair to the shortest."""
 
+import ctypes
 import math
 import unittest
 
@@ -37,7 +38,8 @@ def clone(py_obj):
     """A second Python object holding a cloned handle of the same library object."""
     cls = type(py_obj)
     other = cls.__new__(cls)
-    other._handle = getattr(lf, f"_clone_{cls.__name__.lower()}")(py_obj._handle, lf._UNUSED_STATUS)
+    getattr(lf, f"_clone_{cls.__name__.lower()}")(py_obj._h, lf._UNUSED)
+    other._h = ctypes.c_uint64(py_obj._h.value)
     return other
 
 

@@ -100,7 +100,7 @@ class RawCalls(unittest.TestCase):
     def call_sma(self, payload):
         buf = lf._buffer_of(bytearray(payload))
         st = lf._RustCallStatus()
-        out = lf._fn_func_sma(3, buf, st)
+        out = lf._fn_func_sma(ctypes.c_uint64(3), buf, ctypes.byref(st))
         return st, out
 
     def test_malformed_series_names_the_argument(self):
