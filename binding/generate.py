@@ -1,0 +1,557 @@
+#!/usr/bin/env python3
+"""Generate the C boundary of lumenfold from the interface description.
+
+Reads every binding/interface/*.toml (in name order) and writes into the build
+tree: one C++ source of entry points per description file, the metadata blobs
+with their checksum functions, the record codecs, and interface.json (the same
+description, resolved, for the contract tests and the benchmarks).
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import pathlib
+import re
+import sys
+import tomllib
+
+MODULE = "lumenfold_python"
+PRIMITIVES = {
+    # name: (metadata type code, C register type, codec)
+    "u8": (0, "std::uint8_t", "U8"),
+    "u16": (1, "std::uint16_t", None),
+    "u32": (2, "std::uint32_t", "U32"),
+    "u64": (3, "std::uint64_t", "U64"),
+    "i8": (4, "std::int8_t", "I8"),
+    "i16": (5, "std::int16_t", None),
+    "i32": (6, "std::int32_t", "I32"),
+    "i64": (7, "std::int64_t", "I64"),
+    "f32": (8, "float", None),
+    "f64": (9, "double", "F64"),
+    "bool": (10, "std::int8_t", "Bool"),
+    "string": (11, None, None),
+}
+
+
+# ---------------------------------------------------------------- names
+
+def names(item: str) -> dict:
+    """Every spelling of an exported name: as declared, in symbols, in blobs."""
+    return {"name": item, "sym": item.lower(), "meta": item.upper()}
+
+
+def sym_constructor(obj: str, ctor: str) -> str:
+    return f"uniffi_{MODULE}_fn_constructor_{names(obj)['sym']}_{ctor}"
+
+
+def sym_method(obj: str, method: str) -> str:
+    return f"uniffi_{MODULE}_fn_method_{names(obj)['sym']}_{method}"
+
+
+def sym_func(func: str) -> str:
+    return f"uniffi_{MODULE}_fn_func_{func}"
+
+
+def sym_clone(obj: str) -> str:
+    return f"uniffi_{MODULE}_fn_clone_{names(obj)['sym']}"
+
+
+def sym_free(obj: str) -> str:
+    return f"uniffi_{MODULE}_fn_free_{names(obj)['sym']}"
+
+
+def checksum_symbol(fn_symbol: str) -> str:
+    return fn_symbol.replace(f"uniffi_{MODULE}_fn_", f"uniffi_{MODULE}_checksum_", 1)
+
+
+def meta_symbol(kind: str, *parts: str) -> str:
+    if kind == "NAMESPACE":
+        return f"UNIFFI_META_NAMESPACE_{MODULE.upper()}"
+    return f"UNIFFI_META_{MODULE.upper()}_{kind}_" + "_".join(p.upper() for p in parts)
+
+
+# ---------------------------------------------------------------- types
+
+class Interface:
+    def __init__(self, files: list[pathlib.Path]):
+        self.doc = ""
+        self.records: dict[str, list[tuple[str, str]]] = {}
+        self.enums: dict[str, dict] = {}
+        self.objects: list[dict] = []
+        self.functions: list[dict] = []
+        self.units: dict[str, dict] = {}
+        for path in files:
+            data = tomllib.loads(path.read_text())
+            unit = {"objects": [], "functions": []}
+            self.units[path.stem] = unit
+            if "namespace" in data:
+                self.doc = data["namespace"]["doc"]
+            for rec in data.get("record", []):
+                self.records[rec["name"]] = [parse_arg(f) for f in rec["fields"]]
+            for en in data.get("enum", []):
+                self.enums[en["name"]] = en
+            for obj in data.get("object", []):
+                obj = resolve_object(obj)
+                self.objects.append(obj)
+                unit["objects"].append(obj)
+            for fn in data.get("function", []):
+                fn = dict(fn)
+                fn["args"] = [parse_arg(a) for a in fn.get("args", [])]
+                fn.setdefault("returns", "f64")
+                self.functions.append(fn)
+                unit["functions"].append(fn)
+        self.check()
+
+    def check(self) -> None:
+        seen = set()
+        for obj in self.objects:
+            if obj["name"] in seen:
+                sys.exit(f"duplicate object {obj['name']}")
+            seen.add(obj["name"])
+            for m in obj["methods"]:
+                for _, t in m["args"]:
+                    self.type_code(t)
+                self.type_code(m["returns"])
+        for fn in self.all_functions():
+            for _, t in fn["args"]:
+                self.type_code(t)
+            self.type_code(fn["returns"])
+
+    def all_functions(self):
+        for obj in self.objects:
+            if obj.get("batch"):
+                yield obj["batch_fn"]
+        yield from self.functions
+
+    # Metadata type encoding.
+    def type_code(self, t: str) -> bytes:
+        if t == "unit":
+            return bytes([255])
+        if t in PRIMITIVES:
+            return bytes([PRIMITIVES[t][0]])
+        inner = generic(t)
+        if inner:
+            kind, arg = inner
+            return bytes([17 if kind == "vec" else 12]) + self.type_code(arg)
+        if t in self.records:
+            return bytes([13]) + mstr(MODULE) + mstr(t)
+        if t in self.enums:
+            return bytes([14]) + mstr(MODULE) + mstr(t)
+        if any(o["name"] == t for o in self.objects):
+            return bytes([16]) + mstr(MODULE) + mstr(t)
+        sys.exit(f"unknown type {t!r}")
+
+    # C++ codec of a serialized type.
+    def codec(self, t: str) -> str:
+        inner = generic(t)
+        if inner:
+            kind, arg = inner
+            return f"{'Vec' if kind == 'vec' else 'Opt'}<{self.codec(arg)}>"
+        if t in PRIMITIVES and PRIMITIVES[t][2]:
+            return PRIMITIVES[t][2]
+        if t in self.records or t in self.enums:
+            return f"rec::{t}"
+        sys.exit(f"type {t!r} cannot be serialized")
+
+    def in_register(self, t: str) -> bool:
+        return t in PRIMITIVES and t != "string"
+
+    def c_type(self, t: str) -> str:
+        if t == "unit":
+            return "void"
+        return PRIMITIVES[t][1] if self.in_register(t) else "RustBuffer"
+
+
+def generic(t: str):
+    m = re.fullmatch(r"(vec|opt)<(.+)>", t)
+    return (m.group(1), m.group(2)) if m else None
+
+
+def parse_arg(text: str) -> tuple[str, str]:
+    name, _, t = text.partition(":")
+    return name.strip(), t.replace(" ", "")
+
+
+def resolve_object(raw: dict) -> dict:
+    obj = dict(raw)
+    obj.setdefault("doc", True)
+    obj.setdefault("constructor", "new")
+    obj["new"] = [parse_arg(a) for a in raw.get("new", [])]
+    next_method = {
+        "name": "next",
+        "args": [parse_arg(a) for a in raw.get("next", ["input: f64"])],
+        "returns": raw.get("returns", "f64"),
+        "call": "next",
+    }
+    methods = [] if raw.get("no_next") else [next_method]
+    for m in raw.get("method", []):
+        methods.append({
+            "name": m["name"],
+            "args": [parse_arg(a) for a in m.get("args", [])],
+            "returns": m.get("returns", "unit"),
+            "call": m.get("call", m["name"]),
+        })
+    obj["methods"] = methods
+    if raw.get("batch"):
+        args = [parse_arg(a) for a in raw["batch_args"]]
+        obj["batch_fn"] = {
+            "name": raw["batch"],
+            "args": args,
+            "returns": f"vec<{next_method['returns']}>",
+            "object": obj["name"],
+        }
+    return obj
+
+
+# ---------------------------------------------------------------- metadata blobs
+
+def mstr(s: str) -> bytes:
+    b = s.encode()
+    assert len(b) < 256, s
+    return bytes([len(b)]) + b
+
+
+def mdoc(s: str) -> bytes:
+    b = s.encode()
+    return len(b).to_bytes(2, "little") + b
+
+
+def blob_callable(iface: Interface, args, returns: str) -> bytes:
+    out = bytes([0, len(args)])  # is-async, argument count
+    for name, t in args:
+        out += mstr(name) + iface.type_code(t) + bytes([0])
+    return out + iface.type_code(returns) + mdoc("")
+
+
+def fnv_checksum(blob: bytes) -> int:
+    h = 0xCBF29CE484222325
+    for b in blob:
+        h ^= b
+        h = (h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return (h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) & 0xFFFF
+
+
+class Blobs:
+    """Metadata blobs in symbol order, plus the checksum entry points."""
+
+    def __init__(self):
+        self.items: list[tuple[str, bytes, str | None]] = []
+
+    def add(self, symbol: str, blob: bytes, checksum_fn: str | None = None):
+        self.items.append((symbol, blob, checksum_fn))
+
+
+def object_blobs(iface: Interface, obj: dict) -> Blobs:
+    b = Blobs()
+    name = obj["name"]
+    b.add(meta_symbol("INTERFACE", name),
+          bytes([4]) + mstr(MODULE) + mstr(name) + mdoc(iface.doc if obj["doc"] else ""))
+    ctor = obj["constructor"]
+    b.add(meta_symbol("CONSTRUCTOR", name, ctor),
+          bytes([7]) + mstr(MODULE) + mstr(name) + mstr(ctor) + blob_callable(iface, obj["new"], name),
+          checksum_symbol(sym_constructor(name, ctor)))
+    for m in obj["methods"]:
+        b.add(meta_symbol("METHOD", name, m["name"]),
+              bytes([1]) + mstr(MODULE) + mstr(name) + mstr(m["name"])
+              + blob_callable(iface, m["args"], m["returns"]),
+              checksum_symbol(sym_method(name, m["name"])))
+    return b
+
+
+def function_blob(iface: Interface, fn: dict) -> tuple[str, bytes, str]:
+    return (meta_symbol("FUNC", fn["name"]),
+            bytes([0]) + mstr(MODULE) + mstr(fn["name"]) + blob_callable(iface, fn["args"], fn["returns"]),
+            checksum_symbol(sym_func(fn["name"])))
+
+
+def shared_blobs(iface: Interface) -> Blobs:
+    b = Blobs()
+    b.add(meta_symbol("NAMESPACE"), bytes([6]) + mstr(MODULE) + mstr(MODULE))
+    for name, fields in iface.records.items():
+        blob = bytes([2]) + mstr(MODULE) + mstr(name) + bytes([len(fields)])
+        for fname, t in fields:
+            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc("")
+        b.add(meta_symbol("RECORD", name), blob + mdoc(""))
+    for name, en in iface.enums.items():
+        blob = bytes([3]) + mstr(MODULE) + mstr(name) + bytes([0, 0, len(en["variants"])])
+        for v in en["variants"]:
+            blob += mstr(v) + bytes([0, 0]) + mdoc("")
+        b.add(meta_symbol("ENUM", name), blob + bytes([0]) + mdoc(""))
+    return b
+
+
+def emit_blobs(blobs: Blobs) -> str:
+    out = []
+    for symbol, blob, checksum_fn in blobs.items:
+        body = ", ".join(str(x) for x in blob)
+        out.append(f'extern "C" {{ LF_EXPORT_DATA extern constexpr unsigned char {symbol}[{len(blob)}] = {{{body}}}; }}')
+        if checksum_fn:
+            out.append(f"LF_EXPORT std::uint16_t {checksum_fn}() {{ "
+                       f"constexpr std::uint16_t v = checksum({symbol}); return v; }}")
+    return "\n".join(out) + "\n"
+
+
+# ---------------------------------------------------------------- entry-point shims
+
+def c_params(iface: Interface, args) -> list[str]:
+    return [f"{iface.c_type(t)} {name}" for name, t in args]
+
+
+def lift_lines(iface: Interface, args) -> tuple[list[str], dict[str, str]]:
+    """Code that lifts the arguments; returns (lines, name -> C++ expression)."""
+    lines, exprs = [], {}
+    buffers = [n for n, t in args if not iface.in_register(t)]
+    if buffers:
+        ptrs = ", ".join(f"&{n}" for n in buffers)
+        lines.append(f"ArgBuffers<{len(buffers)}> args_({ptrs});")
+    for name, t in args:
+        if t == "string":
+            lines.append(f"auto a_{name} = args_.lift_string();")
+            exprs[name] = f"std::move(a_{name})"
+        elif not iface.in_register(t):
+            lines.append(f'auto a_{name} = args_.lift<{iface.codec(t)}>("{name}");')
+            exprs[name] = f"a_{name}"
+        elif t == "bool":
+            lines.append(f'const bool a_{name} = lift_bool_arg({name}, "{name}");')
+            exprs[name] = f"a_{name}"
+        else:
+            exprs[name] = name
+    return lines, exprs
+
+
+def return_expr(iface: Interface, t: str, expr: str) -> str:
+    if t == "unit":
+        return f"{expr};"
+    if t == "bool":
+        return f"return static_cast<std::int8_t>({expr} ? 1 : 0);"
+    if iface.in_register(t):
+        return f"return static_cast<{iface.c_type(t)}>({expr});"
+    if t == "string":
+        return f"return lower_string({expr});"
+    return f"return lower<{iface.codec(t)}>({expr});"
+
+
+def shim(ret_c: str, symbol: str, params: list[str], body: list[str]) -> str:
+    params = params + ["RustCallStatus* status"]
+    inner = "\n".join("        " + line for line in body)
+    return (f"LF_EXPORT {ret_c} {symbol}({', '.join(params)}) {{\n"
+            f"    return call_with_status<{ret_c}>(status, [&]() -> {ret_c} {{\n{inner}\n    }});\n}}\n")
+
+
+def object_shims(iface: Interface, obj: dict) -> str:
+    name, core = obj["name"], obj["core"]
+    out = [f"// ---- {name}"]
+    lines, exprs = lift_lines(iface, obj["new"])
+    ctor_args = ", ".join(exprs[n] for n, _ in obj["new"])
+    out.append(shim("std::uint64_t", sym_constructor(name, obj["constructor"]), c_params(iface, obj["new"]),
+                    lines + [f"return make_object<{core}>({ctor_args});"]))
+    for m in obj["methods"]:
+        lines, exprs = lift_lines(iface, m["args"])
+        call_args = ", ".join(exprs[n] for n, _ in m["args"])
+        lock = f"with_locked<{core}>(handle, [&]({core}& c) {{ return c.{m['call']}({call_args}); }})"
+        body = [f"ConsumedHandle<{core}> consumed_{{handle}};"] + lines + [return_expr(iface, m["returns"], lock)]
+        out.append(shim(iface.c_type(m["returns"]), sym_method(name, m["name"]),
+                        ["std::uint64_t handle"] + c_params(iface, m["args"]), body))
+    out.append(f"LF_EXPORT std::uint64_t {sym_clone(name)}(std::uint64_t handle, RustCallStatus*) {{\n"
+               f"    return clone_handle<{core}>(handle);\n}}\n")
+    out.append(f"LF_EXPORT void {sym_free(name)}(std::uint64_t handle, RustCallStatus*) {{\n"
+               f"    release_handle<{core}>(handle);\n}}\n")
+    if obj.get("batch"):
+        fn = obj["batch_fn"]
+        lines, exprs = lift_lines(iface, fn["args"])
+        vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
+        scalars = {n for n, t in fn["args"] if not generic(t)}
+        missing = [n for n, _ in obj["new"] if n not in scalars]
+        if missing or len(vectors) != len(obj["methods"][0]["args"]):
+            sys.exit(f"batch {fn['name']}: arguments do not cover constructor {missing} or next inputs")
+        ctor = ", ".join(exprs[n] for n, _ in obj["new"])
+        body = lines + [f"{core} core_{{{ctor}}};",
+                        return_expr(iface, fn["returns"], f"run_zipped(core_, {', '.join(vectors)})")]
+        out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
+    return "\n".join(out)
+
+
+def function_shim(iface: Interface, fn: dict) -> str:
+    lines, exprs = lift_lines(iface, fn["args"])
+    call = f"{fn['impl']}({', '.join(exprs[n] for n, _ in fn['args'])})"
+    return shim(iface.c_type(fn["returns"]), sym_func(fn["name"]), c_params(iface, fn["args"]),
+                lines + [return_expr(iface, fn["returns"], call)])
+
+
+PRELUDE = """// Generated by binding/generate.py from binding/interface; do not edit.
+#include "runtime/batch.hpp"
+#include "runtime/metadata.hpp"
+#include "runtime/object.hpp"
+#include "records.hpp"
+{includes}
+using namespace lumenfold::ffi;
+"""
+
+
+def unit_source(iface: Interface, unit: dict) -> str:
+    headers = sorted({o["include"] for o in unit["objects"] if "include" in o}
+                     | {f["include"] for f in unit["functions"] if "include" in f})
+    parts = [PRELUDE.format(includes="\n".join(f'#include "{h}"' for h in headers))]
+    blobs = Blobs()
+    for obj in unit["objects"]:
+        parts.append(object_shims(iface, obj))
+        blobs.items += object_blobs(iface, obj).items
+        if obj.get("batch"):
+            blobs.add(*function_blob(iface, obj["batch_fn"]))
+    for fn in unit["functions"]:
+        parts.append(function_shim(iface, fn))
+        blobs.add(*function_blob(iface, fn))
+    parts.append(emit_blobs(blobs))
+    return "\n".join(parts)
+
+
+def records_header(iface: Interface) -> str:
+    out = ["// Generated by binding/generate.py: codecs of the records and enums; do not edit.",
+           "#pragma once", '#include "runtime/serialize.hpp"']
+    out += [f'#include "{en["include"]}"' for en in iface.enums.values() if "include" in en]
+    out.append("namespace lumenfold::ffi::rec {")
+    for name, fields in iface.records.items():
+        # Declare all first so nested records may refer to each other.
+        out.append(f"struct {name};")
+    for name, en in iface.enums.items():
+        core = en.get("core", f"std::int32_t")
+        out.append(f"inline constexpr char k{name}Name[] = \"{name}\";")
+        out.append(f"struct {name} : Enum<{core}, {len(en['variants'])}, k{name}Name> {{}};")
+    for name in record_order(iface):
+        fields = iface.records[name]
+        writes = " ".join(f"{iface.codec(t)}::write(w, v.{f});" for f, t in fields)
+        out.append(f"struct {name} {{ template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
+    out.append("}  // namespace lumenfold::ffi::rec")
+    return "\n".join(out) + "\n"
+
+
+def record_order(iface: Interface) -> list[str]:
+    """Records with the ones they nest first."""
+    order: list[str] = []
+
+    def visit(name: str) -> None:
+        if name in order:
+            return
+        for _, t in iface.records[name]:
+            while generic(t):
+                t = generic(t)[1]
+            if t in iface.records:
+                visit(t)
+        order.append(name)
+
+    for name in iface.records:
+        visit(name)
+    return order
+
+
+def interface_json(iface: Interface) -> dict:
+    def obj_json(o):
+        return {
+            "name": o["name"], "sym": names(o["name"])["sym"], "constructor": o["constructor"],
+            "new": o["new"], "methods": [{k: m[k] for k in ("name", "args", "returns")} for m in o["methods"]],
+            "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"]} if o.get("batch") else None),
+            "test_new": o.get("test_new"), "core": o["core"], "include": o.get("include"),
+        }
+    return {
+        "records": iface.records,
+        "enums": {k: v["variants"] for k, v in iface.enums.items()},
+        "objects": [obj_json(o) for o in iface.objects],
+        "functions": [{"name": f["name"], "args": f["args"], "returns": f["returns"]} for f in iface.functions],
+        "checksums": {cs: fnv_checksum(blob)
+                      for unit in iface.units.values()
+                      for items in [sum((object_blobs(iface, o).items for o in unit["objects"]), [])
+                                    + [function_blob(iface, o["batch_fn"]) for o in unit["objects"] if o.get("batch")]
+                                    + [function_blob(iface, f) for f in unit["functions"]]]
+                      for _, blob, cs in items if cs},
+    }
+
+
+CPP_FIELD = {"f64": "double", "u64": "std::uint64_t", "u32": "std::uint32_t", "i8": "std::int8_t",
+             "i32": "std::int32_t", "bool": "bool"}
+PACK = {"f64": ">d", "u64": ">Q", "u32": ">I", "i8": ">b", "i32": ">i", "bool": ">?"}
+
+
+def record_cases(iface: Interface) -> str:
+    """Test cases for the record codecs: a sample value of every record as a
+    plain struct, with the bytes this independent encoder expects for it."""
+    import struct
+
+    def sample(t: str, i: int):
+        inner = generic(t)
+        if inner and inner[0] == "opt":
+            return sample(inner[1], i) if i % 2 == 0 else None
+        if inner:
+            return [float(i), i + 0.25]
+        if t in iface.records:
+            return [sample(ft, i + k) for k, (_, ft) in enumerate(iface.records[t])]
+        return {"f64": i + 0.5, "u64": i + 1, "u32": i + 1, "i8": -(i + 1), "i32": -(i + 1),
+                "bool": i % 2 == 0}[t]
+
+    def encode(t: str, v) -> bytes:
+        inner = generic(t)
+        if inner and inner[0] == "opt":
+            return b"\0" if v is None else b"\1" + encode(inner[1], v)
+        if inner:
+            return struct.pack(">i", len(v)) + b"".join(encode(inner[1], e) for e in v)
+        if t in iface.records:
+            return b"".join(encode(ft, fv) for (_, ft), fv in zip(iface.records[t], v))
+        return struct.pack(PACK[t], v)
+
+    def cpp_type(t: str) -> str:
+        inner = generic(t)
+        if inner:
+            return f"std::{'optional' if inner[0] == 'opt' else 'vector'}<{cpp_type(inner[1])}>"
+        return f"S_{t}" if t in iface.records else CPP_FIELD[t]
+
+    def cpp_value(t: str, v) -> str:
+        inner = generic(t)
+        if inner and inner[0] == "opt":
+            return "std::nullopt" if v is None else cpp_value(inner[1], v)
+        if inner:
+            return "std::vector<double>{" + ", ".join(repr(e) for e in v) + "}"
+        if t in iface.records:
+            return f"S_{t}{{" + ", ".join(cpp_value(ft, fv) for (_, ft), fv in zip(iface.records[t], v)) + "}"
+        return ("true" if v else "false") if t == "bool" else repr(v)
+
+    out = ["// Generated by binding/generate.py: record codec cases; do not edit."]
+    for name in record_order(iface):
+        fields = "; ".join(f"{cpp_type(t)} {f}" for f, t in iface.records[name])
+        out.append(f"struct S_{name} {{ {fields}; }};")
+    out.append("inline const std::vector<RecordCase> kRecordCases = {")
+    for name in iface.records:
+        v = sample(name, 1)
+        expected = ", ".join(str(b) for b in encode(name, v))
+        out.append(f'    {{"{name}", [] {{ return lower<rec::{name}>({cpp_value(name, v)}); }}, {{{expected}}}}},')
+    out.append("};")
+    return "\n".join(out) + "\n"
+
+
+def write_if_changed(path: pathlib.Path, text: str) -> None:
+    if not path.exists() or path.read_text() != text:
+        path.write_text(text)
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--interface", required=True, type=pathlib.Path)
+    ap.add_argument("--out", required=True, type=pathlib.Path)
+    ap.add_argument("--list-sources", action="store_true", help="print the sources it would write")
+    a = ap.parse_args()
+    files = sorted(a.interface.glob("*.toml"))
+    sources = [a.out / "exports_shared.cpp"] + [a.out / f"exports_{f.stem}.cpp" for f in files]
+    if a.list_sources:
+        print(";".join(str(s) for s in sources))
+        return
+    iface = Interface(files)
+    a.out.mkdir(parents=True, exist_ok=True)
+    write_if_changed(a.out / "records.hpp", records_header(iface))
+    write_if_changed(a.out / "exports_shared.cpp", PRELUDE.format(includes="") + emit_blobs(shared_blobs(iface)))
+    for f in files:
+        write_if_changed(a.out / f"exports_{f.stem}.cpp", unit_source(iface, iface.units[f.stem]))
+    write_if_changed(a.out / "record_cases.inc", record_cases(iface))
+    write_if_changed(a.out / "interface.json", json.dumps(interface_json(iface), indent=1))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,82 @@
+// The shared boundary types and the building blocks every entry point uses:
+// byte buffers, call status, panic capture and argument-lift failures.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#define LF_EXPORT extern "C" __attribute__((visibility("default")))
+
+extern "C" {
+
+struct RustBuffer {
+    std::uint64_t capacity;
+    std::uint64_t len;
+    std::uint8_t* data;
+};
+
+struct ForeignBytes {
+    std::int32_t len;
+    const std::uint8_t* data;
+};
+
+struct RustCallStatus {
+    std::int8_t code;
+    RustBuffer error_buf;
+};
+
+}  // extern "C"
+
+namespace lumenfold::ffi {
+
+inline constexpr std::int8_t kCallSuccess = 0;
+inline constexpr std::int8_t kCallUnexpectedError = 2;
+inline constexpr std::int8_t kCallCancelled = 3;
+
+inline constexpr std::string_view kPoisonMessage =
+    "called `Result::unwrap()` on an `Err` value: PoisonError { .. }";
+
+// Non-null address of a buffer that owns no storage; never dereferenced or freed.
+inline std::uint8_t* dangling() noexcept { return reinterpret_cast<std::uint8_t*>(alignof(std::uint8_t)); }
+inline RustBuffer empty_buffer() noexcept { return RustBuffer{0, 0, dangling()}; }
+
+// Applies the buffer rule; a violation is a panic. Returns false for a null
+// (empty) buffer, true when `data` may be read.
+bool check_buffer(const RustBuffer& buf);
+
+// Releases a buffer that passed check_buffer.
+inline void release_storage(const RustBuffer& buf) noexcept {
+    if (buf.capacity != 0 && buf.data != nullptr) std::free(buf.data);
+}
+
+// A new buffer holding a copy of `bytes`.
+RustBuffer buffer_from(std::string_view bytes);
+
+// A failure to decode one argument: reported as
+// "Failed to convert arg '<name>':\n<reason>", never as a panic.
+struct LiftFailure {
+    std::string reason;
+};
+struct ArgLiftFailure {
+    std::string name;
+    std::string reason;
+};
+
+// Writes a failure into the caller's status (code 2, message in error_buf).
+void set_error(RustCallStatus* status, std::string_view message) noexcept;
+
+// Prints the process-wide panic report on standard error.
+void report_panic(std::string_view message) noexcept;
+
+// Runs `body` and turns every failure into status code 2 with its message:
+// a Panic gives its message, an argument failure the conversion message, an
+// exhausted allocation "memory allocation failed", an impossible size
+// "capacity overflow", anything else "Unknown panic!". Returns R{} on failure.
+template <class R, class F>
+R call_with_status(RustCallStatus* status, F&& body) noexcept;
+
+}  // namespace lumenfold::ffi
+
+#include "ffi_impl.hpp"

@@ -1,0 +1,318 @@
+// The big-endian value format: a reader that lifts arguments out of a
+// consumed RustBuffer and a writer that lowers results into a new one.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ffi.hpp"
+
+namespace lumenfold::ffi {
+
+inline std::uint64_t to_be(std::uint64_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
+    return v;
+}
+inline std::uint32_t to_be(std::uint32_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(v);
+    return v;
+}
+
+std::string shortage_reason(std::uint64_t remaining, std::uint64_t needed);
+std::string leftover_reason(std::uint64_t remaining);
+inline constexpr const char* kNegativeCount = "out of range integral type conversion attempted";
+inline constexpr const char* kBadBool = "unexpected byte for Boolean";
+
+// Sequential big-endian reads with the exact shortage reasons.
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::uint64_t len) : p_(data), left_(len) {}
+
+    std::uint64_t remaining() const noexcept { return left_; }
+    void need(std::uint64_t n) const {
+        if (left_ < n) throw LiftFailure{shortage_reason(left_, n)};
+    }
+    std::uint8_t u8() {
+        need(1);
+        --left_;
+        return *p_++;
+    }
+    std::uint32_t u32() {
+        need(4);
+        std::uint32_t v;
+        std::memcpy(&v, p_, 4);
+        advance(4);
+        return to_be(v);
+    }
+    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+    std::uint64_t u64() {
+        need(8);
+        std::uint64_t v;
+        std::memcpy(&v, p_, 8);
+        advance(8);
+        return to_be(v);
+    }
+    double f64() { return std::bit_cast<double>(u64()); }
+    bool boolean() {
+        const std::uint8_t b = u8();
+        if (b > 1) throw LiftFailure{kBadBool};
+        return b == 1;
+    }
+    // A vector count: non-negative signed 32-bit.
+    std::uint32_t count() {
+        const std::int32_t n = i32();
+        if (n < 0) throw LiftFailure{kNegativeCount};
+        return static_cast<std::uint32_t>(n);
+    }
+    const std::uint8_t* take(std::uint64_t n) {
+        need(n);
+        const std::uint8_t* at = p_;
+        advance(n);
+        return at;
+    }
+    void finish() const {
+        if (left_ != 0) throw LiftFailure{leftover_reason(left_)};
+    }
+
+private:
+    void advance(std::uint64_t n) noexcept {
+        p_ += n;
+        left_ -= n;
+    }
+    const std::uint8_t* p_;
+    std::uint64_t left_;
+};
+
+// A growable byte vector on the C heap, handed over as a RustBuffer.
+class Writer {
+public:
+    Writer() = default;
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() { std::free(data_); }
+
+    void reserve_more(std::uint64_t n) {
+        if (cap_ - len_ >= n) return;
+        std::uint64_t want = len_ + n;
+        if (want < len_ || want > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            throw Panic("capacity overflow");
+        std::uint64_t cap = cap_ < 64 ? 64 : cap_;
+        while (cap < want) cap = cap > (std::uint64_t{1} << 62) ? want : cap * 2;
+        auto* p = static_cast<std::uint8_t*>(std::realloc(data_, cap));
+        if (p == nullptr) throw std::bad_alloc();
+        data_ = p;
+        cap_ = cap;
+    }
+    void bytes(const void* src, std::uint64_t n) {
+        reserve_more(n);
+        if (n != 0) std::memcpy(data_ + len_, src, n);
+        len_ += n;
+    }
+    void u8(std::uint8_t v) { bytes(&v, 1); }
+    void i8(std::int8_t v) { u8(static_cast<std::uint8_t>(v)); }
+    void boolean(bool v) { u8(v ? 1 : 0); }
+    void u16(std::uint16_t v) {
+        const std::uint8_t b[2] = {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+        bytes(b, 2);
+    }
+    void u32(std::uint32_t v) {
+        v = to_be(v);
+        bytes(&v, 4);
+    }
+    void i32(std::int32_t v) { u32(static_cast<std::uint32_t>(v)); }
+    void u64(std::uint64_t v) {
+        v = to_be(v);
+        bytes(&v, 8);
+    }
+    void i64(std::int64_t v) { u64(static_cast<std::uint64_t>(v)); }
+    void f64(double v) { u64(std::bit_cast<std::uint64_t>(v)); }
+    void f32(float v) { u32(std::bit_cast<std::uint32_t>(v)); }
+    // A vector count; 2^31 elements or more cannot be represented.
+    void count(std::uint64_t n) {
+        if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+            throw Panic("vector too long to serialize: " + std::to_string(n) + " elements");
+        i32(static_cast<std::int32_t>(n));
+    }
+    // Bulk big-endian doubles.
+    void f64_array(const double* v, std::uint64_t n) {
+        reserve_more(n * 8);
+        std::uint8_t* out = data_ + len_;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const std::uint64_t be = to_be(std::bit_cast<std::uint64_t>(v[i]));
+            std::memcpy(out + i * 8, &be, 8);
+        }
+        len_ += n * 8;
+    }
+
+    std::uint64_t size() const noexcept { return len_; }
+    const std::uint8_t* data() const noexcept { return data_; }
+
+    // Hands the bytes over to the caller as a RustBuffer (capacity may exceed len).
+    RustBuffer release() noexcept {
+        if (data_ == nullptr) return empty_buffer();
+        RustBuffer out{cap_, len_, data_};
+        data_ = nullptr;
+        cap_ = len_ = 0;
+        return out;
+    }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::uint64_t cap_ = 0;
+    std::uint64_t len_ = 0;
+};
+
+// ---- value kinds: each has read(Reader&) for arguments and write(Writer&, v) for results ----
+
+struct U8 {
+    static std::uint8_t read(Reader& r) { return r.u8(); }
+    static void write(Writer& w, std::uint8_t v) { w.u8(v); }
+};
+struct I8 {
+    static std::int8_t read(Reader& r) { return static_cast<std::int8_t>(r.u8()); }
+    template <class T> static void write(Writer& w, T v) { w.i8(static_cast<std::int8_t>(v)); }
+};
+struct U32 {
+    static std::uint32_t read(Reader& r) { return r.u32(); }
+    template <class T> static void write(Writer& w, T v) { w.u32(static_cast<std::uint32_t>(v)); }
+};
+struct I32 {
+    static std::int32_t read(Reader& r) { return r.i32(); }
+    template <class T> static void write(Writer& w, T v) { w.i32(static_cast<std::int32_t>(v)); }
+};
+struct U64 {
+    static constexpr std::uint64_t kSize = 8;
+    static std::uint64_t read(Reader& r) { return r.u64(); }
+    template <class T> static void write(Writer& w, T v) { w.u64(static_cast<std::uint64_t>(v)); }
+};
+struct I64 {
+    static std::int64_t read(Reader& r) { return static_cast<std::int64_t>(r.u64()); }
+    template <class T> static void write(Writer& w, T v) { w.i64(static_cast<std::int64_t>(v)); }
+};
+struct F64 {
+    static constexpr std::uint64_t kSize = 8;
+    static double read(Reader& r) { return r.f64(); }
+    static void write(Writer& w, double v) { w.f64(v); }
+};
+struct Bool {
+    static constexpr std::uint64_t kSize = 1;
+    static bool read(Reader& r) { return r.boolean(); }
+    static void write(Writer& w, bool v) { w.boolean(v); }
+};
+
+template <class E>
+struct Vec {
+    static auto read(Reader& r) {
+        using T = decltype(E::read(r));
+        const std::uint32_t n = r.count();
+        std::vector<T> out;
+        if constexpr (std::is_same_v<E, F64> || std::is_same_v<E, U64>) {
+            // Fixed-size elements are converted in one pass over the bytes.
+            const std::uint64_t whole = r.remaining() / 8;
+            if (n > whole) throw LiftFailure{shortage_reason(r.remaining() - whole * 8, 8)};
+            const std::uint8_t* src = r.take(std::uint64_t{n} * 8);
+            out.resize(n);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                std::uint64_t be;
+                std::memcpy(&be, src + std::uint64_t{i} * 8, 8);
+                out[i] = std::bit_cast<T>(to_be(be));
+            }
+        } else {
+            // Never reserve more than the remaining bytes can fill.
+            if constexpr (requires { E::kSize; }) out.reserve(std::min<std::uint64_t>(n, r.remaining() / E::kSize));
+            for (std::uint32_t i = 0; i < n; ++i) out.push_back(E::read(r));
+        }
+        return out;
+    }
+    template <class V>
+    static void write(Writer& w, const V& v) {
+        w.count(v.size());
+        if constexpr (std::is_same_v<E, F64> && requires { v.data(); }) {
+            w.f64_array(v.data(), v.size());
+        } else {
+            for (const auto& e : v) E::write(w, e);
+        }
+    }
+};
+
+template <class E>
+struct Opt {
+    static auto read(Reader& r) {
+        std::optional<decltype(E::read(r))> out;
+        if (r.boolean()) out = E::read(r);
+        return out;
+    }
+    template <class V>
+    static void write(Writer& w, const V& v) {
+        if (!v) {
+            w.u8(0);
+            return;
+        }
+        w.u8(1);
+        E::write(w, *v);
+    }
+};
+
+// An enum: signed 32-bit variant number counted from 1.
+template <class CoreEnum, int Count, const char* Name>
+struct Enum {
+    static CoreEnum read(Reader& r) {
+        const std::int32_t v = r.i32();
+        if (v < 1 || v > Count) throw LiftFailure{std::string("Invalid ") + Name + " enum value: " + std::to_string(v)};
+        return static_cast<CoreEnum>(v);
+    }
+    static void write(Writer& w, CoreEnum v) { w.i32(static_cast<std::int32_t>(v)); }
+};
+
+// ---- whole-buffer lift and lower ----
+
+// Lifts a whole argument buffer as kind K and releases it, whether the lift
+// succeeds or fails. Buffer-rule violations are panics.
+template <class K>
+auto lift_buffer(RustBuffer buf) {
+    if (!check_buffer(buf)) {
+        Reader r(nullptr, 0);
+        auto v = K::read(r);
+        r.finish();
+        return v;
+    }
+    struct Release {
+        RustBuffer b;
+        ~Release() { release_storage(b); }
+    } release{buf};
+    Reader r(buf.data, buf.len);
+    auto v = K::read(r);
+    r.finish();
+    return v;
+}
+
+// A string argument: the buffer's bytes are the text itself.
+inline std::string lift_string(RustBuffer buf) {
+    if (!check_buffer(buf)) return {};
+    std::string s(reinterpret_cast<const char*>(buf.data), buf.len);
+    release_storage(buf);
+    return s;
+}
+
+template <class K, class V>
+RustBuffer lower(const V& value) {
+    Writer w;
+    K::write(w, value);
+    return w.release();
+}
+
+inline RustBuffer lower_string(std::string_view s) {
+    Writer w;
+    w.bytes(s.data(), s.size());
+    return w.release();
+}
+
+}  // namespace lumenfold::ffi

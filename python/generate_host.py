@@ -1,0 +1,385 @@
+#!/usr/bin/env python3
+"""Generate the Python host module of lumenfold from a built library.
+
+Reads the UNIFFI_META_* metadata blobs out of the shared library's dynamic
+symbol table, parses them, and writes <out>/lumenfold_python/__init__.py plus a
+copy of the library beside it. The module checks the contract version and
+every checksum when it is imported.
+
+usage: generate_host.py LIBRARY OUT_DIR
+"""
+
+from __future__ import annotations
+
+import pathlib
+import shutil
+import struct
+import sys
+
+CONTRACT_VERSION = 30
+MODULE = "lumenfold_python"
+SCALARS = {0: "u8", 1: "u16", 2: "u32", 3: "u64", 4: "i8", 5: "i16", 6: "i32", 7: "i64",
+           8: "f32", 9: "f64", 10: "bool"}
+
+
+# ---------------------------------------------------------------- ELF
+
+def elf_symbols(path: pathlib.Path, prefix: str) -> dict[str, bytes]:
+    """The bytes of every defined dynamic data symbol whose name starts with prefix."""
+    data = path.read_bytes()
+    if data[:4] != b"\x7fELF" or data[4] != 2:
+        sys.exit(f"{path}: not a 64-bit ELF file")
+    end = "<" if data[5] == 1 else ">"
+    shoff, = struct.unpack_from(end + "Q", data, 0x28)
+    shentsize, shnum = struct.unpack_from(end + "HH", data, 0x3A)
+    sections = []
+    for i in range(shnum):
+        (name, stype, flags, addr, offset, size, link, info, align, entsize) = struct.unpack_from(
+            end + "IIQQQQIIQQ", data, shoff + i * shentsize)
+        sections.append({"type": stype, "addr": addr, "offset": offset, "size": size, "link": link,
+                         "entsize": entsize})
+    out = {}
+    for sec in sections:
+        if sec["type"] != 11:  # SHT_DYNSYM
+            continue
+        strtab = sections[sec["link"]]
+        for k in range(sec["size"] // sec["entsize"]):
+            st_name, st_info, st_other, st_shndx, st_value, st_size = struct.unpack_from(
+                end + "IBBHQQ", data, sec["offset"] + k * sec["entsize"])
+            if st_shndx == 0 or st_shndx >= len(sections):
+                continue
+            s = strtab["offset"] + st_name
+            name = data[s:data.index(b"\0", s)].decode()
+            if not name.startswith(prefix):
+                continue
+            home = sections[st_shndx]
+            at = home["offset"] + (st_value - home["addr"])
+            out[name] = data[at:at + st_size]
+    return out
+
+
+# ---------------------------------------------------------------- metadata
+
+class Blob:
+    def __init__(self, data: bytes):
+        self.data = data
+        self.pos = 0
+
+    def u8(self) -> int:
+        v = self.data[self.pos]
+        self.pos += 1
+        return v
+
+    def string(self) -> str:
+        n = self.u8()
+        s = self.data[self.pos:self.pos + n].decode()
+        self.pos += n
+        return s
+
+    def doc(self) -> str:
+        n = int.from_bytes(self.data[self.pos:self.pos + 2], "little")
+        self.pos += 2
+        s = self.data[self.pos:self.pos + n].decode()
+        self.pos += n
+        return s
+
+    def type(self) -> tuple:
+        code = self.u8()
+        if code in SCALARS:
+            return ("scalar", SCALARS[code])
+        if code == 11:
+            return ("string",)
+        if code == 12:
+            return ("opt", self.type())
+        if code == 17:
+            return ("vec", self.type())
+        if code in (13, 14, 16):
+            self.string()  # module path
+            return ({13: "record", 14: "enum", 16: "object"}[code], self.string())
+        if code == 255:
+            return ("unit",)
+        raise ValueError(f"unknown type code {code}")
+
+    def callable_tail(self) -> dict:
+        if self.u8() != 0:
+            raise ValueError("asynchronous items are not supported")
+        args = []
+        for _ in range(self.u8()):
+            name = self.string()
+            t = self.type()
+            self.u8()  # has-default
+            args.append((name, t))
+        return {"args": args, "returns": self.type(), "doc": self.doc()}
+
+    def done(self) -> None:
+        if self.pos != len(self.data):
+            raise ValueError(f"{len(self.data) - self.pos} bytes left over")
+
+
+def parse(blobs: dict[str, bytes]) -> dict:
+    items = {"objects": {}, "functions": [], "records": {}, "enums": {}, "namespace": None}
+    for symbol, data in sorted(blobs.items()):
+        b = Blob(data)
+        code = b.u8()
+        if code == 6:
+            items["namespace"] = (b.string(), b.string())
+        elif code == 0:
+            b.string()
+            fn = {"name": b.string(), **b.callable_tail()}
+            items["functions"].append(fn)
+        elif code in (1, 7):
+            b.string()
+            obj = items["objects"].setdefault(b.string(), {"methods": [], "constructors": []})
+            entry = {"name": b.string(), **b.callable_tail()}
+            obj["methods" if code == 1 else "constructors"].append(entry)
+        elif code == 4:
+            b.string()
+            obj = items["objects"].setdefault(b.string(), {"methods": [], "constructors": []})
+            obj["doc"] = b.doc()
+        elif code == 2:
+            b.string()
+            name = b.string()
+            fields = []
+            for _ in range(b.u8()):
+                fname = b.string()
+                t = b.type()
+                b.u8()
+                b.doc()
+                fields.append((fname, t))
+            b.doc()
+            items["records"][name] = fields
+        elif code == 3:
+            b.string()
+            name = b.string()
+            b.u8()
+            b.u8()
+            variants = []
+            for _ in range(b.u8()):
+                variants.append(b.string())
+                b.u8()
+                b.u8()
+                b.doc()
+            b.u8()
+            b.doc()
+            items["enums"][name] = variants
+        else:
+            raise ValueError(f"{symbol}: unknown metadata kind {code}")
+        b.done()
+    return items
+
+
+def fnv_checksum(blob: bytes) -> int:
+    h = 0xCBF29CE484222325
+    for byte in blob:
+        h ^= byte
+        h = (h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return (h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) & 0xFFFF
+
+
+def checksums(blobs: dict[str, bytes]) -> dict[str, int]:
+    """Expected value of every checksum entry point, from the blobs themselves."""
+    out = {}
+    for symbol, data in blobs.items():
+        b = Blob(data)
+        code = b.u8()
+        if code not in (0, 1, 7):
+            continue
+        b.string()
+        parts = [b.string()]
+        if code in (1, 7):
+            parts.append(b.string())
+            parts[0] = parts[0].lower()
+        kind = {0: "func", 1: "method", 7: "constructor"}[code]
+        out[f"uniffi_{MODULE}_checksum_{kind}_" + "_".join(parts)] = fnv_checksum(data)
+    return out
+
+
+# ---------------------------------------------------------------- code
+
+C_TYPES = {"u8": "ctypes.c_uint8", "u16": "ctypes.c_uint16", "u32": "ctypes.c_uint32",
+           "u64": "ctypes.c_uint64", "i8": "ctypes.c_int8", "i16": "ctypes.c_int16",
+           "i32": "ctypes.c_int32", "i64": "ctypes.c_int64", "f32": "ctypes.c_float",
+           "f64": "ctypes.c_double", "bool": "ctypes.c_int8"}
+PY_TYPES = {"f64": "float", "f32": "float", "bool": "bool", "string": "str"}
+
+
+def c_type(t: tuple) -> str:
+    if t[0] == "scalar":
+        return C_TYPES[t[1]]
+    if t[0] == "unit":
+        return "None"
+    if t[0] == "object":
+        return "ctypes.c_uint64"
+    return "_RustBuffer"
+
+
+def arg_converter(t: tuple) -> str:
+    if t[0] == "scalar":
+        s = t[1]
+        if s == "u64":
+            return "_u64"
+        if s[0] == "u":
+            return f"_uint({s[1:]})"
+        if s[0] == "i":
+            return f"_int({s[1:]})"
+        return {"f64": "_f64", "f32": "_f64", "bool": "_bool"}[s]
+    if t[0] == "string":
+        return "_string"
+    if t[0] == "enum":
+        return f"_enum_arg({t[1]})"
+    if t == ("vec", ("scalar", "f64")):
+        return "_vec_f64"
+    if t == ("vec", ("scalar", "u64")):
+        return "_vec_u64"
+    if t == ("vec", ("scalar", "bool")):
+        return "_vec_bool"
+    raise ValueError(f"unsupported argument type {t!r}")
+
+
+def result_wrap(t: tuple, expr: str, decoder: str) -> str:
+    if t[0] == "unit":
+        return expr
+    if t == ("scalar", "bool"):
+        return f"return bool({expr})"
+    if t[0] == "scalar":
+        return f"return {expr}"
+    return f"return {decoder}({expr})"
+
+
+def py_annotation(t: tuple) -> str:
+    if t[0] == "scalar":
+        return PY_TYPES.get(t[1], "int")
+    if t[0] in ("record", "enum", "object"):
+        return t[1]
+    if t[0] == "vec":
+        return f"list[{py_annotation(t[1])}]"
+    if t[0] == "opt":
+        return f"{py_annotation(t[1])} | None"
+    return {"string": "str", "unit": "None"}[t[0]]
+
+
+class Emitter:
+    def __init__(self, items: dict, sums: dict[str, int], lib_file: str):
+        self.items = items
+        self.sums = sums
+        self.lib_file = lib_file
+        self.lines: list[str] = []
+        self.decoders: dict[tuple, str] = {}
+
+    def decoder(self, t: tuple) -> str:
+        if t not in self.decoders:
+            self.decoders[t] = f"_decode_{len(self.decoders)}"
+        return self.decoders[t]
+
+    def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
+                 handle_expr: str | None, body_prefix: list[str] | None = None) -> None:
+        args = entry["args"]
+        params = ", ".join(first + [f"{n}: {py_annotation(t)}" for n, t in args])
+        ret = entry["returns"]
+        fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
+        argtypes = (["ctypes.c_uint64"] if handle_expr else []) + [c_type(t) for _, t in args]
+        self.bindings.append(f"{fn_var} = _bind({symbol!r}, [{', '.join(argtypes)}], {c_type(ret)})")
+        annot = " -> " + (py_annotation(ret) if ret[0] != "object" else f'"{ret[1]}"')
+        out = [f"{indent}def {py_name}({params}){annot}:"]
+        out += [f"{indent}    {line}" for line in (body_prefix or [])]
+        call_args = []
+        if handle_expr:
+            call_args.append(handle_expr)
+        for n, t in args:
+            call_args.append(f"{arg_converter(t)}({n}, {n!r})")
+        call = f"_call({fn_var}, {', '.join(call_args)})"
+        if ret[0] == "object":
+            out.append(f"{indent}    self._handle = 0")
+            out.append(f"{indent}    self._handle = {call}")
+        else:
+            decoder = self.decoder(ret) if ret[0] != "scalar" and ret[0] != "unit" else ""
+            out.append(f"{indent}    {result_wrap(ret, call, decoder)}")
+        self.lines += out
+
+    def emit(self, runtime: str) -> str:
+        self.bindings: list[str] = []
+        head = [
+            '"""lumenfold: technical-analysis indicators, filters and options analytics.',
+            "",
+            "Generated from the interface metadata of the library beside this file; do not edit.",
+            '"""',
+            "from __future__ import annotations",
+            f"_LIB_FILE = {self.lib_file!r}",
+            f"_CONTRACT_VERSION = {CONTRACT_VERSION}",
+            "",
+            runtime,
+        ]
+        body = self.lines
+        body.append("_ENUMS = {}")
+        for name, variants in self.items["enums"].items():
+            body.append(f"\n\nclass {name}(enum.IntEnum):")
+            for i, v in enumerate(variants, 1):
+                body.append(f"    {v} = {i}")
+            body.append(f"\n\n_ENUMS[{name!r}] = {name}")
+        body.append("\n_RECORDS = {}")
+        for name, fields in self.items["records"].items():
+            body.append("\n\n@dataclasses.dataclass(slots=True)")
+            body.append(f"class {name}:")
+            for fname, t in fields:
+                body.append(f"    {fname}: {py_annotation(t)}")
+            body.append(f"\n\n_RECORDS[{name!r}] = ({name}, {fields!r})")
+        for name, obj in sorted(self.items["objects"].items()):
+            sym = name.lower()
+            body.append(f"\n\nclass {name}(_Object):")
+            if obj.get("doc"):
+                body.append(f"    {obj['doc']!r}")
+            body.append("    __slots__ = ()")
+            for ctor in obj["constructors"]:
+                symbol = f"uniffi_{MODULE}_fn_constructor_{sym}_{ctor['name']}"
+                if ctor["name"] == "new":
+                    self.callable("    ", "__init__", symbol, ctor, ["self"], None)
+                else:
+                    # A named constructor builds the object without __init__.
+                    fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
+                    argtypes = [c_type(t) for _, t in ctor["args"]]
+                    self.bindings.append(f"{fn_var} = _bind({symbol!r}, [{', '.join(argtypes)}], ctypes.c_uint64)")
+                    params = ", ".join(["cls"] + [n for n, _ in ctor["args"]])
+                    conv = ", ".join(f"{arg_converter(t)}({n}, {n!r})" for n, t in ctor["args"])
+                    body += ["    @classmethod", f"    def {ctor['name']}({params}):",
+                             "        self = cls.__new__(cls)", "        self._handle = 0",
+                             f"        self._handle = _call({fn_var}{', ' if conv else ''}{conv})",
+                             "        return self"]
+                    if not any(c["name"] == "new" for c in obj["constructors"]):
+                        body += ["", "    def __init__(self, *args, **kwargs):",
+                                 f"        raise TypeError('use {name}.{ctor['name']}(...)')"]
+            clone_var = f"_clone_{sym}"
+            self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', [ctypes.c_uint64], ctypes.c_uint64)")
+            for m in obj["methods"]:
+                symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
+                self.callable("    ", m["name"], symbol, m, ["self"], f"{clone_var}(self._handle, _UNUSED_STATUS)")
+            body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', [ctypes.c_uint64], None)")
+        for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
+            body.append("\n")
+            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], None)
+        tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
+        tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
+        exports = sorted(["LumenfoldError", "LibraryMismatchError"] + list(self.items["enums"])
+                         + list(self.items["records"]) + list(self.items["objects"])
+                         + [f["name"] for f in self.items["functions"]])
+        tail.append(f"__all__ = {exports!r}")
+        return "\n".join(head + self.bindings + body + tail) + "\n"
+
+
+def main() -> None:
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    lib = pathlib.Path(sys.argv[1])
+    out = pathlib.Path(sys.argv[2]) / MODULE
+    blobs = elf_symbols(lib, "UNIFFI_META_")
+    if not blobs:
+        sys.exit(f"{lib}: no interface metadata found")
+    items = parse(blobs)
+    runtime = (pathlib.Path(__file__).parent / "host_runtime.py").read_text()
+    code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+    out.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(lib, out / lib.name)
+    (out / "__init__.py").write_text(code)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,176 @@
+// Byte-buffer entry points, call status and the contract version.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/ffi.hpp"
+
+extern "C" {
+RustBuffer ffi_lumenfold_python_rustbuffer_alloc(std::uint64_t, RustCallStatus*);
+RustBuffer ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes, RustCallStatus*);
+void ffi_lumenfold_python_rustbuffer_free(RustBuffer, RustCallStatus*);
+RustBuffer ffi_lumenfold_python_rustbuffer_reserve(RustBuffer, std::uint64_t, RustCallStatus*);
+std::uint32_t ffi_lumenfold_python_uniffi_contract_version();
+}
+
+namespace {
+
+struct Status : RustCallStatus {
+    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
+    ~Status() {
+        if (code != 0) ffi_lumenfold_python_rustbuffer_free(error_buf, nullptr);
+    }
+    std::string message() const {
+        return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len);
+    }
+};
+
+std::string free_error(RustBuffer buf) {
+    Status st;
+    ffi_lumenfold_python_rustbuffer_free(buf, &st);
+    return st.code == 0 ? "" : std::to_string(st.code) + ":" + st.message();
+}
+
+}  // namespace
+
+TEST(Buffers, AllocZeroIsEmptyWithNonNullPointer) {
+    Status st;
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(0, &st);
+    EXPECT_EQ(st.code, 0);
+    EXPECT_EQ(b.capacity, 0u);
+    EXPECT_EQ(b.len, 0u);
+    EXPECT_NE(b.data, nullptr);
+    EXPECT_EQ(free_error(b), "");
+}
+
+TEST(Buffers, AllocGivesZeroedBytes) {
+    Status st;
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(32, &st);
+    ASSERT_EQ(st.code, 0);
+    EXPECT_EQ(b.capacity, 32u);
+    EXPECT_EQ(b.len, 32u);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(b.data[i], 0);
+    EXPECT_EQ(free_error(b), "");
+}
+
+TEST(Buffers, AllocBeyondSignedRangeIsCapacityOverflow) {
+    Status st;
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc((std::uint64_t{1} << 63), &st);
+    EXPECT_EQ(st.code, 2);
+    EXPECT_EQ(st.message(), "capacity overflow");
+    EXPECT_EQ(b.data, nullptr);
+}
+
+TEST(Buffers, AllocThatTheHeapCannotSupplyIsReportedNotFatal) {
+    Status st;
+    ffi_lumenfold_python_rustbuffer_alloc((std::uint64_t{1} << 62), &st);
+    EXPECT_EQ(st.code, 2);
+    EXPECT_EQ(st.message(), "memory allocation failed");
+}
+
+TEST(Buffers, FromBytesCopies) {
+    std::uint8_t bytes[3] = {1, 2, 3};
+    Status st;
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{3, bytes}, &st);
+    ASSERT_EQ(st.code, 0);
+    bytes[0] = 9;
+    EXPECT_EQ(b.capacity, 3u);
+    EXPECT_EQ(b.len, 3u);
+    EXPECT_EQ(b.data[0], 1);
+    EXPECT_EQ(b.data[2], 3);
+    EXPECT_EQ(free_error(b), "");
+}
+
+TEST(Buffers, FromBytesChecksInOrder) {
+    {
+        Status st;
+        ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{2, nullptr}, &st);
+        EXPECT_EQ(st.message(), "null ForeignBytes had non-zero length");
+    }
+    {
+        // Null data is checked before the sign of the length.
+        Status st;
+        ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{-2, nullptr}, &st);
+        EXPECT_EQ(st.message(), "null ForeignBytes had non-zero length");
+    }
+    {
+        std::uint8_t byte = 0;
+        Status st;
+        ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{-1, &byte}, &st);
+        EXPECT_EQ(st.code, 2);
+        EXPECT_EQ(st.message().rfind("bytes length negative or overflowed", 0), 0u);
+    }
+    for (const std::uint8_t* data : {static_cast<const std::uint8_t*>(nullptr), reinterpret_cast<const std::uint8_t*>("x")}) {
+        Status st;
+        RustBuffer b = ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{0, data}, &st);
+        EXPECT_EQ(st.code, 0);
+        EXPECT_EQ(b.len, 0u);
+        EXPECT_EQ(b.capacity, 0u);
+        EXPECT_NE(b.data, nullptr);
+    }
+}
+
+TEST(Buffers, FreeAppliesTheBufferRule) {
+    std::uint8_t byte = 0;
+    EXPECT_EQ(free_error(RustBuffer{0, 0, nullptr}), "");
+    EXPECT_EQ(free_error(RustBuffer{0, 5, nullptr}), "2:null RustBuffer had non-zero length");
+    EXPECT_EQ(free_error(RustBuffer{3, 0, nullptr}), "2:null RustBuffer had non-zero capacity");
+    EXPECT_EQ(free_error(RustBuffer{4, 5, &byte}), "2:RustBuffer length exceeds capacity");
+}
+
+TEST(Buffers, ReserveGrowsOnlyWhenNeeded) {
+    Status st;
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(10, &st);
+    b.len = 4;
+    std::memcpy(b.data, "abcd", 4);
+    RustBuffer same = ffi_lumenfold_python_rustbuffer_reserve(b, 6, &st);
+    EXPECT_EQ(st.code, 0);
+    EXPECT_EQ(same.data, b.data);
+    EXPECT_EQ(same.capacity, 10u);
+    RustBuffer grown = ffi_lumenfold_python_rustbuffer_reserve(same, 7, &st);
+    EXPECT_EQ(st.code, 0);
+    EXPECT_GE(grown.capacity, 11u);
+    EXPECT_EQ(grown.len, 4u);
+    EXPECT_EQ(std::memcmp(grown.data, "abcd", 4), 0);
+    EXPECT_EQ(free_error(grown), "");
+}
+
+TEST(Buffers, ReserveGrowsGeometrically) {
+    Status st;
+    RustBuffer b{0, 0, nullptr};
+    int reallocations = 0;
+    for (int i = 0; i < 10000; ++i) {
+        RustBuffer next = ffi_lumenfold_python_rustbuffer_reserve(b, 1, &st);
+        ASSERT_EQ(st.code, 0);
+        if (next.data != b.data) ++reallocations;
+        next.data[next.len++] = static_cast<std::uint8_t>(i);
+        b = next;
+    }
+    EXPECT_LT(reallocations, 20);
+    EXPECT_EQ(b.data[9999], static_cast<std::uint8_t>(9999));
+    EXPECT_EQ(free_error(b), "");
+}
+
+TEST(Buffers, ReserveFailures) {
+    {
+        Status st;
+        std::uint8_t byte = 0;
+        ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 1, &byte}, 1, &st);
+        EXPECT_EQ(st.message(), "RustBuffer length exceeds capacity");
+    }
+    {
+        // The buffer is released even when growth is impossible.
+        Status st;
+        RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(8, &st);
+        RustBuffer r = ffi_lumenfold_python_rustbuffer_reserve(b, ~std::uint64_t{0}, &st);
+        EXPECT_EQ(st.code, 2);
+        EXPECT_EQ(st.message(), "capacity overflow");
+        EXPECT_EQ(r.data, nullptr);
+    }
+}
+
+TEST(Buffers, ContractVersion) {
+    EXPECT_EQ(ffi_lumenfold_python_uniffi_contract_version(), 30u);
+    EXPECT_EQ(ffi_lumenfold_python_uniffi_contract_version(), 30u);
+}
