@@ -177,21 +177,6 @@ TEST(Rsi, DegeneratePeriodsAndNaN) {
     for (double v : first) EXPECT_TRUE(std::isnan(v));
 }
 
-TEST(Rsi, HeldAsAFieldItStepsIndependently) {
-    // Another indicator drives its own copy on derived prices.
-    struct Holder {
-        Rsi rsi{3};
-        double next(double open, double close) { return rsi.next((close + open) * 0.5); }
-    } holder;
-    Rsi direct(3);
-    std::mt19937_64 rng(2);
-    const auto a = classic_a::walk(rng, 30);
-    const auto b = classic_a::walk(rng, 30);
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        EXPECT_TRUE(same(holder.next(a[i], b[i]), direct.next((b[i] + a[i]) * 0.5)));
-    }
-}
-
 // ---- Stochastic ----
 
 TEST(Stoch, WorkedValues) {
