@@ -21,12 +21,30 @@ public:
     ArgBuffers(const ArgBuffers&) = delete;
     ArgBuffers& operator=(const ArgBuffers&) = delete;
     ~ArgBuffers() {
+        for (std::size_t i = 0; i < kept_count_; ++i) release_storage(kept_[i]);
         for (std::size_t i = next_; i < N; ++i) {
             try {
                 if (check_buffer(*bufs_[i])) release_storage(*bufs_[i]);
             } catch (...) {
                 // A malformed buffer is not ours to free.
             }
+        }
+    }
+
+    // A vector of doubles read in place: the buffer is validated whole now and
+    // released when the call ends, and elements are converted as they are read.
+    F64View view(const char* name) {
+        RustBuffer buf = *bufs_[next_++];
+        try {
+            F64View v = F64View::of(buf);
+            kept_[kept_count_++] = buf;
+            return v;
+        } catch (const LiftFailure& e) {
+            release_storage(buf);
+            throw ArgLiftFailure{name, e.reason};
+        } catch (...) {
+            if (buf.data != nullptr && buf.len <= buf.capacity) release_storage(buf);
+            throw;
         }
     }
 
@@ -43,8 +61,29 @@ public:
 
 private:
     std::array<RustBuffer*, N> bufs_;
+    std::array<RustBuffer, N> kept_{};
     std::size_t next_ = 0;
+    std::size_t kept_count_ = 0;
 };
+
+// Steps `core` over the inputs zipped to the shortest and writes each output
+// straight into the result buffer as element kind K.
+template <class K, class Core, class... Vecs>
+RustBuffer run_lowered(Core& core, const Vecs&... inputs) {
+    const std::size_t n = std::min({inputs.size()...});
+    Writer w;
+    w.count(n);
+    if constexpr (std::is_same_v<K, F64>) {
+        std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t be = to_be(std::bit_cast<std::uint64_t>(static_cast<double>(core.next(inputs[i]...))));
+            std::memcpy(out + i * 8, &be, 8);
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) K::write(w, core.next(inputs[i]...));
+    }
+    return w.release();
+}
 
 // Steps `core` over the inputs zipped to the shortest, collecting each output.
 template <class Core, class... Vecs>

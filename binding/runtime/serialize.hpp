@@ -10,6 +10,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <sys/mman.h>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,10 @@ public:
             throw Panic("capacity overflow");
         std::uint64_t cap = cap_ < 64 ? 64 : cap_;
         while (cap < want) cap = cap > (std::uint64_t{1} << 62) ? want : cap * 2;
+        if (cap >= kHugeBuffer) {
+            grow_huge(cap);
+            return;
+        }
         auto* p = static_cast<std::uint8_t*>(std::realloc(data_, cap));
         if (p == nullptr) throw std::bad_alloc();
         data_ = p;
@@ -141,6 +146,14 @@ public:
             throw Panic("vector too long to serialize: " + std::to_string(n) + " elements");
         i32(static_cast<std::int32_t>(n));
     }
+    // Appends n bytes to be filled in by the caller.
+    std::uint8_t* claim(std::uint64_t n) {
+        reserve_more(n);
+        std::uint8_t* at = data_ + len_;
+        len_ += n;
+        return at;
+    }
+
     // Bulk big-endian doubles.
     void f64_array(const double* v, std::uint64_t n) {
         reserve_more(n * 8);
@@ -165,6 +178,21 @@ public:
     }
 
 private:
+    // Large results go to huge-page-aligned storage: filling a fresh
+    // multi-megabyte buffer otherwise costs one page fault per 4 KiB.
+    static constexpr std::uint64_t kHugeBuffer = std::uint64_t{4} << 20;
+    void grow_huge(std::uint64_t cap) {
+        constexpr std::size_t kHuge = std::size_t{2} << 20;
+        cap = (cap + kHuge - 1) / kHuge * kHuge;
+        void* p = nullptr;
+        if (posix_memalign(&p, kHuge, cap) != 0) throw std::bad_alloc();
+        madvise(p, cap, MADV_HUGEPAGE);
+        if (len_ != 0) std::memcpy(p, data_, len_);
+        std::free(data_);
+        data_ = static_cast<std::uint8_t*>(p);
+        cap_ = cap;
+    }
+
     std::uint8_t* data_ = nullptr;
     std::uint64_t cap_ = 0;
     std::uint64_t len_ = 0;
@@ -270,6 +298,35 @@ struct Enum {
         return static_cast<CoreEnum>(v);
     }
     static void write(Writer& w, CoreEnum v) { w.i32(static_cast<std::int32_t>(v)); }
+};
+
+// A validated vector-of-f64 argument read in place, converting on access.
+class F64View {
+public:
+    static F64View of(const RustBuffer& buf) {
+        if (!check_buffer(buf)) {
+            Reader r(nullptr, 0);
+            r.count();
+        }
+        Reader r(buf.data, buf.len);
+        const std::uint32_t n = r.count();
+        const std::uint64_t whole = r.remaining() / 8;
+        if (n > whole) throw LiftFailure{shortage_reason(r.remaining() - whole * 8, 8)};
+        const std::uint8_t* data = r.take(std::uint64_t{n} * 8);
+        r.finish();
+        return F64View(data, n);
+    }
+    std::size_t size() const noexcept { return n_; }
+    double operator[](std::size_t i) const noexcept {
+        std::uint64_t be;
+        std::memcpy(&be, data_ + i * 8, 8);
+        return std::bit_cast<double>(to_be(be));
+    }
+
+private:
+    F64View(const std::uint8_t* data, std::size_t n) : data_(data), n_(n) {}
+    const std::uint8_t* data_;
+    std::size_t n_;
 };
 
 // ---- whole-buffer lift and lower ----

@@ -1,0 +1,135 @@
+// Wilder's directional movement and average directional index.
+//
+// DmiCore turns each bar into Wilder-smoothed true range and directional
+// movement and yields +DI, -DI and DX. The three smoothed values start as plain
+// sums of the moves of bars 1 .. period-1; the first Wilder update comes at bar
+// `period`. A bar whose smoothed range is not positive yields no DX.
+//
+// ADX averages DX: the first value, at bar 2*period - 1, is the mean of the DX
+// values of bars period .. 2*period - 1 (divided by period, even if some bars
+// gave none); later bars use Wilder's recursion. Every earlier bar gives NaN,
+// and a period below 2 gives NaN on every bar.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "lumenfold/core/atr.hpp"
+#include "lumenfold/core/num.hpp"
+
+namespace lumenfold::core {
+
+struct DmiOutput {
+    double plus_di;
+    double minus_di;
+    double dx;
+};
+
+class DmiCore {
+public:
+    explicit DmiCore(std::uint64_t period) : period_(period), period_f_(to_f64(period)) {}
+
+    std::optional<DmiOutput> step(double high, double low, double close) noexcept {
+        if (period_ == 0) return std::nullopt;
+        if (!has_prev_) {
+            has_prev_ = true;
+            prev_high_ = high;
+            prev_low_ = low;
+            prev_close_ = close;
+            bar_count_ = 1;
+            return std::nullopt;
+        }
+        const double up = high - prev_high_;
+        const double down = prev_low_ - low;
+        const double tr = true_range(high, low, prev_close_);
+        // A NaN move fails every comparison and counts as 0.
+        const double plus_dm = (up > down && up > 0.0) ? up : 0.0;
+        const double minus_dm = (down > up && down > 0.0) ? down : 0.0;
+        prev_high_ = high;
+        prev_low_ = low;
+        prev_close_ = close;
+
+        const std::uint64_t c = bar_count_++;
+        if (!seeded_) {
+            if (c < period_) {
+                tr_ = tr_ + tr;
+                plus_dm_ = plus_dm_ + plus_dm;
+                minus_dm_ = minus_dm_ + minus_dm;
+                return std::nullopt;
+            }
+            seeded_ = true;
+        }
+        tr_ = tr + (tr_ - tr_ / period_f_);
+        plus_dm_ = plus_dm + (plus_dm_ - plus_dm_ / period_f_);
+        minus_dm_ = minus_dm + (minus_dm_ - minus_dm_ / period_f_);
+
+        // A NaN smoothed range passes on (and gives DX 0 below).
+        if (tr_ <= 0.0) return std::nullopt;
+        const double plus_di = (plus_dm_ * 100.0) / tr_;
+        const double minus_di = (minus_dm_ * 100.0) / tr_;
+        const double s = plus_di + minus_di;
+        const double dx = s > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / s : 0.0;
+        return DmiOutput{plus_di, minus_di, dx};
+    }
+
+    // Bars stepped so far (0 before the first bar; not advanced for period 0).
+    std::uint64_t bar_count() const noexcept { return bar_count_; }
+
+private:
+    double prev_high_ = 0.0;
+    double prev_low_ = 0.0;
+    double prev_close_ = 0.0;
+    bool has_prev_ = false;
+    bool seeded_ = false;
+    std::uint64_t period_;
+    double period_f_;
+    std::uint64_t bar_count_ = 0;
+    double tr_ = 0.0;
+    double plus_dm_ = 0.0;
+    double minus_dm_ = 0.0;
+};
+
+class ADX {
+public:
+    explicit ADX(std::uint64_t period)
+        : core_(period),
+          period_(period),
+          period_f_(to_f64(period)),
+          period_m1_f_(to_f64(period) - 1.0),
+          seed_bar_(2 * period - 1) {}
+
+    double next(double high, double low, double close) noexcept {
+        if (period_ < 2) return kNaN;
+        const std::optional<DmiOutput> out = core_.step(high, low, close);
+        const std::uint64_t t = core_.bar_count() - 1;
+        if (!out || t < period_) return kNaN;
+        const double dx = out->dx;
+        if (t < seed_bar_) {
+            // The DX values of the seeding window, summed from the oldest.
+            dx_sum_ = dx_sum_ + dx;
+            return kNaN;
+        }
+        if (t == seed_bar_) {
+            dx_sum_ = dx_sum_ + dx;
+            adx_ = dx_sum_ / period_f_;
+            adx_seeded_ = true;
+            return adx_;
+        }
+        if (!adx_seeded_) return kNaN;
+        adx_ = (dx + period_m1_f_ * adx_) / period_f_;
+        return adx_;
+    }
+
+private:
+    DmiCore core_;
+    std::uint64_t period_;
+    double period_f_;
+    double period_m1_f_;
+    std::uint64_t seed_bar_;  // 2*period - 1, wrapping
+    double dx_sum_ = 0.0;
+    double adx_ = 0.0;
+    bool adx_seeded_ = false;
+};
+
+}  // namespace lumenfold::core

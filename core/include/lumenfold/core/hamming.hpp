@@ -1,0 +1,50 @@
+// Hamming-window FIR smoother over the last N inputs with a pedestal in
+// degrees: weight k (k = 0..N-1, newest first) is
+// sin(((pedestal + (((180 - 2·pedestal)·k)/D))·pi)/180), D = max(N - 1, 1).
+// The first N - 1 outputs are the inputs; a weight sum within 1e-10 of zero
+// (or NaN) returns the input.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/window_fir.hpp"
+
+namespace lumenfold::core {
+
+class HammingFilter {
+public:
+    HammingFilter(std::uint64_t period, double pedestal)
+        : window_(period), weights_(weights(period, pedestal)), pedestal_(pedestal),
+          weight_sum_(core::weight_sum(weights_)) {}
+
+    static std::vector<double> weights(std::uint64_t n, double pedestal) {
+        std::vector<double> w;
+        w.reserve(n);
+        const double d = max_num(to_f64(n) - 1.0, 1.0);
+        const double span = 180.0 - (pedestal + pedestal);
+        for (std::uint64_t k = 0; k < n; ++k) {
+            w.push_back(std::sin(((pedestal + ((span * to_f64(k)) / d)) * kPi) / 180.0));
+        }
+        return w;
+    }
+
+    double next(double x) noexcept {
+        if (!window_.push(x)) return x;
+        const double num = window_.dot(weights_);
+        return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
+    }
+
+    std::uint64_t period() const noexcept { return window_.length(); }
+    double pedestal() const noexcept { return pedestal_; }
+
+private:
+    FirWindow window_;  // sized first
+    std::vector<double> weights_;
+    double pedestal_;
+    double weight_sum_;
+};
+
+}  // namespace lumenfold::core

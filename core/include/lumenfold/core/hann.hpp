@@ -1,0 +1,46 @@
+// Hann-window FIR smoother over the last N inputs, weights
+// 1 - cos(2pi·k/(N + 1)) for k = 1..N (newest first), divided by their sum.
+// The first N - 1 outputs are the inputs themselves; period 0 (or a zero
+// weight sum) returns every input.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/window_fir.hpp"
+
+namespace lumenfold::core {
+
+// The Hann weights for a window of n, in storage order k = 1..n.
+inline std::vector<double> hann_weights(std::uint64_t n) {
+    std::vector<double> w;
+    w.reserve(n);
+    const double denom = to_f64(n) + 1.0;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        w.push_back(1.0 - std::cos((to_f64(i + 1) * 6.283185307179586) / denom));
+    }
+    return w;
+}
+
+class HannFilter {
+public:
+    explicit HannFilter(std::uint64_t period)
+        : window_(period), weights_(hann_weights(period)), weight_sum_(core::weight_sum(weights_)) {}
+
+    double next(double x) noexcept {
+        if (!window_.push(x)) return x;
+        const double num = window_.dot(weights_);
+        return weight_sum_ == 0.0 ? x : num / weight_sum_;
+    }
+
+    std::uint64_t period() const noexcept { return window_.length(); }
+
+private:
+    FirWindow window_;  // sized first
+    std::vector<double> weights_;
+    double weight_sum_;
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,174 @@
+// Hilbert-transform cycle measures, one bar at a time: the smoothed
+// dominant-cycle period, the phasor components, the dominant-cycle phase, the
+// sine and lead-sine lines and the trend-or-cycle flag.
+//
+// Two engines carry all state. HtEngine32 (period, phasor) reports from bar 32,
+// HtEngine63 (phase, sine, trend mode) from bar 63 (bars counted from 0); both
+// answer NaN before that. Prices pass a four-bar weighted smoother kept as
+// running sums that are never recomputed from the window (so its values differ
+// in the last bits from a fixed-window weighted mean, and a NaN never leaves
+// it), then four Hilbert stages that keep separate odd-bar and even-bar stores.
+// The smoother is seeded from the first three prices and then counts down 9
+// (HtEngine32) or 34 (HtEngine63) bars before its values reach the stages.
+// Both engines keep every input price, twice, without bound.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "lumenfold/core/cycle_outputs.hpp"
+
+namespace lumenfold::core {
+
+// Running sums of the four-bar weighted price smoother.
+struct PriceWma {
+    std::vector<double> history;  // every price from the first on
+    double sub = 0.0;             // plain sum of the last four prices
+    double sum = 0.0;             // weighted sum (1, 2, 3 for the three newest between steps)
+    double trailing_value = 0.0;  // the price that leaves the window at the next step
+    std::uint64_t trailing_idx = 0;
+};
+
+// One Hilbert-transform stage with its odd-bar and even-bar stores.
+struct HilbertStage {
+    std::array<double, 3> odd{};
+    std::array<double, 3> even{};
+    double prev_odd = 0.0;
+    double prev_even = 0.0;
+    double prev_input_odd = 0.0;
+    double prev_input_even = 0.0;
+
+    // Transforms `input` on an odd or even bar at circular slot `idx`.
+    double step(bool odd_bar, std::uint64_t idx, double input, double adj);
+};
+
+struct HilbertStepOutput {
+    double detrender;
+    double q1;
+    double i2;
+    double q2;
+};
+
+// The transform stages and the dominant-cycle period estimate.
+struct HilbertPeriodState {
+    HilbertStage detrender;
+    HilbertStage q1;
+    HilbertStage ji;
+    HilbertStage jq;
+    std::uint64_t hilbert_idx = 0;
+    double period = 0.0;
+    double smooth_period = 0.0;
+    double prev_i2 = 0.0;
+    double prev_q2 = 0.0;
+    double re = 0.0;
+    double im = 0.0;
+    // Detrender values handed from one parity to the other, two and three bars back.
+    double i1_odd_prev2 = 0.0;
+    double i1_odd_prev3 = 0.0;
+    double i1_even_prev2 = 0.0;
+    double i1_even_prev3 = 0.0;
+
+    HilbertStepOutput step_hilbert(std::uint64_t t, double smoothed, double adj);
+    // Runs right after step_hilbert: updates `period` and `smooth_period`.
+    void update_period();
+};
+
+// One smoother step over `prices` (the newest price already appended): nothing
+// for the first two prices, nothing when it seeds the sums from the first three,
+// nothing while `warmup` counts down, else the smoothed price.
+std::optional<double> step_price_wma(const std::vector<double>& prices, std::optional<PriceWma>& wma,
+                                     std::uint8_t& warmup);
+
+// Engine of the period and phasor indicators.
+struct HtEngine32 {
+    std::vector<double> prices;
+    std::optional<PriceWma> wma;
+    HilbertPeriodState hilbert;
+    std::uint8_t warmup = 9;
+
+    // The smoother step for the newest price in `prices`.
+    std::optional<double> step_wma() { return step_price_wma(prices, wma, warmup); }
+};
+
+// Engine of the phase, sine and trend-mode indicators.
+struct HtEngine63 {
+    std::vector<double> prices;
+    std::optional<PriceWma> wma;
+    HilbertPeriodState hilbert;
+    std::uint8_t warmup = 34;
+    std::array<double, 50> smooth_prices{};
+    std::uint64_t smooth_idx = 0;
+    double dc_phase = 0.0;
+    double prev_dc_phase = 0.0;
+    double itrend1 = 0.0;
+    double itrend2 = 0.0;
+    double itrend3 = 0.0;
+    double prev_sine = 0.0;
+    double prev_lead_sine = 0.0;
+    double sine = 0.0;
+    double lead_sine = 0.0;
+    double smoothed = 0.0;
+    double trendline = 0.0;
+    double trend = 0.0;
+    std::int32_t days_in_trend = 0;
+
+    // Advances every measure for the newest price in `prices`; false while the
+    // smoother yields nothing.
+    bool step_core();
+    // True when the newest bar is one the indicators report.
+    bool reports(bool stepped) const noexcept { return stepped && prices.size() >= 64; }
+};
+
+// Smoothed dominant-cycle period.
+class HT_DCPERIOD {
+public:
+    double next(double input);
+    const HtEngine32& engine() const noexcept { return engine_; }
+
+private:
+    HtEngine32 engine_;
+};
+
+// In-phase component (the detrender of three bars back) and quadrature (Q1).
+class HT_PHASOR {
+public:
+    PhasorOutput next(double input);
+    const HtEngine32& engine() const noexcept { return engine_; }
+
+private:
+    HtEngine32 engine_;
+};
+
+// Dominant-cycle phase in degrees.
+class HT_DCPHASE {
+public:
+    double next(double input);
+    const HtEngine63& engine() const noexcept { return engine_; }
+
+private:
+    HtEngine63 engine_;
+};
+
+// Sine of the dominant-cycle phase and of the phase advanced by 45 degrees.
+class HT_SINE {
+public:
+    HtSineOutput next(double input);
+    const HtEngine63& engine() const noexcept { return engine_; }
+
+private:
+    HtEngine63 engine_;
+};
+
+// 1.0 while the market trends, 0.0 while it cycles.
+class HT_TRENDMODE {
+public:
+    double next(double input);
+    const HtEngine63& engine() const noexcept { return engine_; }
+
+private:
+    HtEngine63 engine_;
+};
+
+}  // namespace lumenfold::core

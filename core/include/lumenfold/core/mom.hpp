@@ -1,0 +1,73 @@
+// Lag differences over `period` bars: momentum x(t) - x(t-period) and rate of
+// change 100*(x(t) - x(t-period))/x(t-period). The first `period` outputs are
+// NaN. Period 0 compares each input with itself.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+namespace detail {
+
+// Inputs are pushed and never popped: the storage (a power of two above
+// period + 1) is overwritten cyclically, and the input of `period` bars ago is
+// always still in place when it is read.
+class LagWindow {
+public:
+    explicit LagWindow(std::uint64_t period)
+        : buffer_(period == std::numeric_limits<std::uint64_t>::max() ? period : period + 1),
+          period_(period) {}
+
+    // Pushes x and returns the input of `period` bars before it, or NaN during
+    // the warm-up (`warm` is then false).
+    double push(double x, bool& warm) noexcept {
+        buffer_.push(x);
+        const std::uint64_t n = seen_++;
+        warm = n + 1 > period_;
+        return warm ? buffer_.get_or(n - period_, kNaN) : kNaN;
+    }
+
+private:
+    RingBuffer buffer_;
+    std::uint64_t period_;
+    std::uint64_t seen_ = 0;
+};
+
+}  // namespace detail
+
+class MOM {
+public:
+    explicit MOM(std::uint64_t period) : lag_(period) {}
+
+    double next(double x) noexcept {
+        bool warm;
+        const double old = lag_.push(x, warm);
+        return warm ? x - old : kNaN;
+    }
+
+private:
+    detail::LagWindow lag_;
+};
+
+class ROC {
+public:
+    explicit ROC(std::uint64_t period) : lag_(period) {}
+
+    // An old value of exactly 0 gives 0 rather than an infinity.
+    double next(double x) noexcept {
+        bool warm;
+        const double old = lag_.push(x, warm);
+        if (!warm) return kNaN;
+        if (old == 0.0) return 0.0;
+        return ((x - old) / old) * 100.0;
+    }
+
+private:
+    detail::LagWindow lag_;
+};
+
+}  // namespace lumenfold::core

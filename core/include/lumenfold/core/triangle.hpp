@@ -1,0 +1,47 @@
+// Triangle-window FIR smoother over the last N inputs: weights rise 1, 2, ...
+// to N/2 and fall back to 1 (k below N/2: k; k = N/2: N/2; above: N + 1 - k).
+// The first N - 1 outputs are the inputs; a weight sum within 1e-10 of zero
+// returns the input.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/window_fir.hpp"
+
+namespace lumenfold::core {
+
+class TriangleFilter {
+public:
+    explicit TriangleFilter(std::uint64_t length)
+        : window_(length), weights_(weights(length)), weight_sum_(core::weight_sum(weights_)) {}
+
+    static std::vector<double> weights(std::uint64_t n) {
+        std::vector<double> w;
+        w.reserve(n);
+        const double nf = to_f64(n);
+        const double h = nf / 2.0;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const double kf = to_f64(i + 1);
+            w.push_back(kf < h ? kf : kf == h ? h : (nf + 1.0) - kf);
+        }
+        return w;
+    }
+
+    double next(double x) noexcept {
+        if (!window_.push(x)) return x;
+        const double num = window_.dot(weights_);
+        return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
+    }
+
+    std::uint64_t length() const noexcept { return window_.length(); }
+
+private:
+    FirWindow window_;  // sized first
+    std::vector<double> weights_;
+    double weight_sum_;
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,29 @@
+// Low-pass smoother whose response is the input minus the two-pole high-pass
+// response. The first three inputs pass through unchanged (and enter the
+// history); the recursion runs from the fourth bar on.
+#pragma once
+
+#include <cstdint>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/two_pole.hpp"
+
+namespace lumenfold::core {
+
+class UltimateSmoother {
+public:
+    explicit UltimateSmoother(std::uint64_t period) noexcept : rec_(to_f64(period)) {}
+
+    double next(double x) noexcept {
+        ++count_;
+        const double y = count_ <= 3 ? x : rec_.value(x);
+        rec_.store(x, y);
+        return y;
+    }
+
+private:
+    UltimateSmootherRecursion rec_;
+    std::uint64_t count_ = 0;
+};
+
+}  // namespace lumenfold::core

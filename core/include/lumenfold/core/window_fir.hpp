@@ -1,0 +1,50 @@
+// The newest-first window shared by the window FIR filters (Hann, Hamming,
+// triangle): the last N inputs against N fixed weights, the newest input
+// meeting the first weight. The ring buffer is sized before any weight is
+// computed, so a window too large to size fails with "capacity overflow"
+// before the weight loop runs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+class FirWindow {
+public:
+    explicit FirWindow(std::uint64_t length) : window_(length), length_(length) {}
+
+    // Inserts x at the front and drops the oldest value beyond the length;
+    // true once the window holds its full length (always for length 0).
+    bool push(double x) noexcept {
+        window_.push_front(x);
+        if (window_.len() > length_) window_.pop_back();
+        return window_.len() >= length_;
+    }
+
+    // Sum of value i times weight i from the front, accumulated from 0.0.
+    // `weights` holds `length` values, so every index held is in range.
+    double dot(const std::vector<double>& weights) const noexcept {
+        double num = 0.0;
+        const std::uint64_t n = window_.len();
+        for (std::uint64_t i = 0; i < n; ++i) num = num + window_[i] * weights[i];
+        return num;
+    }
+
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    RingBuffer window_;
+    std::uint64_t length_;
+};
+
+// Sum of the weights in order, from 0.0.
+inline double weight_sum(const std::vector<double>& weights) noexcept {
+    double sum = 0.0;
+    for (double w : weights) sum = sum + w;
+    return sum;
+}
+
+}  // namespace lumenfold::core

@@ -1,0 +1,201 @@
+// Object handles: reference counts, method scaffolding, poison, threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/batch.hpp"
+#include "runtime/object.hpp"
+
+using namespace lumenfold::ffi;
+
+extern "C" {
+std::uint64_t uniffi_lumenfold_python_fn_constructor_ema_new(std::uint64_t, RustCallStatus*);
+double uniffi_lumenfold_python_fn_method_ema_next(std::uint64_t, double, RustCallStatus*);
+std::uint64_t uniffi_lumenfold_python_fn_clone_ema(std::uint64_t, RustCallStatus*);
+void uniffi_lumenfold_python_fn_free_ema(std::uint64_t, RustCallStatus*);
+RustBuffer uniffi_lumenfold_python_fn_func_sma(std::uint64_t, RustBuffer, RustCallStatus*);
+std::uint64_t uniffi_lumenfold_python_fn_constructor_sma_new(std::uint64_t, RustCallStatus*);
+}
+
+namespace {
+
+struct Status : RustCallStatus {
+    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
+    ~Status() {
+        if (code != 0) release_storage(error_buf);
+    }
+    std::string message() const { return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len); }
+};
+
+// A core whose step fails on a negative input and counts its live instances.
+struct Faulty {
+    static inline std::atomic<int> alive{0};
+    std::uint64_t calls = 0;
+    Faulty() { ++alive; }
+    ~Faulty() { --alive; }
+    double next(double x) {
+        if (x < 0) throw lumenfold::Panic("negative input");
+        ++calls;
+        return x;
+    }
+};
+
+// The method scaffolding, as the generated shims instantiate it.
+double faulty_next(std::uint64_t handle, double x, RustCallStatus* st) {
+    return call_with_status<double>(st, [&] {
+        ConsumedHandle<Faulty> consumed{handle};
+        return with_locked<Faulty>(handle, [&](Faulty& f) { return f.next(x); });
+    });
+}
+
+std::uint64_t strong_count(std::uint64_t handle) {
+    return object_from<Faulty>(handle)->strong.load();
+}
+
+}  // namespace
+
+TEST(Objects, CloneAddsAReferenceAndNeverTouchesStatus) {
+    std::uint64_t h = make_object<Faulty>();
+    Status st;
+    st.code = 42;
+    EXPECT_EQ(clone_handle<Faulty>(h), h);
+    EXPECT_EQ(st.code, 42);
+    EXPECT_EQ(strong_count(h), 2u);
+    release_handle<Faulty>(h);
+    release_handle<Faulty>(h);
+    EXPECT_EQ(Faulty::alive.load(), 0);
+}
+
+TEST(Objects, MethodConsumesItsReference) {
+    std::uint64_t h = make_object<Faulty>();
+    Status st;
+    clone_handle<Faulty>(h);
+    EXPECT_EQ(faulty_next(h, 1.0, &st), 1.0);
+    EXPECT_EQ(strong_count(h), 1u);
+    // Without a clone the call consumes the last reference and destroys the object.
+    EXPECT_EQ(faulty_next(h, 2.0, &st), 2.0);
+    EXPECT_EQ(Faulty::alive.load(), 0);
+    EXPECT_EQ(st.code, 0);
+}
+
+TEST(Objects, PanicInStepPoisonsOnlyThatObject) {
+    std::uint64_t h = make_object<Faulty>();
+    std::uint64_t other = make_object<Faulty>();
+    {
+        Status st;
+        clone_handle<Faulty>(h);
+        EXPECT_EQ(faulty_next(h, -1.0, &st), 0.0);
+        EXPECT_EQ(st.code, 2);
+        EXPECT_EQ(st.message(), "negative input");
+    }
+    for (int i = 0; i < 2; ++i) {
+        Status st;
+        clone_handle<Faulty>(h);
+        faulty_next(h, 1.0, &st);
+        EXPECT_EQ(st.code, 2);
+        EXPECT_EQ(st.message(), "called `Result::unwrap()` on an `Err` value: PoisonError { .. }");
+    }
+    Status st;
+    clone_handle<Faulty>(other);
+    EXPECT_EQ(faulty_next(other, 3.0, &st), 3.0);
+    EXPECT_EQ(st.code, 0);
+    // The failed calls still released their references.
+    EXPECT_EQ(strong_count(h), 1u);
+    release_handle<Faulty>(h);
+    release_handle<Faulty>(other);
+    EXPECT_EQ(Faulty::alive.load(), 0);
+}
+
+TEST(Objects, NullHandleIsAFailureNotACrash) {
+    Status st;
+    faulty_next(0, 1.0, &st);
+    EXPECT_EQ(st.code, 2);
+    EXPECT_EQ(st.message(), "null object handle");
+    EXPECT_EQ(clone_handle<Faulty>(0), 0u);
+    release_handle<Faulty>(0);
+}
+
+TEST(Objects, ScalarBoolArguments) {
+    EXPECT_TRUE(lift_bool_arg(1, "anchor"));
+    EXPECT_FALSE(lift_bool_arg(0, "anchor"));
+    Status st;
+    call_with_status<int>(&st, [] { return lift_bool_arg(2, "anchor") ? 1 : 0; });
+    EXPECT_EQ(st.message(), "Failed to convert arg 'anchor':\nunexpected byte for Boolean");
+}
+
+TEST(Objects, FailuresOfEveryKindBecomeStatusTwo) {
+    auto message_of = [](auto body) {
+        Status st;
+        call_with_status<int>(&st, body);
+        EXPECT_EQ(st.code, 2);
+        return st.message();
+    };
+    EXPECT_EQ(message_of([]() -> int { throw lumenfold::Panic("boom"); }), "boom");
+    EXPECT_EQ(message_of([]() -> int { throw 7; }), "Unknown panic!");
+    EXPECT_EQ(message_of([]() -> int { throw std::bad_alloc(); }), "memory allocation failed");
+    EXPECT_EQ(message_of([]() -> int { return static_cast<int>(std::vector<double>(std::size_t{1} << 62).size()); }),
+              "capacity overflow");
+}
+
+TEST(Objects, ReferenceCountsUnderThreads) {
+    std::uint64_t h = make_object<Faulty>();
+    constexpr int kThreads = 8;
+    constexpr int kCalls = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([h] {
+            for (int i = 0; i < kCalls; ++i) {
+                Status st;
+                faulty_next(clone_handle<Faulty>(h), 1.0, &st);
+                clone_handle<Faulty>(h);
+                release_handle<Faulty>(h);
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(strong_count(h), 1u);
+    EXPECT_EQ(object_from<Faulty>(h)->core.calls, std::uint64_t{kThreads} * kCalls);
+    release_handle<Faulty>(h);
+    EXPECT_EQ(Faulty::alive.load(), 0);
+}
+
+TEST(Objects, GeneratedEmaEndToEnd) {
+    Status st;
+    std::uint64_t h = uniffi_lumenfold_python_fn_constructor_ema_new(10, &st);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(uniffi_lumenfold_python_fn_method_ema_next(uniffi_lumenfold_python_fn_clone_ema(h, &st), 5.0, &st), 5.0);
+    EXPECT_EQ(uniffi_lumenfold_python_fn_method_ema_next(uniffi_lumenfold_python_fn_clone_ema(h, &st), 16.0, &st),
+              16.0 * (2.0 / 11.0) + 5.0 * (1.0 - 2.0 / 11.0));
+    uniffi_lumenfold_python_fn_free_ema(h, &st);
+    EXPECT_EQ(st.code, 0);
+}
+
+TEST(Objects, BatchReportsTheFailingArgument) {
+    Status st;
+    const std::uint8_t bytes[] = {0, 0, 0, 0, 1, 2, 3};
+    RustBuffer series = buffer_from(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
+    RustBuffer out = uniffi_lumenfold_python_fn_func_sma(3, series, &st);
+    EXPECT_EQ(st.code, 2);
+    EXPECT_EQ(st.message(), "Failed to convert arg 'series':\njunk data left in buffer after lifting (count: 3)");
+    EXPECT_EQ(out.data, nullptr);
+}
+
+TEST(Objects, PeriodSoLargeItCannotBeAllocatedFailsTheConstructor) {
+    Status st;
+    EXPECT_EQ(uniffi_lumenfold_python_fn_constructor_sma_new(~std::uint64_t{0}, &st), 0u);
+    EXPECT_EQ(st.message(), "capacity overflow");
+}
+
+TEST(Objects, ZipsToTheShortestInput) {
+    struct Sum3 {
+        double next(double a, double b, double c) { return a + b + c; }
+    };
+    Sum3 core;
+    std::vector<double> a(5, 1.0), b(3, 2.0), c(4, 3.0);
+    EXPECT_EQ(run_zipped(core, a, b, c), (std::vector<double>{6, 6, 6}));
+    std::vector<double> empty;
+    EXPECT_TRUE(run_zipped(core, a, empty, c).empty());
+}

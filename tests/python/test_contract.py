@@ -1,0 +1,110 @@
+"""One contract for every exported object that has a batch function, driven
+by the interface description: streaming equals batch to the bit, also when
+the series is fed in chunks through cloned handles; degenerate parameters and
+NaN inputs never crash; empty input gives empty output; unequal input lengths
+pair to the shortest."""
+
+import math
+import unittest
+
+import lumenfold_python as lf
+from support import INTERFACE, ohlcv, same, series_for
+
+N = 160
+BARS = ohlcv(N)
+
+
+def constructor_values(obj, zero=False):
+    """The description's contract values; with `zero`, every count set to 0."""
+    values = [0 if zero and t not in ("f64", "f32", "SwissMode") else v
+              for v, (_, t) in zip(obj["test_new"], obj["new"])]
+    return [lf.SwissMode(v) if t == "SwissMode" else v for v, (_, t) in zip(values, obj["new"])]
+
+
+def inputs(obj, bars, n):
+    return [series_for(name, t, bars, n) for name, t in obj["methods"][0]["args"]]
+
+
+def batch_call(obj, ctor, columns):
+    fn = getattr(lf, obj["batch"]["name"])
+    by_name = {name: v for (name, _), v in zip(obj["new"], ctor)}
+    cols = iter(columns)
+    args = [next(cols) if t.startswith("vec<") else by_name[name] for name, t in obj["batch"]["args"]]
+    return fn(*args)
+
+
+def clone(py_obj):
+    """A second Python object holding a cloned handle of the same library object."""
+    cls = type(py_obj)
+    other = cls.__new__(cls)
+    other._handle = getattr(lf, f"_clone_{cls.__name__.lower()}")(py_obj._handle, lf._UNUSED_STATUS)
+    return other
+
+
+def stream(obj, ctor, columns, chunk=None):
+    first = getattr(lf, obj["name"])(*ctor)
+    handles = [first, clone(first)] if chunk else [first]
+    rows = list(zip(*columns))
+    out = []
+    for i, row in enumerate(rows):
+        owner = handles[(i // chunk) % 2] if chunk else first
+        out.append(owner.next(*row))
+    return out
+
+
+def guarded(fn, *args):
+    try:
+        return fn(*args)
+    except lf.LumenfoldError as e:  # a reported failure is fine; a crash is not
+        return e
+
+
+BATCHED = [o for o in INTERFACE["objects"] if o["batch"]]
+
+
+class Contract(unittest.TestCase):
+    def test_streaming_equals_batch(self):
+        for obj in BATCHED:
+            with self.subTest(obj["name"]):
+                ctor = constructor_values(obj)
+                cols = inputs(obj, BARS, N)
+                expected = batch_call(obj, ctor, cols)
+                self.assertEqual(len(expected), N)
+                self.assertTrue(same(stream(obj, ctor, cols), expected))
+
+    def test_chunked_through_cloned_handles(self):
+        for obj in BATCHED:
+            ctor = constructor_values(obj)
+            cols = inputs(obj, BARS, 60)
+            expected = batch_call(obj, ctor, cols)
+            for chunk in (1, 2, 3, 7, 13, 60):
+                with self.subTest(obj["name"], chunk=chunk):
+                    self.assertTrue(same(stream(obj, ctor, cols, chunk), expected))
+
+    def test_empty_and_unequal_lengths(self):
+        for obj in BATCHED:
+            with self.subTest(obj["name"]):
+                ctor = constructor_values(obj)
+                cols = inputs(obj, BARS, 0)
+                self.assertEqual(batch_call(obj, ctor, cols), [])
+                cols = inputs(obj, BARS, 40)
+                full = batch_call(obj, ctor, cols)
+                ragged = [c[: 40 - 7 * i] for i, c in enumerate(cols)]
+                shortest = min(len(c) for c in ragged)
+                self.assertTrue(same(batch_call(obj, ctor, ragged), full[:shortest]))
+
+    def test_degenerate_parameters_and_nan_never_crash(self):
+        nan_bars = {k: [math.nan if i % 11 == 3 else v for i, v in enumerate(col)] for k, col in BARS.items()}
+        for obj in BATCHED:
+            for zero, bars in ((True, BARS), (False, nan_bars), (True, nan_bars)):
+                with self.subTest(obj["name"], zero=zero):
+                    ctor = constructor_values(obj, zero)
+                    cols = inputs(obj, bars, 50)
+                    batch = guarded(batch_call, obj, ctor, cols)
+                    streamed = guarded(stream, obj, ctor, cols)
+                    if not isinstance(batch, Exception) and not isinstance(streamed, Exception):
+                        self.assertTrue(same(streamed, batch))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,167 @@
+"""The generated host module end to end: the moving averages streamed and
+batch-computed, records and the enum, errors carrying the library's message,
+and refusal of a library that does not match."""
+
+import array
+import ctypes
+import math
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+import lumenfold_python as lf
+from support import BUILD, LIBRARY
+
+
+class MovingAverages(unittest.TestCase):
+    def test_worked_values(self):
+        self.assertEqual(lf.sma(3, [1, 2, 3, 4]), [1, 1.5, 2, 3])
+        self.assertEqual(lf.wma(3, [1, 2, 3, 4]), [1, 5 / 3, 14 / 6, 20 / 6])
+        self.assertEqual(lf.ema(10, [5, 16]), [5, 16 * (2 / 11) + 5 * (1 - 2 / 11)])
+        self.assertAlmostEqual(lf.ema(10, [5, 16])[1], 7.0, places=12)
+
+    def test_streaming_equals_batch(self):
+        xs = [math.sin(i / 3) * 10 + i for i in range(200)]
+        for cls, fn in ((lf.Sma, lf.sma), (lf.Ema, lf.ema), (lf.Wma, lf.wma)):
+            obj = cls(14)
+            self.assertEqual([obj.next(x) for x in xs], fn(14, xs), cls.__name__)
+
+    def test_any_sequence_of_numbers(self):
+        expected = [1.0, 1.5, 2.5]
+        for xs in ([1, 2, 3], (1.0, 2.0, 3.0), array.array("d", [1, 2, 3]), range(1, 4)):
+            self.assertEqual(lf.sma(2, xs), expected)
+        a = array.array("d", [1, 2, 3])
+        lf.sma(2, a)
+        self.assertEqual(list(a), [1, 2, 3], "the caller's array is not modified")
+
+    def test_empty_and_degenerate(self):
+        for fn in (lf.sma, lf.ema, lf.wma):
+            self.assertEqual(fn(3, []), [])
+        self.assertTrue(all(math.isnan(v) for v in lf.sma(0, [1, 2, 3])))
+        self.assertEqual(lf.wma(0, [1, 2, 3]), [0, 0, 0])
+        self.assertEqual(lf.ema(0, [1, 2]), [1, 3])
+        e = lf.Ema(3)
+        self.assertTrue(all(math.isnan(e.next(x)) for x in (float("nan"), 1, 2)))
+
+    def test_negative_period_is_a_value_error(self):
+        with self.assertRaises(ValueError):
+            lf.Sma(-1)
+        with self.assertRaises(ValueError):
+            lf.sma(-3, [1.0])
+
+    def test_unallocatable_period_raises(self):
+        with self.assertRaises(lf.LumenfoldError) as ctx:
+            lf.Sma(2**64 - 1)
+        self.assertEqual(str(ctx.exception), "capacity overflow")
+
+    def test_shared_object_across_threads(self):
+        obj = lf.Sma(1_000_000)
+        def feed():
+            for _ in range(2000):
+                obj.next(1.0)
+        threads = [threading.Thread(target=feed) for _ in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(obj.next(1.0), 1.0)
+
+
+class Declarations(unittest.TestCase):
+    def test_records_and_enum(self):
+        r = lf.MacdResult(macd=1.0, signal=2.0, histogram=3.0)
+        self.assertEqual((r.macd, r.signal, r.histogram), (1.0, 2.0, 3.0))
+        self.assertEqual([m.name for m in lf.SwissMode],
+                         ["EMA", "SMA", "Gauss", "Butterworth", "Smooth", "HighPass",
+                          "TwoPoleHighPass", "BandPass", "BandStop"])
+        self.assertEqual(lf.SwissMode.BandStop.value, 9)
+        self.assertIn("Negative Params", lf.Ema.__doc__)
+
+    def test_decoding_nested_records(self):
+        # A hand-made buffer run through the module's own decoder.
+        import struct
+        desc = ("record", "MarketStructureStateResult")
+        body = (struct.pack(">I", 2) + b"\x01" + struct.pack(">Qd?", 4, 10.5, True) + b"\x00" + b"\x00"
+                + struct.pack(">IQ", 3, 9))
+        value = lf._decoder(desc)(lf._Reader(body))
+        self.assertEqual(value.bias, 2)
+        self.assertEqual(value.last_swing_high, lf.SwingPointResult(4, 10.5, True))
+        self.assertIsNone(value.last_swing_low)
+        self.assertEqual(value.bar_index, 9)
+
+
+class RawCalls(unittest.TestCase):
+    """Calls made below the module, as any foreign caller could."""
+
+    def call_sma(self, payload):
+        buf = lf._buffer_of(bytearray(payload))
+        st = lf._RustCallStatus()
+        out = lf._fn_func_sma(3, buf, st)
+        return st, out
+
+    def test_malformed_series_names_the_argument(self):
+        st, _ = self.call_sma(b"\x00\x00\x00\x00\x01\x02\x03")
+        self.assertEqual(st.code, 2)
+        with self.assertRaises(lf.LumenfoldError) as ctx:
+            lf._raise_status(st)
+        self.assertEqual(str(ctx.exception),
+                         "Failed to convert arg 'series':\njunk data left in buffer after lifting (count: 3)")
+
+    def test_short_buffer(self):
+        st, _ = self.call_sma(b"\x00\x00\x00\x02" + b"\x00" * 15)
+        with self.assertRaises(lf.LumenfoldError) as ctx:
+            lf._raise_status(st)
+        self.assertTrue(str(ctx.exception).endswith("not enough bytes remaining in buffer (7 < 8)"))
+
+    def test_buffer_rule(self):
+        st = lf._RustCallStatus()
+        lf._buffer_free(lf._RustBuffer(0, 5, None), st)
+        with self.assertRaises(lf.LumenfoldError) as ctx:
+            lf._raise_status(st)
+        self.assertEqual(str(ctx.exception), "null RustBuffer had non-zero length")
+
+
+class LibraryChecks(unittest.TestCase):
+    def generate_into(self, tmp, library):
+        subprocess.run([sys.executable, str(pathlib.Path(__file__).parents[2] / "python" / "generate_host.py"),
+                        str(library), tmp], check=True)
+
+    def import_fresh(self, tmp):
+        code = "import lumenfold_python"
+        return subprocess.run([sys.executable, "-c", code], cwd=tmp, capture_output=True, text=True,
+                              env={"PYTHONPATH": tmp, "PATH": "/usr/bin:/bin"})
+
+    def test_matching_library_imports(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.generate_into(tmp, LIBRARY)
+            self.assertEqual(self.import_fresh(tmp).returncode, 0)
+
+    def test_mismatched_checksum_is_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.generate_into(tmp, LIBRARY)
+            init = pathlib.Path(tmp) / "lumenfold_python" / "__init__.py"
+            text = init.read_text()
+            key = "'uniffi_lumenfold_python_checksum_func_sma': "
+            at = text.index(key) + len(key)
+            end = text.index(",", at)
+            init.write_text(text[:at] + str((int(text[at:end]) + 1) % 65536) + text[end:])
+            result = self.import_fresh(tmp)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn("LibraryMismatchError", result.stderr)
+            self.assertIn("uniffi_lumenfold_python_checksum_func_sma", result.stderr)
+
+    def test_wrong_contract_version_is_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.generate_into(tmp, LIBRARY)
+            init = pathlib.Path(tmp) / "lumenfold_python" / "__init__.py"
+            init.write_text(init.read_text().replace("_CONTRACT_VERSION = 30", "_CONTRACT_VERSION = 29"))
+            result = self.import_fresh(tmp)
+            self.assertIn("contract version 30", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
