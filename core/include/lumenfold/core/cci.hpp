@@ -1,0 +1,96 @@
+// Commodity channel index: how far the typical price (high + low + close)/3
+// stands from its `period`-bar mean, in units of 0.015 times the mean absolute
+// deviation. NaN for bars 0 to period - 2; a period below 2 yields NaN on
+// every bar. A constant window (zero deviation) gives 0, and so does every bar
+// once a NaN has entered the running sum.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/panic.hpp"
+
+namespace lumenfold::core {
+
+class CCI {
+public:
+    explicit CCI(std::uint64_t period)
+        : slot_count_(period == 0 ? 1 : period),
+          slots_(allocate(slot_count_)),
+          period_(period),
+          period_f_(to_f64(period)) {}
+
+    CCI(const CCI& o)
+        : slot_count_(o.slot_count_),
+          slots_(allocate(o.slot_count_)),
+          period_(o.period_),
+          period_f_(o.period_f_),
+          write_(o.write_),
+          sum_(o.sum_),
+          count_(o.count_) {
+        std::memcpy(slots_.get(), o.slots_.get(), slot_count_ * sizeof(double));
+    }
+    CCI& operator=(const CCI& o) {
+        if (this != &o) *this = CCI(o);
+        return *this;
+    }
+    CCI(CCI&&) noexcept = default;
+    CCI& operator=(CCI&&) noexcept = default;
+
+    double next(double high, double low, double close) noexcept {
+        if (period_ < 2) return kNaN;
+        const double tp = (close + (low + high)) / 3.0;
+        double* const slots = slots_.get();
+        const std::uint64_t c = count_++;
+        if (c < period_) {
+            slots[c] = tp;
+            sum_ = sum_ + tp;
+            if (c + 1 < period_) return kNaN;
+        } else {
+            // The running sum is never recomputed from the slots.
+            const std::uint64_t w = write_;
+            sum_ = sum_ + (tp - slots[w]);
+            slots[w] = tp;
+            write_ = w + 1 == period_ ? 0 : w + 1;
+        }
+        const double mean = sum_ / period_f_;
+        // Slot order, not age order.
+        double deviation = 0.0;
+        for (std::uint64_t i = 0; i < period_; ++i) deviation = deviation + std::fabs(slots[i] - mean);
+        const double mean_deviation = deviation / period_f_;
+        if (mean_deviation > 0.0) return (tp - mean) / (mean_deviation * 0.015);
+        return 0.0;
+    }
+
+private:
+    struct FreeDeleter {
+        void operator()(double* p) const noexcept { std::free(p); }
+    };
+    using Slots = std::unique_ptr<double[], FreeDeleter>;
+
+    // Zeroed slots; a size whose byte count exceeds the signed 64-bit range
+    // panics, one the heap cannot supply throws std::bad_alloc. calloc leaves
+    // the pages untouched until used.
+    static Slots allocate(std::uint64_t n) {
+        if (n > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
+        auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(n), sizeof(double)));
+        if (p == nullptr) throw std::bad_alloc();
+        return Slots(p);
+    }
+
+    std::uint64_t slot_count_;
+    Slots slots_;
+    std::uint64_t period_;
+    double period_f_;
+    std::uint64_t write_ = 0;
+    double sum_ = 0.0;
+    std::uint64_t count_ = 0;  // bars seen
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,108 @@
+// Williams %R: where the close stands in the highest-high/lowest-low range of
+// the last `period` bars, from -100 (at the low) to 0 (at the high; exactly
+// -0). NaN for bars 0 to period - 2; a period below 2 yields NaN on every bar
+// and stores nothing. A flat or undefined range gives 0.
+//
+// The extremes are kept with the bar they came from; a new value at least as
+// extreme replaces them (so among equal values the newest stands), and when
+// the standing extreme leaves the window the window is rescanned from its
+// oldest bar, whose value is taken unconditionally (even a NaN, which then
+// stands until it leaves).
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+class WILLR {
+public:
+    explicit WILLR(std::uint64_t period) : highs_(period), lows_(period), period_(period) {}
+
+    double next(double high, double low, double close) noexcept {
+        if (period_ < 2) return kNaN;
+        if (highs_.len() == period_) {
+            highs_.pop();
+            lows_.pop();
+        }
+        highs_.push(high);
+        lows_.push(low);
+        const std::uint64_t t = count_++;
+
+        if (t == 0) {
+            highest_ = high;
+            high_at_ = 0;
+            lowest_ = low;
+            low_at_ = 0;
+        } else if (t < period_) {
+            take_if_extreme(high, low, t);
+        } else {
+            // The window holds bars s..t, bar s + i at position i.
+            const std::uint64_t s = t - period_ + 1;
+            if (high_at_ >= s) {
+                if (high >= highest_) {
+                    highest_ = high;
+                    high_at_ = t;
+                }
+            } else {
+                highest_ = highs_[0];
+                high_at_ = s;
+                for (std::uint64_t i = 1; i < period_; ++i) {
+                    const double v = highs_[i];
+                    if (v >= highest_) {
+                        highest_ = v;
+                        high_at_ = s + i;
+                    }
+                }
+            }
+            if (low_at_ >= s) {
+                if (low <= lowest_) {
+                    lowest_ = low;
+                    low_at_ = t;
+                }
+            } else {
+                lowest_ = lows_[0];
+                low_at_ = s;
+                for (std::uint64_t i = 1; i < period_; ++i) {
+                    const double v = lows_[i];
+                    if (v <= lowest_) {
+                        lowest_ = v;
+                        low_at_ = s + i;
+                    }
+                }
+            }
+        }
+
+        if (t + 1 < period_) return kNaN;
+        const double range = highest_ - lowest_;
+        if (range > 0.0) return ((highest_ - close) * -100.0) / range;
+        return 0.0;
+    }
+
+private:
+    void take_if_extreme(double high, double low, std::uint64_t t) noexcept {
+        if (high >= highest_) {
+            highest_ = high;
+            high_at_ = t;
+        }
+        if (low <= lowest_) {
+            lowest_ = low;
+            low_at_ = t;
+        }
+    }
+
+    // The last `period` highs and lows.
+    RingBuffer highs_;
+    RingBuffer lows_;
+    std::uint64_t period_;
+    std::uint64_t count_ = 0;  // bars seen
+    double highest_ = -std::numeric_limits<double>::infinity();
+    std::uint64_t high_at_ = 0;
+    double lowest_ = std::numeric_limits<double>::infinity();
+    std::uint64_t low_at_ = 0;
+};
+
+}  // namespace lumenfold::core
