@@ -1,10 +1,15 @@
 # Two entry points: `make demo` builds everything and runs the demo;
-# `make test` builds everything and runs every test.
+# `make test` builds everything and runs every test. `make hardening` (CI
+# runs it after `make test`) repeats the suite under the sanitizers and runs
+# every fuzz target for FUZZ_SECONDS; `make asan`, `make tsan` and `make fuzz`
+# run one part.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all demo test bench clean deps
+FUZZ_SECONDS ?= 60
+
+.PHONY: all demo test bench clean deps hardening asan tsan fuzz
 
 all: $(BUILD)/.built
 
@@ -26,7 +31,13 @@ bench: all
 	$(BUILD)/bench/lumenfold_bench --benchmark_min_time=0.5
 	PYTHONPATH=$(BUILD)/python python3 bench/python_bench.py
 
+hardening: deps
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh asan tsan fuzz
+
+asan tsan fuzz: deps
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh $@
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz
 
 FORCE:

@@ -9,6 +9,13 @@ command -v python3 >/dev/null || need+=(python3)
 command -v nm >/dev/null || need+=(binutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The fuzz targets: clang with its libFuzzer and sanitizer runtimes (the
+# sanitizer builds of the test suite use g++'s own runtimes).
+command -v clang++ >/dev/null || need+=(clang)
+if ! command -v clang++ >/dev/null ||
+   [ ! -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ]; then
+  need+=(libclang-rt-14-dev)
+fi
 if [ "${#need[@]}" -gt 0 ]; then
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive

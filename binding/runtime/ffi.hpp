@@ -2,6 +2,7 @@
 // byte buffers, call status, panic capture and argument-lift failures.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,26 @@ inline constexpr std::string_view kPoisonMessage =
 // Non-null address of a buffer that owns no storage; never dereferenced or freed.
 inline std::uint8_t* dangling() noexcept { return reinterpret_cast<std::uint8_t*>(alignof(std::uint8_t)); }
 inline RustBuffer empty_buffer() noexcept { return RustBuffer{0, 0, dangling()}; }
+
+// The acquire half of dropping a reference: after the decrement (release) that
+// reached zero, the destroying thread must see every access the other owners
+// made. ThreadSanitizer does not model standalone fences, so under it an
+// acquire load of the same count, which orders the same accesses, stands in.
+#if defined(__SANITIZE_THREAD__)
+#define LF_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LF_THREAD_SANITIZER 1
+#endif
+#endif
+inline void acquire_after_last_release(const std::atomic<std::uint64_t>& count) noexcept {
+#ifdef LF_THREAD_SANITIZER
+    (void)count.load(std::memory_order_acquire);
+#else
+    (void)count;
+    std::atomic_thread_fence(std::memory_order_acquire);
+#endif
+}
 
 // Applies the buffer rule; a violation is a panic. Returns false for a null
 // (empty) buffer, true when `data` may be read.

@@ -176,7 +176,7 @@ template <class T>
 void future_release(std::uint64_t handle) {
     auto* f = future_from<T>(handle);
     if (f->strong.fetch_sub(1, std::memory_order_release) == 1) {
-        std::atomic_thread_fence(std::memory_order_acquire);
+        acquire_after_last_release(f->strong);
         delete f;
     }
 }

@@ -70,7 +70,7 @@ void release_handle(std::uint64_t handle) noexcept {
     if (handle == 0) return;
     auto* obj = reinterpret_cast<Object<Core>*>(static_cast<std::uintptr_t>(handle));
     if (obj->strong.fetch_sub(1, std::memory_order_release) == 1) {
-        std::atomic_thread_fence(std::memory_order_acquire);
+        acquire_after_last_release(obj->strong);
         delete obj;
     }
 }

@@ -10,6 +10,8 @@ import random
 BUILD = pathlib.Path(os.environ.get("LUMENFOLD_BUILD_DIR", pathlib.Path(__file__).parents[2] / "build"))
 INTERFACE = json.loads((BUILD / "generated" / "interface.json").read_text())
 LIBRARY = BUILD / "python" / "lumenfold_python" / "liblumenfold_python.so"
+# Variables a sanitizer build of the library needs in every process that loads it.
+SANITIZER_ENV = ("LD_PRELOAD", "PYTHONMALLOC", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS")
 
 
 def ohlcv(n, seed=7):

@@ -5,6 +5,7 @@ and refusal of a library that does not match."""
 import array
 import ctypes
 import math
+import os
 import pathlib
 import shutil
 import subprocess
@@ -14,7 +15,7 @@ import threading
 import unittest
 
 import lumenfold_python as lf
-from support import BUILD, LIBRARY
+from support import BUILD, LIBRARY, SANITIZER_ENV
 
 
 class MovingAverages(unittest.TestCase):
@@ -132,8 +133,10 @@ class LibraryChecks(unittest.TestCase):
 
     def import_fresh(self, tmp):
         code = "import lumenfold_python"
-        return subprocess.run([sys.executable, "-c", code], cwd=tmp, capture_output=True, text=True,
-                              env={"PYTHONPATH": tmp, "PATH": "/usr/bin:/bin"})
+        # A clean environment, but for the settings a sanitizer build runs under.
+        env = {k: v for k, v in os.environ.items() if k in SANITIZER_ENV}
+        env.update(PYTHONPATH=tmp, PATH="/usr/bin:/bin")
+        return subprocess.run([sys.executable, "-c", code], cwd=tmp, capture_output=True, text=True, env=env)
 
     def test_matching_library_imports(self):
         with tempfile.TemporaryDirectory() as tmp:
