@@ -363,7 +363,11 @@ def object_shims(iface: Interface, obj: dict) -> str:
                f"    release_handle<{core}>(handle);\n}}\n")
     if obj.get("batch"):
         fn = obj["batch_fn"]
-        lines, exprs = lift_lines(iface, fn["args"], views=True)
+        # A single series is read in place; several are lifted into vectors
+        # first, which lets the compiler keep the core's state in registers
+        # (reads through byte pointers may alias it).
+        single = sum(1 for _, t in fn["args"] if generic(t)) == 1
+        lines, exprs = lift_lines(iface, fn["args"], views=single)
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         scalars = {n for n, t in fn["args"] if not generic(t)}
         missing = [n for n, _ in obj["new"] if n not in scalars]

@@ -80,7 +80,11 @@ RustBuffer run_lowered(Core& core, const Vecs&... inputs) {
             std::memcpy(out + i * 8, &be, 8);
         }
     } else {
-        for (std::size_t i = 0; i < n; ++i) K::write(w, core.next(inputs[i]...));
+        for (std::size_t i = 0; i < n; ++i) {
+            K::write(w, core.next(inputs[i]...));
+            // Fixed-size records: the first one tells how much the rest need.
+            if (i == 0) w.reserve_more((w.size() - 4) * (n - 1));
+        }
     }
     return w.release();
 }
