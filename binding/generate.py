@@ -363,11 +363,8 @@ def object_shims(iface: Interface, obj: dict) -> str:
                f"    release_handle<{core}>(handle);\n}}\n")
     if obj.get("batch"):
         fn = obj["batch_fn"]
-        # A single series is read in place; several are lifted into vectors
-        # first, which lets the compiler keep the core's state in registers
-        # (reads through byte pointers may alias it).
-        single = sum(1 for _, t in fn["args"] if generic(t)) == 1
-        lines, exprs = lift_lines(iface, fn["args"], views=single)
+        # Series are read in place from their buffers, never copied.
+        lines, exprs = lift_lines(iface, fn["args"], views=True)
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         scalars = {n for n, t in fn["args"] if not generic(t)}
         missing = [n for n, _ in obj["new"] if n not in scalars]
@@ -375,8 +372,7 @@ def object_shims(iface: Interface, obj: dict) -> str:
             sys.exit(f"batch {fn['name']}: arguments do not cover constructor {missing} or next inputs")
         ctor = ", ".join(exprs[n] for n, _ in obj["new"])
         element = iface.codec(generic(fn["returns"])[1])
-        body = lines + [f"{core} core_{{{ctor}}};",
-                        f"return run_lowered<{element}>(core_, {', '.join(vectors)});"]
+        body = lines + [f"return run_lowered<{element}>({core}{{{ctor}}}, {', '.join(vectors)});"]
         out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
     return "\n".join(out)
 
