@@ -91,15 +91,4 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     return w.release();
 }
 
-// Steps `core` over the inputs zipped to the shortest, collecting each output.
-template <class Core, class... Vecs>
-auto run_zipped(Core& core, const Vecs&... inputs) {
-    const std::size_t n = std::min({inputs.size()...});
-    using Out = std::decay_t<decltype(core.next(inputs[0]...))>;
-    std::vector<Out> out;
-    out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(core.next(inputs[i]...));
-    return out;
-}
-
 }  // namespace lumenfold::ffi
