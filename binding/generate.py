@@ -363,6 +363,7 @@ def object_shims(iface: Interface, obj: dict) -> str:
                f"    release_handle<{core}>(handle);\n}}\n")
     if obj.get("batch"):
         fn = obj["batch_fn"]
+        # Series are read in place from their buffers, never copied.
         lines, exprs = lift_lines(iface, fn["args"], views=True)
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         scalars = {n for n, t in fn["args"] if not generic(t)}
@@ -371,8 +372,7 @@ def object_shims(iface: Interface, obj: dict) -> str:
             sys.exit(f"batch {fn['name']}: arguments do not cover constructor {missing} or next inputs")
         ctor = ", ".join(exprs[n] for n, _ in obj["new"])
         element = iface.codec(generic(fn["returns"])[1])
-        body = lines + [f"{core} core_{{{ctor}}};",
-                        f"return run_lowered<{element}>(core_, {', '.join(vectors)});"]
+        body = lines + [f"return run_lowered<{element}>({core}{{{ctor}}}, {', '.join(vectors)});"]
         out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
     return "\n".join(out)
 

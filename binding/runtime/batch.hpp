@@ -67,9 +67,11 @@ private:
 };
 
 // Steps `core` over the inputs zipped to the shortest and writes each output
-// straight into the result buffer as element kind K.
+// straight into the result buffer as element kind K. The core is taken by
+// value: a local the output stores provably cannot alias, so its state can
+// stay in registers.
 template <class K, class Core, class... Vecs>
-RustBuffer run_lowered(Core& core, const Vecs&... inputs) {
+RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     const std::size_t n = std::min({inputs.size()...});
     Writer w;
     w.count(n);
@@ -80,20 +82,13 @@ RustBuffer run_lowered(Core& core, const Vecs&... inputs) {
             std::memcpy(out + i * 8, &be, 8);
         }
     } else {
-        for (std::size_t i = 0; i < n; ++i) K::write(w, core.next(inputs[i]...));
+        for (std::size_t i = 0; i < n; ++i) {
+            K::write(w, core.next(inputs[i]...));
+            // Fixed-size records: the first one tells how much the rest need.
+            if (i == 0) w.reserve_more((w.size() - 4) * (n - 1));
+        }
     }
     return w.release();
-}
-
-// Steps `core` over the inputs zipped to the shortest, collecting each output.
-template <class Core, class... Vecs>
-auto run_zipped(Core& core, const Vecs&... inputs) {
-    const std::size_t n = std::min({inputs.size()...});
-    using Out = std::decay_t<decltype(core.next(inputs[0]...))>;
-    std::vector<Out> out;
-    out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(core.next(inputs[i]...));
-    return out;
 }
 
 }  // namespace lumenfold::ffi

@@ -152,11 +152,30 @@ bool HtEngine63::step_core() {
         double real = 0.0;
         double imag = 0.0;
         std::uint64_t j = smooth_idx;
+        const bool tabled = n <= kTrigLengths;
+        const std::size_t base = tabled ? static_cast<std::size_t>(n) * static_cast<std::size_t>(n - 1) / 2 : 0;
+        if (tabled && (trig_ready >> n & 1) == 0) {
+            if (trig_sin.empty()) {
+                trig_sin.resize(kTrigLengths * (kTrigLengths + 1) / 2);
+                trig_cos.resize(trig_sin.size());
+            }
+            for (std::int32_t i = 0; i < n; ++i) {
+                const double angle = (static_cast<double>(i) * kTwoPi) / nf;
+                trig_sin[base + static_cast<std::size_t>(i)] = std::sin(angle);
+                trig_cos[base + static_cast<std::size_t>(i)] = std::cos(angle);
+            }
+            trig_ready |= std::uint64_t{1} << n;
+        }
         for (std::int32_t i = 0; i < n; ++i) {
-            const double angle = (static_cast<double>(i) * kTwoPi) / nf;
             const double v = checked(smooth_prices, j);
-            real = real + std::sin(angle) * v;
-            imag = imag + std::cos(angle) * v;
+            if (tabled) {
+                real = real + trig_sin[base + static_cast<std::size_t>(i)] * v;
+                imag = imag + trig_cos[base + static_cast<std::size_t>(i)] * v;
+            } else {
+                const double angle = (static_cast<double>(i) * kTwoPi) / nf;
+                real = real + std::sin(angle) * v;
+                imag = imag + std::cos(angle) * v;
+            }
             j = j == 0 ? kPhaseSlots - 1 : j - 1;
         }
         if (imag != 0.0 && !std::isnan(imag)) {

@@ -193,9 +193,8 @@ TEST(Objects, ZipsToTheShortestInput) {
     struct Sum3 {
         double next(double a, double b, double c) { return a + b + c; }
     };
-    Sum3 core;
-    std::vector<double> a(5, 1.0), b(3, 2.0), c(4, 3.0);
-    EXPECT_EQ(run_zipped(core, a, b, c), (std::vector<double>{6, 6, 6}));
-    std::vector<double> empty;
-    EXPECT_TRUE(run_zipped(core, a, empty, c).empty());
+    std::vector<double> a(5, 1.0), b(3, 2.0), c(4, 3.0), empty;
+    auto out = lift_buffer<Vec<F64>>(run_lowered<F64>(Sum3{}, a, b, c));
+    EXPECT_EQ(out, (std::vector<double>{6, 6, 6}));
+    EXPECT_TRUE(lift_buffer<Vec<F64>>(run_lowered<F64>(Sum3{}, a, empty, c)).empty());
 }

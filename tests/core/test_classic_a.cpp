@@ -17,18 +17,14 @@
 #include "lumenfold/core/talib.hpp"
 #include "lumenfold/core/tema.hpp"
 #include "test_classic_a_support.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
+using lumenfold::test::run;
 using classic_a::same;
 
 namespace {
 
-template <class T>
-std::vector<double> run(T ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
 
 std::vector<double> without(std::vector<double> xs, std::size_t i) {
     xs.erase(xs.begin() + static_cast<std::ptrdiff_t>(i));

@@ -17,17 +17,13 @@
 #include "lumenfold/core/roofing_filter.hpp"
 #include "lumenfold/core/super_smoother.hpp"
 #include "lumenfold/core/ultimate_smoother.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
+using lumenfold::test::run;
 
 namespace {
 
-template <class T>
-std::vector<double> run(T ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
 
 // Bit-for-bit equality that also matches NaN with NaN.
 void expect_same(const std::vector<double>& a, const std::vector<double>& b) {

@@ -13,17 +13,13 @@
 #include "lumenfold/core/num.hpp"
 #include "lumenfold/core/panic.hpp"
 #include "lumenfold/core/triangle.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
+using lumenfold::test::run;
 
 namespace {
 
-template <class T>
-std::vector<double> run(T ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
 
 std::vector<double> series(std::size_t n) {
     std::vector<double> xs;

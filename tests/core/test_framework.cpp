@@ -9,17 +9,10 @@
 #include "lumenfold/core/smoothing.hpp"
 #include "lumenfold/core/statistics.hpp"
 #include "lumenfold/core/talib.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
-
-namespace {
-template <class T>
-std::vector<double> run(T ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
-}  // namespace
+using lumenfold::test::run;
 
 TEST(RingBuffer, StorageSizeIsNextPowerOfTwoAbove) {
     EXPECT_EQ(RingBuffer(0).storage_size(), 16u);

@@ -113,6 +113,13 @@ struct HtEngine63 {
     double trendline = 0.0;
     double trend = 0.0;
     std::int32_t days_in_trend = 0;
+    // sin and cos of i·2pi/n for every cycle length n up to 50 met so far,
+    // n's values stored from offset n(n-1)/2: the phase sum runs over the
+    // same few lengths bar after bar.
+    static constexpr std::int32_t kTrigLengths = 50;
+    std::uint64_t trig_ready = 0;  // bit n set once length n is tabled
+    std::vector<double> trig_sin;
+    std::vector<double> trig_cos;
 
     // Advances every measure for the newest price in `prices`; false while the
     // smoother yields nothing.

@@ -15,7 +15,7 @@ namespace lumenfold::core {
 // hp = ((A·((x - (x1 + x1)) + x2)) + B·hp1) + C·hp2 with A = (1 - alpha/2)^2,
 // B = 2(1 - alpha), C = -(1 - alpha)^2. Indicators that embed it decide their
 // own warm-up through value/store.
-class RoofingHighPass {
+class RoofingHighPass : public RecursionStep<RoofingHighPass> {
 public:
     struct Coefficients {
         double a;
@@ -47,28 +47,15 @@ public:
     explicit RoofingHighPass(Coefficients k) noexcept : k_(k) {}
 
     double value(double x) const noexcept {
-        return ((k_.a * ((x - (x1_ + x1_)) + x2_)) + k_.b * hp1_) + k_.c * hp2_;
+        return ((k_.a * ((x - (h_.x1 + h_.x1)) + h_.x2)) + k_.b * h_.y1) + k_.c * h_.y2;
     }
-    void store(double x, double hp) noexcept {
-        x2_ = x1_;
-        x1_ = x;
-        hp2_ = hp1_;
-        hp1_ = hp;
-    }
-    double step(double x) noexcept {
-        const double hp = value(x);
-        store(x, hp);
-        return hp;
-    }
+    void store(double x, double hp) noexcept { h_.store(x, hp); }
 
     const Coefficients& coefficients() const noexcept { return k_; }
 
 private:
     Coefficients k_;
-    double x1_ = 0.0;
-    double x2_ = 0.0;
-    double hp1_ = 0.0;
-    double hp2_ = 0.0;
+    TwoPoleHistory h_;
 };
 
 class RoofingFilter {

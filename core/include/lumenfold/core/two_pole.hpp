@@ -42,39 +42,19 @@ struct TwoPoleCoefficients {
     }
 };
 
-// y = ((c1·(x + x1))·0.5 + c2·y1) + c3·y2 over the previous input and the two
-// previous outputs.
-class SuperSmootherRecursion {
-public:
-    explicit SuperSmootherRecursion(double period) noexcept
-        : k_(TwoPoleCoefficients::super_smoother(period)) {}
-
-    // The recursive output for x from the stored history; stores nothing.
-    double value(double x) const noexcept {
-        return ((k_.c1 * (x + x1_)) * 0.5 + k_.c2 * y1_) + k_.c3 * y2_;
-    }
-    // Shifts the history by one bar (also used for warm-up outputs).
-    void store(double x, double y) noexcept {
-        y2_ = y1_;
-        y1_ = y;
-        x1_ = x;
-    }
+// One recursive step: the output for x from the stored history, then the
+// history shifted by one bar. Recursions provide value() and store().
+template <class Derived>
+struct RecursionStep {
     double step(double x) noexcept {
-        const double y = value(x);
-        store(x, y);
+        auto& self = static_cast<Derived&>(*this);
+        const double y = self.value(x);
+        self.store(x, y);
         return y;
     }
-    const TwoPoleCoefficients& coefficients() const noexcept { return k_; }
-
-private:
-    TwoPoleCoefficients k_;
-    double x1_ = 0.0;
-    double y1_ = 0.0;
-    double y2_ = 0.0;
 };
 
-// History of two inputs and two outputs, shared by the high-pass and the
-// ultimate smoother recursions.
+// History of two inputs and two outputs.
 struct TwoPoleHistory {
     double x1 = 0.0;
     double x2 = 0.0;
@@ -89,8 +69,34 @@ struct TwoPoleHistory {
     }
 };
 
+// y = ((c1·(x + x1))·0.5 + c2·y1) + c3·y2 over the previous input and the two
+// previous outputs.
+class SuperSmootherRecursion : public RecursionStep<SuperSmootherRecursion> {
+public:
+    explicit SuperSmootherRecursion(double period) noexcept
+        : k_(TwoPoleCoefficients::super_smoother(period)) {}
+
+    // The recursive output for x from the stored history; stores nothing.
+    double value(double x) const noexcept {
+        return ((k_.c1 * (x + x1_)) * 0.5 + k_.c2 * y1_) + k_.c3 * y2_;
+    }
+    // Shifts the history by one bar (also used for warm-up outputs).
+    void store(double x, double y) noexcept {
+        y2_ = y1_;
+        y1_ = y;
+        x1_ = x;
+    }
+    const TwoPoleCoefficients& coefficients() const noexcept { return k_; }
+
+private:
+    TwoPoleCoefficients k_;
+    double x1_ = 0.0;
+    double y1_ = 0.0;
+    double y2_ = 0.0;
+};
+
 // y = (c1·((x - (x1 + x1)) + x2) + c2·y1) + c3·y2.
-class HighPassRecursion {
+class HighPassRecursion : public RecursionStep<HighPassRecursion> {
 public:
     explicit HighPassRecursion(double period) noexcept : k_(TwoPoleCoefficients::high_pass(period)) {}
 
@@ -98,11 +104,6 @@ public:
         return (k_.c1 * ((x - (h_.x1 + h_.x1)) + h_.x2) + k_.c2 * h_.y1) + k_.c3 * h_.y2;
     }
     void store(double x, double y) noexcept { h_.store(x, y); }
-    double step(double x) noexcept {
-        const double y = value(x);
-        store(x, y);
-        return y;
-    }
     const TwoPoleCoefficients& coefficients() const noexcept { return k_; }
 
 private:
@@ -112,7 +113,7 @@ private:
 
 // The input minus the high-pass response, summed strictly left to right:
 // y = (((x·(1 - c1) + ((c1 + c1) - c2)·x1) - (c1 + c3)·x2) + c2·y1) + c3·y2.
-class UltimateSmootherRecursion {
+class UltimateSmootherRecursion : public RecursionStep<UltimateSmootherRecursion> {
 public:
     explicit UltimateSmootherRecursion(double period) noexcept
         : k_(TwoPoleCoefficients::high_pass(period)) {}
@@ -123,11 +124,6 @@ public:
                k_.c3 * h_.y2;
     }
     void store(double x, double y) noexcept { h_.store(x, y); }
-    double step(double x) noexcept {
-        const double y = value(x);
-        store(x, y);
-        return y;
-    }
     const TwoPoleCoefficients& coefficients() const noexcept { return k_; }
 
 private:
