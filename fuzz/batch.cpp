@@ -1,4 +1,4 @@
-// The batch entry points end to end, with arguments of every buffer shape and
+// Batch entry points (sma, atr, aroon, adosc) end to end, with arguments of every buffer shape and
 // both valid and malformed encodings. The first faulty argument in declared
 // order must give the exact message; otherwise the result must be the core
 // indicator stepped over the decoded inputs, bit for bit. Every consumed
@@ -9,12 +9,14 @@
 
 #include "fuzz_support.hpp"
 #include "lumenfold/core/adosc.hpp"
+#include "lumenfold/core/aroon.hpp"
 #include "lumenfold/core/atr.hpp"
 #include "lumenfold/core/smoothing.hpp"
 
 extern "C" {
 RustBuffer uniffi_lumenfold_python_fn_func_sma(std::uint64_t, RustBuffer, RustCallStatus*);
 RustBuffer uniffi_lumenfold_python_fn_func_atr(std::uint64_t, RustBuffer, RustBuffer, RustBuffer, RustCallStatus*);
+RustBuffer uniffi_lumenfold_python_fn_func_aroon(std::uint64_t, RustBuffer, RustBuffer, RustCallStatus*);
 RustBuffer uniffi_lumenfold_python_fn_func_adosc(RustBuffer, RustBuffer, RustBuffer, RustBuffer, std::uint64_t,
                                                  std::uint64_t, RustCallStatus*);
 }
@@ -51,21 +53,26 @@ std::optional<std::string> first_fault(std::initializer_list<std::pair<const cha
     return std::nullopt;
 }
 
+void put(Bytes& out, std::uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void put(Bytes& out, double y) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &y, 8);
+    put(out, bits, 8);
+}
+void put(Bytes& out, const lumenfold::core::AroonOutput& r) {
+    put(out, r.up);
+    put(out, r.down);
+}
+
 // The core stepped over the inputs paired to the shortest, encoded as a result.
 template <class Core, class... Cols>
 Bytes reference(Core core, const Cols&... cols) {
     const std::size_t n = std::min({cols.size()...});
     Bytes out;
-    auto put = [&out](std::uint64_t v, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    put(n, 4);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double y = core.next(cols[i]...);
-        std::uint64_t bits;
-        std::memcpy(&bits, &y, 8);
-        put(bits, 8);
-    }
+    put(out, n, 4);
+    for (std::size_t i = 0; i < n; ++i) put(out, core.next(cols[i]...));
     return out;
 }
 
@@ -92,7 +99,7 @@ void check_call(const char* fn, RustBuffer out, Status& st, const std::optional<
 LF_FUZZ_TARGET(batch) {
     Input in(data, size);
     Status st;
-    switch (in.byte() % 3) {
+    switch (in.byte() % 4) {
         case 0: {
             // Periods from 2^63 on cannot be allocated; smaller ones stay small.
             std::uint64_t period = in.u64();
@@ -116,6 +123,18 @@ LF_FUZZ_TARGET(batch) {
             check_call("atr", out, st, failure, [&] {
                 return reference(lumenfold::core::ATR(period), decode_f64s(high->bytes), decode_f64s(low->bytes),
                                  decode_f64s(close->bytes));
+            });
+            break;
+        }
+        case 2: {
+            // Records as results; any period (the windows grow with the bars).
+            const std::uint64_t period = in.u64();
+            auto high = vector_arg(in);
+            auto low = vector_arg(in);
+            const auto failure = first_fault({{"high", high.get()}, {"low", low.get()}});
+            RustBuffer out = uniffi_lumenfold_python_fn_func_aroon(period, high->buf, low->buf, &st);
+            check_call("aroon", out, st, failure, [&] {
+                return reference(lumenfold::core::AROON(period), decode_f64s(high->bytes), decode_f64s(low->bytes));
             });
             break;
         }

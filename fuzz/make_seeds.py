@@ -48,9 +48,12 @@ SEEDS = {
         b"\1" + struct.pack(">Q", 0) + vec_arg(f64s(3)) + vec_arg(f64s() + b"\1\2\3") + vec_arg(f64s(2), shape=5),
         b"\1" + struct.pack(">Q", 5) + vec_arg(bytes(40), framing=2) + vec_arg(bytes(40), framing=3)
         + vec_arg(b"", shape=4),
-        b"\2" + vec_arg(f64s(3, 4)) + vec_arg(f64s(1, 2)) + vec_arg(f64s(2, 3)) + vec_arg(f64s(10, 20))
+        b"\2" + struct.pack(">Q", 3) + vec_arg(f64s(5, 4, 6, 2, 7, 1, 1)) + vec_arg(f64s(1, 2, 0, 3, 0, 5, 5)),
+        b"\2" + struct.pack(">Q", 70) + vec_arg(bytes(800), framing=1) + vec_arg(bytes(800), framing=1),
+        b"\2" + struct.pack(">Q", 2) + vec_arg(f64s(1, 2)) + vec_arg(f64s(1), shape=5),
+        b"\3" + vec_arg(f64s(3, 4)) + vec_arg(f64s(1, 2)) + vec_arg(f64s(2, 3)) + vec_arg(f64s(10, 20))
         + struct.pack(">QQ", 1, 2),
-        b"\2" + vec_arg(f64s(3)) + vec_arg(f64s(1), shape=6) + vec_arg(f64s(2), shape=7) + vec_arg(f64s())
+        b"\3" + vec_arg(f64s(3)) + vec_arg(f64s(1), shape=6) + vec_arg(f64s(2), shape=7) + vec_arg(f64s())
         + struct.pack(">QQ", 3, 10),
     ],
     "buffers": [
