@@ -71,6 +71,7 @@ public:
     }
 
     double alpha() const noexcept { return alpha_; }
+    std::uint64_t period() const noexcept { return period_; }
 
 private:
     std::optional<double> value_;
