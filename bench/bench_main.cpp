@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "entry_points.h"
 #include "runtime/serialize.hpp"
 
 using namespace lumenfold::ffi;
@@ -56,12 +57,6 @@ void release_result(RustBuffer out, RustCallStatus& st) {
 
 }  // namespace
 
-extern "C" {
-std::uint64_t uniffi_lumenfold_python_fn_constructor_ema_new(std::uint64_t, RustCallStatus*);
-double uniffi_lumenfold_python_fn_method_ema_next(std::uint64_t, double, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_clone_ema(std::uint64_t, RustCallStatus*);
-void uniffi_lumenfold_python_fn_free_ema(std::uint64_t, RustCallStatus*);
-}
 
 // ---- plain-loop baselines of the three moving averages (period 5) ----
 

@@ -12,14 +12,8 @@
 #include "lumenfold/core/aroon.hpp"
 #include "lumenfold/core/atr.hpp"
 #include "lumenfold/core/smoothing.hpp"
+#include "entry_points.h"
 
-extern "C" {
-RustBuffer uniffi_lumenfold_python_fn_func_sma(std::uint64_t, RustBuffer, RustCallStatus*);
-RustBuffer uniffi_lumenfold_python_fn_func_atr(std::uint64_t, RustBuffer, RustBuffer, RustBuffer, RustCallStatus*);
-RustBuffer uniffi_lumenfold_python_fn_func_aroon(std::uint64_t, RustBuffer, RustBuffer, RustCallStatus*);
-RustBuffer uniffi_lumenfold_python_fn_func_adosc(RustBuffer, RustBuffer, RustBuffer, RustBuffer, std::uint64_t,
-                                                 std::uint64_t, RustCallStatus*);
-}
 
 using namespace lf_fuzz;
 

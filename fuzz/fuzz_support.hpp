@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lumenfold/core/panic.hpp"
+#include "entry_points.h"
 #include "runtime/serialize.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -32,12 +33,6 @@
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
-extern "C" {
-RustBuffer ffi_lumenfold_python_rustbuffer_alloc(std::uint64_t, RustCallStatus*);
-RustBuffer ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes, RustCallStatus*);
-void ffi_lumenfold_python_rustbuffer_free(RustBuffer, RustCallStatus*);
-RustBuffer ffi_lumenfold_python_rustbuffer_reserve(RustBuffer, std::uint64_t, RustCallStatus*);
-}
 
 namespace lf_fuzz {
 

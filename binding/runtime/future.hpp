@@ -11,11 +11,11 @@
 #include <mutex>
 #include <optional>
 
-#include "ffi.hpp"
+#include "exports.h"
 
 namespace lumenfold::ffi {
 
-using ContinuationCallback = void (*)(std::uint64_t data, std::int8_t poll_code);
+using ContinuationCallback = LumenfoldContinuationCallback;
 inline constexpr std::int8_t kPollReady = 0;
 inline constexpr std::int8_t kPollWake = 1;
 

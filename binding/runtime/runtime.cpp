@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "exports.h"
 #include "serialize.hpp"
 
 namespace lumenfold::ffi {

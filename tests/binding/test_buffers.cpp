@@ -5,14 +5,8 @@
 #include <string>
 
 #include "runtime/ffi.hpp"
+#include "entry_points.h"
 
-extern "C" {
-RustBuffer ffi_lumenfold_python_rustbuffer_alloc(std::uint64_t, RustCallStatus*);
-RustBuffer ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes, RustCallStatus*);
-void ffi_lumenfold_python_rustbuffer_free(RustBuffer, RustCallStatus*);
-RustBuffer ffi_lumenfold_python_rustbuffer_reserve(RustBuffer, std::uint64_t, RustCallStatus*);
-std::uint32_t ffi_lumenfold_python_uniffi_contract_version();
-}
 
 namespace {
 

@@ -4,16 +4,10 @@
 #include <vector>
 
 #include "runtime/future.hpp"
+#include "entry_points.h"
 
 using namespace lumenfold::ffi;
 
-extern "C" {
-void ffi_lumenfold_python_rust_future_poll_f64(std::uint64_t, ContinuationCallback, std::uint64_t);
-void ffi_lumenfold_python_rust_future_cancel_f64(std::uint64_t);
-double ffi_lumenfold_python_rust_future_complete_f64(std::uint64_t, RustCallStatus*);
-void ffi_lumenfold_python_rust_future_free_f64(std::uint64_t);
-void ffi_lumenfold_python_rust_future_free_rust_buffer(std::uint64_t);
-}
 
 namespace {
 std::vector<std::pair<std::uint64_t, std::int8_t>> calls;

@@ -8,17 +8,10 @@
 
 #include "runtime/batch.hpp"
 #include "runtime/object.hpp"
+#include "entry_points.h"
 
 using namespace lumenfold::ffi;
 
-extern "C" {
-std::uint64_t uniffi_lumenfold_python_fn_constructor_ema_new(std::uint64_t, RustCallStatus*);
-double uniffi_lumenfold_python_fn_method_ema_next(std::uint64_t, double, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_clone_ema(std::uint64_t, RustCallStatus*);
-void uniffi_lumenfold_python_fn_free_ema(std::uint64_t, RustCallStatus*);
-RustBuffer uniffi_lumenfold_python_fn_func_sma(std::uint64_t, RustBuffer, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_constructor_sma_new(std::uint64_t, RustCallStatus*);
-}
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 #include "lumenfold/core/smoothing.hpp"
 #include "runtime/object.hpp"
+#include "entry_points.h"
 
 #ifndef LUMENFOLD_COUNT_OBJECTS
 #error "the stress tests need the live-object count"
@@ -23,16 +24,6 @@
 
 using namespace lumenfold::ffi;
 
-extern "C" {
-std::uint64_t uniffi_lumenfold_python_fn_constructor_sma_new(std::uint64_t, RustCallStatus*);
-double uniffi_lumenfold_python_fn_method_sma_next(std::uint64_t, double, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_clone_sma(std::uint64_t, RustCallStatus*);
-void uniffi_lumenfold_python_fn_free_sma(std::uint64_t, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_constructor_ema_new(std::uint64_t, RustCallStatus*);
-double uniffi_lumenfold_python_fn_method_ema_next(std::uint64_t, double, RustCallStatus*);
-std::uint64_t uniffi_lumenfold_python_fn_clone_ema(std::uint64_t, RustCallStatus*);
-void uniffi_lumenfold_python_fn_free_ema(std::uint64_t, RustCallStatus*);
-}
 
 namespace {
 
