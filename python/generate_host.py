@@ -305,8 +305,8 @@ class Emitter:
         if method:
             body += ["h = self._h", f"{method}(h, _UNUSED)"]
             call_args.insert(0, "h")
-        body.append("st = _RustCallStatus()")
-        body.append(f"result = {fn_var}({', '.join(call_args + ['_byref(st)'])})")
+        body += ["try:", "    st, sp = _thread.status", "except AttributeError:", "    st, sp = _thread_status()"]
+        body.append(f"result = {fn_var}({', '.join(call_args + ['sp'])})")
         body += ["if st.code:", "    _raise_status(st)"]
         if ret[0] == "object":
             body.append("self._h = _c_uint64(result)")

@@ -9,6 +9,7 @@ import operator
 import os
 import struct
 import sys
+import threading
 from array import array
 
 _LITTLE = sys.byteorder == "little"
@@ -63,18 +64,43 @@ def _take_buffer(buf):
 
 
 def _raise_status(st):
-    if st.code == 2:
-        message = _take_buffer(st.error_buf).decode("utf-8", "replace")
-        raise LumenfoldError(message)
-    raise LumenfoldError(f"unexpected call status {st.code}")
+    eb = st.error_buf  # a view into st: copy it before clearing st
+    code, buf = st.code, _RustBuffer(eb.capacity, eb.len, eb.data)
+    # The status record is reused by the next call on this thread.
+    st.code = 0
+    st.error_buf = _RustBuffer(0, 0, None)
+    if code == 2:
+        raise LumenfoldError(_take_buffer(buf).decode("utf-8", "replace"))
+    raise LumenfoldError(f"unexpected call status {code}")
+
+
+# One status record per thread: the library writes it only when a call fails,
+# and _raise_status clears it again, so it is all zeros before every call.
+_thread = threading.local()
+
+
+def _thread_status():
+    st = _RustCallStatus()
+    _thread.status = pair = (st, _byref(st))
+    return pair
 
 
 def _buffer_of(payload):
-    """A library-owned buffer holding a copy of `payload` (a bytearray)."""
+    """A library-owned buffer holding a serialized argument: a bytearray, or
+    an array of big-endian 8-byte elements that still needs its count."""
+    st = _RustCallStatus()
+    if isinstance(payload, array):
+        n = len(payload)
+        buf = _buffer_alloc(4 + 8 * n, _byref(st))
+        if st.code:
+            _raise_status(st)
+        ctypes.memmove(buf.data, struct.pack(">i", n), 4)
+        if n:
+            ctypes.memmove(buf.data + 4, payload.buffer_info()[0], 8 * n)
+        return buf
     n = len(payload)
     if n == 0:
         return _RustBuffer(0, 0, None)
-    st = _RustCallStatus()
     view = (ctypes.c_char * n).from_buffer(payload)
     buf = _buffer_from_bytes(_ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)), _byref(st))
     if st.code:
@@ -140,29 +166,27 @@ def _scalar(ctype, check):
 
 
 def _vec_f64(values, name):
-    """A whole vector of doubles, serialized at once: count, then big-endian values."""
-    a = values if isinstance(values, array) and values.typecode == "d" else array("d", values)
-    n = len(a)
-    out = bytearray(4 + 8 * n)
-    struct.pack_into(">i", out, 0, n)
-    if n:
-        if _LITTLE:
-            a = array("d", a) if a is values else a
-            a.byteswap()
-        out[4:] = memoryview(a).cast("B")
-    return out
+    """A whole vector of doubles converted at once, in big-endian order."""
+    # Always a copy: the caller's data is never swapped.
+    try:
+        view = memoryview(values)
+    except TypeError:
+        view = None
+    if view is not None and view.format == "d" and view.ndim == 1 and view.c_contiguous:
+        a = array("d")
+        a.frombytes(view.cast("B"))  # array('d'), a float64 NumPy array: one block copy
+    else:
+        a = array("d", values)
+    if _LITTLE:
+        a.byteswap()
+    return a
 
 
 def _vec_u64(values, name):
     a = array("Q", (_u64(v, name) for v in values))
-    n = len(a)
-    out = bytearray(4 + 8 * n)
-    struct.pack_into(">i", out, 0, n)
-    if n:
-        if _LITTLE:
-            a.byteswap()
-        out[4:] = memoryview(a).cast("B")
-    return out
+    if _LITTLE:
+        a.byteswap()
+    return a
 
 
 def _vec_bool(values, name):
@@ -266,11 +290,18 @@ def _decoder(desc):
 
 
 def _result(desc):
-    """A function(buffer) -> value that decodes and releases a returned buffer."""
-    if desc == ("string",):
-        return lambda buf: _take_buffer(buf).decode("utf-8")
-    decode = _decoder(desc)
-    return lambda buf: decode(_Reader(_take_buffer(buf)))
+    """A function(buffer) -> value that decodes a returned buffer in place and
+    releases it."""
+    decode = (lambda r: bytes(r.data).decode("utf-8")) if desc == ("string",) else _decoder(desc)
+
+    def run(buf):
+        try:
+            n = buf.len
+            view = memoryview((ctypes.c_ubyte * n).from_address(buf.data)).cast("B") if n else memoryview(b"")
+            return decode(_Reader(view))
+        finally:
+            _buffer_free(buf, _byref(_RustCallStatus()))
+    return run
 
 
 def _bind(name, restype):
