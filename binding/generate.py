@@ -68,7 +68,7 @@ def checksum_symbol(fn_symbol: str) -> str:
 def meta_symbol(kind: str, *parts: str) -> str:
     if kind == "NAMESPACE":
         return f"UNIFFI_META_NAMESPACE_{MODULE.upper()}"
-    return f"UNIFFI_META_{MODULE.upper()}_{kind}_" + "_".join(p.upper() for p in parts)
+    return f"UNIFFI_META_{MODULE.upper()}_{kind}_" + "_".join(names(p)["meta"] for p in parts)
 
 
 # ---------------------------------------------------------------- types
@@ -222,14 +222,6 @@ def blob_callable(iface: Interface, args, returns: str) -> bytes:
     for name, t in args:
         out += mstr(name) + iface.type_code(t) + bytes([0])
     return out + iface.type_code(returns) + mdoc("")
-
-
-def fnv_checksum(blob: bytes) -> int:
-    h = 0xCBF29CE484222325
-    for b in blob:
-        h ^= b
-        h = (h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
-    return (h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) & 0xFFFF
 
 
 class Blobs:
@@ -474,12 +466,6 @@ def interface_json(iface: Interface) -> dict:
         "enums": {k: v["variants"] for k, v in iface.enums.items()},
         "objects": [obj_json(o) for o in iface.objects],
         "functions": [{"name": f["name"], "args": f["args"], "returns": f["returns"]} for f in iface.functions],
-        "checksums": {cs: fnv_checksum(blob)
-                      for unit in iface.units.values()
-                      for items in [sum((object_blobs(iface, o).items for o in unit["objects"]), [])
-                                    + [function_blob(iface, o["batch_fn"]) for o in unit["objects"] if o.get("batch")]
-                                    + [function_blob(iface, f) for f in unit["functions"]]]
-                      for _, blob, cs in items if cs},
     }
 
 

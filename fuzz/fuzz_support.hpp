@@ -116,7 +116,10 @@ public:
         for (int i = 0; i < 8; ++i) v = v << 8 | byte();
         return v;
     }
-    std::uint16_t u16() { return static_cast<std::uint16_t>(byte() << 8 | byte()); }
+    std::uint16_t u16() {
+        const unsigned hi = byte();  // sequenced: the high byte comes first
+        return static_cast<std::uint16_t>(hi << 8 | byte());
+    }
     Bytes take(std::size_t n) {
         if (n > n_) n = n_;
         Bytes out(p_, p_ + n);

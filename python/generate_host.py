@@ -223,7 +223,7 @@ def arg_converter(t: tuple) -> str:
         if s[0] in "ui":
             kind = "_uint" if s[0] == "u" else "_int"
             return f"_scalar(ctypes.c_{'u' if s[0] == 'u' else ''}int{s[1:]}, {kind}({s[1:]}))"
-        return {"f64": "_f64", "f32": "_f64", "bool": "_bool"}[s]
+        return {"f64": "_f64", "f32": "_f32", "bool": "_bool"}[s]
     if t[0] == "string":
         return "_string"
     if t[0] == "enum":
@@ -358,12 +358,11 @@ class Emitter:
                     self.callable("    ", "__init__", symbol, ctor, ["self"])
                 else:
                     # A named constructor builds the object without __init__.
-                    body.append("    @classmethod")
                     self.callable("    ", f"_{ctor['name']}_into", symbol, ctor, ["self"])
                     params = ", ".join(["cls"] + [n for n, _ in ctor["args"]])
                     body += ["", "    @classmethod", f"    def {ctor['name']}({params}):",
                              "        self = cls.__new__(cls)",
-                             f"        cls._{ctor['name']}_into(self{''.join(', ' + n for n, _ in ctor['args'])})",
+                             f"        self._{ctor['name']}_into({', '.join(n for n, _ in ctor['args'])})",
                              "        return self"]
                     if not any(c["name"] == "new" for c in obj["constructors"]):
                         body += ["", "    def __init__(self, *args, **kwargs):",

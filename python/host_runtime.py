@@ -69,9 +69,10 @@ def _raise_status(st):
     # The status record is reused by the next call on this thread.
     st.code = 0
     st.error_buf = _RustBuffer(0, 0, None)
+    message = _take_buffer(buf).decode("utf-8", "replace") if buf.data else ""
     if code == 2:
-        raise LumenfoldError(_take_buffer(buf).decode("utf-8", "replace"))
-    raise LumenfoldError(f"unexpected call status {code}")
+        raise LumenfoldError(message)
+    raise LumenfoldError(f"unexpected call status {code}" + (f": {message}" if message else ""))
 
 
 # One status record per thread: the library writes it only when a call fails,
@@ -155,6 +156,10 @@ def _int(bits):
 
 def _f64(value, name):
     return ctypes.c_double(value)
+
+
+def _f32(value, name):
+    return ctypes.c_float(value)
 
 
 def _bool(value, name):

@@ -88,7 +88,6 @@ template <class Core, class Step>
 decltype(auto) with_locked(std::uint64_t handle, Step&& step) {
     Object<Core>* obj = object_from<Core>(handle);
     std::unique_lock<std::mutex> lock(obj->mutex);
-    const bool unwinding = std::uncaught_exceptions() > 0;
     if (obj->poisoned) {
         lock.unlock();
         throw Panic(std::string(kPoisonMessage));
@@ -96,7 +95,7 @@ decltype(auto) with_locked(std::uint64_t handle, Step&& step) {
     try {
         return step(obj->core);
     } catch (...) {
-        if (!unwinding) obj->poisoned = true;
+        obj->poisoned = true;
         throw;
     }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <concepts>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -206,24 +207,24 @@ struct U8 {
 };
 struct I8 {
     static std::int8_t read(Reader& r) { return static_cast<std::int8_t>(r.u8()); }
-    template <class T> static void write(Writer& w, T v) { w.i8(static_cast<std::int8_t>(v)); }
+    template <std::integral T> static void write(Writer& w, T v) { w.i8(static_cast<std::int8_t>(v)); }
 };
 struct U32 {
     static std::uint32_t read(Reader& r) { return r.u32(); }
-    template <class T> static void write(Writer& w, T v) { w.u32(static_cast<std::uint32_t>(v)); }
+    template <std::integral T> static void write(Writer& w, T v) { w.u32(static_cast<std::uint32_t>(v)); }
 };
 struct I32 {
     static std::int32_t read(Reader& r) { return r.i32(); }
-    template <class T> static void write(Writer& w, T v) { w.i32(static_cast<std::int32_t>(v)); }
+    template <std::integral T> static void write(Writer& w, T v) { w.i32(static_cast<std::int32_t>(v)); }
 };
 struct U64 {
     static constexpr std::uint64_t kSize = 8;
     static std::uint64_t read(Reader& r) { return r.u64(); }
-    template <class T> static void write(Writer& w, T v) { w.u64(static_cast<std::uint64_t>(v)); }
+    template <std::integral T> static void write(Writer& w, T v) { w.u64(static_cast<std::uint64_t>(v)); }
 };
 struct I64 {
     static std::int64_t read(Reader& r) { return static_cast<std::int64_t>(r.u64()); }
-    template <class T> static void write(Writer& w, T v) { w.i64(static_cast<std::int64_t>(v)); }
+    template <std::integral T> static void write(Writer& w, T v) { w.i64(static_cast<std::int64_t>(v)); }
 };
 struct F64 {
     static constexpr std::uint64_t kSize = 8;
@@ -354,9 +355,11 @@ auto lift_buffer(RustBuffer buf) {
 // A string argument: the buffer's bytes are the text itself.
 inline std::string lift_string(RustBuffer buf) {
     if (!check_buffer(buf)) return {};
-    std::string s(reinterpret_cast<const char*>(buf.data), buf.len);
-    release_storage(buf);
-    return s;
+    struct Release {
+        RustBuffer b;
+        ~Release() { release_storage(b); }
+    } release{buf};
+    return std::string(reinterpret_cast<const char*>(buf.data), buf.len);
 }
 
 template <class K, class V>

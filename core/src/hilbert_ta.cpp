@@ -15,8 +15,6 @@ namespace {
 
 constexpr double kA = 0.0962;
 constexpr double kB = 0.5769;
-constexpr double kRadToDeg = 57.29577951308232;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr std::uint64_t kPhaseSlots = 50;
 
 template <class C>

@@ -16,19 +16,15 @@
 #include "lumenfold/core/talib.hpp"
 #include "lumenfold/core/willr.hpp"
 #include "test_classic_a_support.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
 using classic_a::same;
+using lumenfold::test::run;
 
 namespace {
 
 const double kN = std::nan("");
-
-std::vector<double> run(Rsi ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
 
 struct Bar {
     double high, low, close;

@@ -15,7 +15,6 @@
 namespace lumenfold::core {
 
 struct BandPassCoefficients {
-    static constexpr double kTwoPi = 6.283185307179586;
 
     double alpha;
     double beta;

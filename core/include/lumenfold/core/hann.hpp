@@ -19,7 +19,7 @@ inline std::vector<double> hann_weights(std::uint64_t n) {
     w.reserve(n);
     const double denom = to_f64(n) + 1.0;
     for (std::uint64_t i = 0; i < n; ++i) {
-        w.push_back(1.0 - std::cos((to_f64(i + 1) * 6.283185307179586) / denom));
+        w.push_back(1.0 - std::cos((to_f64(i + 1) * kTwoPi) / denom));
     }
     return w;
 }

@@ -52,7 +52,7 @@ public:
         im_ = im;
 
         double c = p;
-        if (im != 0.0 && re != 0.0) c = 360.0 / (std::atan(im / re) * 57.29577951308232);
+        if (im != 0.0 && re != 0.0) c = 360.0 / (std::atan(im / re) * kRadToDeg);
         // Plain comparisons: a NaN candidate passes every clamp.
         if (c > p * 1.5) c = p * 1.5;
         if (c < p * 0.67) c = p * 0.67;

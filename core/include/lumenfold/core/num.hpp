@@ -14,6 +14,8 @@ inline constexpr double kMaxF64 = 1.7976931348623157e308;
 inline constexpr double kTwoPoleArg = 4.442212012175967;
 inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kDegToRad = 0.017453292519943295;
+inline constexpr double kRadToDeg = 57.29577951308232;
+inline constexpr double kTwoPi = 6.283185307179586;
 
 // IEEE 754-2008 maxNum/minNum: a NaN operand is ignored. Unlike a bare
 // std::fmax, +0 is treated as strictly greater than -0, so the result does not
