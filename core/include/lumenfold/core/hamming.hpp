@@ -14,11 +14,10 @@
 
 namespace lumenfold::core {
 
-class HammingFilter {
+class HammingFilter : public WeightedFir<ZeroSum::NearZero> {
 public:
     HammingFilter(std::uint64_t period, double pedestal)
-        : window_(period), weights_(weights(period, pedestal)), pedestal_(pedestal),
-          weight_sum_(core::weight_sum(weights_)) {}
+        : WeightedFir(period, [pedestal](std::uint64_t n) { return weights(n, pedestal); }), pedestal_(pedestal) {}
 
     static std::vector<double> weights(std::uint64_t n, double pedestal) {
         std::vector<double> w;
@@ -31,20 +30,11 @@ public:
         return w;
     }
 
-    double next(double x) noexcept {
-        if (!window_.push(x)) return x;
-        const double num = window_.dot(weights_);
-        return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
-    }
-
-    std::uint64_t period() const noexcept { return window_.length(); }
+    std::uint64_t period() const noexcept { return length(); }
     double pedestal() const noexcept { return pedestal_; }
 
 private:
-    FirWindow window_;  // sized first
-    std::vector<double> weights_;
     double pedestal_;
-    double weight_sum_;
 };
 
 }  // namespace lumenfold::core

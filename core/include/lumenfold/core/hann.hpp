@@ -24,23 +24,11 @@ inline std::vector<double> hann_weights(std::uint64_t n) {
     return w;
 }
 
-class HannFilter {
+class HannFilter : public WeightedFir<ZeroSum::Exact> {
 public:
-    explicit HannFilter(std::uint64_t period)
-        : window_(period), weights_(hann_weights(period)), weight_sum_(core::weight_sum(weights_)) {}
+    explicit HannFilter(std::uint64_t period) : WeightedFir(period, hann_weights) {}
 
-    double next(double x) noexcept {
-        if (!window_.push(x)) return x;
-        const double num = window_.dot(weights_);
-        return weight_sum_ == 0.0 ? x : num / weight_sum_;
-    }
-
-    std::uint64_t period() const noexcept { return window_.length(); }
-
-private:
-    FirWindow window_;  // sized first
-    std::vector<double> weights_;
-    double weight_sum_;
+    std::uint64_t period() const noexcept { return length(); }
 };
 
 }  // namespace lumenfold::core

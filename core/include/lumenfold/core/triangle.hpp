@@ -13,10 +13,9 @@
 
 namespace lumenfold::core {
 
-class TriangleFilter {
+class TriangleFilter : public WeightedFir<ZeroSum::NearZero> {
 public:
-    explicit TriangleFilter(std::uint64_t length)
-        : window_(length), weights_(weights(length)), weight_sum_(core::weight_sum(weights_)) {}
+    explicit TriangleFilter(std::uint64_t length) : WeightedFir(length, weights) {}
 
     static std::vector<double> weights(std::uint64_t n) {
         std::vector<double> w;
@@ -30,18 +29,6 @@ public:
         return w;
     }
 
-    double next(double x) noexcept {
-        if (!window_.push(x)) return x;
-        const double num = window_.dot(weights_);
-        return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
-    }
-
-    std::uint64_t length() const noexcept { return window_.length(); }
-
-private:
-    FirWindow window_;  // sized first
-    std::vector<double> weights_;
-    double weight_sum_;
 };
 
 }  // namespace lumenfold::core

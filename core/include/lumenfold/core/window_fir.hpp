@@ -5,6 +5,7 @@
 // before the weight loop runs.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -46,5 +47,39 @@ inline double weight_sum(const std::vector<double>& weights) noexcept {
     for (double w : weights) sum = sum + w;
     return sum;
 }
+
+// What a weighted window does with a weight sum too small to divide by.
+enum class ZeroSum {
+    Exact,     // a sum of exactly 0 returns the input
+    NearZero,  // a sum within 1e-10 of 0 (or NaN) returns the input
+};
+
+// A newest-first window with fixed weights: the weighted mean once the window
+// holds its length, the input itself before that. The window is created
+// before the weights, so a length too large to allocate fails there first.
+template <ZeroSum Guard>
+class WeightedFir {
+public:
+    template <class MakeWeights>
+    WeightedFir(std::uint64_t length, MakeWeights make)
+        : window_(length), weights_(make(length)), weight_sum_(core::weight_sum(weights_)) {}
+
+    double next(double x) noexcept {
+        if (!window_.push(x)) return x;
+        const double num = window_.dot(weights_);
+        if constexpr (Guard == ZeroSum::Exact) {
+            return weight_sum_ == 0.0 ? x : num / weight_sum_;
+        } else {
+            return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
+        }
+    }
+
+    std::uint64_t length() const noexcept { return window_.length(); }
+
+private:
+    FirWindow window_;
+    std::vector<double> weights_;
+    double weight_sum_;
+};
 
 }  // namespace lumenfold::core
