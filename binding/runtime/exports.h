@@ -21,17 +21,21 @@ typedef void (*LumenfoldContinuationCallback)(std::uint64_t data, std::int8_t po
     RET ffi_lumenfold_python_rust_future_complete_##K(std::uint64_t handle, RustCallStatus* status) noexcept; \
     void ffi_lumenfold_python_rust_future_free_##K(std::uint64_t handle) noexcept;
 
-LF_DECLARE_FUTURE(u8, std::uint8_t)
-LF_DECLARE_FUTURE(i8, std::int8_t)
-LF_DECLARE_FUTURE(u16, std::uint16_t)
-LF_DECLARE_FUTURE(i16, std::int16_t)
-LF_DECLARE_FUTURE(u32, std::uint32_t)
-LF_DECLARE_FUTURE(i32, std::int32_t)
-LF_DECLARE_FUTURE(u64, std::uint64_t)
-LF_DECLARE_FUTURE(i64, std::int64_t)
-LF_DECLARE_FUTURE(f32, float)
-LF_DECLARE_FUTURE(f64, double)
-LF_DECLARE_FUTURE(rust_buffer, RustBuffer)
+// The return kinds of the future family with a value, as (suffix, C type).
+#define LF_FUTURE_VALUE_KINDS(X) \
+    X(u8, std::uint8_t)          \
+    X(i8, std::int8_t)           \
+    X(u16, std::uint16_t)        \
+    X(i16, std::int16_t)         \
+    X(u32, std::uint32_t)        \
+    X(i32, std::int32_t)         \
+    X(u64, std::uint64_t)        \
+    X(i64, std::int64_t)         \
+    X(f32, float)                \
+    X(f64, double)               \
+    X(rust_buffer, RustBuffer)
+
+LF_FUTURE_VALUE_KINDS(LF_DECLARE_FUTURE)
 LF_DECLARE_FUTURE(void, void)
 #undef LF_DECLARE_FUTURE
 

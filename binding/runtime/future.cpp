@@ -30,15 +30,5 @@ using namespace lumenfold::ffi;
 
 #define LF_FUTURE_VALUE(K, T) LF_FUTURE_FAMILY(K, T, T, return result.value)
 
-LF_FUTURE_VALUE(u8, std::uint8_t)
-LF_FUTURE_VALUE(i8, std::int8_t)
-LF_FUTURE_VALUE(u16, std::uint16_t)
-LF_FUTURE_VALUE(i16, std::int16_t)
-LF_FUTURE_VALUE(u32, std::uint32_t)
-LF_FUTURE_VALUE(i32, std::int32_t)
-LF_FUTURE_VALUE(u64, std::uint64_t)
-LF_FUTURE_VALUE(i64, std::int64_t)
-LF_FUTURE_VALUE(f32, float)
-LF_FUTURE_VALUE(f64, double)
-LF_FUTURE_VALUE(rust_buffer, RustBuffer)
+LF_FUTURE_VALUE_KINDS(LF_FUTURE_VALUE)
 LF_FUTURE_FAMILY(void, void, void, (void)result)
