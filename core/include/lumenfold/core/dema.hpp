@@ -14,7 +14,7 @@ namespace lumenfold::core {
 
 class DEMA {
 public:
-    explicit DEMA(std::uint64_t period) : first_(period), second_(period), period_(period) {}
+    explicit DEMA(std::uint64_t period) : first_(period), second_(period) {}
 
     double next(double x) noexcept {
         const double e1 = first_.next(x);
@@ -24,12 +24,11 @@ public:
         return (e1 + e1) - e2;
     }
 
-    std::uint64_t period() const noexcept { return period_; }
+    std::uint64_t period() const noexcept { return first_.period(); }
 
 private:
     TalibEma first_;
     TalibEma second_;
-    std::uint64_t period_;
 };
 
 }  // namespace lumenfold::core

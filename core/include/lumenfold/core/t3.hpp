@@ -18,7 +18,6 @@ public:
     T3(std::uint64_t period, double v_factor)
         : stages_{TalibEma(period), TalibEma(period), TalibEma(period),
                   TalibEma(period), TalibEma(period), TalibEma(period)},
-          period_(period),
           v_factor_(v_factor) {
         // The weights depend on the factor alone; computed once, in the same
         // operation order as a per-bar computation would use.
@@ -43,12 +42,11 @@ public:
         return e[2] * c4_ + ((e[4] * c2_ - e[5] * a3_) + e[3] * c3_);
     }
 
-    std::uint64_t period() const noexcept { return period_; }
+    std::uint64_t period() const noexcept { return stages_[0].period(); }
     double v_factor() const noexcept { return v_factor_; }
 
 private:
     std::array<TalibEma, 6> stages_;
-    std::uint64_t period_;
     double v_factor_;
     double a3_ = 0.0;
     double c2_ = 0.0;
