@@ -626,6 +626,8 @@ def main() -> None:
     ap.add_argument("--interface", required=True, type=pathlib.Path)
     ap.add_argument("--out", required=True, type=pathlib.Path)
     ap.add_argument("--list-sources", action="store_true", help="print the sources it would write")
+    ap.add_argument("--sources-of", nargs="+", metavar="OBJECT",
+                    help="print the generated sources that hold these objects' entry points")
     a = ap.parse_args()
     files = sorted(a.interface.glob("*.toml"))
     sources = [a.out / "exports_shared.cpp"] + [a.out / f"exports_{f.stem}.cpp" for f in files]
@@ -633,6 +635,16 @@ def main() -> None:
         print(";".join(str(s) for s in sources))
         return
     iface = Interface(files)
+    if a.sources_of:
+        held = {}
+        for stem, unit in iface.units.items():
+            for obj in unit["objects"]:
+                held[obj["name"]] = a.out / f"exports_{stem}.cpp"
+        missing = [o for o in a.sources_of if o not in held]
+        if missing:
+            sys.exit(f"generate.py: no object named {', '.join(missing)}")
+        print(";".join(sorted({str(held[o]) for o in a.sources_of})))
+        return
     a.out.mkdir(parents=True, exist_ok=True)
     write_if_changed(a.out / "records.hpp", records_header(iface))
     write_if_changed(a.out / "exports_shared.cpp", PRELUDE.format(includes="") + emit_blobs(shared_blobs(iface)))

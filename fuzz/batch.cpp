@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "fuzz_support.hpp"
-#include "lumenfold/core/adosc.hpp"
-#include "lumenfold/core/aroon.hpp"
-#include "lumenfold/core/atr.hpp"
-#include "lumenfold/core/smoothing.hpp"
+#include "lumenfold/core/classic/adosc.hpp"
+#include "lumenfold/core/classic/aroon.hpp"
+#include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
 #include "entry_points.h"
 
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "lumenfold/core/panic.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 #include "entry_points.h"
 #include "runtime/serialize.hpp"
 

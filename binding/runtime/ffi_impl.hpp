@@ -4,7 +4,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "lumenfold/core/panic.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::ffi {
 

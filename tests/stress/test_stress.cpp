@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "lumenfold/core/smoothing.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/object.hpp"
 #include "entry_points.h"
 

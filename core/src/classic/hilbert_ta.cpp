@@ -1,13 +1,13 @@
 // Steps of the Hilbert-transform engines and their five indicators. Every
 // product and sum is evaluated in the order written; nothing is fused.
-#include "lumenfold/core/hilbert_ta.hpp"
+#include "lumenfold/core/classic/hilbert_ta.hpp"
 
 #include <cmath>
 #include <limits>
 #include <utility>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/panic.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
 

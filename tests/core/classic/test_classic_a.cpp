@@ -9,13 +9,13 @@
 #include <random>
 #include <vector>
 
-#include "lumenfold/core/dema.hpp"
-#include "lumenfold/core/kama.hpp"
-#include "lumenfold/core/macd.hpp"
-#include "lumenfold/core/panic.hpp"
-#include "lumenfold/core/t3.hpp"
-#include "lumenfold/core/talib.hpp"
-#include "lumenfold/core/tema.hpp"
+#include "lumenfold/core/classic/dema.hpp"
+#include "lumenfold/core/classic/kama.hpp"
+#include "lumenfold/core/classic/macd.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/classic/t3.hpp"
+#include "lumenfold/core/framework/talib.hpp"
+#include "lumenfold/core/classic/tema.hpp"
 #include "test_classic_a_support.hpp"
 #include "support.hpp"
 

@@ -9,12 +9,12 @@
 #include <random>
 #include <vector>
 
-#include "lumenfold/core/cci.hpp"
-#include "lumenfold/core/panic.hpp"
-#include "lumenfold/core/rsi.hpp"
-#include "lumenfold/core/stoch.hpp"
-#include "lumenfold/core/talib.hpp"
-#include "lumenfold/core/willr.hpp"
+#include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/classic/rsi.hpp"
+#include "lumenfold/core/classic/stoch.hpp"
+#include "lumenfold/core/framework/talib.hpp"
+#include "lumenfold/core/classic/willr.hpp"
 #include "test_classic_a_support.hpp"
 #include "support.hpp"
 

@@ -9,15 +9,15 @@
 #include <random>
 #include <vector>
 
-#include "lumenfold/core/ad.hpp"
-#include "lumenfold/core/adosc.hpp"
-#include "lumenfold/core/adx.hpp"
-#include "lumenfold/core/aroon.hpp"
-#include "lumenfold/core/atr.hpp"
-#include "lumenfold/core/mom.hpp"
-#include "lumenfold/core/obv.hpp"
-#include "lumenfold/core/panic.hpp"
-#include "lumenfold/core/sar.hpp"
+#include "lumenfold/core/classic/ad.hpp"
+#include "lumenfold/core/classic/adosc.hpp"
+#include "lumenfold/core/classic/adx.hpp"
+#include "lumenfold/core/classic/aroon.hpp"
+#include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/obv.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/classic/sar.hpp"
 
 using namespace lumenfold::core;
 

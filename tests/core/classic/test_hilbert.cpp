@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/hilbert_ta.hpp"
-#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/classic/hilbert_ta.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 using namespace lumenfold::core;
 

@@ -7,16 +7,16 @@
 #include <type_traits>
 #include <vector>
 
-#include "lumenfold/core/bandpass.hpp"
-#include "lumenfold/core/butterworth.hpp"
-#include "lumenfold/core/classic_laguerre.hpp"
-#include "lumenfold/core/generalized_laguerre.hpp"
-#include "lumenfold/core/high_pass.hpp"
-#include "lumenfold/core/laguerre_filter.hpp"
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/roofing_filter.hpp"
-#include "lumenfold/core/super_smoother.hpp"
-#include "lumenfold/core/ultimate_smoother.hpp"
+#include "lumenfold/core/filters/bandpass.hpp"
+#include "lumenfold/core/filters/butterworth.hpp"
+#include "lumenfold/core/filters/classic_laguerre.hpp"
+#include "lumenfold/core/filters/generalized_laguerre.hpp"
+#include "lumenfold/core/filters/high_pass.hpp"
+#include "lumenfold/core/filters/laguerre_filter.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/filters/roofing_filter.hpp"
+#include "lumenfold/core/filters/super_smoother.hpp"
+#include "lumenfold/core/filters/ultimate_smoother.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/hamming.hpp"
-#include "lumenfold/core/hann.hpp"
-#include "lumenfold/core/hilbert_transform.hpp"
-#include "lumenfold/core/instantaneous_trendline.hpp"
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/panic.hpp"
-#include "lumenfold/core/triangle.hpp"
+#include "lumenfold/core/filters/hamming.hpp"
+#include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/filters/hilbert_transform.hpp"
+#include "lumenfold/core/filters/instantaneous_trendline.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/filters/triangle.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <vector>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
-#include "lumenfold/core/smoothing.hpp"
-#include "lumenfold/core/statistics.hpp"
-#include "lumenfold/core/talib.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
+#include "lumenfold/core/framework/statistics.hpp"
+#include "lumenfold/core/framework/talib.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lumenfold/core/ad.hpp"
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/talib.hpp"
+#include "lumenfold/core/classic/ad.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/talib.hpp"
 
 namespace lumenfold::core {
 

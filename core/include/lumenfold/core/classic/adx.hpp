@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "lumenfold/core/atr.hpp"
-#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
 

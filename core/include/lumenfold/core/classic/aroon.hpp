@@ -9,8 +9,8 @@
 #include <limits>
 #include <utility>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <new>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/panic.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
 

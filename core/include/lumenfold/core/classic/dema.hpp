@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/talib.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/talib.hpp"
 
 namespace lumenfold::core {
 

@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "lumenfold/core/cycle_outputs.hpp"
+#include "lumenfold/core/classic/cycle_outputs.hpp"
 
 namespace lumenfold::core {
 

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
 

@@ -11,9 +11,9 @@
 #include <limits>
 #include <optional>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
-#include "lumenfold/core/talib.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/talib.hpp"
 
 namespace lumenfold::core {
 

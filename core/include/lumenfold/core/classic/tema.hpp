@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "lumenfold/core/smoothing.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
 

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 

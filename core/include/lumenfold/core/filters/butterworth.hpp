@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/two_pole.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/filters/two_pole.hpp"
 
 namespace lumenfold::core {
 

@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/filters/ultimate_smoother.hpp"
 
 namespace lumenfold::core {
 

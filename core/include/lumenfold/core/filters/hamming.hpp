@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/window_fir.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/filters/window_fir.hpp"
 
 namespace lumenfold::core {
 

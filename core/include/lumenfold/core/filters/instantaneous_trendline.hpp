@@ -12,9 +12,9 @@
 #include <limits>
 #include <vector>
 
-#include "lumenfold/core/hilbert_transform.hpp"
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/filters/hilbert_transform.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 

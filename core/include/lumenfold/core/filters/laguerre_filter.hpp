@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "lumenfold/core/ultimate_smoother.hpp"
+#include "lumenfold/core/filters/ultimate_smoother.hpp"
 
 namespace lumenfold::core {
 

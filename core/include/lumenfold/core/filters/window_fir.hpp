@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "lumenfold/core/panic.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
 

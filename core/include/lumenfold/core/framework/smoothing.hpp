@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "lumenfold/core/num.hpp"
-#include "lumenfold/core/ring_buffer.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 
