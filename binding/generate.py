@@ -429,7 +429,10 @@ def records_header(iface: Interface) -> str:
     for name in record_order(iface):
         fields = iface.records[name]
         writes = " ".join(f"{iface.codec(t)}::write(w, v.{f});" for f, t in fields)
-        out.append(f"struct {name} {{ template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
+        # Records of doubles only say how many: batch forms write them directly.
+        doubles = (f" static constexpr std::size_t kDoubles = {len(fields)};"
+                   if all(t == "f64" for _, t in fields) else "")
+        out.append(f"struct {name} {{{doubles} template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
     out.append("}  // namespace lumenfold::ffi::rec")
     return "\n".join(out) + "\n"
 
@@ -550,31 +553,36 @@ def bench_cases(iface: Interface) -> str:
                        f"    state.SetItemsProcessed(state.iterations() * b.n);\n}}\n"
                        f"BENCHMARK(BM_core_{name})->Unit(benchmark::kMillisecond);")
         if obj.get("batch"):
+            # Through the C boundary as a host calls it: every vector copied in
+            # with from_bytes, the call, the result freed; the scalars are the
+            # benchmark's parameters, registered here with the contract values.
             fn = obj["batch_fn"]
             by_name = dict(zip([n for n, _ in obj["new"]], values))
             cols = iter(inputs)
-            args, bufs = [], []
+            params, args, prep, copies, registered = [], [], [], [], []
             for n, t in fn["args"]:
                 if generic(t):
                     col = next(cols).replace("[i]", "")
-                    bufs.append(f"RustBuffer buf_{n} = column_buffer({col});")
+                    prep.append(f"    const Bytes& in_{n} = serialized({col});\n")
+                    copies.append(f"        RustBuffer buf_{n} = copy_in(in_{n});\n")
                     args.append(f"buf_{n}")
                 else:
-                    args.append(by_name[n])
-            out.append(f"static void BM_ffi_{fn['name']}(benchmark::State& state) {{\n"
+                    params.append(f"{iface.c_type(t)} {n}")
+                    args.append(n)
+                    registered.append(by_name[n])
+            first = f"in_{next(n for n, t in fn['args'] if generic(t))}"
+            bm = f"BM_ffi_{fn['name']}"
+            register = (f"BENCHMARK_CAPTURE({', '.join([bm, 'contract'] + registered)})" if registered
+                        else f"BENCHMARK({bm})")
+            out.append(f"static void BM_ffi_{fn['name']}({', '.join(['benchmark::State& state'] + params)}) {{\n"
                        f"    const Bars& b = bars();\n"
-                       f"    for (auto _ : state) {{\n"
-                       f"        state.PauseTiming();\n"
-                       + "".join(f"        {line}\n" for line in bufs) +
-                       f"        state.ResumeTiming();\n"
+                       + "".join(prep) +
+                       f"    measure_batch(state, b.n, {first}, [&] {{\n"
+                       + "".join(copies) +
                        f"        RustCallStatus st{{0, {{0, 0, nullptr}}}};\n"
-                       f"        RustBuffer out = {sym_func(fn['name'])}({', '.join(args + ['&st'])});\n"
-                       f"        state.PauseTiming();\n"
-                       f"        release_result(out, st);\n"
-                       f"        state.ResumeTiming();\n"
-                       f"    }}\n"
-                       f"    state.SetItemsProcessed(state.iterations() * b.n);\n}}\n"
-                       f"BENCHMARK(BM_ffi_{fn['name']})->Unit(benchmark::kMillisecond);")
+                       f"        release_result({sym_func(fn['name'])}({', '.join(args + ['&st'])}), st);\n"
+                       f"    }});\n}}\n"
+                       f"{register}->Unit(benchmark::kMillisecond);")
     return "\n".join(out) + "\n"
 
 

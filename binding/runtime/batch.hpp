@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "lumenfold/core/framework/traits.hpp"
 #include "serialize.hpp"
 
 namespace lumenfold::ffi {
@@ -66,16 +67,41 @@ private:
     std::size_t kept_count_ = 0;
 };
 
-// Steps `core` over the inputs zipped to the shortest and writes each output
-// straight into the result buffer as element kind K. The core is taken by
-// value: a local the output stores provably cannot alias, so its state can
+// Doubles per output of element kind K when every output is one double or a
+// record of doubles only (0 otherwise).
+template <class K>
+constexpr std::size_t doubles_per_output() {
+    if constexpr (std::is_same_v<K, F64>) return 1;
+    else if constexpr (requires { K::kDoubles; }) return K::kDoubles;
+    else return 0;
+}
+
+template <class>
+using AsSeries = core::BigEndianSeries;
+template <class>
+using AsDouble = double;
+
+// Whether `Core` offers a batch form over these inputs and kind K of output.
+template <class K, class Core, class... Vecs>
+inline constexpr bool kUsesBatchForm = (std::is_base_of_v<core::BigEndianSeries, Vecs> && ...) &&
+                                       doubles_per_output<K>() != 0 && core::BatchForm<Core, AsSeries<Vecs>...>;
+
+// Runs `core` over the inputs zipped to the shortest and writes each output
+// straight into the result buffer as element kind K: through the core's batch
+// form when it offers one, else by stepping it bar by bar. The core is taken
+// by value: a local the output stores provably cannot alias, so its state can
 // stay in registers.
 template <class K, class Core, class... Vecs>
 RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     const std::size_t n = std::min({inputs.size()...});
     Writer w;
     w.count(n);
-    if constexpr (std::is_same_v<K, F64>) {
+    if constexpr (kUsesBatchForm<K, Core, Vecs...>) {
+        constexpr std::size_t width = doubles_per_output<K>();
+        static_assert(sizeof(core::NextOutput<Core, AsDouble<Vecs>...>) == width * sizeof(double));
+        std::uint8_t* out = w.claim(std::uint64_t{n} * width * 8);
+        core.batch(core::BigEndianOut(out), static_cast<const core::BigEndianSeries&>(inputs).first(n)...);
+    } else if constexpr (std::is_same_v<K, F64>) {
         std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t be = to_be(std::bit_cast<std::uint64_t>(static_cast<double>(core.next(inputs[i]...))));

@@ -67,9 +67,18 @@ inline void acquire_after_last_release(const std::atomic<std::uint64_t>& count) 
 // (empty) buffer, true when `data` may be read.
 bool check_buffer(const RustBuffer& buf);
 
+// Buffer storage. Blocks of 64 KiB and more are recycled: a freed one is kept
+// in a small cache (a few blocks, bounded in total bytes, shared by all
+// threads) and handed out again for a request it fits, so repeated calls of
+// the same sizes touch no fresh pages. Every block may also be released with
+// std::free. acquire_storage panics with "capacity overflow" past the signed
+// 64-bit range and throws std::bad_alloc when the heap cannot supply the size.
+std::uint8_t* acquire_storage(std::uint64_t size);
+void recycle_storage(std::uint8_t* block) noexcept;
+
 // Releases a buffer that passed check_buffer.
 inline void release_storage(const RustBuffer& buf) noexcept {
-    if (buf.capacity != 0 && buf.data != nullptr) std::free(buf.data);
+    if (buf.capacity != 0 && buf.data != nullptr) recycle_storage(buf.data);
 }
 
 // A new buffer holding a copy of `bytes`.

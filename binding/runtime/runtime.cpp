@@ -1,7 +1,11 @@
 // Byte-buffer entry points, the contract version and the status helpers.
+#include <malloc.h>
+#include <sys/mman.h>
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #include "exports.h"
@@ -12,13 +16,104 @@ namespace lumenfold::ffi {
 namespace {
 constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-std::uint8_t* allocate(std::uint64_t size) {
-    if (size > kMaxAlloc) throw Panic("capacity overflow");
-    auto* p = static_cast<std::uint8_t*>(std::malloc(size));
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
+// Freed large blocks kept for reuse. A request takes the smallest kept block
+// that holds it and is at most twice its size; a block that does not fit the
+// bounds goes back to the heap, and so do the oldest kept blocks when a new
+// one needs their room. Block sizes are the heap's own usable sizes, never a
+// caller's capacity field. The blocks stay reachable from this static object
+// until the process ends.
+class StorageCache {
+public:
+    static constexpr std::uint64_t kMinBlock = std::uint64_t{64} << 10;
+    static constexpr std::uint64_t kMaxBytes = std::uint64_t{256} << 20;
+    static constexpr std::size_t kSlots = 8;
+
+    std::uint8_t* take(std::uint64_t size) noexcept {
+        if (size < kMinBlock) return nullptr;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Slot* best = nullptr;
+        for (Slot& s : slots_) {
+            if (s.block != nullptr && s.size >= size && s.size - size <= size && (!best || s.size < best->size))
+                best = &s;
+        }
+        if (best == nullptr) return nullptr;
+        held_ -= best->size;
+        std::uint8_t* block = best->block;
+        *best = Slot{};
+        return block;
+    }
+
+    // Keeps `block` (of `size` usable bytes) for reuse; false when it is not
+    // worth keeping and must go back to the heap.
+    bool keep(std::uint8_t* block, std::uint64_t size) noexcept {
+        if (size < kMinBlock || size > kMaxBytes) return false;
+        std::uint8_t* evicted[kSlots];
+        std::size_t n_evicted = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            Slot* free_slot = nullptr;
+            for (;;) {
+                Slot* oldest = nullptr;
+                free_slot = nullptr;
+                for (Slot& s : slots_) {
+                    if (s.block == nullptr) free_slot = &s;
+                    else if (!oldest || s.stamp < oldest->stamp) oldest = &s;
+                }
+                if (free_slot != nullptr && held_ + size <= kMaxBytes) break;
+                held_ -= oldest->size;
+                evicted[n_evicted++] = oldest->block;
+                *oldest = Slot{};
+            }
+            *free_slot = Slot{block, size, ++clock_};
+            held_ += size;
+        }
+        for (std::size_t i = 0; i < n_evicted; ++i) std::free(evicted[i]);
+        return true;
+    }
+
+private:
+    struct Slot {
+        std::uint8_t* block = nullptr;
+        std::uint64_t size = 0;
+        std::uint64_t stamp = 0;
+    };
+    std::mutex mutex_;
+    Slot slots_[kSlots];
+    std::uint64_t held_ = 0;
+    std::uint64_t clock_ = 0;
+};
+
+constinit StorageCache storage_cache;
+
+// Fresh blocks of 4 MiB and more are huge-page aligned: filling one otherwise
+// costs a page fault per 4 KiB.
+constexpr std::uint64_t kHugeBlock = std::uint64_t{4} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::uint8_t* fresh_block(std::uint64_t size) {
+    if (size < kHugeBlock) {
+        auto* p = static_cast<std::uint8_t*>(std::malloc(size));
+        if (p == nullptr) throw std::bad_alloc();
+        return p;
+    }
+    const std::uint64_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = nullptr;
+    if (posix_memalign(&p, kHugePage, rounded) != 0) throw std::bad_alloc();
+    madvise(p, rounded, MADV_HUGEPAGE);
+    return static_cast<std::uint8_t*>(p);
 }
 }  // namespace
+
+std::uint8_t* acquire_storage(std::uint64_t size) {
+    if (size > kMaxAlloc) throw Panic("capacity overflow");
+    if (std::uint8_t* p = storage_cache.take(size)) return p;
+    return fresh_block(size);
+}
+
+void recycle_storage(std::uint8_t* block) noexcept {
+    if (block == nullptr) return;
+    if (!storage_cache.keep(block, malloc_usable_size(block))) std::free(block);
+}
 
 bool check_buffer(const RustBuffer& buf) {
     if (buf.data != nullptr) {
@@ -32,7 +127,7 @@ bool check_buffer(const RustBuffer& buf) {
 
 RustBuffer buffer_from(std::string_view bytes) {
     if (bytes.empty()) return empty_buffer();
-    std::uint8_t* p = allocate(bytes.size());
+    std::uint8_t* p = acquire_storage(bytes.size());
     std::memcpy(p, bytes.data(), bytes.size());
     return RustBuffer{bytes.size(), bytes.size(), p};
 }
@@ -68,7 +163,7 @@ using namespace lumenfold::ffi;
 LF_EXPORT RustBuffer ffi_lumenfold_python_rustbuffer_alloc(std::uint64_t size, RustCallStatus* status) {
     return call_with_status<RustBuffer>(status, [&] {
         if (size == 0) return empty_buffer();
-        std::uint8_t* p = allocate(size);
+        std::uint8_t* p = acquire_storage(size);
         std::memset(p, 0, size);
         return RustBuffer{size, size, p};
     });
@@ -112,7 +207,7 @@ LF_EXPORT RustBuffer ffi_lumenfold_python_rustbuffer_reserve(RustBuffer buf, std
         if (cap < need) cap = need;
         if (cap < 8) cap = 8;
         if (cap > kMaxAlloc) cap = need;
-        std::uint8_t* p = allocate(cap);
+        std::uint8_t* p = acquire_storage(cap);
         if (buf.len != 0) std::memcpy(p, buf.data, buf.len);
         return RustBuffer{cap, buf.len, p};
     });

@@ -11,11 +11,11 @@
 #include <limits>
 #include <new>
 #include <optional>
-#include <sys/mman.h>
 #include <string>
 #include <vector>
 
 #include "ffi.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::ffi {
 
@@ -93,13 +93,13 @@ private:
     std::uint64_t left_;
 };
 
-// A growable byte vector on the C heap, handed over as a RustBuffer.
+// A growable byte vector in buffer storage, handed over as a RustBuffer.
 class Writer {
 public:
     Writer() = default;
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
-    ~Writer() { std::free(data_); }
+    ~Writer() { recycle_storage(data_); }
 
     void reserve_more(std::uint64_t n) {
         if (cap_ - len_ >= n) return;
@@ -108,12 +108,9 @@ public:
             throw Panic("capacity overflow");
         std::uint64_t cap = cap_ < 64 ? 64 : cap_;
         while (cap < want) cap = cap > (std::uint64_t{1} << 62) ? want : cap * 2;
-        if (cap >= kHugeBuffer) {
-            grow_huge(cap);
-            return;
-        }
-        auto* p = static_cast<std::uint8_t*>(std::realloc(data_, cap));
-        if (p == nullptr) throw std::bad_alloc();
+        std::uint8_t* p = acquire_storage(cap);
+        if (len_ != 0) std::memcpy(p, data_, len_);
+        recycle_storage(data_);
         data_ = p;
         cap_ = cap;
     }
@@ -179,21 +176,6 @@ public:
     }
 
 private:
-    // Large results go to huge-page-aligned storage: filling a fresh
-    // multi-megabyte buffer otherwise costs one page fault per 4 KiB.
-    static constexpr std::uint64_t kHugeBuffer = std::uint64_t{4} << 20;
-    void grow_huge(std::uint64_t cap) {
-        constexpr std::size_t kHuge = std::size_t{2} << 20;
-        cap = (cap + kHuge - 1) / kHuge * kHuge;
-        void* p = nullptr;
-        if (posix_memalign(&p, kHuge, cap) != 0) throw std::bad_alloc();
-        madvise(p, cap, MADV_HUGEPAGE);
-        if (len_ != 0) std::memcpy(p, data_, len_);
-        std::free(data_);
-        data_ = static_cast<std::uint8_t*>(p);
-        cap_ = cap;
-    }
-
     std::uint8_t* data_ = nullptr;
     std::uint64_t cap_ = 0;
     std::uint64_t len_ = 0;
@@ -302,7 +284,7 @@ struct Enum {
 };
 
 // A validated vector-of-f64 argument read in place, converting on access.
-class F64View {
+class F64View : public core::BigEndianSeries {
 public:
     static F64View of(const RustBuffer& buf) {
         if (!check_buffer(buf)) {
@@ -317,17 +299,9 @@ public:
         r.finish();
         return F64View(data, n);
     }
-    std::size_t size() const noexcept { return n_; }
-    double operator[](std::size_t i) const noexcept {
-        std::uint64_t be;
-        std::memcpy(&be, data_ + i * 8, 8);
-        return std::bit_cast<double>(to_be(be));
-    }
 
 private:
-    F64View(const std::uint8_t* data, std::size_t n) : data_(data), n_(n) {}
-    const std::uint8_t* data_;
-    std::size_t n_;
+    F64View(const std::uint8_t* data, std::size_t n) : core::BigEndianSeries(data, n) {}
 };
 
 // ---- whole-buffer lift and lower ----

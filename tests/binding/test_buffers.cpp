@@ -1,8 +1,11 @@
 // Byte-buffer entry points, call status and the contract version.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/ffi.hpp"
 #include "entry_points.h"
@@ -162,6 +165,60 @@ TEST(Buffers, ReserveFailures) {
         EXPECT_EQ(st.message(), "capacity overflow");
         EXPECT_EQ(r.data, nullptr);
     }
+}
+
+// Large blocks are recycled; a reused block must look exactly like a fresh one.
+TEST(Buffers, RecycledStorageLooksFresh) {
+    constexpr std::uint64_t kSize = std::uint64_t{1} << 20;
+    Status st;
+    RustBuffer a = ffi_lumenfold_python_rustbuffer_alloc(kSize, &st);
+    ASSERT_EQ(st.code, 0);
+    std::memset(a.data, 0xff, kSize);
+    EXPECT_EQ(free_error(a), "");
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(kSize, &st);
+    ASSERT_EQ(st.code, 0);
+    EXPECT_EQ(b.capacity, kSize);
+    EXPECT_EQ(b.len, kSize);
+    std::vector<std::uint8_t> zeros(kSize, 0);
+    EXPECT_EQ(std::memcmp(b.data, zeros.data(), kSize), 0);
+    EXPECT_EQ(free_error(b), "");
+
+    // A smaller copy into a recycled block reports its own size.
+    std::vector<std::uint8_t> bytes(kSize - 100, 7);
+    RustBuffer c = ffi_lumenfold_python_rustbuffer_from_bytes(
+        ForeignBytes{static_cast<std::int32_t>(bytes.size()), bytes.data()}, &st);
+    ASSERT_EQ(st.code, 0);
+    EXPECT_EQ(c.capacity, bytes.size());
+    EXPECT_EQ(std::memcmp(c.data, bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(free_error(c), "");
+}
+
+// After the first call of a size, a call with the same sizes (three 8 MB
+// argument copies and the result) touches almost no fresh page.
+TEST(Buffers, RepeatedCallsFaultInAlmostNothing) {
+    constexpr std::int32_t kBars = 1'000'000;
+    std::vector<std::uint8_t> input(4 + std::size_t{kBars} * 8, 0);
+    input[0] = kBars >> 24;
+    input[1] = (kBars >> 16) & 0xff;
+    input[2] = (kBars >> 8) & 0xff;
+    input[3] = kBars & 0xff;
+    auto faults_of_one_call = [&] {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        Status st;
+        RustBuffer args[3];
+        for (RustBuffer& a : args)
+            a = ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes{static_cast<std::int32_t>(input.size()),
+                                                                        input.data()}, &st);
+        RustBuffer out = uniffi_lumenfold_python_fn_func_atr(14, args[0], args[1], args[2], &st);
+        EXPECT_EQ(st.code, 0);
+        EXPECT_EQ(out.len, input.size());
+        EXPECT_EQ(free_error(out), "");
+        getrusage(RUSAGE_SELF, &after);
+        return after.ru_minflt - before.ru_minflt;
+    };
+    faults_of_one_call();
+    EXPECT_LT(faults_of_one_call(), 64);
 }
 
 TEST(Buffers, ContractVersion) {

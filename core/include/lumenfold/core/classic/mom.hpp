@@ -8,6 +8,7 @@
 
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -31,6 +32,16 @@ public:
         return warm ? buffer_.get_or(n - period_, kNaN) : kNaN;
     }
 
+    // Batch form: NaN through the warm-up, then f(x(t), x(t - period)) read
+    // straight from the series.
+    template <class F>
+    void batch(BigEndianOut out, BigEndianSeries x, F f) const noexcept {
+        const std::size_t n = x.size();
+        const std::size_t warm = period_ < n ? static_cast<std::size_t>(period_) : n;
+        for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
+        for (std::size_t i = warm; i < n; ++i) out.put(i, f(x[i], x[i - warm]));
+    }
+
 private:
     RingBuffer buffer_;
     std::uint64_t period_;
@@ -49,6 +60,10 @@ public:
         return warm ? x - old : kNaN;
     }
 
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+        lag_.batch(out, x, [](double now, double old) { return now - old; });
+    }
+
 private:
     detail::LagWindow lag_;
 };
@@ -64,6 +79,10 @@ public:
         if (!warm) return kNaN;
         if (old == 0.0) return 0.0;
         return ((x - old) / old) * 100.0;
+    }
+
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+        lag_.batch(out, x, [](double now, double old) { return old == 0.0 ? 0.0 : ((now - old) / old) * 100.0; });
     }
 
 private:

@@ -7,6 +7,7 @@
 
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -21,6 +22,22 @@ public:
         sum_ = x + sum_;
         if (window_.len() > period_) sum_ = sum_ - window_.pop();
         return sum_ / to_f64(window_.len());
+    }
+
+    // Batch form: the window is read from the series itself.
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+        const std::size_t n = x.size();
+        const std::size_t full = period_ < n ? static_cast<std::size_t>(period_) : n;
+        double sum = 0.0;
+        for (std::size_t i = 0; i < full; ++i) {
+            sum = x[i] + sum;
+            out.put(i, sum / to_f64(i + 1));
+        }
+        const double len = to_f64(period_);
+        for (std::size_t i = full; i < n; ++i) {
+            sum = (x[i] + sum) - x[i - full];
+            out.put(i, sum / len);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -68,6 +85,18 @@ public:
         const double out = value_ ? x * alpha_ + *value_ * (1.0 - alpha_) : x;
         value_ = out;
         return out;
+    }
+
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+        const std::size_t n = x.size();
+        if (n == 0) return;
+        const double keep = 1.0 - alpha_;
+        double v = x[0];
+        out.put(0, v);
+        for (std::size_t i = 1; i < n; ++i) {
+            v = x[i] * alpha_ + v * keep;
+            out.put(i, v);
+        }
     }
 
     double alpha() const noexcept { return alpha_; }

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "lumenfold/core/framework/series.hpp"
+
 namespace lumenfold::core {
 
 template <class T, class... In>
@@ -12,5 +14,11 @@ concept Next = requires(T t, In... in) { t.next(in...); };
 
 template <class T, class... In>
 using NextOutput = decltype(std::declval<T&>().next(std::declval<In>()...));
+
+// A batch form: `batch(out, series...)`, called once on a freshly constructed
+// object with one series per `next` input, all of one length, writes the
+// outputs `next` would give bar by bar over those series, bit for bit.
+template <class T, class... In>
+concept BatchForm = requires(T t, BigEndianOut out, In... in) { t.batch(out, in...); };
 
 }  // namespace lumenfold::core
