@@ -9,6 +9,7 @@ command -v python3 >/dev/null || need+=(python3)
 command -v nm >/dev/null || need+=(binutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/hwy/highway.h ] || need+=(libhwy-dev)
 # The fuzz targets: clang with its libFuzzer and sanitizer runtimes (the
 # sanitizer builds of the test suite use g++'s own runtimes).
 command -v clang++ >/dev/null || need+=(clang)

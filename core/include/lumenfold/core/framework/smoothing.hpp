@@ -2,9 +2,12 @@
 // SMA and WMA over the partial window, EMA seeded with the first input.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
@@ -66,6 +69,33 @@ public:
             den = den + w;
         }
         return den == 0.0 ? 0.0 : num / den;
+    }
+
+    // Batch form: the partial windows of the first bars one by one, then the
+    // full windows read from the series in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        if (period_ == 0) {
+            for (std::size_t i = 0; i < n; ++i) out.put(i, 0.0);
+            return;
+        }
+        const std::size_t p = static_cast<std::size_t>(period_);
+        const std::size_t partial = std::min(p - 1, n);
+        for (std::size_t i = 0; i < partial; ++i) {
+            double num = 0.0;
+            double den = 0.0;
+            for (std::size_t j = 0; j <= i; ++j) {
+                const double w = to_f64(j + 1);
+                num = num + x[j] * w;
+                den = den + w;
+            }
+            out.put(i, num / den);
+        }
+        double den = 0.0;
+        for (std::size_t j = 0; j < p; ++j) den = den + to_f64(j + 1);
+        lanes::run_chunks(x, out, p - 1, partial, [&](const double* v, std::size_t, std::size_t count, double* r) {
+            lanes::weighted_means(v, count, p, den, r);
+        });
     }
 
     std::uint64_t period() const noexcept { return period_; }

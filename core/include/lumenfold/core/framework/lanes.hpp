@@ -1,0 +1,68 @@
+// The lane kernels of the batch forms: computations whose bars do not depend
+// on earlier outputs, run several bars side by side in SIMD lanes. Each lane
+// performs exactly the operations, in exactly the order, that the streaming
+// step performs for its bar, so results are the same bit for bit on every
+// instruction set; the widest one the processor offers is chosen at run time.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Scratch arrays passed as `padded` need this many doubles of room past the
+// bars they hold: a last group of lanes reads and writes whole vectors.
+inline constexpr std::size_t kPad = 16;
+
+// n big-endian doubles to native ones and back.
+void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept;
+void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
+
+// Full-window WMA: out[k] = (((0 + x[k]*1) + x[k+1]*2) + ... + x[k+p-1]*p) / den
+// for k < count; x holds count + p - 1 values, p >= 1.
+void weighted_means(const double* x, std::size_t count, std::size_t period, double den, double* out) noexcept;
+
+// KAMA's squared smoothing constant of the bar whose window is x[k .. k+p]:
+// the efficiency ratio |x[k+p] - x[k]| over the sum of |changes| added newest
+// first (0 when that sum is 0), sc = slow + er * spread, out[k] = sc * sc.
+void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
+                  double* out) noexcept;
+
+// (close + (low + high)) / 3 of n bars read big-endian.
+void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                    double* out) noexcept;
+
+// CCI of the bars first .. first + count - 1 (first >= p - 1): tp[b - base]
+// is bar b's typical price for every bar of their windows (and tp holds the
+// bars up to first + count - 1), sums[j] the running sum of bar first + j.
+// The deviation adds over the slots of a p-slot circular store in slot order:
+// slot i holds the bar b of the window with b % p == i. `tp`, `sums` and
+// `out` are padded.
+void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
+                 std::size_t period, double* out) noexcept;
+
+// Runs a kernel over the bars [begin, n) of `x` in chunks converted to native
+// doubles: f(values, first, count, results) gets values[j] = x[first - history + j]
+// for the chunk's bars and the `history` values before them (begin >=
+// history), and fills results[0 .. count) with the outputs of bars first ..
+// first + count - 1, which are then written to `out`. Both arrays are padded.
+template <class F>
+void run_chunks(BigEndianSeries x, BigEndianOut out, std::size_t history, std::size_t begin, F f) {
+    const std::size_t n = x.size();
+    if (begin >= n) return;
+    const std::size_t chunk = std::max<std::size_t>(2048, history);
+    std::vector<double> values(std::min(n - begin, chunk) + history + kPad);
+    std::vector<double> results(std::min(n - begin, chunk) + kPad);
+    for (std::size_t first = begin; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        from_big_endian(x.bytes() + (first - history) * 8, count + history, values.data());
+        f(static_cast<const double*>(values.data()), first, count, results.data());
+        to_big_endian(results.data(), count, out.bytes() + first * 8);
+    }
+}
+
+}  // namespace lumenfold::core::lanes

@@ -1,0 +1,214 @@
+// The lane kernels, compiled once per instruction set and dispatched at run
+// time. Plain multiplies and adds only (the build never contracts them).
+#include "lumenfold/core/framework/lanes.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "framework/lanes.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace lumenfold::core::lanes::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+
+inline double load_be1(const std::uint8_t* p) {
+    std::uint64_t bits;
+    std::memcpy(&bits, p, 8);
+    return std::bit_cast<double>(__builtin_bswap64(bits));
+}
+inline void store_be1(double x, std::uint8_t* p) {
+    const std::uint64_t bits = __builtin_bswap64(std::bit_cast<std::uint64_t>(x));
+    std::memcpy(p, &bits, 8);
+}
+
+// Vectors of doubles read and written big-endian.
+#if HWY_TARGET == HWY_SCALAR
+inline V load_be(const std::uint8_t* p) { return hn::Set(D(), load_be1(p)); }
+inline void store_be(V v, std::uint8_t* p) { store_be1(hn::GetLane(v), p); }
+#else
+inline hn::Vec<hn::Repartition<std::uint8_t, D>> swap_bytes(hn::Vec<hn::Repartition<std::uint8_t, D>> v) {
+    const hn::Repartition<std::uint8_t, D> d8;
+    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+    return hn::TableLookupBytes(v, hn::LoadDup128(d8, kSwap));
+}
+inline V load_be(const std::uint8_t* p) {
+    const hn::Repartition<std::uint8_t, D> d8;
+    return hn::BitCast(D(), swap_bytes(hn::LoadU(d8, p)));
+}
+inline void store_be(V v, std::uint8_t* p) {
+    const hn::Repartition<std::uint8_t, D> d8;
+    hn::StoreU(swap_bytes(hn::BitCast(d8, v)), d8, p);
+}
+#endif
+
+void FromBigEndian(const std::uint8_t* be, std::size_t n, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) hn::StoreU(load_be(be + i * 8), d, out + i);
+    for (; i < n; ++i) out[i] = load_be1(be + i * 8);
+}
+
+void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) store_be(hn::LoadU(d, x + i), be + i * 8);
+    for (; i < n; ++i) store_be1(x[i], be + i * 8);
+}
+
+// Four vectors of bars at a time keep four independent chains of additions
+// in flight; the remainder goes one vector, then one bar, at a time.
+void WeightedMeans(const double* x, std::size_t count, std::size_t p, double den, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V vden = hn::Set(d, den);
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+        const double* w = x + k;
+        for (std::size_t j = 0; j < p; ++j) {
+            const V wt = hn::Set(d, static_cast<double>(j + 1));
+            a0 = hn::Add(a0, hn::Mul(hn::LoadU(d, w + j), wt));
+            a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + j + L), wt));
+            a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + j + 2 * L), wt));
+            a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + j + 3 * L), wt));
+        }
+        hn::StoreU(hn::Div(a0, vden), d, out + k);
+        hn::StoreU(hn::Div(a1, vden), d, out + k + L);
+        hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
+        hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
+    }
+    for (; k + L <= count; k += L) {
+        V a = hn::Zero(d);
+        for (std::size_t j = 0; j < p; ++j) a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j), hn::Set(d, static_cast<double>(j + 1))));
+        hn::StoreU(hn::Div(a, vden), d, out + k);
+    }
+    for (; k < count; ++k) {
+        double a = 0.0;
+        for (std::size_t j = 0; j < p; ++j) a = a + x[k + j] * static_cast<double>(j + 1);
+        out[k] = a / den;
+    }
+}
+
+inline V kama_factor(const double* x, std::size_t p, V slow, V spread) {
+    const D d;
+    V vol = hn::Zero(d);
+    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::Abs(hn::Sub(hn::LoadU(d, x + i), hn::LoadU(d, x + i - 1))));
+    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + p), hn::LoadU(d, x)));
+    const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
+    const V sc = hn::Add(slow, hn::Mul(er, spread));
+    return hn::Mul(sc, sc);
+}
+
+void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow, double spread, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
+    std::size_t k = 0;
+    for (; k + 2 * L <= count; k += 2 * L) {
+        hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
+        hn::StoreU(kama_factor(x + k + L, p, vslow, vspread), d, out + k + L);
+    }
+    for (; k + L <= count; k += L) hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
+    for (; k < count; ++k) {
+        const double* w = x + k;
+        double vol = 0.0;
+        for (std::size_t i = p; i > 0; --i) vol = vol + std::fabs(w[i] - w[i - 1]);
+        const double er = vol == 0.0 ? 0.0 : std::fabs(w[p] - w[0]) / vol;
+        const double sc = slow + er * spread;
+        out[k] = sc * sc;
+    }
+}
+
+void TypicalPrices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                   double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V three = hn::Set(d, 3.0);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) {
+        const V tp = hn::Div(hn::Add(load_be(close + i * 8), hn::Add(load_be(low + i * 8), load_be(high + i * 8))), three);
+        hn::StoreU(tp, d, out + i);
+    }
+    for (; i < n; ++i) out[i] = (load_be1(close + i * 8) + (load_be1(low + i * 8) + load_be1(high + i * 8))) / 3.0;
+}
+
+// Lanes take consecutive bars of one block of p bars (b / p equal): for bar
+// t = kp + r, slot i holds bar kp + i when i <= r, else bar kp + i - p. So
+// every slot's value is one of two values shared by all lanes.
+void CciOutputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
+                std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const double pf = static_cast<double>(p);
+    const V vpf = hn::Set(d, pf);
+    const V scale = hn::Set(d, 0.015);
+    const V lane = hn::Iota(d, 0.0);
+    const std::size_t last = first + count - 1;
+    for (std::size_t j = 0; j < count;) {
+        const std::size_t t = first + j;
+        const std::size_t r = t % p;
+        const std::size_t kp = t - r;
+        const V mean = hn::Div(hn::LoadU(d, sums + j), vpf);
+        V dev = hn::Zero(d);
+        for (std::size_t i = 0; i <= r; ++i) dev = hn::Add(dev, hn::Abs(hn::Sub(hn::Set(d, tp[kp + i - base]), mean)));
+        for (std::size_t i = r + 1; i < p; ++i) {
+            // Lanes with i <= r + lane (beyond the group's bars: any value) take bar kp + i.
+            const V newer = hn::Set(d, tp[std::min(kp + i, last) - base]);
+            const V older = hn::Set(d, tp[kp + i - p - base]);
+            const V slot = hn::IfThenElse(hn::Set(d, static_cast<double>(i - r)) <= lane, newer, older);
+            dev = hn::Add(dev, hn::Abs(hn::Sub(slot, mean)));
+        }
+        const V md = hn::Div(dev, vpf);
+        const V cci = hn::Div(hn::Sub(hn::LoadU(d, tp + (t - base)), mean), hn::Mul(md, scale));
+        hn::StoreU(hn::IfThenElseZero(md > hn::Zero(d), cci), d, out + j);
+        j += std::min({L, p - r, count - j});
+    }
+}
+
+}  // namespace lumenfold::core::lanes::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lumenfold::core::lanes {
+
+HWY_EXPORT(FromBigEndian);
+HWY_EXPORT(ToBigEndian);
+HWY_EXPORT(WeightedMeans);
+HWY_EXPORT(KamaFactors);
+HWY_EXPORT(TypicalPrices);
+HWY_EXPORT(CciOutputs);
+
+void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
+}
+void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept {
+    HWY_DYNAMIC_DISPATCH(ToBigEndian)(x, n, be);
+}
+void weighted_means(const double* x, std::size_t count, std::size_t period, double den, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, den, out);
+}
+void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
+                  double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+}
+void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                    double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(TypicalPrices)(high, low, close, n, out);
+}
+void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
+                 std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(CciOutputs)(tp, base, sums, first, count, period, out);
+}
+
+}  // namespace lumenfold::core::lanes
+#endif
