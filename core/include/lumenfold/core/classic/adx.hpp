@@ -11,12 +11,15 @@
 // and a period below 2 gives NaN on every bar.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -66,17 +69,46 @@ public:
 
         // A NaN smoothed range passes on (and gives DX 0 below).
         if (tr_ <= 0.0) return std::nullopt;
-        const double plus_di = (plus_dm_ * 100.0) / tr_;
-        const double minus_di = (minus_dm_ * 100.0) / tr_;
-        const double s = plus_di + minus_di;
-        const double dx = s > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / s : 0.0;
-        return DmiOutput{plus_di, minus_di, dx};
+        return output(plus_dm_, minus_dm_, tr_);
     }
 
     // Bars stepped so far (0 before the first bar; not advanced for period 0).
     std::uint64_t bar_count() const noexcept { return bar_count_; }
 
+    // The steps of the bars from `begin` on, once seeded, reading the series
+    // directly: f(i, step's result) for each bar i.
+    template <class F>
+    void run_seeded(BigEndianSeries high, BigEndianSeries low, BigEndianSeries close, std::size_t begin,
+                    F f) const noexcept {
+        double ph = prev_high_, pl = prev_low_, pc = prev_close_;
+        double tr_s = tr_, plus_s = plus_dm_, minus_s = minus_dm_;
+        for (std::size_t i = begin; i < high.size(); ++i) {
+            const double h = high[i], l = low[i], c = close[i];
+            const double up = h - ph;
+            const double down = pl - l;
+            const double tr = true_range(h, l, pc);
+            const double plus_dm = (up > down && up > 0.0) ? up : 0.0;
+            const double minus_dm = (down > up && down > 0.0) ? down : 0.0;
+            ph = h;
+            pl = l;
+            pc = c;
+            tr_s = tr + (tr_s - tr_s / period_f_);
+            plus_s = plus_dm + (plus_s - plus_s / period_f_);
+            minus_s = minus_dm + (minus_s - minus_s / period_f_);
+            f(i, tr_s <= 0.0 ? std::nullopt : std::optional<DmiOutput>(output(plus_s, minus_s, tr_s)));
+        }
+    }
+
 private:
+    // The indices from the smoothed movements and range (a positive range).
+    static DmiOutput output(double plus_dm, double minus_dm, double tr) noexcept {
+        const double plus_di = (plus_dm * 100.0) / tr;
+        const double minus_di = (minus_dm * 100.0) / tr;
+        const double s = plus_di + minus_di;
+        const double dx = s > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / s : 0.0;
+        return DmiOutput{plus_di, minus_di, dx};
+    }
+
     double prev_high_ = 0.0;
     double prev_low_ = 0.0;
     double prev_close_ = 0.0;
@@ -119,6 +151,22 @@ public:
         if (!adx_seeded_) return kNaN;
         adx_ = (dx + period_m1_f_ * adx_) / period_f_;
         return adx_;
+    }
+
+    // Batch form: the seeding bars stepped, then the smoothing alone.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) noexcept {
+        const std::size_t n = high.size();
+        const std::size_t seeded = period_ < 2 || period_ >= n ? n : std::min(n, 2 * static_cast<std::size_t>(period_));
+        for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(high[i], low[i], close[i]));
+        if (!adx_seeded_) {
+            for (std::size_t i = seeded; i < n; ++i) out.put(i, kNaN);
+            return;
+        }
+        double adx = adx_;
+        core_.run_seeded(high, low, close, seeded, [&](std::size_t i, const std::optional<DmiOutput>& dmi) {
+            if (dmi) adx = (dmi->dx + period_m1_f_ * adx) / period_f_;
+            out.put(i, dmi ? adx : kNaN);
+        });
     }
 
 private:

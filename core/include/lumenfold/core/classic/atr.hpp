@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -50,6 +52,20 @@ public:
         // Two products and one addition, never fused.
         value_ = tr * alpha_ + value_ * one_minus_alpha_;
         return value_;
+    }
+
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) const noexcept {
+        const std::size_t n = high.size();
+        if (n == 0) return;
+        double prev_close = close[0];
+        double value = high[0] - low[0];
+        out.put(0, value);
+        for (std::size_t i = 1; i < n; ++i) {
+            const double tr = true_range(high[i], low[i], prev_close);
+            prev_close = close[i];
+            value = tr * alpha_ + value * one_minus_alpha_;
+            out.put(i, value);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -5,6 +5,7 @@
 // once a NaN has entered the running sum.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
@@ -66,6 +69,38 @@ public:
         const double mean_deviation = deviation / period_f_;
         if (mean_deviation > 0.0) return (tp - mean) / (mean_deviation * 0.015);
         return 0.0;
+    }
+
+    // Batch form: the typical prices and the running sum chunk by chunk, the
+    // mean deviations and outputs of the bars in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) const {
+        const std::size_t n = high.size();
+        const std::size_t p = static_cast<std::size_t>(period_);
+        const std::size_t warm = period_ < 2 || p > n ? n : p - 1;
+        for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
+        if (warm == n) return;
+        const std::size_t chunk = std::max<std::size_t>(2048, p);
+        std::vector<double> tp(std::min(n, chunk + p) + lanes::kPad);
+        std::vector<double> sums(chunk + lanes::kPad);
+        std::vector<double> results(chunk + lanes::kPad);
+        double sum = 0.0;
+        for (std::size_t first = warm; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            // The typical prices of the chunk's bars and the p bars before.
+            const std::size_t base = first >= p ? first - p : 0;
+            const std::size_t end = first + count;
+            lanes::typical_prices(high.bytes() + base * 8, low.bytes() + base * 8, close.bytes() + base * 8,
+                                  end - base, tp.data());
+            if (first == warm) {
+                for (std::size_t t = 0; t < warm; ++t) sum = sum + tp[t];
+            }
+            for (std::size_t t = first; t < end; ++t) {
+                sum = t < p ? sum + tp[t - base] : sum + (tp[t - base] - tp[t - p - base]);
+                sums[t - first] = sum;
+            }
+            lanes::cci_outputs(tp.data(), base, sums.data(), first, count, p, results.data());
+            lanes::to_big_endian(results.data(), count, out.bytes() + first * 8);
+        }
     }
 
 private:

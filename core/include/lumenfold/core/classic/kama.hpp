@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -40,6 +42,24 @@ public:
         const double sc = kSlow + er * kSpread;
         value_ = value_ + (x - value_) * (sc * sc);
         return value_;
+    }
+
+    // Batch form: the smoothing constants, which depend on the window alone,
+    // in SIMD lanes; the average's recursion bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t p = static_cast<std::size_t>(period_);
+        const std::size_t warm = period_ == 0 || p > n ? n : p;
+        for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
+        if (warm == n) return;
+        double value = x[p - 1];
+        lanes::run_chunks(x, out, p, p, [&](const double* v, std::size_t, std::size_t count, double* r) {
+            lanes::kama_factors(v, count, p, kSlow, kSpread, r);
+            for (std::size_t k = 0; k < count; ++k) {
+                value = value + (v[k + p] - value) * r[k];
+                r[k] = value;
+            }
+        });
     }
 
 private:

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -67,10 +69,33 @@ public:
         return kEmpty;
     }
 
+    // Batch form: the seeding bars stepped, then the three averages alone.
+    void batch(BigEndianOut out, BigEndianSeries x) noexcept {
+        const std::size_t n = x.size();
+        const std::uint64_t last_seed = std::max(seed_bar_, lookback_);
+        const std::size_t steady = last_seed >= n ? n : static_cast<std::size_t>(last_seed) + 1;
+        for (std::size_t i = 0; i < steady; ++i) put(out, i, next(x[i]));
+        double slow = slow_avg_, fast = fast_avg_, signal = signal_avg_;
+        for (std::size_t i = steady; i < n; ++i) {
+            const double v = x[i];
+            slow = std::fma(v - slow, slow_k_, slow);
+            fast = std::fma(v - fast, fast_k_, fast);
+            const double m = fast - slow;
+            signal = std::fma(m - signal, signal_k_, signal);
+            put(out, i, {m, signal, m - signal});
+        }
+    }
+
     std::uint64_t lookback() const noexcept { return lookback_; }
 
 private:
     static constexpr MacdOutput kEmpty{kNaN, kNaN, kNaN};
+
+    static void put(BigEndianOut out, std::size_t i, const MacdOutput& o) noexcept {
+        out.put(3 * i, o.macd);
+        out.put(3 * i + 1, o.signal);
+        out.put(3 * i + 2, o.histogram);
+    }
 
     std::uint64_t signal_;
     std::uint64_t fast_period_;

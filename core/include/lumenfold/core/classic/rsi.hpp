@@ -7,9 +7,11 @@
 // Self-contained so that other indicators can hold one as a field.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -40,13 +42,34 @@ public:
             avg_gain_ = gain_sum_ / period_f_;
             avg_loss_ = loss_sum_ / period_f_;
         }
-        if (avg_loss_ == 0.0) return 100.0;
-        return 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0);
+        return output(avg_gain_, avg_loss_);
+    }
+
+    // Batch form: the seeding bars stepped, then the smoothing alone.
+    void batch(BigEndianOut out, BigEndianSeries x) noexcept {
+        const std::size_t n = x.size();
+        const std::size_t seeded = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_) + 1;
+        for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
+        double prev = prev_, avg_gain = avg_gain_, avg_loss = avg_loss_;
+        for (std::size_t i = seeded; i < n; ++i) {
+            const double change = x[i] - prev;
+            prev = x[i];
+            const double gain = max_num(change, 0.0);
+            const double loss = change > 0.0 ? 0.0 : -change;
+            avg_gain = (gain + avg_gain * period_f_less1_) / period_f_;
+            avg_loss = (loss + period_f_less1_ * avg_loss) / period_f_;
+            out.put(i, output(avg_gain, avg_loss));
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }
 
 private:
+    static double output(double avg_gain, double avg_loss) noexcept {
+        if (avg_loss == 0.0) return 100.0;
+        return 100.0 - 100.0 / (avg_gain / avg_loss + 1.0);
+    }
+
     bool has_prev_ = false;
     double prev_ = 0.0;
     std::uint64_t period_;

@@ -10,11 +10,13 @@
 // stands until it leaves).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -77,12 +79,66 @@ public:
         }
 
         if (t + 1 < period_) return kNaN;
-        const double range = highest_ - lowest_;
-        if (range > 0.0) return ((highest_ - close) * -100.0) / range;
-        return 0.0;
+        return output(highest_, lowest_, close);
+    }
+
+    // Batch form: the first window stepped, then the extremes kept with their
+    // bars and rescanned from the series itself when they leave the window.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) noexcept {
+        const std::size_t n = high.size();
+        const std::size_t first = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, next(high[t], low[t], close[t]));
+        const std::size_t p = static_cast<std::size_t>(period_);
+        double highest = highest_, lowest = lowest_;
+        std::size_t high_at = static_cast<std::size_t>(high_at_), low_at = static_cast<std::size_t>(low_at_);
+        for (std::size_t t = first; t < n; ++t) {
+            const std::size_t s = t - p + 1;
+            const double h = high[t];
+            const double l = low[t];
+            if (high_at >= s) {
+                if (h >= highest) {
+                    highest = h;
+                    high_at = t;
+                }
+            } else {
+                highest = high[s];
+                high_at = s;
+                for (std::size_t b = s + 1; b <= t; ++b) {
+                    const double v = high[b];
+                    if (v >= highest) {
+                        highest = v;
+                        high_at = b;
+                    }
+                }
+            }
+            if (low_at >= s) {
+                if (l <= lowest) {
+                    lowest = l;
+                    low_at = t;
+                }
+            } else {
+                lowest = low[s];
+                low_at = s;
+                for (std::size_t b = s + 1; b <= t; ++b) {
+                    const double v = low[b];
+                    if (v <= lowest) {
+                        lowest = v;
+                        low_at = b;
+                    }
+                }
+            }
+            out.put(t, output(highest, lowest, close[t]));
+        }
     }
 
 private:
+    // A flat or undefined range gives 0.
+    static double output(double highest, double lowest, double close) noexcept {
+        const double range = highest - lowest;
+        if (range > 0.0) return ((highest - close) * -100.0) / range;
+        return 0.0;
+    }
+
     void take_if_extreme(double high, double low, std::uint64_t t) noexcept {
         if (high >= highest_) {
             highest_ = high;
