@@ -20,8 +20,8 @@ LF_FUZZ_TARGET(kernels) {
     const std::vector<std::int64_t> targets = hwy::SupportedAndGeneratedTargets();
     const std::int64_t target = targets[in.byte() % targets.size()];
     const std::uint16_t p = in.u16();
-    // Mostly short windows; the top bit asks for one of up to 4095 bars.
-    const std::uint64_t period = p & 0x8000 ? p & 0x0fff : p % 40;
+    // Mostly short windows; the top bit asks for one of up to 2099 bars.
+    const std::uint64_t period = p & 0x8000 ? (p & 0x7fff) % 2100 : p % 40;
     const bool palette = in.byte() & 1;
 
     constexpr double kInf = std::numeric_limits<double>::infinity();

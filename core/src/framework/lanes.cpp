@@ -129,6 +129,40 @@ void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow,
     }
 }
 
+void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) {
+        const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
+        const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+        hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
+    }
+    for (; i < n; ++i) out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
+}
+
+void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V hundred = hn::Set(d, 100.0);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) {
+        const V range = hn::LoadU(d, tr + i);
+        const V plus_di = hn::Div(hn::Mul(hn::LoadU(d, plus + i), hundred), range);
+        const V minus_di = hn::Div(hn::Mul(hn::LoadU(d, minus + i), hundred), range);
+        const V sum = hn::Add(plus_di, minus_di);
+        const V v = hn::Div(hn::Mul(hn::Abs(hn::Sub(plus_di, minus_di)), hundred), sum);
+        hn::StoreU(hn::IfThenElseZero(sum > hn::Zero(d), v), d, dx + i);
+    }
+    for (; i < n; ++i) {
+        const double plus_di = (plus[i] * 100.0) / tr[i];
+        const double minus_di = (minus[i] * 100.0) / tr[i];
+        const double sum = plus_di + minus_di;
+        dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
+    }
+}
+
 void TypicalPrices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                    double* out) {
     const D d;
@@ -185,6 +219,8 @@ HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
 HWY_EXPORT(KamaFactors);
+HWY_EXPORT(RsiOutputs);
+HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
 
@@ -200,6 +236,13 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, doub
 void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
                   double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+}
+void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);
+}
+void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
+                       double* dx) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectionalIndex)(plus, minus, tr, n, dx);
 }
 void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                     double* out) noexcept {

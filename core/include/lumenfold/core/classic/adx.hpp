@@ -16,10 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -76,7 +77,7 @@ public:
     std::uint64_t bar_count() const noexcept { return bar_count_; }
 
     // The steps of the bars from `begin` on, once seeded, reading the series
-    // directly: f(i, step's result) for each bar i.
+    // directly: f(i, tr, plus_dm, minus_dm) with the smoothed values of bar i.
     template <class F>
     void run_seeded(BigEndianSeries high, BigEndianSeries low, BigEndianSeries close, std::size_t begin,
                     F f) const noexcept {
@@ -87,15 +88,15 @@ public:
             const double up = h - ph;
             const double down = pl - l;
             const double tr = true_range(h, l, pc);
-            const double plus_dm = (up > down && up > 0.0) ? up : 0.0;
-            const double minus_dm = (down > up && down > 0.0) ? down : 0.0;
+            const double plus_dm = select((up > down) & (up > 0.0), up, 0.0);
+            const double minus_dm = select((down > up) & (down > 0.0), down, 0.0);
             ph = h;
             pl = l;
             pc = c;
             tr_s = tr + (tr_s - tr_s / period_f_);
             plus_s = plus_dm + (plus_s - plus_s / period_f_);
             minus_s = minus_dm + (minus_s - minus_s / period_f_);
-            f(i, tr_s <= 0.0 ? std::nullopt : std::optional<DmiOutput>(output(plus_s, minus_s, tr_s)));
+            f(i, tr_s, plus_s, minus_s);
         }
     }
 
@@ -153,8 +154,11 @@ public:
         return adx_;
     }
 
-    // Batch form: the seeding bars stepped, then the smoothing alone.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) noexcept {
+    // Batch form: the seeding bars stepped; then, block by block, the
+    // directional movement's recursions, the DX of a block in SIMD lanes, and
+    // the ADX recursion one block behind, so that both recursions run
+    // interleaved.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
         const std::size_t n = high.size();
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : std::min(n, 2 * static_cast<std::size_t>(period_));
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(high[i], low[i], close[i]));
@@ -162,11 +166,46 @@ public:
             for (std::size_t i = seeded; i < n; ++i) out.put(i, kNaN);
             return;
         }
+        constexpr std::size_t kBlock = 256;
+        struct Block {
+            std::vector<double> tr, plus, minus, dx;
+            Block() : tr(kBlock + lanes::kPad), plus(kBlock + lanes::kPad), minus(kBlock + lanes::kPad), dx(kBlock + lanes::kPad) {}
+            void finish(std::size_t count) {
+                lanes::directional_index(plus.data(), minus.data(), tr.data(), count, dx.data());
+            }
+        };
+        Block blocks[2];
         double adx = adx_;
-        core_.run_seeded(high, low, close, seeded, [&](std::size_t i, const std::optional<DmiOutput>& dmi) {
-            if (dmi) adx = (dmi->dx + period_m1_f_ * adx) / period_f_;
-            out.put(i, dmi ? adx : kNaN);
+        // A bar whose smoothed range is not positive has no DX and gives NaN.
+        auto adx_step = [&](std::size_t bar, const Block& b, std::size_t k) {
+            if (b.tr[k] <= 0.0) {
+                out.put(bar, kNaN);
+                return;
+            }
+            adx = (b.dx[k] + period_m1_f_ * adx) / period_f_;
+            out.put(bar, adx);
+        };
+        std::size_t cur = 0, k = 0, block_first = seeded;
+        bool behind = false;  // a finished block awaits its ADX steps
+        core_.run_seeded(high, low, close, seeded, [&](std::size_t i, double tr, double plus, double minus) {
+            Block& b = blocks[cur];
+            b.tr[k] = tr;
+            b.plus[k] = plus;
+            b.minus[k] = minus;
+            if (behind) adx_step(i - kBlock, blocks[1 - cur], k);
+            if (++k == kBlock) {
+                b.finish(kBlock);
+                cur = 1 - cur;
+                k = 0;
+                block_first = i + 1;
+                behind = true;
+            }
         });
+        if (behind) {
+            for (std::size_t j = k; j < kBlock; ++j) adx_step(block_first - kBlock + j, blocks[1 - cur], j);
+        }
+        blocks[cur].finish(k);
+        for (std::size_t j = 0; j < k; ++j) adx_step(block_first + j, blocks[cur], j);
     }
 
 private:

@@ -9,9 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -42,34 +43,36 @@ public:
             avg_gain_ = gain_sum_ / period_f_;
             avg_loss_ = loss_sum_ / period_f_;
         }
-        return output(avg_gain_, avg_loss_);
+        if (avg_loss_ == 0.0) return 100.0;
+        return 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0);
     }
 
-    // Batch form: the seeding bars stepped, then the smoothing alone.
-    void batch(BigEndianOut out, BigEndianSeries x) noexcept {
+    // Batch form: the seeding bars stepped, then the smoothing alone, with
+    // the outputs of each chunk of bars in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) {
         const std::size_t n = x.size();
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_) + 1;
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
-        double prev = prev_, avg_gain = avg_gain_, avg_loss = avg_loss_;
-        for (std::size_t i = seeded; i < n; ++i) {
-            const double change = x[i] - prev;
-            prev = x[i];
-            const double gain = max_num(change, 0.0);
-            const double loss = change > 0.0 ? 0.0 : -change;
-            avg_gain = (gain + avg_gain * period_f_less1_) / period_f_;
-            avg_loss = (loss + period_f_less1_ * avg_loss) / period_f_;
-            out.put(i, output(avg_gain, avg_loss));
-        }
+        double avg_gain = avg_gain_, avg_loss = avg_loss_;
+        std::vector<double> losses;
+        lanes::run_chunks(x, out, 1, seeded, [&](const double* v, std::size_t, std::size_t count, double* r) {
+            losses.resize(count);
+            for (std::size_t k = 0; k < count; ++k) {
+                const double change = v[k + 1] - v[k];
+                const double gain = max_num(change, 0.0);
+                const double loss = change > 0.0 ? 0.0 : -change;
+                avg_gain = (gain + avg_gain * period_f_less1_) / period_f_;
+                avg_loss = (loss + period_f_less1_ * avg_loss) / period_f_;
+                r[k] = avg_gain;
+                losses[k] = avg_loss;
+            }
+            lanes::rsi_outputs(r, losses.data(), count, r);
+        });
     }
 
     std::uint64_t period() const noexcept { return period_; }
 
 private:
-    static double output(double avg_gain, double avg_loss) noexcept {
-        if (avg_loss == 0.0) return 100.0;
-        return 100.0 - 100.0 / (avg_gain / avg_loss + 1.0);
-    }
-
     bool has_prev_ = false;
     double prev_ = 0.0;
     std::uint64_t period_;

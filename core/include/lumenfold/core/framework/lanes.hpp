@@ -32,6 +32,16 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, doub
 void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
                   double* out) noexcept;
 
+// RSI from the average gain and loss: 100 when the loss is 0, else
+// 100 - 100 / (gain / loss + 1).
+void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept;
+
+// DX from Wilder-smoothed movements and range: +DI = (plus * 100) / tr,
+// -DI = (minus * 100) / tr, DX = (|+DI - -DI| * 100) / (+DI + -DI) when that
+// sum is positive, else 0. Any value where tr <= 0 (no DX there).
+void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
+                       double* dx) noexcept;
+
 // (close + (low + high)) / 3 of n bars read big-endian.
 void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                     double* out) noexcept;

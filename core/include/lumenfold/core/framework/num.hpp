@@ -1,6 +1,7 @@
 // Small numeric helpers shared by the indicators.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -32,6 +33,13 @@ inline double min_num(double a, double b) noexcept {
     if (std::isnan(b)) return a;
     if (a == b) return std::signbit(a) ? a : b;
     return a < b ? a : b;
+}
+
+// c ? a : b computed with bit masks, never a branch: for selections on data
+// that a branch predictor cannot learn.
+inline double select(bool c, double a, double b) noexcept {
+    const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(c);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
 }
 
 // Period converted for a formula.
