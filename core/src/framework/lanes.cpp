@@ -163,6 +163,52 @@ void DirectionalIndex(const double* plus, const double* minus, const double* tr,
     }
 }
 
+bool AnyNan(const std::uint8_t* be, std::size_t n) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) {
+        const V v = load_be(be + i * 8);
+        if (!hn::AllFalse(d, hn::IsNaN(v))) return true;
+    }
+    for (; i < n; ++i) {
+        if (std::isnan(load_be1(be + i * 8))) return true;
+    }
+    return false;
+}
+
+inline V willr_output(V highest, V lowest, V close) {
+    const D d;
+    const V range = hn::Sub(highest, lowest);
+    const V r = hn::Div(hn::Mul(hn::Sub(highest, close), hn::Set(d, -100.0)), range);
+    return hn::IfThenElseZero(range > hn::Zero(d), r);
+}
+
+void WillrOutputs(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,
+                  double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t k = 0;
+    for (; k + L <= count; k += L) {
+        V hi = hn::LoadU(d, high + k), lo = hn::LoadU(d, low + k);
+        for (std::size_t j = 1; j < p; ++j) {
+            const V h = hn::LoadU(d, high + k + j), l = hn::LoadU(d, low + k + j);
+            hi = hn::IfThenElse(h >= hi, h, hi);
+            lo = hn::IfThenElse(l <= lo, l, lo);
+        }
+        hn::StoreU(willr_output(hi, lo, hn::LoadU(d, close + k + p - 1)), d, out + k);
+    }
+    for (; k < count; ++k) {
+        double hi = high[k], lo = low[k];
+        for (std::size_t j = 1; j < p; ++j) {
+            if (high[k + j] >= hi) hi = high[k + j];
+            if (low[k + j] <= lo) lo = low[k + j];
+        }
+        const double range = hi - lo;
+        out[k] = range > 0.0 ? ((hi - close[k + p - 1]) * -100.0) / range : 0.0;
+    }
+}
+
 void TypicalPrices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                    double* out) {
     const D d;
@@ -221,6 +267,8 @@ HWY_EXPORT(WeightedMeans);
 HWY_EXPORT(KamaFactors);
 HWY_EXPORT(RsiOutputs);
 HWY_EXPORT(DirectionalIndex);
+HWY_EXPORT(AnyNan);
+HWY_EXPORT(WillrOutputs);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
 
@@ -243,6 +291,11 @@ void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, 
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectionalIndex)(plus, minus, tr, n, dx);
+}
+bool any_nan(const std::uint8_t* be, std::size_t n) noexcept { return HWY_DYNAMIC_DISPATCH(AnyNan)(be, n); }
+void willr_outputs(const double* high, const double* low, const double* close, std::size_t count,
+                   std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WillrOutputs)(high, low, close, count, period, out);
 }
 void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                     double* out) noexcept {

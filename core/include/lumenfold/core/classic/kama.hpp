@@ -53,13 +53,13 @@ public:
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
         double value = x[p - 1];
-        lanes::run_chunks(x, out, p, p, [&](const double* v, std::size_t, std::size_t count, double* r) {
+        lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* v) {
             lanes::kama_factors(v, count, p, kSlow, kSpread, r);
             for (std::size_t k = 0; k < count; ++k) {
                 value = value + (v[k + p] - value) * r[k];
                 r[k] = value;
             }
-        });
+        }, x);
     }
 
 private:

@@ -55,7 +55,7 @@ public:
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
         double avg_gain = avg_gain_, avg_loss = avg_loss_;
         std::vector<double> losses;
-        lanes::run_chunks(x, out, 1, seeded, [&](const double* v, std::size_t, std::size_t count, double* r) {
+        lanes::run_chunks(out, 1, seeded, [&](std::size_t count, double* r, const double* v) {
             losses.resize(count);
             for (std::size_t k = 0; k < count; ++k) {
                 const double change = v[k + 1] - v[k];
@@ -67,7 +67,7 @@ public:
                 losses[k] = avg_loss;
             }
             lanes::rsi_outputs(r, losses.data(), count, r);
-        });
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

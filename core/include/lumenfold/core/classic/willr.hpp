@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
@@ -82,10 +83,22 @@ public:
         return output(highest_, lowest_, close);
     }
 
-    // Batch form: the first window stepped, then the extremes kept with their
-    // bars and rescanned from the series itself when they leave the window.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) noexcept {
+    // Batch form. Without NaN highs and lows, the extremes kept this way are
+    // the window's own, the newest of equal ones: then every bar's window is
+    // folded from its oldest bar in SIMD lanes. Otherwise the first window is
+    // stepped, then the extremes are kept with their bars and rescanned from
+    // the series itself when they leave the window.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
         const std::size_t n = high.size();
+        if (period_ >= 2 && period_ <= n && !lanes::any_nan(high.bytes(), n) && !lanes::any_nan(low.bytes(), n)) {
+            const std::size_t p = static_cast<std::size_t>(period_);
+            for (std::size_t t = 0; t + 1 < p; ++t) out.put(t, kNaN);
+            lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* h, const double* l,
+                                                     const double* c) {
+                lanes::willr_outputs(h, l, c, count, p, r);
+            }, high, low, close);
+            return;
+        }
         const std::size_t first = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_);
         for (std::size_t t = 0; t < first; ++t) out.put(t, next(high[t], low[t], close[t]));
         const std::size_t p = static_cast<std::size_t>(period_);

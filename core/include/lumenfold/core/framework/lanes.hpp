@@ -6,8 +6,10 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "lumenfold/core/framework/series.hpp"
@@ -42,6 +44,17 @@ void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, 
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept;
 
+// Whether any of n big-endian doubles is a NaN.
+bool any_nan(const std::uint8_t* be, std::size_t n) noexcept;
+
+// Williams %R of the bars whose windows are high[k .. k+p-1] and
+// low[k .. k+p-1] (close[k+p-1] their close), for windows without NaN: the
+// extremes folded from the oldest bar on, a value at least as extreme
+// replacing the standing one; ((highest - close) * -100) / range when the
+// range is positive, else 0.
+void willr_outputs(const double* high, const double* low, const double* close, std::size_t count,
+                   std::size_t period, double* out) noexcept;
+
 // (close + (low + high)) / 3 of n bars read big-endian.
 void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                     double* out) noexcept;
@@ -55,22 +68,28 @@ void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std
 void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
                  std::size_t period, double* out) noexcept;
 
-// Runs a kernel over the bars [begin, n) of `x` in chunks converted to native
-// doubles: f(values, first, count, results) gets values[j] = x[first - history + j]
-// for the chunk's bars and the `history` values before them (begin >=
-// history), and fills results[0 .. count) with the outputs of bars first ..
-// first + count - 1, which are then written to `out`. Both arrays are padded.
-template <class F>
-void run_chunks(BigEndianSeries x, BigEndianOut out, std::size_t history, std::size_t begin, F f) {
-    const std::size_t n = x.size();
+// Runs a kernel over the bars [begin, n) of equally long series in chunks
+// converted to native doubles: f(count, results, values...) gets, for each
+// series, values[j] = series[first - history + j] for the chunk's bars and the
+// `history` values before them (begin >= history), and fills
+// results[0 .. count) with the outputs of bars first .. first + count - 1,
+// which are then written to `out`. All arrays are padded.
+template <class F, class... Series>
+void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
+    const std::size_t n = std::min({series.size()...});
     if (begin >= n) return;
     const std::size_t chunk = std::max<std::size_t>(2048, history);
-    std::vector<double> values(std::min(n - begin, chunk) + history + kPad);
-    std::vector<double> results(std::min(n - begin, chunk) + kPad);
+    const std::size_t most = std::min(n - begin, chunk);
+    std::array<std::vector<double>, sizeof...(Series)> values;
+    for (auto& v : values) v.resize(most + history + kPad);
+    std::vector<double> results(most + kPad);
     for (std::size_t first = begin; first < n; first += chunk) {
         const std::size_t count = std::min(chunk, n - first);
-        from_big_endian(x.bytes() + (first - history) * 8, count + history, values.data());
-        f(static_cast<const double*>(values.data()), first, count, results.data());
+        std::size_t k = 0;
+        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            f(count, results.data(), static_cast<const double*>(values[I].data())...);
+        }(std::index_sequence_for<Series...>{});
         to_big_endian(results.data(), count, out.bytes() + first * 8);
     }
 }

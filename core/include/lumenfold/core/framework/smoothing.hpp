@@ -93,9 +93,9 @@ public:
         }
         double den = 0.0;
         for (std::size_t j = 0; j < p; ++j) den = den + to_f64(j + 1);
-        lanes::run_chunks(x, out, p - 1, partial, [&](const double* v, std::size_t, std::size_t count, double* r) {
+        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
             lanes::weighted_means(v, count, p, den, r);
-        });
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }
