@@ -129,6 +129,19 @@ void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow,
     }
 }
 
+void RatesOfChange(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V hundred = hn::Set(d, 100.0);
+    std::size_t k = 0;
+    for (; k + L <= count; k += L) {
+        const V old = hn::LoadU(d, x + k);
+        const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
+        hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
+    }
+    for (; k < count; ++k) out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0;
+}
+
 void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
     const D d;
     const std::size_t L = hn::Lanes(d);
@@ -265,6 +278,7 @@ HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
 HWY_EXPORT(KamaFactors);
+HWY_EXPORT(RatesOfChange);
 HWY_EXPORT(RsiOutputs);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
@@ -284,6 +298,9 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, doub
 void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
                   double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+}
+void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RatesOfChange)(x, count, period, out);
 }
 void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);

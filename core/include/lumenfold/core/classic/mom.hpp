@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
@@ -32,14 +33,17 @@ public:
         return warm ? buffer_.get_or(n - period_, kNaN) : kNaN;
     }
 
-    // Batch form: NaN through the warm-up, then f(x(t), x(t - period)) read
-    // straight from the series.
+    // Batch form: NaN through the warm-up, then f(count, results, values,
+    // period) on chunks of the series, values[k + period] being a bar's input
+    // and values[k] the one `period` bars before.
     template <class F>
-    void batch(BigEndianOut out, BigEndianSeries x, F f) const noexcept {
+    void batch(BigEndianOut out, BigEndianSeries x, F f) const {
         const std::size_t n = x.size();
         const std::size_t warm = period_ < n ? static_cast<std::size_t>(period_) : n;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
-        for (std::size_t i = warm; i < n; ++i) out.put(i, f(x[i], x[i - warm]));
+        lanes::run_chunks(out, warm, warm, [&](std::size_t count, double* r, const double* v) {
+            f(count, r, v, warm);
+        }, x);
     }
 
 private:
@@ -60,8 +64,10 @@ public:
         return warm ? x - old : kNaN;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
-        lag_.batch(out, x, [](double now, double old) { return now - old; });
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        lag_.batch(out, x, [](std::size_t count, double* r, const double* v, std::size_t lag) {
+            for (std::size_t k = 0; k < count; ++k) r[k] = v[k + lag] - v[k];
+        });
     }
 
 private:
@@ -81,8 +87,10 @@ public:
         return ((x - old) / old) * 100.0;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
-        lag_.batch(out, x, [](double now, double old) { return old == 0.0 ? 0.0 : ((now - old) / old) * 100.0; });
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        lag_.batch(out, x, [](std::size_t count, double* r, const double* v, std::size_t lag) {
+            lanes::rates_of_change(v, count, lag, r);
+        });
     }
 
 private:

@@ -34,6 +34,10 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, doub
 void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
                   double* out) noexcept;
 
+// Rate of change over p bars: out[k] = ((x[k+p] - x[k]) / x[k]) * 100, or 0
+// where x[k] is 0; x holds count + p values.
+void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
 // RSI from the average gain and loss: 100 when the loss is 0, else
 // 100 - 100 / (gain / loss + 1).
 void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept;
