@@ -29,6 +29,16 @@ inline void store_be1(double x, std::uint8_t* p) {
     std::memcpy(p, &bits, 8);
 }
 
+// vec(i) for each whole vector of lanes from index 0 on, then one(i) for
+// each index left below n.
+template <class Vec, class One>
+inline void lane_groups(std::size_t n, Vec vec, One one) {
+    const std::size_t L = hn::Lanes(D());
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) vec(i);
+    for (; i < n; ++i) one(i);
+}
+
 // Vectors of doubles read and written big-endian.
 #if HWY_TARGET == HWY_SCALAR
 inline V load_be(const std::uint8_t* p) { return hn::Set(D(), load_be1(p)); }
@@ -50,19 +60,15 @@ inline void store_be(V v, std::uint8_t* p) {
 #endif
 
 void FromBigEndian(const std::uint8_t* be, std::size_t n, double* out) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) hn::StoreU(load_be(be + i * 8), d, out + i);
-    for (; i < n; ++i) out[i] = load_be1(be + i * 8);
+    lane_groups(
+        n, [&](std::size_t i) { hn::StoreU(load_be(be + i * 8), D(), out + i); },
+        [&](std::size_t i) { out[i] = load_be1(be + i * 8); });
 }
 
 void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) store_be(hn::LoadU(d, x + i), be + i * 8);
-    for (; i < n; ++i) store_be1(x[i], be + i * 8);
+    lane_groups(
+        n, [&](std::size_t i) { store_be(hn::LoadU(D(), x + i), be + i * 8); },
+        [&](std::size_t i) { store_be1(x[i], be + i * 8); });
 }
 
 // Four vectors of bars at a time keep four independent chains of additions
@@ -131,49 +137,51 @@ void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow,
 
 void RatesOfChange(const double* x, std::size_t count, std::size_t p, double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V hundred = hn::Set(d, 100.0);
-    std::size_t k = 0;
-    for (; k + L <= count; k += L) {
-        const V old = hn::LoadU(d, x + k);
-        const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
-        hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
-    }
-    for (; k < count; ++k) out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0;
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V old = hn::LoadU(d, x + k);
+            const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
+            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
+        },
+        [&](std::size_t k) { out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0; });
 }
 
 void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) {
-        const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
-        const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
-        hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
-    }
-    for (; i < n; ++i) out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
+            const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+            hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
+        },
+        [&](std::size_t i) {
+            out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
+        });
 }
 
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V hundred = hn::Set(d, 100.0);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) {
-        const V range = hn::LoadU(d, tr + i);
-        const V plus_di = hn::Div(hn::Mul(hn::LoadU(d, plus + i), hundred), range);
-        const V minus_di = hn::Div(hn::Mul(hn::LoadU(d, minus + i), hundred), range);
-        const V sum = hn::Add(plus_di, minus_di);
-        const V v = hn::Div(hn::Mul(hn::Abs(hn::Sub(plus_di, minus_di)), hundred), sum);
-        hn::StoreU(hn::IfThenElseZero(sum > hn::Zero(d), v), d, dx + i);
-    }
-    for (; i < n; ++i) {
-        const double plus_di = (plus[i] * 100.0) / tr[i];
-        const double minus_di = (minus[i] * 100.0) / tr[i];
-        const double sum = plus_di + minus_di;
-        dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
-    }
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const V range = hn::LoadU(d, tr + i);
+            const V plus_di = hn::Div(hn::Mul(hn::LoadU(d, plus + i), hundred), range);
+            const V minus_di = hn::Div(hn::Mul(hn::LoadU(d, minus + i), hundred), range);
+            const V sum = hn::Add(plus_di, minus_di);
+            const V v = hn::Div(hn::Mul(hn::Abs(hn::Sub(plus_di, minus_di)), hundred), sum);
+            hn::StoreU(hn::IfThenElseZero(sum > hn::Zero(d), v), d, dx + i);
+        },
+        [&](std::size_t i) {
+            const double plus_di = (plus[i] * 100.0) / tr[i];
+            const double minus_di = (minus[i] * 100.0) / tr[i];
+            const double sum = plus_di + minus_di;
+            dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
+        });
 }
 
 bool AnyNan(const std::uint8_t* be, std::size_t n) {
@@ -225,14 +233,16 @@ void WillrOutputs(const double* high, const double* low, const double* close, st
 void TypicalPrices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
                    double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V three = hn::Set(d, 3.0);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) {
-        const V tp = hn::Div(hn::Add(load_be(close + i * 8), hn::Add(load_be(low + i * 8), load_be(high + i * 8))), three);
-        hn::StoreU(tp, d, out + i);
-    }
-    for (; i < n; ++i) out[i] = (load_be1(close + i * 8) + (load_be1(low + i * 8) + load_be1(high + i * 8))) / 3.0;
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const V sum = hn::Add(load_be(close + i * 8), hn::Add(load_be(low + i * 8), load_be(high + i * 8)));
+            hn::StoreU(hn::Div(sum, three), d, out + i);
+        },
+        [&](std::size_t i) {
+            out[i] = (load_be1(close + i * 8) + (load_be1(low + i * 8) + load_be1(high + i * 8))) / 3.0;
+        });
 }
 
 // Lanes take consecutive bars of one block of p bars (b / p equal): for bar

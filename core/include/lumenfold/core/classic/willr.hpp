@@ -102,49 +102,47 @@ public:
         const std::size_t first = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_);
         for (std::size_t t = 0; t < first; ++t) out.put(t, next(high[t], low[t], close[t]));
         const std::size_t p = static_cast<std::size_t>(period_);
-        double highest = highest_, lowest = lowest_;
-        std::size_t high_at = static_cast<std::size_t>(high_at_), low_at = static_cast<std::size_t>(low_at_);
+        Extreme highest{highest_, static_cast<std::size_t>(high_at_)};
+        Extreme lowest{lowest_, static_cast<std::size_t>(low_at_)};
+        auto above = [](double v, double e) { return v >= e; };
+        auto below = [](double v, double e) { return v <= e; };
         for (std::size_t t = first; t < n; ++t) {
             const std::size_t s = t - p + 1;
-            const double h = high[t];
-            const double l = low[t];
-            if (high_at >= s) {
-                if (h >= highest) {
-                    highest = h;
-                    high_at = t;
-                }
-            } else {
-                highest = high[s];
-                high_at = s;
-                for (std::size_t b = s + 1; b <= t; ++b) {
-                    const double v = high[b];
-                    if (v >= highest) {
-                        highest = v;
-                        high_at = b;
-                    }
-                }
-            }
-            if (low_at >= s) {
-                if (l <= lowest) {
-                    lowest = l;
-                    low_at = t;
-                }
-            } else {
-                lowest = low[s];
-                low_at = s;
-                for (std::size_t b = s + 1; b <= t; ++b) {
-                    const double v = low[b];
-                    if (v <= lowest) {
-                        lowest = v;
-                        low_at = b;
-                    }
-                }
-            }
-            out.put(t, output(highest, lowest, close[t]));
+            highest.advance(high, s, t, above);
+            lowest.advance(low, s, t, below);
+            out.put(t, output(highest.value, lowest.value, close[t]));
         }
     }
 
 private:
+    // A window extreme and its bar, for the batch form: when the window moves
+    // to s..t, bar t replaces it if `wins`, and when it has left, the window
+    // is rescanned from bar s, which is taken unconditionally.
+    struct Extreme {
+        double value;
+        std::size_t at;
+
+        template <class Wins>
+        void advance(BigEndianSeries x, std::size_t s, std::size_t t, Wins wins) noexcept {
+            if (at >= s) {
+                if (wins(x[t], value)) {
+                    value = x[t];
+                    at = t;
+                }
+                return;
+            }
+            value = x[s];
+            at = s;
+            for (std::size_t b = s + 1; b <= t; ++b) {
+                const double v = x[b];
+                if (wins(v, value)) {
+                    value = v;
+                    at = b;
+                }
+            }
+        }
+    };
+
     // A flat or undefined range gives 0.
     static double output(double highest, double lowest, double close) noexcept {
         const double range = highest - lowest;
