@@ -73,36 +73,41 @@ void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
 
 // Four vectors of bars at a time keep four independent chains of additions
 // in flight; the remainder goes one vector, then one bar, at a time.
-void WeightedMeans(const double* x, std::size_t count, std::size_t p, double den, double* out) {
+void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
+                   double den, double* out) {
     const D d;
     const std::size_t L = hn::Lanes(d);
     const V vden = hn::Set(d, den);
+    auto at = [&](std::size_t i) { return newest_first ? p - 1 - i : i; };
     std::size_t k = 0;
     for (; k + 4 * L <= count; k += 4 * L) {
         V a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
-        const double* w = x + k;
-        for (std::size_t j = 0; j < p; ++j) {
-            const V wt = hn::Set(d, static_cast<double>(j + 1));
-            a0 = hn::Add(a0, hn::Mul(hn::LoadU(d, w + j), wt));
-            a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + j + L), wt));
-            a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + j + 2 * L), wt));
-            a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + j + 3 * L), wt));
+        for (std::size_t i = 0; i < p; ++i) {
+            const double* w = x + k + at(i);
+            const V wt = hn::Set(d, weights[i]);
+            a0 = hn::Add(a0, hn::Mul(hn::LoadU(d, w), wt));
+            a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + L), wt));
+            a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + 2 * L), wt));
+            a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + 3 * L), wt));
         }
         hn::StoreU(hn::Div(a0, vden), d, out + k);
         hn::StoreU(hn::Div(a1, vden), d, out + k + L);
         hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
         hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
     }
-    for (; k + L <= count; k += L) {
-        V a = hn::Zero(d);
-        for (std::size_t j = 0; j < p; ++j) a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j), hn::Set(d, static_cast<double>(j + 1))));
-        hn::StoreU(hn::Div(a, vden), d, out + k);
-    }
-    for (; k < count; ++k) {
-        double a = 0.0;
-        for (std::size_t j = 0; j < p; ++j) a = a + x[k + j] * static_cast<double>(j + 1);
-        out[k] = a / den;
-    }
+    lane_groups(
+        count - k,
+        [&](std::size_t j) {
+            V a = hn::Zero(d);
+            for (std::size_t i = 0; i < p; ++i)
+                a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j + at(i)), hn::Set(d, weights[i])));
+            hn::StoreU(hn::Div(a, vden), d, out + k + j);
+        },
+        [&](std::size_t j) {
+            double a = 0.0;
+            for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
+            out[k + j] = a / den;
+        });
 }
 
 inline V kama_factor(const double* x, std::size_t p, V slow, V spread) {
@@ -302,8 +307,9 @@ void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcep
 void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept {
     HWY_DYNAMIC_DISPATCH(ToBigEndian)(x, n, be);
 }
-void weighted_means(const double* x, std::size_t count, std::size_t period, double den, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, den, out);
+void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
+                    double den, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
 void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
                   double* out) noexcept {

@@ -21,6 +21,9 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/filters/hamming.hpp"
+#include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/filters/triangle.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::test {
@@ -116,6 +119,10 @@ inline const std::vector<Kernel>& kernels() {
         kernel<3>("ADX", [](std::uint64_t p) { return ADX(p); }),
         kernel<3>("CCI", [](std::uint64_t p) { return CCI(p); }),
         kernel<3>("WILLR", [](std::uint64_t p) { return WILLR(p); }),
+        kernel<1>("Hann", [](std::uint64_t p) { return HannFilter(p); }),
+        kernel<1>("Hamming", [](std::uint64_t p) { return HammingFilter(p, 0.5); }),
+        kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
+        kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
     };
     return all;
 }

@@ -5,10 +5,14 @@
 // before the weight loop runs.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
@@ -72,6 +76,24 @@ public:
         } else {
             return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
         }
+    }
+
+    // Batch form: the inputs themselves where no mean is taken, the full
+    // windows' means read from the series in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t length = static_cast<std::size_t>(window_.length());
+        bool divides;
+        if constexpr (Guard == ZeroSum::Exact) {
+            divides = weight_sum_ != 0.0;
+        } else {
+            divides = std::fabs(weight_sum_) > 1e-10;
+        }
+        const std::size_t partial = length == 0 || !divides ? n : std::min(length - 1, n);
+        if (partial != 0) std::memcpy(out.bytes(), x.bytes(), partial * 8);
+        lanes::run_chunks(out, length - 1, partial, [&](std::size_t count, double* r, const double* v) {
+            lanes::weighted_means(v, count, length, weights_.data(), true, weight_sum_, r);
+        }, x);
     }
 
     std::uint64_t length() const noexcept { return window_.length(); }

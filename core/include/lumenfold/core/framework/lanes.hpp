@@ -24,9 +24,11 @@ inline constexpr std::size_t kPad = 16;
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept;
 void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 
-// Full-window WMA: out[k] = (((0 + x[k]*1) + x[k+1]*2) + ... + x[k+p-1]*p) / den
-// for k < count; x holds count + p - 1 values, p >= 1.
-void weighted_means(const double* x, std::size_t count, std::size_t period, double den, double* out) noexcept;
+// Weighted means of full windows: out[k] = (((0 + x_0 * w[0]) + x_1 * w[1]) +
+// ... + x_{p-1} * w[p-1]) / den for k < count, where x_i is x[k + i] oldest
+// first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
+void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
+                    double den, double* out) noexcept;
 
 // KAMA's squared smoothing constant of the bar whose window is x[k .. k+p]:
 // the efficiency ratio |x[k+p] - x[k]| over the sum of |changes| added newest

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -91,10 +92,14 @@ public:
             }
             out.put(i, num / den);
         }
+        std::vector<double> weights(p);
         double den = 0.0;
-        for (std::size_t j = 0; j < p; ++j) den = den + to_f64(j + 1);
+        for (std::size_t j = 0; j < p; ++j) {
+            weights[j] = to_f64(j + 1);
+            den = den + weights[j];
+        }
         lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
-            lanes::weighted_means(v, count, p, den, r);
+            lanes::weighted_means(v, count, p, weights.data(), false, den, r);
         }, x);
     }
 
