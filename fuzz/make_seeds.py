@@ -71,9 +71,9 @@ SEEDS = {
     ],
     # class, instruction set, period (top bit: long), palette flag, values
     "kernels": [
-        bytes([k, 0]) + struct.pack(">H", 5) + b"\0" + struct.pack(">10d", *range(10)) for k in range(13)
+        bytes([k, 0]) + struct.pack(">H", 5) + b"\0" + struct.pack(">10d", *range(10)) for k in range(17)
     ] + [
-        bytes([k, 1]) + struct.pack(">H", 14) + b"\1" + bytes(range(16)) * 6 for k in range(13)
+        bytes([k, 1]) + struct.pack(">H", 14) + b"\1" + bytes(range(16)) * 6 for k in range(17)
     ] + [
         bytes([2, 0]) + struct.pack(">H", 0x8000 | 2050) + b"\1" + bytes((i * 7) % 16 for i in range(4200)),
         bytes([11, 2]) + struct.pack(">H", 0x8000 | 20) + b"\1" + bytes((i * 5) % 13 for i in range(6300)),

@@ -55,10 +55,13 @@ public:
         double value = x[p - 1];
         lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* v) {
             lanes::kama_factors(v, count, p, kSlow, kSpread, r);
+            // A local: the stores below could otherwise alias the average.
+            double avg = value;
             for (std::size_t k = 0; k < count; ++k) {
-                value = value + (v[k + p] - value) * r[k];
-                r[k] = value;
+                avg = avg + (v[k + p] - avg) * r[k];
+                r[k] = avg;
             }
+            value = avg;
         }, x);
     }
 
