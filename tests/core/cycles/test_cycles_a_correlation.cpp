@@ -163,17 +163,13 @@ TEST(CyberCycle, BarsOneToSevenOneByOne) {
     EXPECT_EQ(out[0].value, 3.0 / 4.0);
 }
 
-TEST(CyberCycle, ConstantPriceAndLengthZero) {
+TEST(CyberCycle, ConstantPrice) {
     const auto out = outputs(CyberCycle(7), std::vector<double>(30, 8.0));
     EXPECT_EQ(out[0].value, 2.0);
     EXPECT_EQ(out[1].value, -2.0);
     EXPECT_EQ(out[1].trigger, 2.0);
     EXPECT_EQ(out[2].trigger, -2.0);
     for (std::size_t i = 2; i < out.size(); ++i) EXPECT_EQ(out[i].value, 0.0) << i;
-
-    // alpha = 2: cycle = -2·c1 - c2 from bar 7 on.
-    const auto z = outputs(CyberCycle(0), jagged(20));
-    for (std::size_t i = 6; i < z.size(); ++i) EXPECT_EQ(z[i].value, -2.0 * z[i - 1].value - z[i - 2].value) << i;
 }
 
 TEST(CyberCycle, NaN) {
@@ -207,17 +203,9 @@ TEST(ChannelCycle, WarmupFirstBarAndRange) {
     }
     const double q = (xs[p - 1] - lo) / (hi - lo) - 0.5;
     const auto k = BandPassCoefficients::from(10.0, 0.2);
-    EXPECT_EQ(k.alpha, [] {
-        const double g = 1.0 / std::cos(1.2566370614359172 / 10.0);
-        return g - std::sqrt(g * g - 1.0);
-    }());
     const double bp = ((1.0 - k.alpha) * 0.5) * q;
     EXPECT_EQ(out[p - 1].value, bp);
     EXPECT_EQ(out[p - 1].trigger, bp / (6.283185307179586 / 10.0));
-    for (std::size_t i = p; i < out.size(); ++i) {
-        EXPECT_TRUE(std::isfinite(out[i].value));
-        EXPECT_EQ(out[i].trigger, (out[i].value - out[i - 1].value) / (6.283185307179586 / 10.0));
-    }
 }
 
 TEST(ChannelCycle, DegeneratePeriodsAndNaN) {
