@@ -1,0 +1,81 @@
+// Griffiths spectrum: every bar, the power of the Griffiths adaptive filter's
+// model at each integer period lower..=upper (lowest first), divided by the
+// strongest so that it reads 1. The vector has upper - lower + 1 entries
+// (wrapping: lower = upper + 1 gives empty vectors, a larger lower cannot be
+// sized and fails with "capacity overflow"); it is all zeros before the
+// window first holds `length` values and whenever no power is positive (a
+// NaN model).
+//
+// Griffiths predictor: after each adaptation, the model run `bars_fwd` bars
+// past the newest normalised value, each prediction fed back as the newest;
+// the output is the last prediction, in the filter's normalised units. 0
+// before the window fills and for bars_fwd = 0.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/cycles/griffiths.hpp"
+
+namespace lumenfold::core {
+
+class GriffithsSpectrum {
+public:
+    GriffithsSpectrum(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
+        : filter_(lower_bound, upper_bound, length),
+          basis_(GriffithsFilter::basis(lower_bound, upper_bound, length)),
+          lower_bound_(lower_bound),
+          upper_bound_(upper_bound) {}
+
+    std::vector<double> next(double x) {
+        const bool trained = filter_.push(x);
+        std::vector<double> out(upper_bound_ - lower_bound_ + 1, 0.0);
+        if (!trained) return out;
+        filter_.adapt();
+        double best = 0.0;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i] = filter_.power(basis_, lower_bound_ + i);
+            if (out[i] > best) best = out[i];
+        }
+        for (double& v : out) v = best == 0.0 ? 0.0 : v / best;
+        return out;
+    }
+
+private:
+    GriffithsFilter filter_;
+    PeriodBasis basis_;
+    std::uint64_t lower_bound_;
+    std::uint64_t upper_bound_;
+};
+
+class GriffithsPredictor {
+public:
+    GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,
+                       std::uint64_t bars_fwd)
+        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(length + 1, 0.0) {}
+
+    double next(double x) {
+        if (!filter_.push(x)) return 0.0;
+        filter_.adapt();
+        if (bars_fwd_ == 0) return 0.0;
+        const std::uint64_t n = filter_.length();
+        for (std::uint64_t k = 0; k <= n; ++k) work_[k] = filter_.input(k);
+        const std::vector<double>& coef = filter_.coefficients();
+        double q = 0.0;
+        for (std::uint64_t step = 0; step < bars_fwd_; ++step) {
+            // coef[1] meets the newest value.
+            q = 0.0;
+            for (std::uint64_t k = 1; k <= n; ++k) q = q + work_[n + 1 - k] * coef[k];
+            for (std::uint64_t i = 1; i < n; ++i) work_[i] = work_[i + 1];
+            work_[n] = q;
+        }
+        return q;
+    }
+
+private:
+    GriffithsFilter filter_;
+    std::uint64_t bars_fwd_;
+    std::vector<double> work_;  // the window vector, extended by the predictions
+};
+
+}  // namespace lumenfold::core

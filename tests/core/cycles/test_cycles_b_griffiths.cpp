@@ -1,0 +1,201 @@
+// Griffiths adaptive filter: dominant cycle, spectrum, predictor, and the
+// period basis under their power sweeps.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <deque>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/cycles/griffiths_dominant_cycle.hpp"
+#include "lumenfold/core/cycles/griffiths_spectrum.hpp"
+#include "lumenfold/core/cycles/period_basis.hpp"
+#include "lumenfold/core/filters/two_pole.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "cycles/cycles_support.hpp"
+#include "support.hpp"
+
+using namespace lumenfold::core;
+using lumenfold::test::jagged;
+using lumenfold::test::outputs;
+using lumenfold::test::run;
+
+namespace {
+
+std::vector<double> sine(int n, double period) {
+    std::vector<double> xs;
+    for (int i = 0; i < n; ++i) xs.push_back(100.0 + 10.0 * std::sin((i * kTwoPi) / period));
+    return xs;
+}
+
+// The dominant cycle written out as plainly as it is defined: the whole
+// window vector rebuilt each bar, every angle evaluated on the spot.
+std::vector<double> plain_dominant_cycle(std::uint64_t lo, std::uint64_t hi, std::uint64_t len,
+                                         const std::vector<double>& xs) {
+    const auto hp = TwoPoleCoefficients::high_pass(to_f64(hi));
+    const auto ss = TwoPoleCoefficients::super_smoother(to_f64(lo));
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0, s1 = 0, s2 = 0, h1 = 0, peak = 0.1;
+    double cycle = to_f64(lo + hi) * 0.5;
+    std::deque<double> window;  // oldest first
+    std::vector<double> coef(len + 1, 0.0), out;
+    for (std::size_t bar = 1; bar <= xs.size(); ++bar) {
+        const double x = xs[bar - 1];
+        const double h = bar > 3 ? hp.c1 * ((x - 2 * x1) + x2) + hp.c2 * y1 + hp.c3 * y2 : 0.0;
+        y2 = y1, y1 = h, x2 = x1, x1 = x;
+        const double s = bar >= 4 ? ss.c1 * (h + h1) * 0.5 + ss.c2 * s1 + ss.c3 * s2 : h;
+        s2 = s1, s1 = s, h1 = h;
+        peak = std::fabs(s) > 0.991 * peak ? std::fabs(s) : 0.991 * peak;
+        window.push_back(peak == 0 ? 0.0 : s / peak);
+        if (window.size() > len) window.pop_front();
+        if (window.size() >= len) {
+            std::vector<double> v(len + 1, 0.0);
+            for (std::uint64_t k = 1; k <= len; ++k) v[k] = window[k - 1];
+            double pred = 0;
+            for (std::uint64_t k = 1; k <= len; ++k) pred += coef[k] * v[len - k];
+            for (std::uint64_t k = 1; k <= len; ++k) coef[k] += (1.0 / to_f64(len) * (v[len] - pred)) * v[len - k];
+            double best = 0, cand = cycle;
+            for (std::uint64_t p = lo; p <= hi; ++p) {
+                double re = 0, im = 0;
+                for (std::uint64_t k = 1; k <= len; ++k) {
+                    re += coef[k] * std::cos((to_f64(k) * kTwoPi) / to_f64(p));
+                    im += coef[k] * std::sin((to_f64(k) * kTwoPi) / to_f64(p));
+                }
+                const double power = 0.1 / (im * im + (1 - re) * (1 - re));
+                if (power > best) best = power, cand = to_f64(p);
+            }
+            cycle = cand > cycle + 2 ? cycle + 2 : cand < cycle - 2 ? cycle - 2 : cand;
+        }
+        out.push_back(cycle);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(GriffithsDominantCycle, MatchesThePlainDefinition) {
+    // The second sweep is too large to tabulate its angles.
+    for (auto [lo, hi, len] : {std::array<std::uint64_t, 3>{10, 48, 20}, {6, 3000, 24}, {8, 30, 1}}) {
+        const auto xs = jagged(300);
+        EXPECT_EQ(run(GriffithsDominantCycle(lo, hi, len), xs), plain_dominant_cycle(lo, hi, len, xs)) << hi;
+    }
+}
+
+TEST(PeriodBasis, TabulatedAndDirectProjectionsAgree) {
+    const auto xs = jagged(40);
+    const auto value = [&](std::uint64_t i) { return xs[i]; };
+    const PeriodBasis small(8, 50, 0, 40);         // tabulated
+    const PeriodBasis large(8, 50 + 2000, 0, 40);  // too large to tabulate
+    for (std::uint64_t p = 8; p <= 50; ++p) {
+        const Projection a = small.project(p, value);
+        const Projection b = large.project(p, value);
+        EXPECT_EQ(a.re, b.re) << p;
+        EXPECT_EQ(a.im, b.im) << p;
+    }
+}
+
+TEST(GriffithsDominantCycle, WarmupThenMeasured) {
+    const auto out = run(GriffithsDominantCycle(10, 48, 20), jagged(60));
+    for (int i = 0; i < 19; ++i) EXPECT_EQ(out[i], 29.0) << i;
+    EXPECT_GE(out[19], 27.0);
+    EXPECT_LE(out[19], 31.0);
+    for (std::size_t i = 1; i < out.size(); ++i) EXPECT_LE(std::fabs(out[i] - out[i - 1]), 2.0) << i;
+}
+
+TEST(GriffithsDominantCycle, FlatModelsWalkToTheLowerBound) {
+    // A constant input trains nothing: every power is 0.1 and the lowest
+    // period wins; so too with length 0, where no coefficient exists.
+    const auto flat = run(GriffithsDominantCycle(10, 48, 20), std::vector<double>(40, 7.0));
+    const std::vector<double> walk = {27, 25, 23, 21, 19, 17, 15, 13, 11, 10, 10};
+    for (std::size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(flat[19 + i], walk[i]) << i;
+    EXPECT_EQ(run(GriffithsDominantCycle(10, 20, 0), jagged(4)), (std::vector<double>{13, 11, 10, 10}));
+    // A single period, and an empty sweep, hold their initial value.
+    for (double v : run(GriffithsDominantCycle(17, 17, 10), jagged(50))) EXPECT_EQ(v, 17.0);
+    for (double v : run(GriffithsDominantCycle(30, 20, 10), jagged(50))) EXPECT_EQ(v, 25.0);
+}
+
+TEST(GriffithsDominantCycle, FindsThePeriodOfASine) {
+    for (double period : {15.0, 20.0, 30.0}) {
+        const auto out = run(GriffithsDominantCycle(10, 48, 20), sine(400, period));
+        for (std::size_t i = 300; i < out.size(); ++i) EXPECT_NEAR(out[i], period, 1.0) << period << " " << i;
+    }
+}
+
+TEST(GriffithsDominantCycle, NanFreezesTheOutput) {
+    auto xs = jagged(80);
+    xs[50] = kNaN;
+    const auto out = run(GriffithsDominantCycle(10, 48, 20), xs);
+    for (std::size_t i = 51; i < out.size(); ++i) EXPECT_EQ(out[i], out[50]) << i;
+    EXPECT_TRUE(std::isfinite(out[50]));
+}
+
+TEST(GriffithsFilter, ImpossibleLengthFailsWithoutWrapping) {
+    try {
+        GriffithsFilter f(10, 48, UINT64_MAX);
+        FAIL();
+    } catch (const lumenfold::Panic& e) {
+        EXPECT_EQ(e.message(), "capacity overflow");
+    }
+}
+
+TEST(GriffithsSpectrum, ZerosUntilTrainedThenNormalised) {
+    const auto out = outputs(GriffithsSpectrum(10, 48, 20), jagged(60));
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_EQ(out[i].size(), 39u);
+        double max = 0.0;
+        for (double v : out[i]) max = std::fmax(max, v);
+        EXPECT_EQ(max, i < 19 ? 0.0 : 1.0) << i;
+    }
+    // Constant input: a flat model, every period at full power.
+    const auto flat = outputs(GriffithsSpectrum(10, 48, 20), std::vector<double>(30, 5.0));
+    EXPECT_EQ(flat.back(), std::vector<double>(39, 1.0));
+}
+
+TEST(GriffithsSpectrum, PeaksAtTheSinePeriod) {
+    for (int period : {14, 25, 40}) {
+        const auto s = outputs(GriffithsSpectrum(10, 48, 20), sine(500, period)).back();
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (static_cast<int>(i) + 10 == period) {
+                EXPECT_EQ(s[i], 1.0);
+            } else {
+                EXPECT_LT(s[i], 0.5) << period << " " << i + 10;
+            }
+        }
+    }
+}
+
+TEST(GriffithsSpectrum, BoundsDecideTheSize) {
+    GriffithsSpectrum empty(20, 19, 5);
+    for (double x : jagged(10)) EXPECT_TRUE(empty.next(x).empty());
+    GriffithsSpectrum wrapped(20, 18, 5);
+    EXPECT_THROW(wrapped.next(1.0), std::length_error);
+    // A NaN model has no positive power.
+    auto xs = jagged(40);
+    xs[30] = kNaN;
+    EXPECT_EQ(outputs(GriffithsSpectrum(10, 12, 5), xs).back(), std::vector<double>(3, 0.0));
+}
+
+TEST(GriffithsPredictor, ExtrapolatesTheNormalisedSine) {
+    // The front end's newest value, bar by bar, to compare the forecasts with.
+    const auto xs = sine(600, 20.0);
+    GriffithsFilter filter(10, 48, 20);
+    std::vector<double> v;
+    for (double x : xs) {
+        if (filter.push(x)) filter.adapt();
+        v.push_back(filter.input(20));
+    }
+    const auto out = run(GriffithsPredictor(10, 48, 20, 3), xs);
+    for (int i = 0; i < 19; ++i) EXPECT_EQ(out[i], 0.0);
+    for (std::size_t i = 400; i + 3 < out.size(); ++i) EXPECT_NEAR(out[i], v[i + 3], 0.1) << i;
+}
+
+TEST(GriffithsPredictor, DegenerateRunsGiveZero) {
+    for (double v : run(GriffithsPredictor(10, 48, 20, 0), jagged(60))) EXPECT_EQ(v, 0.0);
+    for (std::uint64_t length : {0, 1}) {
+        for (double v : run(GriffithsPredictor(10, 48, length, 4), jagged(60))) EXPECT_EQ(v, 0.0) << length;
+    }
+    for (double v : run(GriffithsPredictor(10, 48, 20, 4), std::vector<double>(60, 3.0))) EXPECT_EQ(v, 0.0);
+}
