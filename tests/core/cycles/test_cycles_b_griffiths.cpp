@@ -23,14 +23,9 @@ using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::outputs;
 using lumenfold::test::run;
+using lumenfold::test::sine;
 
 namespace {
-
-std::vector<double> sine(int n, double period) {
-    std::vector<double> xs;
-    for (int i = 0; i < n; ++i) xs.push_back(100.0 + 10.0 * std::sin((i * kTwoPi) / period));
-    return xs;
-}
 
 // The dominant cycle written out as plainly as it is defined: the whole
 // window vector rebuilt each bar, every angle evaluated on the spot.

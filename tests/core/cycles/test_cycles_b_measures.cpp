@@ -22,16 +22,7 @@ using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::outputs;
 using lumenfold::test::run;
-
-namespace {
-
-std::vector<double> sine(int n, double period, double amplitude = 10.0) {
-    std::vector<double> xs;
-    for (int i = 0; i < n; ++i) xs.push_back(100.0 + amplitude * std::sin((i * kTwoPi) / period));
-    return xs;
-}
-
-}  // namespace
+using lumenfold::test::sine;
 
 // The fixed filters of the Fourier dominant cycle and the autocorrelation are
 // the two-pole family at periods 40 and 20, to the bit.

@@ -65,18 +65,6 @@ public:
     const std::vector<double>& coefficients() const noexcept { return coef_; }
     std::uint64_t length() const noexcept { return length_; }
 
-    // The model's power at `period` (in the basis's range).
-    double power(const PeriodBasis& basis, std::uint64_t period) const {
-        const Projection c = basis.project(period, [this](std::uint64_t i) { return coef_[i + 1]; });
-        const double one_minus_re = 1.0 - c.re;
-        return 0.1 / (c.im * c.im + one_minus_re * one_minus_re);
-    }
-
-    // The basis of the coefficients over the periods lower..=upper.
-    static PeriodBasis basis(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length) {
-        return PeriodBasis(lower_bound, upper_bound, 1, length);
-    }
-
 private:
     // The window's requested capacity, length + 1; a length whose vectors of
     // length + 1 doubles cannot exist fails here instead of wrapping to 0.
@@ -92,6 +80,46 @@ private:
     HighPass high_pass_;
     SuperSmoother smoother_;
     double peak_ = 0.1;
+};
+
+// The filter with its model's power sweep over the periods lower..=upper.
+class GriffithsSweep {
+public:
+    GriffithsSweep(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
+        : filter_(lower_bound, upper_bound, length),
+          basis_(lower_bound, upper_bound, 1, length),
+          lower_bound_(lower_bound),
+          upper_bound_(upper_bound) {}
+
+    // The filter's push and, once it is trained, its adaptation: true when
+    // the model has adapted on this bar.
+    bool next(double x) noexcept {
+        if (!filter_.push(x)) return false;
+        filter_.adapt();
+        return true;
+    }
+
+    // Calls f(period, power) for every period, lowest first.
+    template <class F>
+    void sweep(F&& f) const {
+        if (lower_bound_ > upper_bound_) return;
+        const std::vector<double>& coef = filter_.coefficients();
+        for (std::uint64_t p = lower_bound_;; ++p) {
+            const Projection c = basis_.project(p, [&coef](std::uint64_t i) { return coef[i + 1]; });
+            const double one_minus_re = 1.0 - c.re;
+            f(p, 0.1 / (c.im * c.im + one_minus_re * one_minus_re));
+            if (p == upper_bound_) break;
+        }
+    }
+
+    std::uint64_t lower_bound() const noexcept { return lower_bound_; }
+    std::uint64_t upper_bound() const noexcept { return upper_bound_; }
+
+private:
+    GriffithsFilter filter_;
+    PeriodBasis basis_;  // cos and sin of (k·2pi)/p, k = 1..length
+    std::uint64_t lower_bound_;
+    std::uint64_t upper_bound_;
 };
 
 }  // namespace lumenfold::core

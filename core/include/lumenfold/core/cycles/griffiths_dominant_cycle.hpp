@@ -15,27 +15,18 @@ namespace lumenfold::core {
 class GriffithsDominantCycle {
 public:
     GriffithsDominantCycle(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
-        : filter_(lower_bound, upper_bound, length),
-          basis_(GriffithsFilter::basis(lower_bound, upper_bound, length)),
-          lower_bound_(lower_bound),
-          upper_bound_(upper_bound),
-          cycle_(to_f64(lower_bound + upper_bound) * 0.5) {}
+        : model_(lower_bound, upper_bound, length), cycle_(to_f64(lower_bound + upper_bound) * 0.5) {}
 
     double next(double x) {
-        if (!filter_.push(x)) return cycle_;
-        filter_.adapt();
+        if (!model_.next(x)) return cycle_;
         double best = 0.0;
         double candidate = cycle_;
-        if (lower_bound_ <= upper_bound_) {
-            for (std::uint64_t p = lower_bound_;; ++p) {
-                const double power = filter_.power(basis_, p);
-                if (power > best) {
-                    best = power;
-                    candidate = to_f64(p);
-                }
-                if (p == upper_bound_) break;
+        model_.sweep([&](std::uint64_t p, double power) {
+            if (power > best) {
+                best = power;
+                candidate = to_f64(p);
             }
-        }
+        });
         const double prev = cycle_;
         if (candidate > prev + 2.0) {
             cycle_ = prev + 2.0;
@@ -48,10 +39,7 @@ public:
     }
 
 private:
-    GriffithsFilter filter_;
-    PeriodBasis basis_;
-    std::uint64_t lower_bound_;
-    std::uint64_t upper_bound_;
+    GriffithsSweep model_;
     double cycle_;  // the last output
 };
 

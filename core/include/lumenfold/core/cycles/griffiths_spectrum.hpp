@@ -22,30 +22,23 @@ namespace lumenfold::core {
 class GriffithsSpectrum {
 public:
     GriffithsSpectrum(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
-        : filter_(lower_bound, upper_bound, length),
-          basis_(GriffithsFilter::basis(lower_bound, upper_bound, length)),
-          lower_bound_(lower_bound),
-          upper_bound_(upper_bound) {}
+        : model_(lower_bound, upper_bound, length) {}
 
     std::vector<double> next(double x) {
-        const bool trained = filter_.push(x);
-        std::vector<double> out(upper_bound_ - lower_bound_ + 1, 0.0);
-        if (!trained) return out;
-        filter_.adapt();
+        const bool adapted = model_.next(x);
+        std::vector<double> out(model_.upper_bound() - model_.lower_bound() + 1, 0.0);
+        if (!adapted || out.empty()) return out;  // empty: no period, or 2^64 of them
         double best = 0.0;
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            out[i] = filter_.power(basis_, lower_bound_ + i);
-            if (out[i] > best) best = out[i];
-        }
+        model_.sweep([&](std::uint64_t p, double power) {
+            out[p - model_.lower_bound()] = power;
+            if (power > best) best = power;
+        });
         for (double& v : out) v = best == 0.0 ? 0.0 : v / best;
         return out;
     }
 
 private:
-    GriffithsFilter filter_;
-    PeriodBasis basis_;
-    std::uint64_t lower_bound_;
-    std::uint64_t upper_bound_;
+    GriffithsSweep model_;
 };
 
 class GriffithsPredictor {
