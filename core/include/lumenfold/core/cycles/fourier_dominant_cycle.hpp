@@ -33,11 +33,10 @@ public:
 
         double power[kMaxPeriod + 1] = {};
         double max = 0.0;
-        for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) {
-            const Projection c = basis_.project(p, [this](std::uint64_t i) { return window_[i]; });
+        basis_.each([this](std::uint64_t i) { return window_[i]; }, [&](std::uint64_t p, Projection c) {
             power[p] = c.re * c.re + c.im * c.im;
             max = std::fmax(max, power[p]);
-        }
+        });
         if (!(max > 0.0)) return 0.0;
         double num = 0.0;
         double den = 0.0;

@@ -102,14 +102,11 @@ public:
     // Calls f(period, power) for every period, lowest first.
     template <class F>
     void sweep(F&& f) const {
-        if (lower_bound_ > upper_bound_) return;
         const std::vector<double>& coef = filter_.coefficients();
-        for (std::uint64_t p = lower_bound_;; ++p) {
-            const Projection c = basis_.project(p, [&coef](std::uint64_t i) { return coef[i + 1]; });
+        basis_.each([&coef](std::uint64_t i) { return coef[i + 1]; }, [&f](std::uint64_t p, Projection c) {
             const double one_minus_re = 1.0 - c.re;
             f(p, 0.1 / (c.im * c.im + one_minus_re * one_minus_re));
-            if (p == upper_bound_) break;
-        }
+        });
     }
 
     std::uint64_t lower_bound() const noexcept { return lower_bound_; }

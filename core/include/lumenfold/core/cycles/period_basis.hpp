@@ -28,7 +28,7 @@ public:
     // Periods lower..=upper (none when lower > upper), `terms` terms each,
     // the first of index `first`.
     PeriodBasis(std::uint64_t lower, std::uint64_t upper, std::uint64_t first, std::uint64_t terms)
-        : lower_(lower), first_(first), terms_(terms) {
+        : lower_(lower), upper_(upper), first_(first), terms_(terms) {
         if (lower > upper) return;
         const std::uint64_t span = upper - lower;  // periods - 1, never wraps
         if (span >= kMaxTabulated || (terms != 0 && span + 1 > kMaxTabulated / terms)) return;
@@ -45,28 +45,54 @@ public:
         tabulated_ = true;
     }
 
-    // The projection of value(i), i = 0..terms-1 (term index first + i), on
-    // the period `period`, which must lie in the constructor's range.
-    template <class Value>
-    Projection project(std::uint64_t period, Value&& value) const {
-        double re = 0.0;
-        double im = 0.0;
-        if (tabulated_) {
-            const double* row = table_.data() + (period - lower_) * terms_ * 2;
+    // Calls f(p, projection of value(i), i = 0..terms-1) for every period p,
+    // lowest first. Each sum runs in its own order; tabulated periods are
+    // taken four at a time so that their sums advance side by side.
+    template <class Value, class F>
+    void each(Value&& value, F&& f) const {
+        if (lower_ > upper_) return;
+        if (!tabulated_) {
+            for (std::uint64_t p = lower_;; ++p) {
+                double re = 0.0;
+                double im = 0.0;
+                for (std::uint64_t i = 0; i < terms_; ++i) {
+                    const double v = value(i);
+                    const double t = angle(p, first_ + i);
+                    re = re + v * std::cos(t);
+                    im = im + v * std::sin(t);
+                }
+                f(p, Projection{re, im});
+                if (p == upper_) break;
+            }
+            return;
+        }
+        const std::uint64_t periods = upper_ - lower_ + 1;
+        const std::uint64_t stride = terms_ * 2;
+        std::uint64_t j = 0;
+        for (; j + 4 <= periods; j += 4) {
+            const double* row = table_.data() + j * stride;
+            double re[4] = {0.0, 0.0, 0.0, 0.0};
+            double im[4] = {0.0, 0.0, 0.0, 0.0};
+            for (std::uint64_t i = 0; i < terms_; ++i) {
+                const double v = value(i);
+                for (int g = 0; g < 4; ++g) {
+                    re[g] = re[g] + v * row[g * stride + 2 * i];
+                    im[g] = im[g] + v * row[g * stride + 2 * i + 1];
+                }
+            }
+            for (int g = 0; g < 4; ++g) f(lower_ + j + g, Projection{re[g], im[g]});
+        }
+        for (; j < periods; ++j) {
+            const double* row = table_.data() + j * stride;
+            double re = 0.0;
+            double im = 0.0;
             for (std::uint64_t i = 0; i < terms_; ++i) {
                 const double v = value(i);
                 re = re + v * row[2 * i];
                 im = im + v * row[2 * i + 1];
             }
-        } else {
-            for (std::uint64_t i = 0; i < terms_; ++i) {
-                const double v = value(i);
-                const double t = angle(period, first_ + i);
-                re = re + v * std::cos(t);
-                im = im + v * std::sin(t);
-            }
+            f(lower_ + j, Projection{re, im});
         }
-        return {re, im};
     }
 
 private:
@@ -78,6 +104,7 @@ private:
     }
 
     std::uint64_t lower_;
+    std::uint64_t upper_;
     std::uint64_t first_;
     std::uint64_t terms_;
     bool tabulated_ = false;
