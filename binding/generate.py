@@ -555,7 +555,14 @@ def bench_cases(iface: Interface) -> str:
             cols = iter(inputs)
             args, bufs = [], []
             for n, t in fn["args"]:
-                if generic(t):
+                if t == "vec<bool>":
+                    # A flag column, encoded from its per-bar expression.
+                    flag = next(cols)
+                    bufs += [f"Writer w_{n};", f"w_{n}.count(b.n);",
+                             f"for (std::size_t i = 0; i < b.n; ++i) w_{n}.boolean({flag});",
+                             f"RustBuffer buf_{n} = w_{n}.release();"]
+                    args.append(f"buf_{n}")
+                elif generic(t):
                     col = next(cols).replace("[i]", "")
                     bufs.append(f"RustBuffer buf_{n} = column_buffer({col});")
                     args.append(f"buf_{n}")
