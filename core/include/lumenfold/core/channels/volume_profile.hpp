@@ -1,0 +1,115 @@
+// Rolling volume profile: the volume of the last `period` bars spread over
+// `bins` equal-width bins between the window's lowest and highest price; the
+// output is the point of control, the centre of the bin with the most volume
+// (the lower bin on ties). A flat window gives its price; period 0 keeps no
+// bar and gives NaN. Only the point of control is measured: `vah` and `val`
+// are always 0.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+struct VolumeProfileOutput {
+    double poc;
+    double vah;
+    double val;
+};
+
+class VolumeProfile {
+public:
+    // bins 0 is taken as 1.
+    VolumeProfile(std::uint64_t period, std::uint64_t bins)
+        : prices_(period), volumes_(period), period_(period), bins_(bins == 0 ? 1 : bins) {}
+
+    VolumeProfileOutput next(double price, double volume) { return {point_of_control(price, volume), 0.0, 0.0}; }
+
+    std::uint64_t period() const noexcept { return period_; }
+    std::uint64_t bins() const noexcept { return bins_; }
+
+    // floor(q) as a bin index: negative and NaN give 0, values past the u64
+    // range its maximum.
+    static std::uint64_t bin_index(double q) noexcept {
+        const double f = std::floor(q);
+        if (!(f > 0.0)) return 0;
+        if (f >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+        return static_cast<std::uint64_t>(f);
+    }
+
+private:
+    struct FreeDeleter {
+        void operator()(double* p) const noexcept { std::free(p); }
+    };
+    using Bins = std::unique_ptr<double[], FreeDeleter>;
+
+    // Zeroed bins, allocated by the first step that needs them and cleared on
+    // every later one. A count whose byte size exceeds the signed 64-bit range
+    // panics with "capacity overflow"; one the heap cannot supply throws
+    // std::bad_alloc (calloc, unlike operator new, reports failure the same
+    // way under the sanitizers).
+    double* zeroed_bins() {
+        if (acc_) {
+            std::fill_n(acc_.get(), bins_, 0.0);
+            return acc_.get();
+        }
+        if (bins_ > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
+        auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(bins_), sizeof(double)));
+        if (p == nullptr) throw std::bad_alloc();
+        acc_.reset(p);
+        return p;
+    }
+
+    double point_of_control(double price, double volume) {
+        prices_.push(price);
+        volumes_.push(volume);
+        if (prices_.len() > period_) {
+            prices_.pop();
+            volumes_.pop();
+        }
+        const std::uint64_t n = prices_.len();
+        if (n == 0) return kNaN;
+        double lo = kMaxF64;
+        double hi = -kMaxF64;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const double p = prices_[i];
+            if (p < lo) lo = p;
+            if (p > hi) hi = p;
+        }
+        if (lo == hi) return lo;
+        const double width = (hi - lo) / to_f64(bins_);
+        double* acc = zeroed_bins();
+        for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint64_t k = bin_index((prices_[i] - lo) / width);
+            if (k >= bins_) k = bins_ - 1;
+            acc[k] = volumes_[i] + acc[k];
+        }
+        double best = -1.0;
+        std::uint64_t index = 0;
+        for (std::uint64_t k = 0; k < bins_; ++k) {
+            if (acc[k] > best) {
+                best = acc[k];
+                index = k;
+            }
+        }
+        return lo + width * (to_f64(index) + 0.5);
+    }
+
+    RingBuffer prices_;   // last `period` prices, oldest at the front
+    RingBuffer volumes_;  // their volumes
+    std::uint64_t period_;
+    std::uint64_t bins_;
+    Bins acc_;  // volume per bin, rebuilt every step
+};
+
+}  // namespace lumenfold::core
