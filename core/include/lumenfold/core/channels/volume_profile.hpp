@@ -38,13 +38,13 @@ public:
     std::uint64_t period() const noexcept { return period_; }
     std::uint64_t bins() const noexcept { return bins_; }
 
-    // floor(q) as a bin index: negative and NaN give 0, values past the u64
-    // range its maximum.
+    // floor(q) as a bin index, saturated: negative and NaN give 0, values
+    // past the u64 range its maximum. Above 0 truncation is the floor, and a
+    // negative floor saturates to 0 as its truncation does.
     static std::uint64_t bin_index(double q) noexcept {
-        const double f = std::floor(q);
-        if (!(f > 0.0)) return 0;
-        if (f >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-        return static_cast<std::uint64_t>(f);
+        if (!(q > 0.0)) return 0;
+        if (q >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+        return static_cast<std::uint64_t>(q);
     }
 
 private:
