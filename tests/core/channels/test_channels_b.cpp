@@ -244,21 +244,22 @@ TEST(ChannelsB, VolumeProfilePointOfControl) {
     EXPECT_EQ(poc(VolumeProfile(2, 2), {{kNaN, 1}, {kNaN, 1}}).back(), -kInf);
 }
 
-TEST(ChannelsB, VolumeProfileBinIndexesSaturate) {
-    EXPECT_EQ(VolumeProfile::bin_index(2.7), 2u);
-    EXPECT_EQ(VolumeProfile::bin_index(3.0), 3u);
-    EXPECT_EQ(VolumeProfile::bin_index(-0.5), 0u);
-    EXPECT_EQ(VolumeProfile::bin_index(-7.0), 0u);
-    EXPECT_EQ(VolumeProfile::bin_index(kNaN), 0u);
-    EXPECT_EQ(VolumeProfile::bin_index(1e30), std::numeric_limits<std::uint64_t>::max());
-    EXPECT_EQ(VolumeProfile::bin_index(18446744073709549568.0), 18446744073709549568u);  // largest below 2^64
-    EXPECT_EQ(VolumeProfile::bin_index(kInf), std::numeric_limits<std::uint64_t>::max());
+TEST(ChannelsB, VolumeProfileEdgesAndInfiniteRanges) {
+    // A price on a bin edge belongs to the upper bin.
+    VolumeProfile edge(3, 2);
+    edge.next(10, 1);
+    edge.next(11, 5);
+    EXPECT_EQ(edge.next(12, 1).poc, 11.5);
     // An infinite price range: every quotient is 0 or NaN, so all volume
     // lands in the first bin, whose centre is infinite.
-    EXPECT_EQ(VolumeProfile(2, 3).next(1.0, 1.0).poc, 1.0);
     VolumeProfile vp(2, 3);
     vp.next(1.0, 1.0);
     EXPECT_EQ(vp.next(kInf, 5.0).poc, kInf);
+    // A range so small that the bin width rounds to 0: the top price's
+    // infinite quotient saturates into the last bin.
+    VolumeProfile tiny(2, 4);
+    tiny.next(0.0, 1.0);
+    EXPECT_EQ(tiny.next(5e-324, 9.0).poc, 0.0);
 }
 
 TEST(ChannelsB, VolumeProfileUnallocatableBinsFailTheStep) {

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -37,15 +36,6 @@ public:
 
     std::uint64_t period() const noexcept { return period_; }
     std::uint64_t bins() const noexcept { return bins_; }
-
-    // floor(q) as a bin index, saturated: negative and NaN give 0, values
-    // past the u64 range its maximum. Above 0 truncation is the floor, and a
-    // negative floor saturates to 0 as its truncation does.
-    static std::uint64_t bin_index(double q) noexcept {
-        if (!(q > 0.0)) return 0;
-        if (q >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-        return static_cast<std::uint64_t>(q);
-    }
 
 private:
     struct FreeDeleter {
@@ -90,7 +80,10 @@ private:
         const double width = (hi - lo) / to_f64(bins_);
         double* acc = zeroed_bins();
         for (std::uint64_t i = 0; i < n; ++i) {
-            std::uint64_t k = bin_index((prices_[i] - lo) / width);
+            // floor of the quotient, saturated (a NaN quotient gives 0): above 0
+            // truncation is the floor, and a negative floor saturates to 0 as
+            // its truncation does.
+            std::uint64_t k = saturating_u64((prices_[i] - lo) / width);
             if (k >= bins_) k = bins_ - 1;
             acc[k] = volumes_[i] + acc[k];
         }
