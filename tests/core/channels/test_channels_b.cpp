@@ -234,6 +234,12 @@ TEST(ChannelsB, VolumeProfilePointOfControl) {
         return out;
     };
     EXPECT_EQ(poc(VolumeProfile(3, 2), {{10, 1}, {12, 5}, {11, 1}}).back(), 11.5);
+    VolumeProfile used(3, 2);  // a copy of one that already holds bins
+    used.next(10, 1);
+    used.next(12, 5);
+    VolumeProfile copy = used;
+    EXPECT_EQ(copy.next(11, 1).poc, 11.5);
+    EXPECT_EQ(used.next(11, 1).poc, 11.5);
     EXPECT_EQ(poc(VolumeProfile(3, 2), {{10, 1}, {12, 5}, {11, 1}, {13, 1}, {13, 1}}).back(), 12.5);  // 10 left
     EXPECT_EQ(poc(VolumeProfile(3, 4), {{7, 1}, {7, 9}, {7, 2}}).back(), 7.0);
     EXPECT_EQ(poc(VolumeProfile(2, 2), {{10, 3}, {12, 3}}).back(), 10.5);  // tie: lower bin

@@ -32,6 +32,17 @@ public:
     VolumeProfile(std::uint64_t period, std::uint64_t bins)
         : prices_(period), volumes_(period), period_(period), bins_(bins == 0 ? 1 : bins) {}
 
+    // The bins are scratch space rebuilt on every step, so a copy starts
+    // without them.
+    VolumeProfile(const VolumeProfile& o)
+        : prices_(o.prices_), volumes_(o.volumes_), period_(o.period_), bins_(o.bins_) {}
+    VolumeProfile& operator=(const VolumeProfile& o) {
+        if (this != &o) *this = VolumeProfile(o);
+        return *this;
+    }
+    VolumeProfile(VolumeProfile&&) noexcept = default;
+    VolumeProfile& operator=(VolumeProfile&&) noexcept = default;
+
     VolumeProfileOutput next(double price, double volume) { return {point_of_control(price, volume), 0.0, 0.0}; }
 
     std::uint64_t period() const noexcept { return period_; }
