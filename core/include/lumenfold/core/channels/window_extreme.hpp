@@ -34,14 +34,16 @@ public:
         const std::uint64_t first = bar + 1 - n;
         if (held_ && at_ < first) {
             rescan(first);
-        } else if (n > 0 && better(x, extreme_)) {
-            take(x, bar);
+        } else {
+            // Selects rather than branches: the comparison is unpredictable.
+            const bool b = n > 0 && better(x, extreme_);
+            extreme_ = b ? x : extreme_;
+            at_ = b ? bar : at_;
+            held_ = held_ || b;
         }
         return extreme_;
     }
 
-    double value() const noexcept { return extreme_; }
-    std::uint64_t len() const noexcept { return window_.len(); }
     std::uint64_t period() const noexcept { return period_; }
 
 private:
@@ -53,20 +55,19 @@ private:
         }
     }
 
-    void take(double v, std::uint64_t bar) noexcept {
-        extreme_ = v;
-        at_ = bar;
-        held_ = true;
-    }
-
     void rescan(std::uint64_t first) noexcept {
-        extreme_ = kStart;
-        held_ = false;
         const std::uint64_t n = window_.len();
+        double e = kStart;
+        std::uint64_t at = 0;
         for (std::uint64_t i = 0; i < n; ++i) {
             const double v = window_[i];
-            if (better(v, extreme_)) take(v, first + i);
+            const bool b = better(v, e);
+            e = b ? v : e;
+            at = b ? i : at;
         }
+        extreme_ = e;
+        at_ = first + at;
+        held_ = better(e, kStart);
     }
 
     RingBuffer window_;  // the last `period` values, oldest at the front
