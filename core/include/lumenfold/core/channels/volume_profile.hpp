@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 
+#include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
@@ -30,12 +31,22 @@ class VolumeProfile {
 public:
     // bins 0 is taken as 1.
     VolumeProfile(std::uint64_t period, std::uint64_t bins)
-        : prices_(period), volumes_(period), period_(period), bins_(bins == 0 ? 1 : bins) {}
+        : prices_(period),
+          volumes_(period),
+          lowest_(period),
+          highest_(period),
+          period_(period),
+          bins_(bins == 0 ? 1 : bins) {}
 
     // The bins are scratch space rebuilt on every step, so a copy starts
     // without them.
     VolumeProfile(const VolumeProfile& o)
-        : prices_(o.prices_), volumes_(o.volumes_), period_(o.period_), bins_(o.bins_) {}
+        : prices_(o.prices_),
+          volumes_(o.volumes_),
+          lowest_(o.lowest_),
+          highest_(o.highest_),
+          period_(o.period_),
+          bins_(o.bins_) {}
     VolumeProfile& operator=(const VolumeProfile& o) {
         if (this != &o) *this = VolumeProfile(o);
         return *this;
@@ -78,15 +89,12 @@ private:
             prices_.pop();
             volumes_.pop();
         }
+        // Extremes of the held prices as an oldest-first scan from ±max finds
+        // them: a NaN price moves neither.
+        const double lo = lowest_.next(price);
+        const double hi = highest_.next(price);
         const std::uint64_t n = prices_.len();
         if (n == 0) return kNaN;
-        double lo = kMaxF64;
-        double hi = -kMaxF64;
-        for (std::uint64_t i = 0; i < n; ++i) {
-            const double p = prices_[i];
-            if (p < lo) lo = p;
-            if (p > hi) hi = p;
-        }
         if (lo == hi) return lo;
         const double width = (hi - lo) / to_f64(bins_);
         double* acc = zeroed_bins();
@@ -111,6 +119,8 @@ private:
 
     RingBuffer prices_;   // last `period` prices, oldest at the front
     RingBuffer volumes_;  // their volumes
+    WindowLowest lowest_;
+    WindowHighest highest_;
     std::uint64_t period_;
     std::uint64_t bins_;
     Bins acc_;  // volume per bin, rebuilt every step
