@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "lumenfold/core/filters/dsma.hpp"
@@ -14,6 +15,7 @@
 #include "lumenfold/core/filters/projected_moving_average.hpp"
 #include "lumenfold/core/filters/recursive_median.hpp"
 #include "lumenfold/core/filters/truncated_bandpass.hpp"
+#include "lumenfold/core/filters/two_pole.hpp"
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "filters/filters_support.hpp"
@@ -26,6 +28,8 @@ using lumenfold::test::run;
 namespace {
 
 std::vector<double> series(std::size_t n) { return lumenfold::test::wave(n, 60.0, 5.0, 0.33, 0.02); }
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
@@ -89,6 +93,44 @@ TEST(Dsma, WorkedValuesAndFlatStarts) {
     for (std::size_t i = 1; i < zero.size(); ++i) EXPECT_TRUE(std::isnan(zero[i]));
 }
 
+TEST(Dsma, MatchesAZeroFilledWindow) {
+    // A transcription whose smoothed window starts as `period` zeros and is
+    // summed whole every bar.
+    const std::uint64_t p = 9;
+    auto xs = lumenfold::test::wave(200, 40.0, 3.0, 0.21, 0.01);
+    xs[3] = 0.0;
+    xs[50] = -0.0;
+    const auto k = TwoPoleCoefficients::super_smoother(4.5);
+    std::vector<double> window(p, 0.0);
+    double x1 = 0.0, x2 = 0.0, z1 = 0.0, s1 = 0.0, s2 = 0.0, value = 0.0;
+    DSMA d(p);
+    for (std::size_t n = 0; n < xs.size(); ++n) {
+        const double x = xs[n];
+        double expected = x;
+        if (n == 0) {
+            value = x;
+        } else {
+            const double zeros = x - x2;
+            const double ss = (((k.c1 * (zeros + z1)) * 0.5) + (k.c2 * s1)) + (k.c3 * s2);
+            z1 = zeros;
+            s2 = s1;
+            s1 = ss;
+            window.insert(window.begin(), ss);
+            window.pop_back();
+            double sum = 0.0;
+            for (double v : window) sum = sum + v * v;
+            const double ms = sum / 9.0;
+            double alpha = ms == 0.0 ? 0.0 : (std::fabs(ss / std::sqrt(ms)) * 5.0) / 9.0;
+            if (alpha > 1.0) alpha = 1.0;
+            value = (x * alpha) + (value * (1.0 - alpha));
+            expected = value;
+        }
+        x2 = x1;
+        x1 = x;
+        EXPECT_EQ(d.next(x), expected) << n;
+    }
+}
+
 // ---- FRAMA ----
 
 namespace {
@@ -140,6 +182,47 @@ TEST(Frama, NaNBehaviour) {
     for (std::size_t i = 3; i < l.size(); ++i) EXPECT_TRUE(std::isnan(l[i]));
 }
 
+TEST(Frama, MatchesAThreeScanTranscription) {
+    // Each range folded with maxNum/minNum over its own run of positions,
+    // the whole window scanned separately; NaN and signed-zero highs and lows.
+    const std::uint64_t len = 6, half = 3;
+    std::vector<std::array<double, 3>> bars;
+    for (int i = 0; i < 300; ++i) {
+        const double c = 0.5 * std::sin(0.4 * i) + (i % 40 < 20 ? 0.0 : 0.01 * i);
+        double h = c + 0.3 * std::fabs(std::sin(1.3 * i)), l = c - 0.3 * std::fabs(std::cos(0.9 * i));
+        if (i % 13 == 0) h = kNaN;
+        if (i % 17 == 0) l = kNaN;
+        if (i % 29 == 0) h = l = (i % 2 ? -0.0 : 0.0);
+        bars.push_back({h, l, c});
+    }
+    auto range = [&](std::size_t n, std::uint64_t from, std::uint64_t to) {
+        double hh = -kMaxF64, ll = kMaxF64;
+        for (std::uint64_t j = from; j < to; ++j) {
+            hh = max_num(hh, bars[n - j][0]);
+            ll = min_num(ll, bars[n - j][1]);
+        }
+        return hh - ll;
+    };
+    FRAMA f(len);
+    double value = 0.0;
+    for (std::size_t n = 0; n < bars.size(); ++n) {
+        const double c = bars[n][2];
+        double expected = c;
+        if (n + 1 > len) {
+            const double n1 = range(n, 0, half) / 3.0, n2 = range(n, half, len) / 3.0, n3 = range(n, 0, len) / 6.0;
+            double alpha = 1.0;
+            if (n1 > 0.0 && n2 > 0.0 && n3 > 0.0) {
+                alpha = std::exp(((std::log(n1 + n2) - std::log(n3)) / 0.6931471805599453 + (-1.0)) * (-4.6));
+            }
+            alpha = std::fmin(std::fmax(alpha, 0.01), 1.0);
+            expected = value = (c * alpha) + ((1.0 - alpha) * value);
+        } else {
+            value = c;
+        }
+        EXPECT_EQ(f.next(bars[n][0], bars[n][1], c), expected) << n;
+    }
+}
+
 // ---- noise elimination and Ehlers filter ----
 
 TEST(NoiseElim, WorkedValuesDegenerateAndNaN) {
@@ -153,6 +236,35 @@ TEST(NoiseElim, WorkedValuesDegenerateAndNaN) {
     EXPECT_EQ(out[3], 3.0 / 6.0);
     EXPECT_EQ(out[5], 3.0 / 6.0);
     EXPECT_EQ(out[6], 1.0);
+}
+
+TEST(NoiseElim, RunningCountMatchesAFullRescan) {
+    // A transcription that rescans every pair of the window each bar.
+    auto xs = lumenfold::test::wave(400, 10.0, 2.0, 0.7, 0.0);
+    for (std::size_t i = 0; i < xs.size(); i += 17) xs[i] = kNaN;
+    for (std::size_t i = 5; i < xs.size(); i += 23) xs[i] = xs[i - 1];  // ties
+    xs[100] = kInf;
+    xs[101] = kInf;
+    xs[102] = -kInf;
+    for (std::uint64_t p : {2u, 3u, 8u, 20u}) {
+        NoiseElimination f(p);
+        const double pairs = (static_cast<double>(p) * 0.5) * (static_cast<double>(p) + (-1.0));
+        for (std::size_t n = 0; n < xs.size(); ++n) {
+            double expected = 0.0;
+            if (n + 1 >= p) {
+                double s = 0.0;
+                for (std::uint64_t i = 1; i < p; ++i) {
+                    for (std::uint64_t k = 0; k < i; ++k) {
+                        const double d = xs[n - i] - xs[n - k];
+                        if (d > 0) s = s + (-1.0);
+                        if (d < 0) s = s + 1.0;
+                    }
+                }
+                expected = s / pairs;
+            }
+            EXPECT_EQ(f.next(xs[n]), expected) << p << " bar " << n;
+        }
+    }
 }
 
 TEST(EhlersFilterWeights, WorkedValuesAndDegenerateLengths) {

@@ -4,11 +4,13 @@
 // period (a float, so odd periods give a half-integer) and rms is taken over
 // the last `period` smoothed values. The first output is the input; the
 // missing past counts as zero. An all-zero smoothed window gives the factor 0.
+// The smoothed window fills as bars arrive: its missing values are zeros at
+// the old end of the sum, where adding 0·0 changes nothing, so an enormous
+// period costs memory only for the bars fed.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "lumenfold/core/filters/two_pole.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -19,7 +21,7 @@ namespace lumenfold::core {
 class DSMA {
 public:
     explicit DSMA(std::uint64_t period)
-        : smoothed_(RingBuffer::from(std::vector<double>(period, 0.0))),
+        : smoothed_(period),
           period_(period),
           ss_(to_f64(period) * 0.5) {}
 
@@ -33,10 +35,8 @@ public:
             return x;
         }
         const double ss = ss_.step(x - two_back);
-        if (!smoothed_.empty()) {  // period 0 keeps an empty window
-            smoothed_.pop_back();
-            smoothed_.push_front(ss);
-        }
+        smoothed_.push_front(ss);
+        if (smoothed_.len() > period_) smoothed_.pop_back();
         double sum = 0.0;
         const std::uint64_t held = smoothed_.len();
         for (std::uint64_t i = 0; i < held; ++i) sum = sum + smoothed_[i] * smoothed_[i];

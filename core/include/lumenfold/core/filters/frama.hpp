@@ -36,8 +36,8 @@ public:
         }
         const Extremes newer = extremes(0, half_);
         const Extremes older = extremes(half_, length_);
-        // One scan serves the whole window too: maxNum and minNum are exact
-        // and order-free, so folding the halves gives the full-window values.
+        // One scan serves the whole window too: the extremes of the halves are
+        // those of the whole.
         const double range1 = newer.high - newer.low;
         const double range2 = older.high - older.low;
         const double range3 = max_num(newer.high, older.high) - min_num(newer.low, older.low);
@@ -69,12 +69,17 @@ private:
         double low;
     };
 
-    // Highest high and lowest low at window positions [from, to).
+    // Highest high and lowest low at window positions [from, to). A NaN fails
+    // both comparisons and is ignored; of two equal zeros the first is kept,
+    // which cannot matter: a zero extreme enters only differences whose zero
+    // results fail the positivity test whatever their sign.
     Extremes extremes(std::uint64_t from, std::uint64_t to) const noexcept {
         Extremes e{-kMaxF64, kMaxF64};
         for (std::uint64_t i = from; i < to; ++i) {
-            e.high = max_num(e.high, highs_[i]);
-            e.low = min_num(e.low, lows_[i]);
+            const double h = highs_[i];
+            const double l = lows_[i];
+            e.high = h > e.high ? h : e.high;
+            e.low = l < e.low ? l : e.low;
         }
         return e;
     }

@@ -20,16 +20,16 @@ public:
         l1_ = std::cos((360.0 / period_) * kDegToRad);
         const double g1 = std::cos(((bandwidth * 360.0) / period_) * kDegToRad);
         s1_ = (1.0 / g1) - std::sqrt((1.0 / (g1 * g1)) + (-1.0));
+        a_ = (s1_ + 1.0) * l1_;
+        b_ = (1.0 - s1_) * 0.5;
     }
 
     double next(double x) noexcept {
         if (!window_.push(x) || length_ == 0) return 0.0;
-        const double a = (s1_ + 1.0) * l1_;
-        const double b = (1.0 - s1_) * 0.5;
         double t1 = 0.0;  // T(c + 1)
         double t2 = 0.0;  // T(c + 2)
         for (std::uint64_t c = length_; c-- > 0;) {
-            const double t = ((a * t1) + (b * (window_[c] - window_[c + 2]))) - (s1_ * t2);
+            const double t = ((a_ * t1) + (b_ * (window_[c] - window_[c + 2]))) - (s1_ * t2);
             t2 = t1;
             t1 = t;
         }
@@ -49,6 +49,8 @@ private:
     std::uint64_t length_;
     double l1_;
     double s1_;
+    double a_;  // (S1 + 1)·L1, the feedback of T(c + 1)
+    double b_;  // (1 - S1)·0.5, the gain of the input difference
 };
 
 }  // namespace lumenfold::core
