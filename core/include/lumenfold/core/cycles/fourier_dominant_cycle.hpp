@@ -42,6 +42,9 @@ public:
         double den = 0.0;
         for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) {
             if (!(power[p] > 0.0)) continue;
+            // At most 0.9 of the maximum gives db above 10: no weight, and
+            // no logarithm needed.
+            if (power[p] <= 0.9 * max) continue;
             const double db = std::fmin(-10.0 * std::log10(0.01 / ((power[p] * -0.99) / max + 1.0)), 20.0);
             if (db < 3.0) {
                 num = num + (3.0 - db) * to_f64(p);
