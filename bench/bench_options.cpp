@@ -89,7 +89,8 @@ IvCase iv_case(double k, double lo, double hi) {
 void iv_bench(benchmark::State& state, double k, double lo, double hi) {
     const IvCase c = iv_case(k, lo, hi);
     for (auto _ : state)
-        for (std::size_t i = 0; i < kInputs; ++i) benchmark::DoNotOptimize(opt::implied_vol(c.price[i], 1, c.k, 0, 1, true));
+        for (std::size_t i = 0; i < kInputs; ++i)
+            benchmark::DoNotOptimize(opt::implied_vol(c.price[i], 1, c.k, 0, 1, true));
     state.SetItemsProcessed(state.iterations() * kInputs);
 }
 
