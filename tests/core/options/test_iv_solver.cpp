@@ -51,6 +51,12 @@ TEST(ImpliedVol, WorkedInversion) {
     EXPECT_NEAR(*implied_vol(itm_call, 100, 90, 0.05, 0.5, true), 0.3, 1e-14);
     const double itm_put = bs_put_price(100, 112, 0.05, 0.5, 0.3);
     EXPECT_NEAR(*implied_vol(itm_put, 100, 112, 0.05, 0.5, false), 0.3, 1e-14);
+    // A strike equal to the forward takes the closed form, on both sides.
+    for (double sigma : {0.05, 0.4, 2.0}) {
+        const double k = 100 * std::exp(0.05 * 2.0);
+        EXPECT_NEAR(*implied_vol(bs_call_price(100, k, 0.05, 2, sigma), 100, k, 0.05, 2, true), sigma, sigma * 1e-14);
+        EXPECT_NEAR(*implied_vol(bs_put_price(100, k, 0.05, 2, sigma), 100, k, 0.05, 2, false), sigma, sigma * 1e-14);
+    }
 }
 
 // The normalised problem on its own, at volatilities on both sides of the
