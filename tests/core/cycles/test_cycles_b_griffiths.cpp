@@ -142,6 +142,9 @@ TEST(GriffithsSpectrum, BoundsDecideTheSize) {
     for (double x : jagged(10)) EXPECT_TRUE(empty.next(x).empty());
     GriffithsSpectrum wrapped(20, 18, 5);
     EXPECT_THROW(wrapped.next(1.0), std::length_error);
+    // 2^64 periods wrap the size to 0: nothing is written past the empty vector.
+    GriffithsSpectrum all(0, UINT64_MAX, 2);
+    for (double x : jagged(10)) EXPECT_TRUE(all.next(x).empty());
     // A NaN model has no positive power.
     auto xs = jagged(40);
     xs[30] = kNaN;
