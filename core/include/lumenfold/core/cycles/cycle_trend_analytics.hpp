@@ -36,9 +36,15 @@ public:
 
     std::vector<double> next(double x) {
         std::vector<double> out;
+        next_into(x, out);
+        return out;
+    }
+
+    // The same step, writing the entries over `out` (whose storage is reused).
+    void next_into(double x, std::vector<double>& out) {
+        out.clear();
         out.reserve(averages_.size());
         for (SMA& sma : averages_) out.push_back(x - sma.next(x));
-        return out;
     }
 
     // Number of lengths in the band.
@@ -78,12 +84,13 @@ public:
     CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length) : band_(min_length, max_length) {}
 
     CycleTrendOutput next(double x) {
-        const std::vector<double> entries = band_.next(x);
-        return {BandEntry(entries, 0), BandEntry(entries, 1)};
+        band_.next_into(x, entries_);
+        return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
     }
 
 private:
     CycleTrendAnalytics band_;
+    std::vector<double> entries_;  // this bar's band
 };
 
 }  // namespace lumenfold::core
