@@ -274,20 +274,18 @@ PhasorOutput HT_PHASOR::next(double input) {
     if (!h || !engine_.reports()) return {kNaN, kNaN};
     return {h->in_phase, h->q1};
 }
+
 double HT_DCPHASE::next(double input) {
-    engine_.prices.push_back(input);
-    return engine_.reports(engine_.step_core()) ? engine_.dc_phase : kNaN;
+    return engine_.step(input) ? engine_.dc_phase : kNaN;
 }
 
 HtSineOutput HT_SINE::next(double input) {
-    engine_.prices.push_back(input);
-    if (!engine_.reports(engine_.step_core())) return {kNaN, kNaN};
+    if (!engine_.step(input)) return {kNaN, kNaN};
     return {engine_.sine, engine_.lead_sine};
 }
 
 double HT_TRENDMODE::next(double input) {
-    engine_.prices.push_back(input);
-    return engine_.reports(engine_.step_core()) ? engine_.trend : kNaN;
+    return engine_.step(input) ? engine_.trend : kNaN;
 }
 
 }  // namespace lumenfold::core

@@ -158,6 +158,12 @@ struct HtEngine63 {
     bool step_core();
     // True when the newest bar is one the indicators report.
     bool reports(bool stepped) const noexcept { return stepped && prices.size() >= 64; }
+    // Appends x and advances every measure; true when the bar is one the
+    // indicators report.
+    bool step(double x) {
+        prices.push_back(x);
+        return reports(step_core());
+    }
 };
 
 // Smoothed dominant-cycle period.
