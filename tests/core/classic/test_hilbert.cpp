@@ -13,7 +13,8 @@
 #include "test_classic_a_support.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's allocator, which replaces malloc's, counts its own bytes.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace lumenfold::core;
