@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <vector>
