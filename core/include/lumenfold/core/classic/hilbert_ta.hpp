@@ -10,8 +10,8 @@
 // it), then four Hilbert stages that keep separate odd-bar and even-bar stores.
 // The smoother is seeded from the first three prices and then counts down 9
 // (HtEngine32) or 34 (HtEngine63) bars before its values reach the stages.
-// Of the prices only the newest 50 are kept: the trendline mean reads at most
-// one cycle (50 bars) back and the smoother three.
+// Only the newest 64 prices are kept: the trendline mean reads one cycle back,
+// at most 50 bars since the period is clamped to 50, and the smoother three.
 #pragma once
 
 #include <array>
