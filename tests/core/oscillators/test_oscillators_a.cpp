@@ -215,16 +215,27 @@ TEST(RocketRsi, MomentumOverLengthLessOneBars) {
     }
 }
 
-TEST(Rsih, WorkedValuesAndNaNWindow) {
+TEST(Rsih, WorkedValuesAndTheStatedSums) {
     EXPECT_EQ(run(RSIH(3), {1, 2, 3, 4, 5, 4}), (std::vector<double>{0, 0, 0, 1, 1, 0.5}));
     for (double v : run(RSIH(5), std::vector<double>(20, 2.0))) EXPECT_EQ(v, 0.0);
     for (double v : run(RSIH(0), jagged(10))) EXPECT_EQ(v, 0.0);
-    // A NaN input only matters while it sits in the window of length + 1.
-    const auto xs = jagged(40);
-    const auto clean = run(RSIH(4), xs);
-    const auto nan = run(RSIH(4), with_nan_at(xs, 10));
-    for (std::size_t i = 15; i < xs.size(); ++i) EXPECT_EQ(nan[i], clean[i]) << i;
-    for (std::size_t i = 10; i < 15; ++i) EXPECT_FALSE(std::isnan(nan[i])) << i;
+    // Ties, signed zeros and NaNs, which count only while in the window.
+    std::mt19937_64 rng(5);
+    const auto xs = classic_a::noisy_series(rng, 300, 0.05);
+    const std::uint64_t n = 6;
+    const auto w = hann_weights(n);
+    std::vector<double> want;
+    for (std::size_t t = 0; t < xs.size(); ++t) {
+        double cu = 0.0, cd = 0.0;
+        for (std::uint64_t i = 1; i <= n && t >= n; ++i) {
+            const double d = xs[t - i + 1] - xs[t - i];
+            if (d > 0.0) cu += d * w[i - 1];
+            if (d < 0.0) cd += std::fabs(d) * w[i - 1];
+        }
+        const double sum = cd + cu;
+        want.push_back(t >= n && std::fabs(sum) > 1e-10 ? (cu - cd) / sum : 0.0);
+    }
+    expect_same(run(RSIH(n), xs), want);
 }
 
 TEST(OcPriceRsi, WilderRsiOfTheMidPrice) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "lumenfold/core/filters/classic_laguerre.hpp"
+#include "lumenfold/core/oscillators/up_down.hpp"
 
 namespace lumenfold::core {
 
@@ -16,13 +17,13 @@ public:
         if (stages_.next(x)) return 0.0;
         double cu = 0.0;
         double cd = 0.0;
-        // A NaN comparison counts as a down step.
+        // Equal stages add 0 to CU; a NaN comparison takes the CD side. The
+        // sums start at +0 and never reach -0, so adding +0 to the side a
+        // step does not take leaves them unchanged.
         const auto step = [&](double a, double b) {
-            if (a < b) {
-                cd = cd + (b - a);
-            } else {
-                cu = cu + (a - b);
-            }
+            const bool up = a >= b;
+            cu = cu + kept_or_zero(up, a - b);
+            cd = cd + kept_or_zero(!up, b - a);
         };
         const LaguerreStages& s = stages_;
         step(s.l0, s.l1);
