@@ -48,15 +48,12 @@ TEST(Madh, LongFilterAddsHalfTheCycle) {
     }
     expect_same(run(MADH(4, 20), xs), want);
     expect_same(run(MADH(4, 21), xs), want);
-    const auto out = run(MADH(4, 20), xs);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(out[i], 0.0) << i;
-    EXPECT_NE(out[3], 0.0);
     for (double v : run(MADH(0, 1), xs)) EXPECT_EQ(v, 0.0);
     // While the NaN sits in the long window (or passes through it) h2 is NaN
     // and the output 0; once it has left both filters the values return.
     const auto nan = run(MADH(4, 20), with_nan_at(xs, 20));
     for (std::size_t i = 20; i < 34; ++i) EXPECT_EQ(nan[i], 0.0) << i;
-    for (std::size_t i = 34; i < xs.size(); ++i) EXPECT_EQ(nan[i], out[i]) << i;
+    for (std::size_t i = 34; i < xs.size(); ++i) EXPECT_EQ(nan[i], want[i]) << i;
 }
 
 // ---- Reflex and Trendflex ----
