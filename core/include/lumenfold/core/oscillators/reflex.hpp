@@ -22,6 +22,9 @@ struct ReflexSum {
     }
 };
 
-using Reflex = FlexOscillator<ReflexSum>;
+class Reflex : public FlexOscillator<ReflexSum> {
+public:
+    using FlexOscillator::FlexOscillator;
+};
 
 }  // namespace lumenfold::core

@@ -19,6 +19,9 @@ struct TrendflexSum {
     }
 };
 
-using Trendflex = FlexOscillator<TrendflexSum>;
+class Trendflex : public FlexOscillator<TrendflexSum> {
+public:
+    using FlexOscillator::FlexOscillator;
+};
 
 }  // namespace lumenfold::core
