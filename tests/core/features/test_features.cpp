@@ -13,8 +13,10 @@
 #include "lumenfold/core/features/griffiths_dominant_cycle.hpp"
 #include "lumenfold/core/features/hurst.hpp"
 #include "lumenfold/core/features/instantaneous_trendline.hpp"
+#include "lumenfold/core/features/trendflex.hpp"
 #include "lumenfold/core/filters/instantaneous_trendline.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/oscillators/trendflex.hpp"
 #include "cycles/cycles_support.hpp"
 #include "support.hpp"
 
@@ -89,13 +91,17 @@ TEST(HurstFeatureExtractor, WarmupConstantAndLabels) {
     EXPECT_EQ(HurstFeatureExtractor::label(kNaN), std::nullopt);
 }
 
-// ---- Griffiths and instantaneous trendline ----
+// ---- Griffiths, Trendflex and instantaneous trendline ----
 
 TEST(EmbeddingExtractors, ReturnTheEmbeddedOutputs) {
     const auto xs = jagged(120);
     const auto griffiths = outputs(GriffithsDominantCycleFeatureExtractor(10, 40, 30), xs);
     const auto cycle = run(GriffithsDominantCycle(10, 40, 30), xs);
     for (std::size_t i = 0; i < xs.size(); ++i) EXPECT_EQ(griffiths[i].dominant_cycle, cycle[i]) << i;
+
+    const auto trendflex = outputs(TrendflexFeatureExtractor(16), xs);
+    const auto flex = run(Trendflex(16), xs);
+    for (std::size_t i = 0; i < xs.size(); ++i) EXPECT_EQ(trendflex[i].trendflex, flex[i]) << i;
 
     const auto features = outputs(InstantaneousTrendlineFeatureExtractor(), xs);
     const auto trend = run(InstantaneousTrendline(), xs);
