@@ -33,18 +33,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(CyberCycleFeatureExtractor, FirstBars) {
     const auto out = outputs(CyberCycleFeatureExtractor(10), {1, 2, 3});
-    EXPECT_EQ(out[0].cycle, 0.25);
-    EXPECT_EQ(out[0].trigger, 0.0);
-    EXPECT_EQ(out[0].cycle_momentum, 0.0);
-    EXPECT_EQ(out[0].trigger_signal, 1.0);
-    EXPECT_EQ(out[1].cycle, 0.0);
-    EXPECT_EQ(out[1].trigger, 0.25);
-    EXPECT_EQ(out[1].cycle_momentum, -0.25);
-    EXPECT_EQ(out[1].trigger_signal, -1.0);
-    EXPECT_EQ(out[2].cycle, 0.0);
-    EXPECT_EQ(out[2].trigger, 0.0);
-    EXPECT_EQ(out[2].cycle_momentum, 0.0);
-    EXPECT_EQ(out[2].trigger_signal, 1.0);  // a zero change counts as rising
+    const std::vector<std::vector<double>> expected = {{0.25, 0, 0, 1}, {0, 0.25, -0.25, -1}, {0, 0, 0, 1}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& f = out[i];
+        // On bar 3 a zero change counts as rising.
+        EXPECT_EQ((std::vector<double>{f.cycle, f.trigger, f.cycle_momentum, f.trigger_signal}), expected[i]) << i;
+    }
     // A straight line has no cycle, also once the recursion runs (bar 7).
     const auto line = outputs(CyberCycleFeatureExtractor(10), {1, 2, 3, 4, 5, 6, 7, 8});
     for (std::size_t i = 1; i < line.size(); ++i) EXPECT_EQ(line[i].cycle, 0.0) << i;

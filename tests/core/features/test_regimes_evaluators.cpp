@@ -120,59 +120,41 @@ TEST(RegimeFeatures, IdsCodesAndSlots) {
 
 // ---- system evaluator ----
 
+namespace {
+
+// The seven statistics in record order.
+std::vector<double> stats(const SystemEvaluatorOutput& r) {
+    return {r.average_win_loss_ratio, r.average_trade, r.profit_factor, r.percent_winners,
+            r.breakeven_profit_factor, r.weighted_average_trade, r.theoretical_consecutive_losers};
+}
+
+void expect_near_ulps(const std::vector<double>& got, const std::vector<double>& expected) {
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], expected[i]) << i;
+}
+
+}  // namespace
+
 TEST(SystemEvaluator, RunningStatistics) {
     SystemEvaluator ev;
-    auto r = ev.next(100.0);
-    EXPECT_EQ(r.average_win_loss_ratio, 0.0);
-    EXPECT_EQ(r.average_trade, 100.0);
-    EXPECT_EQ(r.profit_factor, 100.0);
-    EXPECT_EQ(r.percent_winners, 1.0);
-    EXPECT_EQ(r.breakeven_profit_factor, 0.0);
-    EXPECT_EQ(r.weighted_average_trade, 0.0);
-    EXPECT_EQ(r.theoretical_consecutive_losers, 0.0);
-
-    const auto after_loss = ev.next(-50.0);
-    EXPECT_EQ(after_loss.average_win_loss_ratio, 2.0);
-    EXPECT_EQ(after_loss.average_trade, 25.0);
-    EXPECT_EQ(after_loss.profit_factor, 2.0);
-    EXPECT_EQ(after_loss.percent_winners, 0.5);
-    EXPECT_EQ(after_loss.breakeven_profit_factor, 1.0);
-    EXPECT_EQ(after_loss.weighted_average_trade, 50.0);
-    EXPECT_DOUBLE_EQ(after_loss.theoretical_consecutive_losers, 8.53282487738598);
-
-    r = ev.next(0.0);
-    EXPECT_EQ(r.theoretical_consecutive_losers, after_loss.theoretical_consecutive_losers);
-    EXPECT_EQ(r.average_trade, 25.0);
-
-    r = ev.next(30.0);
-    EXPECT_DOUBLE_EQ(r.average_win_loss_ratio, 1.3);
-    EXPECT_EQ(r.average_trade, 80.0 / 3.0);
-    EXPECT_EQ(r.profit_factor, 2.6);
-    EXPECT_EQ(r.percent_winners, 2.0 / 3.0);
-    EXPECT_DOUBLE_EQ(r.breakeven_profit_factor, 0.5);
-    EXPECT_DOUBLE_EQ(r.weighted_average_trade, 34.666666666666667);
-    EXPECT_DOUBLE_EQ(r.theoretical_consecutive_losers, 5.383613097157539);
+    EXPECT_EQ(stats(ev.next(100.0)), (std::vector<double>{0, 100, 100, 1, 0, 0, 0}));
+    const auto after_loss = stats(ev.next(-50.0));
+    expect_near_ulps(after_loss, {2, 25, 2, 0.5, 1, 50, 8.53282487738598});
+    EXPECT_EQ(stats(ev.next(0.0)), after_loss);  // a flat trade changes nothing reported
+    expect_near_ulps(stats(ev.next(30.0)),
+                     {1.3, 26.666666666666667, 2.6, 2.0 / 3.0, 0.5, 34.666666666666667, 5.383613097157539});
     EXPECT_EQ(ev.trades(), 4u);
 }
 
 TEST(SystemEvaluator, NoDecidedTradesAndOnlyLosers) {
     for (double first : {0.0, -0.0, kNaN}) {
         SystemEvaluator ev;
-        const auto r = ev.next(first);
-        for (double v : {r.average_win_loss_ratio, r.average_trade, r.profit_factor, r.percent_winners,
-                         r.breakeven_profit_factor, r.weighted_average_trade, r.theoretical_consecutive_losers}) {
-            EXPECT_EQ(v, 0.0);
-        }
+        EXPECT_EQ(stats(ev.next(first)), std::vector<double>(7, 0.0));
     }
     SystemEvaluator ev;
     ev.next(-10.0);
-    const auto r = ev.next(-30.0);
-    EXPECT_EQ(r.profit_factor, 0.0);
-    EXPECT_EQ(r.percent_winners, 0.0);
-    EXPECT_EQ(r.breakeven_profit_factor, 100.0);
-    EXPECT_EQ(r.average_trade, -20.0);
     // Without winners the expected run of losers is unbounded, never negative.
-    EXPECT_EQ(r.theoretical_consecutive_losers, kInf);
+    EXPECT_EQ(stats(ev.next(-30.0)), (std::vector<double>{0, -20, 0, 0, 100, 0, kInf}));
 }
 
 // ---- robustness evaluator ----
