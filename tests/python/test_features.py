@@ -39,11 +39,6 @@ class Evaluators(unittest.TestCase):
             self.assertIsNone(ev.add_test_result(x))
         self.assertEqual(ev.calculate_score(), 0.5)
 
-    def test_system_evaluator_without_winners(self):
-        last = lf.systemevaluator([-1.0, -2.0])[-1]
-        self.assertEqual(last.theoretical_consecutive_losers, math.inf)
-        self.assertEqual(last.breakeven_profit_factor, 100.0)
-
 
 class Metadata(unittest.TestCase):
     def test_regime_label_field_doc(self):
