@@ -28,8 +28,6 @@ public:
         return den == 0.0 ? 0.0 : (-num) / den;
     }
 
-    std::uint64_t period() const noexcept { return window_.length(); }
-
 private:
     FirWindow window_;  // newest first
 };

@@ -44,8 +44,6 @@ public:
         return (sxy * n - sx * sum_y_) / std::sqrt(varx * vary);
     }
 
-    std::uint64_t length() const noexcept { return window_.length(); }
-
 private:
     FirWindow window_;  // newest first
     double sum_y_ = 0.0;   // sum of the ordinates -i

@@ -48,8 +48,6 @@ public:
         return w == 0.0 ? 0.0 : s / w;
     }
 
-    std::uint64_t length() const noexcept { return window_.length(); }
-
 private:
     FirWindow window_;  // smoothed differences, newest first
     std::vector<double> weights_;
