@@ -15,7 +15,7 @@
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/cybernetic_oscillator.hpp"
 #include "lumenfold/core/oscillators/ehlers_ultimate_oscillator.hpp"
-#include "lumenfold/core/oscillators/running_window_sum.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
 #include "lumenfold/core/oscillators/universal_oscillator.hpp"
 #include "lumenfold/core/oscillators/usi.hpp"
 #include "oscillators/oscillators_b_support.hpp"

@@ -11,7 +11,7 @@
 
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/oscillators/running_window_sum.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
 
 namespace lumenfold::core {
 

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "lumenfold/core/filters/super_smoother.hpp"
-#include "lumenfold/core/oscillators/running_window_sum.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
 #include "lumenfold/core/oscillators/trend_roc.hpp"
 
 namespace lumenfold::core {
