@@ -14,14 +14,14 @@
 
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
 
 namespace lumenfold::core {
 
 class LaguerreOscillator {
 public:
     LaguerreOscillator(std::uint64_t length, double gamma, std::uint64_t rms_period)
-        : window_(rms_period), rms_period_(rms_period), us_(length), gamma_(gamma) {}
+        : squares_(rms_period), us_(length), gamma_(gamma) {}
 
     double next(double x) noexcept {
         const double us = us_.next(x);
@@ -36,8 +36,8 @@ public:
         const double lag = (us_prev_ - us * g) + g * lag_prev_;
         const double d = us - lag;
         push_square(d * d);
-        const std::uint64_t n = window_.len();
-        const double rms = n == 0 ? 0.0 : std::sqrt(sum_sq_ / to_f64(n));
+        const std::uint64_t n = squares_.len();
+        const double rms = n == 0 ? 0.0 : std::sqrt(squares_.sum() / to_f64(n));
         lag_prev_ = lag;
         us_prev_ = us;
         return rms == 0.0 ? 0.0 : d / rms;
@@ -45,15 +45,11 @@ public:
 
 private:
     void push_square(double q) noexcept {
-        sum_sq_ = sum_sq_ + q;
-        window_.push(q);
-        if (window_.len() > rms_period_) sum_sq_ = sum_sq_ - window_.pop();
-        if (sum_sq_ < 0.0) sum_sq_ = 0.0;
+        squares_.push(q);
+        squares_.clamp_at_zero();
     }
 
-    RingBuffer window_;  // squared differences, oldest first
-    std::uint64_t rms_period_;
-    double sum_sq_ = 0.0;
+    RunningWindowSum squares_;  // squared differences over the last rms_period bars
     UltimateSmoother us_;
     double gamma_;
     double lag_prev_ = 0.0;
