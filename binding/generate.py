@@ -77,6 +77,7 @@ class Interface:
     def __init__(self, files: list[pathlib.Path]):
         self.doc = ""
         self.records: dict[str, list[tuple[str, str]]] = {}
+        self.field_docs: dict[str, dict[str, str]] = {}
         self.enums: dict[str, dict] = {}
         self.objects: list[dict] = []
         self.functions: list[dict] = []
@@ -89,6 +90,11 @@ class Interface:
                 self.doc = data["namespace"]["doc"]
             for rec in data.get("record", []):
                 self.records[rec["name"]] = [parse_arg(f) for f in rec["fields"]]
+                docs = rec.get("field_docs", {})
+                unknown = set(docs) - {f for f, _ in self.records[rec["name"]]}
+                if unknown:
+                    sys.exit(f"record {rec['name']}: field_docs of unknown fields {sorted(unknown)}")
+                self.field_docs[rec["name"]] = docs
             for en in data.get("enum", []):
                 self.enums[en["name"]] = en
             for obj in data.get("object", []):
@@ -262,8 +268,9 @@ def shared_blobs(iface: Interface) -> Blobs:
     b.add(meta_symbol("NAMESPACE"), bytes([6]) + mstr(MODULE) + mstr(MODULE))
     for name, fields in iface.records.items():
         blob = bytes([2]) + mstr(MODULE) + mstr(name) + bytes([len(fields)])
+        docs = iface.field_docs[name]
         for fname, t in fields:
-            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc("")
+            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc(docs.get(fname, ""))
         b.add(meta_symbol("RECORD", name), blob + mdoc(""))
     for name, en in iface.enums.items():
         blob = bytes([3]) + mstr(MODULE) + mstr(name) + bytes([0, 0, len(en["variants"])])
@@ -558,19 +565,36 @@ def bench_cases(iface: Interface) -> str:
             # benchmark's parameters, registered here with the contract values.
             fn = obj["batch_fn"]
             by_name = dict(zip([n for n, _ in obj["new"]], values))
+            raw_by_name = dict(zip([n for n, _ in obj["new"]], contract_raw(iface, obj)))
             cols = iter(inputs)
             params, args, prep, copies, registered = [], [], [], [], []
             for n, t in fn["args"]:
-                if generic(t):
+                if t == "vec<bool>":
+                    # A flag column, encoded once from its per-bar expression.
+                    flag = next(cols)
+                    prep.append(f"    Bytes in_{n};\n"
+                                f"    {{\n        Writer w;\n        w.count(b.n);\n"
+                                f"        for (std::size_t i = 0; i < b.n; ++i) w.boolean({flag});\n"
+                                f"        in_{n}.assign(w.data(), w.data() + w.size());\n    }}\n")
+                    copies.append(f"        RustBuffer buf_{n} = copy_in(in_{n});\n")
+                    args.append(f"buf_{n}")
+                elif generic(t):
                     col = next(cols).replace("[i]", "")
                     prep.append(f"    const Bytes& in_{n} = serialized({col});\n")
                     copies.append(f"        RustBuffer buf_{n} = copy_in(in_{n});\n")
+                    args.append(f"buf_{n}")
+                elif t in iface.enums:
+                    # An enum travels as its variant number in a buffer.
+                    copies.append(f"        RustBuffer buf_{n} = [] {{ Writer w; w.i32({int(raw_by_name[n])}); "
+                                  f"return w.release(); }}();\n")
                     args.append(f"buf_{n}")
                 else:
                     params.append(f"{iface.c_type(t)} {n}")
                     args.append(n)
                     registered.append(by_name[n])
-            first = f"in_{next(n for n, t in fn['args'] if generic(t))}"
+            # The memcpy baseline copies one input: a series of doubles where there is one.
+            vectors = [n for n, t in fn["args"] if generic(t)]
+            first = f"in_{next((n for n, t in fn['args'] if t == 'vec<f64>'), vectors[0])}"
             bm = f"BM_ffi_{fn['name']}"
             register = (f"BENCHMARK_CAPTURE({', '.join([bm, 'contract'] + registered)})" if registered
                         else f"BENCHMARK({bm})")

@@ -13,6 +13,20 @@
 
 namespace lumenfold::core {
 
+// Taps of the Hilbert transformer, newest first: kHilbertOuterTap, 0,
+// kHilbertInnerTap, 0, -kHilbertInnerTap, 0, -kHilbertOuterTap.
+inline constexpr double kHilbertOuterTap = 0.0962;
+inline constexpr double kHilbertInnerTap = 0.5769;
+
+// Gain of a Hilbert transform stage for the cycle period (in bars) that its
+// owner currently holds.
+inline double hilbert_gain(double period) noexcept { return (period * 0.075) + 0.54; }
+
+// The four-bar weighted mean of x0 (newest) to x3 (oldest).
+inline double weighted_mean4(double x0, double x1, double x2, double x3) noexcept {
+    return ((((x0 * 4.0) + (x1 * 3.0)) + (x2 + x2)) + x3) / 10.0;
+}
+
 class EhlersWma4 {
 public:
     EhlersWma4() : window_(RingBuffer::from(std::vector<double>(4, 0.0))) {}
@@ -20,11 +34,7 @@ public:
     double next(double x) noexcept {
         window_.pop_back();
         window_.push_front(x);
-        const double x0 = window_[0];
-        const double x1 = window_[1];
-        const double x2 = window_[2];
-        const double x3 = window_[3];
-        return ((((x0 * 4.0) + (x1 * 3.0)) + (x2 + x2)) + x3) / 10.0;
+        return weighted_mean4(window_[0], window_[1], window_[2], window_[3]);
     }
 
 private:
@@ -40,10 +50,10 @@ public:
     double next(double x, double period) noexcept {
         window_.pop_back();
         window_.push_front(x);
-        const double s =
-            (((window_[0] * 0.0962) + (window_[2] * 0.5769)) - (window_[4] * 0.5769)) - (window_[6] * 0.0962);
-        const double gain = (period * 0.075) + 0.54;
-        return gain * s;
+        const double s = (((window_[0] * kHilbertOuterTap) + (window_[2] * kHilbertInnerTap)) -
+                          (window_[4] * kHilbertInnerTap)) -
+                         (window_[6] * kHilbertOuterTap);
+        return hilbert_gain(period) * s;
     }
 
 private:

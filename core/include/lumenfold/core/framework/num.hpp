@@ -35,6 +35,22 @@ inline double min_num(double a, double b) noexcept {
     return a < b ? a : b;
 }
 
+// Truncation toward zero into u64, saturating: negative and NaN give 0,
+// values past the u64 range give its maximum.
+inline std::uint64_t saturating_u64(double v) noexcept {
+    if (!(v > 0.0)) return 0;
+    if (v >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(v);
+}
+
+// Truncation toward zero into i32, saturating at the range ends; NaN gives 0.
+inline std::int32_t saturating_i32(double v) noexcept {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
+    if (v <= -2147483649.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
 // c ? a : b computed with bit masks, never a branch: for selections on data
 // that a branch predictor cannot learn.
 inline double select(bool c, double a, double b) noexcept {
