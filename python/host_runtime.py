@@ -350,4 +350,14 @@ class _Object:
             self._h = None
             type(self)._free(handle, _UNUSED)
 
+    # A copy would share the library object without holding a reference of its
+    # own, and a pickle would carry a bare address into another process: both
+    # end in a call on a freed object. Refuse them all.
+    def _refuse_copy(self, *_):
+        name = type(self).__name__
+        raise TypeError(f"{name} objects cannot be copied or pickled: the indicator state lives inside the "
+                        f"library and cannot be duplicated or saved; construct a new {name} instead")
+
+    __copy__ = __deepcopy__ = __reduce__ = __reduce_ex__ = _refuse_copy
+
 # ---- generated declarations --------------------------------------------------

@@ -3,10 +3,12 @@ batch-computed, records and the enum, errors carrying the library's message,
 and refusal of a library that does not match."""
 
 import array
+import copy
 import ctypes
 import math
 import os
 import pathlib
+import pickle
 import shutil
 import subprocess
 import sys
@@ -70,6 +72,21 @@ class MovingAverages(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(obj.next(1.0), 1.0)
+
+
+class Copies(unittest.TestCase):
+    def test_copy_deepcopy_and_pickle_are_refused(self):
+        obj = lf.Sma(3)
+        obj.next(1.0)
+        attempts = [copy.copy, copy.deepcopy, lambda o: copy.deepcopy([o])]
+        attempts += [lambda o, p=p: pickle.dumps(o, protocol=p) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
+        for attempt in attempts:
+            with self.assertRaises(TypeError) as ctx:
+                attempt(obj)
+            self.assertIn("Sma objects cannot be copied or pickled", str(ctx.exception))
+            self.assertIn("construct a new Sma instead", str(ctx.exception))
+        # The original still holds its one reference and its state.
+        self.assertEqual([obj.next(x) for x in (2.0, 3.0, 4.0)], [1.5, 2.0, 3.0])
 
 
 class Declarations(unittest.TestCase):
