@@ -702,9 +702,9 @@ def interface_json(iface: Interface) -> dict:
     }
 
 
-CPP_FIELD = {"f64": "double", "u64": "std::uint64_t", "u32": "std::uint32_t", "i8": "std::int8_t",
-             "i32": "std::int32_t", "bool": "bool"}
-PACK = {"f64": ">d", "u64": ">Q", "u32": ">I", "i8": ">b", "i32": ">i", "bool": ">?"}
+CPP_FIELD = {"f64": "double", "u64": "std::uint64_t", "i64": "std::int64_t", "u32": "std::uint32_t",
+             "i32": "std::int32_t", "u8": "std::uint8_t", "i8": "std::int8_t", "bool": "bool"}
+PACK = {"f64": ">d", "u64": ">Q", "i64": ">q", "u32": ">I", "i32": ">i", "u8": ">B", "i8": ">b", "bool": ">?"}
 
 
 def record_cases(iface: Interface) -> str:
@@ -717,11 +717,13 @@ def record_cases(iface: Interface) -> str:
         if inner and inner[0] == "opt":
             return sample(inner[1], i) if i % 2 == 0 else None
         if inner:
-            return [float(i), i + 0.25]
+            return [sample(inner[1], i), sample(inner[1], i + 1)]
         if t in iface.records:
             return [sample(ft, i + k) for k, (_, ft) in enumerate(iface.records[t])]
-        return {"f64": i + 0.5, "u64": i + 1, "u32": i + 1, "i8": -(i + 1), "i32": -(i + 1),
-                "bool": i % 2 == 0}[t]
+        if t in iface.enums:
+            return 1 + i % len(iface.enums[t]["variants"])
+        return {"f64": i + 0.5, "u64": i + 1, "i64": -(i + 1), "u32": i + 1, "i32": -(i + 1), "u8": i + 1,
+                "i8": -(i + 1), "bool": i % 2 == 0}[t]
 
     def encode(t: str, v) -> bytes:
         inner = generic(t)
@@ -731,12 +733,14 @@ def record_cases(iface: Interface) -> str:
             return struct.pack(">i", len(v)) + b"".join(encode(inner[1], e) for e in v)
         if t in iface.records:
             return b"".join(encode(ft, fv) for (_, ft), fv in zip(iface.records[t], v))
-        return struct.pack(PACK[t], v)
+        return struct.pack(">i" if t in iface.enums else PACK[t], v)
 
     def cpp_type(t: str) -> str:
         inner = generic(t)
         if inner:
             return f"std::{'optional' if inner[0] == 'opt' else 'vector'}<{cpp_type(inner[1])}>"
+        if t in iface.enums:
+            return iface.enums[t].get("core", "std::int32_t")
         return f"S_{t}" if t in iface.records else CPP_FIELD[t]
 
     def cpp_value(t: str, v) -> str:
@@ -744,7 +748,9 @@ def record_cases(iface: Interface) -> str:
         if inner and inner[0] == "opt":
             return "std::nullopt" if v is None else cpp_value(inner[1], v)
         if inner:
-            return "std::vector<double>{" + ", ".join(repr(e) for e in v) + "}"
+            return cpp_type(t) + "{" + ", ".join(cpp_value(inner[1], e) for e in v) + "}"
+        if t in iface.enums:
+            return f"static_cast<{cpp_type(t)}>({v})"
         if t in iface.records:
             return f"S_{t}{{" + ", ".join(cpp_value(ft, fv) for (_, ft), fv in zip(iface.records[t], v)) + "}"
         return ("true" if v else "false") if t == "bool" else repr(v)

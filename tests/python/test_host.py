@@ -91,16 +91,21 @@ class MovingAverages(unittest.TestCase):
         self.assertEqual(str(ctx.exception), "capacity overflow")
 
     def test_shared_object_across_threads(self):
-        obj = lf.Sma(1_000_000)
+        # The window is longer than all calls together: after N zeros and one
+        # 1.0 the mean is exactly 1/(N+1), so a lost or doubled call shows.
+        threads, calls = 8, 2000
+        total = threads * calls
+        obj = lf.Sma(total + 1)
+
         def feed():
-            for _ in range(2000):
-                obj.next(1.0)
-        threads = [threading.Thread(target=feed) for _ in range(8)]
-        for t in threads:
+            for _ in range(calls):
+                obj.next(0.0)
+        workers = [threading.Thread(target=feed) for _ in range(threads)]
+        for t in workers:
             t.start()
-        for t in threads:
+        for t in workers:
             t.join()
-        self.assertEqual(obj.next(1.0), 1.0)
+        self.assertEqual(obj.next(1.0), 1.0 / (total + 1))
 
 
 class Arguments(unittest.TestCase):
