@@ -201,6 +201,8 @@ C_TYPES = {"u8": "ctypes.c_uint8", "u16": "ctypes.c_uint16", "u32": "ctypes.c_ui
            "i32": "ctypes.c_int32", "i64": "ctypes.c_int64", "f32": "ctypes.c_float",
            "f64": "ctypes.c_double", "bool": "ctypes.c_int8"}
 PY_TYPES = {"f64": "float", "f32": "float", "bool": "bool", "string": "str"}
+STRUCT_FORMATS = {"u8": "B", "u16": "H", "u32": "I", "u64": "Q", "i8": "b", "i16": "h", "i32": "i", "i64": "q",
+                  "f32": "f", "f64": "d", "bool": "?"}
 
 
 def c_type(t: tuple) -> str:
@@ -234,6 +236,13 @@ def arg_converter(t: tuple) -> str:
         return "_vec_u64"
     if t == ("vec", ("scalar", "bool")):
         return "_vec_bool"
+    if t[0] == "opt" and t[1][0] == "scalar":
+        s = t[1][1]
+        check = ("_u64" if s == "u64" else f"_{'u' if s[0] == 'u' else ''}int({s[1:]})" if s[0] in "ui"
+                 else "_float" if s[0] == "f" else "_truth")
+        return f"_optional(_packed('>{STRUCT_FORMATS[s]}', {check}))"
+    if t[0] == "opt" and t[1][0] == "enum":
+        return f"_optional(_enum_arg({t[1][1]}))"
     raise ValueError(f"unsupported argument type {t!r}")
 
 
@@ -244,7 +253,7 @@ def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> li
         return ["try:", f"    {var} = _c_double({name})", "except (TypeError, OverflowError) as e:",
                 f"    raise _number_error({where!r}, {name}, e) from None"]
     conv = arg_converter(t)
-    if conv.startswith("_scalar(") or conv.startswith("_enum_arg("):
+    if conv.startswith(("_scalar(", "_enum_arg(", "_optional(")):
         converters.setdefault(conv, f"_conv_{len(converters)}")
         conv = converters[conv]
     return [f"{var} = {conv}({name}, {where!r})"]
@@ -399,7 +408,10 @@ def main() -> None:
         sys.exit(f"{lib}: no interface metadata found")
     items = parse(blobs)
     runtime = (pathlib.Path(__file__).parent / "host_runtime.py").read_text()
-    code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+    try:
+        code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+    except ValueError as e:
+        sys.exit(f"{lib}: {e}")
     out.mkdir(parents=True, exist_ok=True)
     shutil.copy2(lib, out / lib.name)
     (out / "__init__.py").write_text(code)

@@ -237,6 +237,26 @@ def _scalar(ctype, check):
     return lambda value, where: ctype(check(value, where))
 
 
+def _float(value, where):
+    return _f64(value, where).value
+
+
+def _truth(value, where):
+    return bool(value)
+
+
+def _packed(fmt, check):
+    """A scalar written inside a buffer, in the struct format `fmt`."""
+    return lambda value, where: struct.pack(fmt, check(value, where))
+
+
+def _optional(inner):
+    """An optional value: tag byte 0 for None, else 1 and the value."""
+    def lower(value, where):
+        return bytearray(b"\0") if value is None else bytearray(b"\1" + inner(value, where))
+    return lower
+
+
 # Not vectors, though they iterate: text and raw bytes (whose items are
 # characters or bytes, not numbers), mappings and sets (no order of their own).
 _NOT_VECTORS = (str, bytes, bytearray, Mapping, Set)

@@ -127,6 +127,15 @@ class Arguments(unittest.TestCase):
                 call()
             self.assertEqual(str(ctx.exception), message)
 
+    def test_optional_argument_on_the_wire(self):
+        # No item takes one yet: the converter the host generator emits for opt<f64>.
+        lower = lf._optional(lf._packed(">d", lf._float))
+        self.assertEqual(lower(None, "f(): argument 'x'"), b"\0")
+        self.assertEqual(lower(2, "f(): argument 'x'"), b"\1@\0\0\0\0\0\0\0")
+        with self.assertRaises(TypeError) as ctx:
+            lower("2", "f(): argument 'x'")
+        self.assertEqual(str(ctx.exception), "f(): argument 'x' must be a real number, not str")
+
     def test_text_bytes_mappings_and_sets_are_not_vectors(self):
         # Raw bytes would otherwise be read as machine doubles, a set in its arbitrary order.
         for value in ("abcdefgh", b"\0" * 8, bytearray(8), {1.0: 2.0}, {1.0, 2.0}, frozenset([1.0])):
