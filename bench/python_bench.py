@@ -9,6 +9,7 @@ taken in turns with its floor so both see the same machine."""
 import ctypes
 import ctypes.util
 import random
+import resource
 import time
 from array import array
 
@@ -58,8 +59,12 @@ def main() -> None:
         na = numpy.array(xs)
         report("sma, NumPy float64 in", lambda: lf.sma(20, na), a.tolist, "a.tolist()", 1.3)
     three, _ = best_pair(lambda: lf.atr(14, xs, xs, xs), lambda: None)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+    lf.atr(14, xs, xs, xs)
+    faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before
     print(f"{'atr, three lists in':30} {three / N * 1e9:7.2f} ns/element  "
-          f"(sma with one list: {one / N * 1e9:.2f} ns/element, ratio {three / one:.2f})")
+          f"(sma with one list: {one / N * 1e9:.2f} ns/element, ratio {three / one:.2f}; "
+          f"{faults} page faults per call)")
 
     libm = ctypes.CDLL(ctypes.util.find_library("m"))
     fabs = libm.fabs

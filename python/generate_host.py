@@ -292,9 +292,11 @@ class Emitter:
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
                  label: str, method: str | None = None) -> None:
         """A Python function for one entry point, called `label` in argument
-        errors. Arguments are converted first (nothing of the library's is
-        held yet if that fails), then the serialized ones become buffers, then
-        a method clones its handle, and the call runs with a fresh status."""
+        errors. Arguments are checked and converted first (nothing of the
+        library's is held yet if that fails), then the serialized ones become
+        buffers (the items of a list or tuple converted as they are copied in;
+        a failure releases every buffer made), then a method clones its
+        handle, and the call runs with a fresh status."""
         args = entry["args"]
         params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in args])
         ret = entry["returns"]

@@ -93,59 +93,78 @@ def _thread_status():
     return pair
 
 
-# Vectors of a million doubles pass through one staging array per thread
-# instead of a fresh one per call: a fresh 8 MB block costs more in page faults
-# than the copy itself. Small vectors do not need it; huge ones are not kept.
-_STAGE_MIN = 1 << 12
-_STAGE_MAX = 1 << 23
+# Vectors cross in pieces of this many elements: each piece is converted,
+# swapped and copied while it is in cache, and no temporary as large as the
+# vector is made (a fresh block of megabytes costs more in page faults than
+# the copy itself).
+_PIECE = 1 << 13
 
 
-def _stage(n):
-    """An array of n doubles to stage a vector in. The thread's array is taken
-    out of its slot while in use, so a call made meanwhile on the same thread
-    (from a finalizer, say) gets an array of its own."""
-    a = getattr(_thread, "stage", None) if n >= _STAGE_MIN else None
-    if a is not None and len(a) == n:
-        _thread.stage = None
-        return a
-    return array("d", bytes(8)) * n
+class _Series:
+    """A list or tuple for a vector of doubles, converted piece by piece as
+    it is copied into the library; `where` names it in errors."""
+    __slots__ = ("values", "where")
+
+    def __init__(self, values, where):
+        self.values = values
+        self.where = where
+
+    def __len__(self):
+        return len(self.values)
+
+    def piece(self, start, stop):
+        part = self.values[start:stop]
+        try:
+            return array("d", part)
+        except (TypeError, OverflowError) as e:
+            raise _element_error(part, self.where, e, start) from None
 
 
-def _unstage(a):
-    if _STAGE_MIN <= len(a) <= _STAGE_MAX:
-        _thread.stage = a
+def _pieces_of(payload):
+    """piece(start, stop) of a vector payload: its elements start..stop as a
+    new array in native order."""
+    if isinstance(payload, _Series):
+        return payload.piece
+    if isinstance(payload, memoryview):  # the caller's own doubles: copied, never swapped in place
+        raw = payload.cast("B")
+
+        def piece(start, stop):
+            a = array("d")
+            a.frombytes(raw[8 * start:8 * stop])
+            return a
+        return piece
+    return lambda start, stop: payload[start:stop]  # an array of our own
 
 
-def _vector_buffer(a):
-    """A library buffer holding the array of 8-byte elements `a` (ours, in
-    native order) as a vector: swapped in place to big-endian, then copied
-    behind its count."""
-    n = len(a)
-    if _LITTLE:
-        a.byteswap()
+def _vector_buffer(payload):
+    """A library buffer holding a vector of 8-byte elements, written piece by
+    piece behind its count in big-endian order."""
+    n = len(payload)
+    piece = _pieces_of(payload)
     st = _RustCallStatus()
     buf = _buffer_alloc(4 + 8 * n, _byref(st))
     if st.code:
         _raise_status(st)
-    ctypes.memmove(buf.data, struct.pack(">i", n), 4)
-    if n:
-        ctypes.memmove(buf.data + 4, a.buffer_info()[0], 8 * n)
+    try:
+        ctypes.memmove(buf.data, struct.pack(">i", n), 4)
+        at = buf.data + 4
+        for start in range(0, n, _PIECE):
+            a = piece(start, min(start + _PIECE, n))
+            if _LITTLE:
+                a.byteswap()
+            ctypes.memmove(at + 8 * start, a.buffer_info()[0], 8 * len(a))
+    except BaseException:
+        _buffer_free(buf, _byref(_RustCallStatus()))
+        raise
     return buf
 
 
 def _buffer_of(payload):
     """A library-owned buffer holding a serialized argument: a bytearray of
-    its bytes, an array of 8-byte elements in native order that we own, or a
-    memoryview of the caller's own doubles (copied, never swapped in place)."""
-    if isinstance(payload, array):
+    its bytes, or a vector (an array of 8-byte elements in native order, a
+    memoryview of the caller's doubles, or a _Series)."""
+    if not isinstance(payload, bytearray):
         return _vector_buffer(payload)
-    if isinstance(payload, memoryview):
-        a = _stage(len(payload))
-        try:
-            memoryview(a).cast("B")[:] = payload.cast("B")
-            return _vector_buffer(a)
-        finally:
-            _unstage(a)
     n = len(payload)
     if n == 0:
         return _RustBuffer(0, 0, None)
@@ -267,14 +286,15 @@ def _check_vector(values, where, items):
         raise _type_error(where, f"a sequence of {items}", values)
 
 
-def _element_error(values, where, error):
+def _element_error(values, where, error, first=0):
     """The error of a vector of numbers whose conversion failed, naming the
-    argument and the first item that is not a number."""
+    argument and the first item that is not a number (`values` may be the
+    part of the vector that starts at item `first`)."""
     try:
         items = iter(values)
     except TypeError:
         return _type_error(where, "a sequence of numbers", values)
-    for i, v in enumerate(items):
+    for i, v in enumerate(items, first):
         try:
             _c_double(v)
         except TypeError:
@@ -290,26 +310,28 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
 
 
 def _vec_f64(values, where):
-    """A vector of doubles, converted at once: a buffer of native doubles
-    (array('d'), a float64 NumPy array, a memoryview) stays a view of the
-    caller's data until it is copied into the library; any other sequence of
-    numbers becomes an array of our own."""
-    if type(values) is not list:
-        _check_vector(values, where, "numbers")
-        try:
-            view = memoryview(values)
-        except TypeError:
-            view = None
-        if view is not None:
-            order = _DOUBLE_FORMATS.get(view.format) if view.ndim == 1 else None
-            if order == sys.byteorder and view.format in ("d", "@d") and view.c_contiguous:
-                return view
-            if order is not None:
-                a = array("d")
-                a.frombytes(view.tobytes())
-                if order != sys.byteorder:
-                    a.byteswap()
-                return a
+    """A vector of doubles, converted with no work per element in Python: a
+    buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
+    stays a view of the caller's data and a list or tuple stays itself until
+    they are copied into the library; any other sequence of numbers becomes an
+    array of our own now."""
+    if type(values) is list or type(values) is tuple:
+        return _Series(values, where)
+    _check_vector(values, where, "numbers")
+    try:
+        view = memoryview(values)
+    except TypeError:
+        view = None
+    if view is not None:
+        order = _DOUBLE_FORMATS.get(view.format) if view.ndim == 1 else None
+        if order == sys.byteorder and view.format in ("d", "@d") and view.c_contiguous:
+            return view
+        if order is not None:
+            a = array("d")
+            a.frombytes(view.tobytes())
+            if order != sys.byteorder:
+                a.byteswap()
+            return a
     try:
         return array("d", values)
     except (TypeError, OverflowError) as e:
@@ -399,15 +421,16 @@ def _decoder(desc):
         if elem == ("scalar", "f64"):
             def read_f64s(r):
                 n = r.unpack(">i", 4)[0]
-                a = _stage(n)
-                try:
-                    memoryview(a).cast("B")[:] = r.data[r.pos:r.pos + 8 * n]
-                    r.pos += 8 * n
+                data = r.data[r.pos:r.pos + 8 * n]
+                r.pos += 8 * n
+                out = []
+                for at in range(0, 8 * n, 8 * _PIECE):
+                    a = array("d")
+                    a.frombytes(data[at:at + 8 * _PIECE])
                     if _LITTLE:
                         a.byteswap()
-                    return a.tolist()
-                finally:
-                    _unstage(a)
+                    out += a.tolist()
+                return out
             return read_f64s
         flat = _flat_format(elem)
         if flat:

@@ -114,6 +114,8 @@ class Arguments(unittest.TestCase):
             (lambda: lf.sma(3, "1234"), TypeError, "sma(): argument 'series' must be a sequence of numbers, not str"),
             (lambda: lf.sma(3, [1.0, "x"]), TypeError,
              "sma(): argument 'series' must be a sequence of numbers, but item 1 is str"),
+            (lambda: lf.sma(3, (1.0,) * 20000 + (None,)), TypeError,
+             "sma(): argument 'series' must be a sequence of numbers, but item 20000 is NoneType"),
             (lambda: lf.sma(3, 5), TypeError, "sma(): argument 'series' must be a sequence of numbers, not int"),
             (lambda: lf.sma("3", [1.0]), TypeError, "sma(): argument 'period' must be an integer, not str"),
             (lambda: lf.sma(-3, [1.0]), ValueError, "sma(): argument 'period' must not be negative (got -3)"),
