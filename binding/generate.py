@@ -791,12 +791,25 @@ def bench_cases(iface: Interface) -> str:
         if obj.get("batch"):
             fn = obj["batch_fn"]
             by_name = dict(zip([n for n, _ in obj["new"]], values))
+            raw_by_name = dict(zip([n for n, _ in obj["new"]], contract_raw(iface, obj)))
             cols = iter(inputs)
             args, bufs = [], []
             for n, t in fn["args"]:
-                if generic(t):
+                if t == "vec<bool>":
+                    # A flag column, encoded from its per-bar expression.
+                    flag = next(cols)
+                    bufs += [f"Writer w_{n};", f"w_{n}.count(b.n);",
+                             f"for (std::size_t i = 0; i < b.n; ++i) w_{n}.boolean({flag});",
+                             f"RustBuffer buf_{n} = w_{n}.release();"]
+                    args.append(f"buf_{n}")
+                elif generic(t):
                     col = next(cols).replace("[i]", "")
                     bufs.append(f"RustBuffer buf_{n} = column_buffer({col});")
+                    args.append(f"buf_{n}")
+                elif t in iface.enums:
+                    # An enum travels as its variant number in a buffer.
+                    bufs.append(f"RustBuffer buf_{n} = [] {{ Writer w; w.i32({int(raw_by_name[n])}); "
+                                f"return w.release(); }}();")
                     args.append(f"buf_{n}")
                 else:
                     args.append(by_name[n])

@@ -13,29 +13,17 @@
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
+#include "filters/filters_support.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
+using lumenfold::test::expect_capacity_overflow;
 using lumenfold::test::run;
 
 namespace {
 
 
-std::vector<double> series(std::size_t n) {
-    std::vector<double> xs;
-    for (std::size_t i = 0; i < n; ++i) xs.push_back(50.0 + 4.0 * std::sin(0.41 * i) + 0.1 * i);
-    return xs;
-}
-
-template <class F>
-void expect_capacity_overflow(F make) {
-    try {
-        make();
-        ADD_FAILURE() << "no panic";
-    } catch (const lumenfold::Panic& p) {
-        EXPECT_EQ(p.message(), "capacity overflow");
-    }
-}
+std::vector<double> series(std::size_t n) { return lumenfold::test::wave(n, 50.0, 4.0, 0.41, 0.1); }
 
 }  // namespace
 

@@ -80,11 +80,7 @@ public:
 
     // Saturating truncation toward zero: negative and NaN give 0, values past
     // the u64 range give its maximum.
-    static std::uint64_t cycle_length(double v) noexcept {
-        if (!(v > 0.0)) return 0;
-        if (v >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-        return static_cast<std::uint64_t>(v);
-    }
+    static std::uint64_t cycle_length(double v) noexcept { return saturating_u64(v); }
 
 private:
     RingBuffer prices_;  // last 50 inputs, newest at the front

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
@@ -35,11 +36,25 @@ public:
     }
 
     std::uint64_t length() const noexcept { return length_; }
+    // Values held, and the value i places from the front (i below len()).
+    std::uint64_t len() const noexcept { return window_.len(); }
+    double operator[](std::uint64_t i) const noexcept { return window_[i]; }
 
 private:
     RingBuffer window_;
     std::uint64_t length_;
 };
+
+// The window size times·length + plus for a filter that keeps more than its
+// length; a size past the u64 range fails as a window too large to allocate
+// instead of wrapping to a small one.
+inline std::uint64_t window_size(std::uint64_t length, std::uint64_t times, std::uint64_t plus) {
+    std::uint64_t n = 0;
+    if (__builtin_mul_overflow(length, times, &n) || __builtin_add_overflow(n, plus, &n)) {
+        throw Panic("capacity overflow");
+    }
+    return n;
+}
 
 // Sum of the weights in order, from 0.0.
 inline double weight_sum(const std::vector<double>& weights) noexcept {

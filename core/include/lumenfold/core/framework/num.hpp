@@ -34,6 +34,14 @@ inline double min_num(double a, double b) noexcept {
     return a < b ? a : b;
 }
 
+// Truncation toward zero into u64, saturating: negative and NaN give 0,
+// values past the u64 range give its maximum.
+inline std::uint64_t saturating_u64(double v) noexcept {
+    if (!(v > 0.0)) return 0;
+    if (v >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(v);
+}
+
 // Period converted for a formula.
 inline double to_f64(std::uint64_t n) noexcept { return static_cast<double>(n); }
 

@@ -1,0 +1,42 @@
+// Bill Williams fractals over five bars: the middle bar is a bearish (up)
+// fractal when its high is strictly above the highs of the two bars on each
+// side, a bullish (down) fractal when its low is strictly below their lows.
+// Each output speaks of the bar two bars back; the first four are
+// (false, false). An equal neighbour or a NaN among the five prevents the
+// fractal; both flags may be set on one bar.
+#pragma once
+
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+struct FractalsOutput {
+    bool bearish;
+    bool bullish;
+};
+
+class BillWilliamsFractals {
+public:
+    BillWilliamsFractals() : highs_(5), lows_(5) {}
+
+    FractalsOutput next(double high, double low) noexcept {
+        highs_.push(high);
+        lows_.push(low);
+        if (highs_.len() < 5) return {false, false};
+        if (highs_.len() > 5) {
+            highs_.pop();
+            lows_.pop();
+        }
+        const double h2 = highs_[2];
+        const bool bearish = h2 > highs_[0] && h2 > highs_[1] && h2 > highs_[3] && h2 > highs_[4];
+        const double l2 = lows_[2];
+        const bool bullish = l2 < lows_[0] && l2 < lows_[1] && l2 < lows_[3] && l2 < lows_[4];
+        return {bearish, bullish};
+    }
+
+private:
+    RingBuffer highs_;  // last five highs, oldest at the front
+    RingBuffer lows_;   // last five lows, oldest at the front
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,129 @@
+// Rolling volume profile: the volume of the last `period` bars spread over
+// `bins` equal-width bins between the window's lowest and highest price; the
+// output is the point of control, the centre of the bin with the most volume
+// (the lower bin on ties). A flat window gives its price; period 0 keeps no
+// bar and gives NaN. Only the point of control is measured: `vah` and `val`
+// are always 0.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "lumenfold/core/channels/window_extreme.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+struct VolumeProfileOutput {
+    double poc;
+    double vah;
+    double val;
+};
+
+class VolumeProfile {
+public:
+    // bins 0 is taken as 1.
+    VolumeProfile(std::uint64_t period, std::uint64_t bins)
+        : prices_(period),
+          volumes_(period),
+          lowest_(period),
+          highest_(period),
+          period_(period),
+          bins_(bins == 0 ? 1 : bins) {}
+
+    // The bins are scratch space rebuilt on every step, so a copy starts
+    // without them.
+    VolumeProfile(const VolumeProfile& o)
+        : prices_(o.prices_),
+          volumes_(o.volumes_),
+          lowest_(o.lowest_),
+          highest_(o.highest_),
+          period_(o.period_),
+          bins_(o.bins_) {}
+    VolumeProfile& operator=(const VolumeProfile& o) {
+        if (this != &o) *this = VolumeProfile(o);
+        return *this;
+    }
+    VolumeProfile(VolumeProfile&&) noexcept = default;
+    VolumeProfile& operator=(VolumeProfile&&) noexcept = default;
+
+    VolumeProfileOutput next(double price, double volume) { return {point_of_control(price, volume), 0.0, 0.0}; }
+
+    std::uint64_t period() const noexcept { return period_; }
+    std::uint64_t bins() const noexcept { return bins_; }
+
+private:
+    struct FreeDeleter {
+        void operator()(double* p) const noexcept { std::free(p); }
+    };
+    using Bins = std::unique_ptr<double[], FreeDeleter>;
+
+    // Zeroed bins, allocated by the first step that needs them and cleared on
+    // every later one. A count whose byte size exceeds the signed 64-bit range
+    // panics with "capacity overflow"; one the heap cannot supply throws
+    // std::bad_alloc (calloc, unlike operator new, reports failure the same
+    // way under the sanitizers).
+    double* zeroed_bins() {
+        if (acc_) {
+            std::fill_n(acc_.get(), bins_, 0.0);
+            return acc_.get();
+        }
+        if (bins_ > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
+        auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(bins_), sizeof(double)));
+        if (p == nullptr) throw std::bad_alloc();
+        acc_.reset(p);
+        return p;
+    }
+
+    double point_of_control(double price, double volume) {
+        prices_.push(price);
+        volumes_.push(volume);
+        if (prices_.len() > period_) {
+            prices_.pop();
+            volumes_.pop();
+        }
+        // Extremes of the held prices as an oldest-first scan from ±max finds
+        // them: a NaN price moves neither.
+        const double lo = lowest_.next(price);
+        const double hi = highest_.next(price);
+        const std::uint64_t n = prices_.len();
+        if (n == 0) return kNaN;
+        if (lo == hi) return lo;
+        const double width = (hi - lo) / to_f64(bins_);
+        double* acc = zeroed_bins();
+        for (std::uint64_t i = 0; i < n; ++i) {
+            // floor of the quotient, saturated (a NaN quotient gives 0): above 0
+            // truncation is the floor, and a negative floor saturates to 0 as
+            // its truncation does.
+            std::uint64_t k = saturating_u64((prices_[i] - lo) / width);
+            if (k >= bins_) k = bins_ - 1;
+            acc[k] = volumes_[i] + acc[k];
+        }
+        double best = -1.0;
+        std::uint64_t index = 0;
+        for (std::uint64_t k = 0; k < bins_; ++k) {
+            if (acc[k] > best) {
+                best = acc[k];
+                index = k;
+            }
+        }
+        return lo + width * (to_f64(index) + 0.5);
+    }
+
+    RingBuffer prices_;   // last `period` prices, oldest at the front
+    RingBuffer volumes_;  // their volumes
+    WindowLowest lowest_;
+    WindowHighest highest_;
+    std::uint64_t period_;
+    std::uint64_t bins_;
+    Bins acc_;  // volume per bin, rebuilt every step
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,129 @@
+// Correlation cycle: the Pearson correlations of the last P prices with a
+// cosine and a negative sine wave of period P (entry i pairs with the price i
+// bars back) are the real and imaginary parts of a phasor; its angle in
+// degrees may not run backwards from bar P + 2 on, except by a wrap of at
+// least 270 degrees. Bars 1 to P - 1 return zeros and leave the angle alone.
+// A window whose variance test fails (constant prices, a NaN among them)
+// correlates as 0.
+//
+// Market state: +1 (up trend) or -1 (down trend, negative angle) while the
+// correlation angle moves by less than the threshold per bar, else 0 (a
+// cycling market). It compares the warm-up zeros too.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+struct CorrelationCycleOutput {
+    double in_phase;    // real part: correlation with the cosine wave
+    double quadrature;  // imaginary part: correlation with the negative sine wave
+    double angle;       // degrees
+};
+
+class CorrelationCycle {
+public:
+    explicit CorrelationCycle(std::uint64_t period)
+        : window_(period), cosine_(wave(period, false)), negative_sine_(wave(period, true)), period_(period) {
+        cosine_stats_ = wave_stats(cosine_);
+        sine_stats_ = wave_stats(negative_sine_);
+    }
+
+    CorrelationCycleOutput next(double x) noexcept {
+        ++count_;
+        window_.push_front(x);
+        if (window_.len() > period_) window_.pop_back();
+        if (window_.len() < period_) return {0.0, 0.0, 0.0};
+
+        // The price sums are the same for both waves; the wave sums are fixed.
+        double sx = 0.0, sxx = 0.0, sxc = 0.0, sxs = 0.0;
+        for (std::uint64_t i = 0; i < period_; ++i) {
+            const double v = window_[i];
+            sx += v;
+            sxx += v * v;
+            sxc += v * cosine_[i];
+            sxs += v * negative_sine_[i];
+        }
+        const double n = to_f64(period_);
+        const double price_var = n * sxx - sx * sx;
+        const double real = correlation(n, sx, price_var, sxc, cosine_stats_);
+        const double imaginary = correlation(n, sx, price_var, sxs, sine_stats_);
+
+        double angle = 90.0;
+        if (imaginary != 0.0) angle = 90.0 + std::atan(real / imaginary) * kRadToDeg;
+        if (imaginary > 0.0) angle = angle - 180.0;
+        if (count_ > period_ + 1 && angle_ - angle < 270.0 && angle < angle_) angle = angle_;
+        angle_ = angle;
+        return {real, imaginary, angle};
+    }
+
+    std::uint64_t period() const noexcept { return period_; }
+
+private:
+    struct WaveStats {
+        double sum;
+        double var;  // n·Σy² - (Σy)²
+    };
+
+    // Entry i: cos or -sin of (i·2pi)/P.
+    static std::vector<double> wave(std::uint64_t period, bool sine) {
+        std::vector<double> w(period);
+        for (std::uint64_t i = 0; i < period; ++i) {
+            const double t = (to_f64(i) * kTwoPi) / to_f64(period);
+            w[i] = sine ? -std::sin(t) : std::cos(t);
+        }
+        return w;
+    }
+
+    static WaveStats wave_stats(const std::vector<double>& w) noexcept {
+        double sy = 0.0, syy = 0.0;
+        for (double y : w) {
+            sy += y;
+            syy += y * y;
+        }
+        return {sy, to_f64(w.size()) * syy - sy * sy};
+    }
+
+    // (n·Sxy - Sx·Sy)/sqrt(d) with d the product of the two variances, or 0
+    // unless d > 0 (a NaN d included).
+    static double correlation(double n, double sx, double price_var, double sxy, WaveStats w) noexcept {
+        const double d = price_var * w.var;
+        if (!(d > 0.0)) return 0.0;
+        return (n * sxy - sx * w.sum) / std::sqrt(d);
+    }
+
+    RingBuffer window_;  // the last P prices, newest first
+    std::vector<double> cosine_;
+    std::vector<double> negative_sine_;
+    WaveStats cosine_stats_{};
+    WaveStats sine_stats_{};
+    std::uint64_t period_;
+    double angle_ = 0.0;
+    std::uint64_t count_ = 0;
+};
+
+class MarketState {
+public:
+    MarketState(std::uint64_t period, double threshold) : cycle_(period), threshold_(threshold) {}
+
+    double next(double x) noexcept {
+        const double angle = cycle_.next(x).angle;
+        double state = 0.0;
+        // A NaN angle or threshold fails the test.
+        if (std::fabs(angle - angle_) < threshold_) state = angle < 0.0 ? -1.0 : 1.0;
+        angle_ = angle;
+        return state;
+    }
+
+private:
+    CorrelationCycle cycle_;
+    double threshold_;
+    double angle_ = 0.0;
+};
+
+}  // namespace lumenfold::core

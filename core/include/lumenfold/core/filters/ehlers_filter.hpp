@@ -1,0 +1,45 @@
+// Ehlers filter: a nonlinear FIR smoother over the last `length` inputs whose
+// weight for each is the sum of its squared distances to the length - 1
+// inputs before it, so values that stand apart from their predecessors (a
+// move) weigh more than values inside a quiet range. It reads the 2L - 1
+// newest inputs; outputs 1 to 2L - 2 are the inputs, and so is every output
+// whose weights are all zero (length 0 or 1, a flat window).
+#pragma once
+
+#include <cstdint>
+
+#include "lumenfold/core/filters/window_fir.hpp"
+
+namespace lumenfold::core {
+
+class EhlersFilter {
+public:
+    explicit EhlersFilter(std::uint64_t length) : window_(window_size(length, 2, 0)), length_(length) {}
+
+    double next(double x) noexcept {
+        window_.push(x);
+        const std::uint64_t n = length_;
+        if (n == 0 || window_.len() < 2 * n - 1) return x;
+        double num = 0.0;
+        double den = 0.0;
+        for (std::uint64_t c = 0; c < n; ++c) {
+            const double wc = window_[c];
+            double coef = 0.0;
+            for (std::uint64_t k = 1; k < n; ++k) {
+                const double d = wc - window_[c + k];
+                coef = coef + d * d;
+            }
+            num = num + wc * coef;
+            den = den + coef;
+        }
+        return den == 0.0 ? x : num / den;
+    }
+
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    FirWindow window_;  // last 2·length inputs, newest at the front
+    std::uint64_t length_;
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,95 @@
+// Fractal adaptive moving average of the close. Over a window of L bars (the
+// length rounded up to even, wrapping at the top of u64) the high-low ranges
+// of the newer half, the older half and the whole window give the fractal
+// dimension D = (ln(N1 + N2) - ln(N3))/ln 2 and the factor exp(-4.6·(D - 1)),
+// clamped to [0.01, 1]; a non-positive or NaN range ratio gives the factor 1.
+// The first L outputs are the closes (bar L starts the average). Window
+// extremes ignore NaN highs and lows. Length 0 keeps no window: every range is
+// empty and the factor is 1.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+class FRAMA {
+public:
+    explicit FRAMA(std::uint64_t length)
+        : length_(length + (length % 2)), half_(length_ / 2), highs_(length_), lows_(length_) {}
+
+    double next(double high, double low, double close) noexcept {
+        if (length_ != 0) {
+            if (highs_.len() == length_) {
+                highs_.pop_back();
+                lows_.pop_back();
+            }
+            highs_.push_front(high);
+            lows_.push_front(low);
+        }
+        if (highs_.len() < length_) {
+            value_ = close;
+            return close;
+        }
+        const Extremes newer = extremes(0, half_);
+        const Extremes older = extremes(half_, length_);
+        // One scan serves the whole window too: the extremes of the halves are
+        // those of the whole.
+        const double range1 = newer.high - newer.low;
+        const double range2 = older.high - older.low;
+        const double range3 = max_num(newer.high, older.high) - min_num(newer.low, older.low);
+        const double n1 = range1 / to_f64(half_);
+        const double n2 = range2 / to_f64(half_);
+        const double n3 = range3 / to_f64(length_);
+        double alpha = 1.0;
+        if (n1 > 0.0 && n2 > 0.0 && n3 > 0.0) {
+            const double d = (std::log(n1 + n2) - std::log(n3)) / 0.6931471805599453;
+            alpha = std::exp((d + (-1.0)) * (-4.6));
+        }
+        if (!started_) {
+            value_ = close;
+            started_ = true;
+            return close;
+        }
+        if (alpha < 0.01) alpha = 0.01;
+        if (alpha > 1.0) alpha = 1.0;
+        value_ = (close * alpha) + ((1.0 - alpha) * value_);
+        return value_;
+    }
+
+    // The even window length in use.
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    struct Extremes {
+        double high;
+        double low;
+    };
+
+    // Highest high and lowest low at window positions [from, to). A NaN fails
+    // both comparisons and is ignored; of two equal zeros the first is kept,
+    // which cannot matter: a zero extreme enters only differences whose zero
+    // results fail the positivity test whatever their sign.
+    Extremes extremes(std::uint64_t from, std::uint64_t to) const noexcept {
+        Extremes e{-kMaxF64, kMaxF64};
+        for (std::uint64_t i = from; i < to; ++i) {
+            const double h = highs_[i];
+            const double l = lows_[i];
+            e.high = h > e.high ? h : e.high;
+            e.low = l < e.low ? l : e.low;
+        }
+        return e;
+    }
+
+    std::uint64_t length_;
+    std::uint64_t half_;
+    RingBuffer highs_;  // last L highs, newest at the front
+    RingBuffer lows_;   // last L lows, newest at the front
+    double value_ = 0.0;
+    bool started_ = false;
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,59 @@
+// Noise elimination: the rank correlation of the last `period` inputs with
+// time (Kendall's tau without tie correction). Every pair of bars in the
+// window counts +1 when the newer value is above the older, -1 when below,
+// and nothing for a tie or a NaN; the sum is divided by period·(period - 1)/2.
+// Outputs 1 to period - 1 are 0; a period below 2 gives 0 divided by its zero
+// pair count, NaN.
+//
+// The pair count is kept up to date as values enter and leave the window:
+// each bar adds the pairs of the new value and removes those of the value
+// that drops out, N - 1 comparisons each instead of rescanning N(N - 1)/2
+// pairs. The sum is an integer, so the order of counting does not change it.
+#pragma once
+
+#include <cstdint>
+
+#include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core {
+
+class NoiseElimination {
+public:
+    explicit NoiseElimination(std::uint64_t period)
+        : window_(period), pairs_((to_f64(period) * 0.5) * (to_f64(period) + (-1.0))) {}
+
+    double next(double x) noexcept {
+        const std::uint64_t n = window_.length();
+        const bool drops = n != 0 && window_.len() == n;
+        const double oldest = drops ? window_[n - 1] : 0.0;
+        const bool full = window_.push(x);
+        // Positions 1.. now hold the values that were there before x arrived.
+        const std::uint64_t held = window_.len();
+        std::int64_t change = 0;
+        for (std::uint64_t i = 1; i < held; ++i) change += vote(x, window_[i]);
+        if (drops) {
+            for (std::uint64_t i = 1; i < held; ++i) change -= vote(window_[i], oldest);
+        }
+        sum_ += change;
+        if (!full) return 0.0;
+        if (n < 2) return 0.0 / pairs_;
+        return static_cast<double>(sum_) / pairs_;
+    }
+
+    // The contribution of one pair: +1 when the newer value is above the older,
+    // -1 when below, 0 for a tie or a NaN difference.
+    static std::int64_t vote(double newer, double older) noexcept {
+        const double d = older - newer;
+        return static_cast<std::int64_t>(d < 0.0) - static_cast<std::int64_t>(d > 0.0);
+    }
+
+    std::uint64_t period() const noexcept { return window_.length(); }
+
+private:
+    FirWindow window_;  // last `period` inputs, newest at the front
+    double pairs_;
+    std::int64_t sum_ = 0;  // votes of every pair held
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,63 @@
+// Projected moving average: the mean of the last `period` inputs projected
+// forward along the least-squares slope of the same window,
+// pma = mean + slope·N/2, and a prediction that adds half the change of the
+// slope over two computed bars, scaled by N. Outputs 1 to period - 1 are
+// (x, x); the slope history starts at zero and advances on computed bars only.
+#pragma once
+
+#include <cstdint>
+
+#include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core {
+
+struct PmaOutput {
+    double pma;
+    double predict;
+};
+
+class ProjectedMovingAverage {
+public:
+    explicit ProjectedMovingAverage(std::uint64_t period) : window_(period) {
+        // Abscissas 1..N, the newest value first; each square a float product.
+        for (std::uint64_t k = 1; k <= period; ++k) {
+            const double fk = to_f64(k);
+            sum_x_ = sum_x_ + fk;
+            sum_x2_ = sum_x2_ + fk * fk;
+        }
+    }
+
+    PmaOutput next(double x) noexcept {
+        if (!window_.push(x)) return {x, x};
+        const std::uint64_t n = window_.length();
+        const double nf = to_f64(n);
+        double sum_y = 0.0;
+        double sum_xy = 0.0;
+        for (std::uint64_t j = 0; j < n; ++j) {
+            const double w = window_[j];
+            sum_y = sum_y + w;
+            sum_xy = sum_xy + w * to_f64(j + 1);
+        }
+        const double denom = (sum_x2_ * nf) - (sum_x_ * sum_x_);
+        // Against the reversed abscissa the slope changes sign.
+        const double slope = denom == 0.0 ? 0.0 : -((sum_xy * nf) - (sum_y * sum_x_)) / denom;
+        const double slope2 = slope2_;
+        slope2_ = slope1_;
+        slope1_ = slope;
+        const double pma = (sum_y / nf) + ((slope * nf) * 0.5);
+        const double predict = pma + (((slope - slope2) * 0.5) * nf);
+        return {pma, predict};
+    }
+
+    std::uint64_t period() const noexcept { return window_.length(); }
+
+private:
+    FirWindow window_;  // last `period` inputs, newest at the front
+    double sum_x_ = 0.0;
+    double sum_x2_ = 0.0;
+    double slope1_ = 0.0;  // slopes of the last two computed bars
+    double slope2_ = 0.0;
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,56 @@
+// Truncated band-pass filter: the two-pole band-pass centred on `period` with
+// relative `bandwidth`, recomputed every bar over the last length + 2 inputs
+// from a zero state `length` bars back, so a shock leaves the output after
+// length + 2 bars. Coefficients are formed in degrees. Outputs 1 to
+// length + 1 are 0; length 0 gives 0 on every bar.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core {
+
+class TruncatedBandpass {
+public:
+    TruncatedBandpass(std::uint64_t period, double bandwidth, std::uint64_t length)
+        : window_(window_size(length, 1, 2)), period_(to_f64(period)), bandwidth_(bandwidth), length_(length) {
+        l1_ = std::cos((360.0 / period_) * kDegToRad);
+        const double g1 = std::cos(((bandwidth * 360.0) / period_) * kDegToRad);
+        s1_ = (1.0 / g1) - std::sqrt((1.0 / (g1 * g1)) + (-1.0));
+        a_ = (s1_ + 1.0) * l1_;
+        b_ = (1.0 - s1_) * 0.5;
+    }
+
+    double next(double x) noexcept {
+        if (!window_.push(x) || length_ == 0) return 0.0;
+        double t1 = 0.0;  // T(c + 1)
+        double t2 = 0.0;  // T(c + 2)
+        for (std::uint64_t c = length_; c-- > 0;) {
+            const double t = ((a_ * t1) + (b_ * (window_[c] - window_[c + 2]))) - (s1_ * t2);
+            t2 = t1;
+            t1 = t;
+        }
+        return t1;
+    }
+
+    double l1() const noexcept { return l1_; }
+    double s1() const noexcept { return s1_; }
+    double period() const noexcept { return period_; }
+    double bandwidth() const noexcept { return bandwidth_; }
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    FirWindow window_;  // last length + 2 inputs, newest at the front
+    double period_;
+    double bandwidth_;
+    std::uint64_t length_;
+    double l1_;
+    double s1_;
+    double a_;  // (S1 + 1)·L1, the feedback of T(c + 1)
+    double b_;  // (1 - S1)·0.5, the gain of the input difference
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,70 @@
+// The MAMA step and the message of its range check.
+#include "lumenfold/core/cycles/mama.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+
+namespace lumenfold::core {
+
+namespace {
+
+// Shortest decimal that reads back to v, never in exponent form; "NaN",
+// "inf" and "-inf" for the special values.
+std::string decimal(double v) {
+    if (std::isnan(v)) return "NaN";
+    char buf[400];  // the longest fixed form of a double has about 330 characters
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return std::string(buf, r.ptr);
+}
+
+// Fails unless min <= max (a NaN fails too).
+void check_range(double min, double max) {
+    if (!(min <= max)) {
+        throw Panic("min > max, or either was NaN. min = " + decimal(min) + ", max = " + decimal(max));
+    }
+}
+
+}  // namespace
+
+MamaOutput MAMA::next(double price) {
+    const double s = smoother_.next(price);
+    if (count_ < 6) ++count_;
+    if (count_ < 6) {
+        mama_ = price;
+        fama_ = price;
+        return {price, price};
+    }
+    const double prev = period_;
+    const HomodyneMeasure::Output m = measure_.next(s, prev);
+    double p = m.raw_period;
+    // A NaN period (carried from a NaN price) skips the limits and stays NaN.
+    if (!std::isnan(prev)) {
+        const double lo = 0.67 * prev;
+        const double hi = 1.5 * prev;
+        check_range(lo, hi);
+        if (p < lo) p = lo;
+        if (p > hi) p = hi;
+    }
+    if (p < 6.0) p = 6.0;
+    if (p > 50.0) p = 50.0;
+    period_ = 0.8 * prev + 0.2 * p;
+
+    const double prev_phase = phase_;
+    phase_ = m.i1 != 0.0 ? std::atan(m.q1 / m.i1) * kRadToDeg : 0.0;
+
+    check_range(slowlimit_, fastlimit_);
+    double delta = prev_phase - phase_;
+    if (delta < 1.0) delta = 1.0;
+    double alpha = fastlimit_ / delta;
+    if (alpha < slowlimit_) alpha = slowlimit_;
+    if (alpha > fastlimit_) alpha = fastlimit_;
+    mama_ = alpha * price + (1.0 - alpha) * mama_;
+    fama_ = (alpha / 2.0) * mama_ + (1.0 - alpha / 2.0) * fama_;
+    return {mama_, fama_};
+}
+
+}  // namespace lumenfold::core
