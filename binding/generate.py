@@ -81,7 +81,7 @@ class DescriptionError(Exception):
 # Every key each kind of entry may carry: key -> (required, TOML value kind).
 KEYS = {
     "namespace": {"name": (True, str), "doc": (True, str)},
-    "record": {"name": (True, str), "fields": (True, list)},
+    "record": {"name": (True, str), "fields": (True, list), "field_docs": (False, dict)},
     "enum": {"name": (True, str), "variants": (True, list), "core": (False, str), "include": (False, str)},
     "object": {"name": (True, str), "core": (True, str), "include": (False, str), "new": (False, list),
                "constructor": (False, str), "next": (False, list), "no_next": (False, bool),
@@ -130,8 +130,8 @@ class Entry:
                 continue
             value = self.raw[key]
             if not isinstance(value, kind) or (kind is not bool and isinstance(value, bool)):
-                self.fail(f"must be a {'table array' if key == 'method' else kind.__name__}, "
-                          f"not {type(value).__name__}", key)
+                expected = "table array" if key == "method" else "table" if kind is dict else kind.__name__
+                self.fail(f"must be a {expected}, not {type(value).__name__}", key)
             if kind is list and key not in ("method", "test_new"):
                 for v in value:
                     if not isinstance(v, str):
@@ -165,6 +165,7 @@ class Interface:
     def __init__(self, files: list[pathlib.Path]):
         self.doc = ""
         self.records: dict[str, list[tuple[str, str]]] = {}
+        self.field_docs: dict[str, dict[str, str]] = {}
         self.enums: dict[str, dict] = {}
         self.objects: list[dict] = []
         self.functions: list[dict] = []
@@ -204,6 +205,12 @@ class Interface:
                     types[name] = entry
                     if kind == "record":
                         self.records[name] = entry.args("fields")
+                        self.field_docs[name] = docs = item.get("field_docs", {})
+                        for f, doc in docs.items():
+                            if f not in dict(self.records[name]):
+                                entry.fail(f"{f!r} is not a field of the record", "field_docs")
+                            if not isinstance(doc, str):
+                                entry.fail(f"the docstring of {f!r} must be a string", "field_docs")
                         self.entries.append((entry, {"name": name, "fields": self.records[name]}))
                     elif kind == "enum":
                         variants = item["variants"]
@@ -349,7 +356,8 @@ class Interface:
             if not ok:
                 entry.fail(f"unknown type {t!r}", key)
         if not ok:
-            where = {"element": "inside a vector or optional value", "field": "as a record field"}.get(role, f"as {role}")
+            where = {"element": "inside a vector or optional value",
+                     "field": "as a record field"}.get(role, f"as {role}")
             entry.fail(f"type {t!r} cannot be used {where}", key)
 
     def all_functions(self):
@@ -499,8 +507,9 @@ def shared_blobs(iface: Interface) -> Blobs:
     b.add(meta_symbol("NAMESPACE"), bytes([6]) + mstr(MODULE) + mstr(MODULE))
     for name, fields in iface.records.items():
         blob = bytes([2]) + mstr(MODULE) + mstr(name) + bytes([len(fields)])
+        docs = iface.field_docs[name]
         for fname, t in fields:
-            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc("")
+            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc(docs.get(fname, ""))
         b.add(meta_symbol("RECORD", name), blob + mdoc(""))
     for name, en in iface.enums.items():
         blob = bytes([3]) + mstr(MODULE) + mstr(name) + bytes([0, 0, len(en["variants"])])

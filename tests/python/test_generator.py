@@ -28,6 +28,7 @@ variants = ["Fast", "Slow"]
 [[record]]
 name = "Pair"
 fields = ["first: f64", "second: opt<f64>", "flags: vec<bool>"]
+field_docs = { second = "absent before the warm-up" }
 '''
 
 # Every key the format documents, defaults left out where they apply.
@@ -139,6 +140,8 @@ class Generator(unittest.TestCase):
             ({"00_namespace.toml": NAMESPACE.replace('"flags: vec<bool>"', '"flags: string"'),
               "10_objects.toml": OBJECTS},
              "00_namespace.toml: record 'Pair', key 'fields': type 'string' cannot be used as a record field"),
+            ({"00_namespace.toml": NAMESPACE.replace("{ second =", "{ third ="), "10_objects.toml": OBJECTS},
+             "00_namespace.toml: record 'Pair', key 'field_docs': 'third' is not a field of the record"),
             ({"00_namespace.toml": NAMESPACE, "10_objects.toml": OBJECTS.replace("[[object]]", "[[objects]]")},
              "10_objects.toml: unknown table [objects]"),
             ({"00_namespace.toml": NAMESPACE, "10_objects.toml": OBJECTS + "\nname = 3\n"},
