@@ -1,6 +1,7 @@
 #include "lumenfold/core/channels/geometric_pattern.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -48,7 +49,7 @@ const GeometricPatternScanner::Bar& GeometricPatternScanner::bar(std::uint64_t i
 }
 
 std::size_t GeometricPatternScanner::footprint() const noexcept {
-    return bars_.size() + swings_.capacity() + flags_.capacity() + patterns_.capacity() + pending_.capacity()
+    return bars_.size() + moves_.size() + candidates_.capacity() + swings_.capacity() + flags_.capacity() + patterns_.capacity() + pending_.capacity()
            + used_.capacity() + detected_.capacity() + scratch_.capacity();
 }
 
@@ -57,6 +58,7 @@ GeometricNextOutput GeometricPatternScanner::next(double high, double low) {
     const double mid = (high + low) * 0.5;
     const double prev_mid = n_ == 1 ? mid : bar(n_ - 2).mid;
     bars_[(n_ - 1) % kHeld] = {high, low, mid};
+    if (n_ >= 3) moves_[(n_ - 3) % kHeld] = measure_move(n_ - 3);
     update_atr(true_range(high, low, prev_mid));
 
     GeometricNextOutput out{market_.next(high, low), std::nullopt, std::nullopt};
@@ -98,22 +100,32 @@ void GeometricPatternScanner::update_atr(double tr) noexcept {
 
 // Swing list: alternating highs and lows, each confirmed swing held once. A
 // swing of the newest entry's kind replaces it when at least as extreme.
+// The tracker offers the same swing on many bars: offered again to an
+// unchanged list, it changes nothing (it is held now or was refused).
 void GeometricPatternScanner::offer_swing(const SwingPoint& p) {
+    std::optional<Offered>& last = offered_[p.is_high ? 0 : 1];
+    if (last && last->version == swings_version_ && last->swing.bar == p.bar
+        && std::bit_cast<std::uint64_t>(last->swing.price) == std::bit_cast<std::uint64_t>(p.price)) {
+        return;
+    }
+    last = Offered{p, swings_version_};
     for (const Swing& s : swings_) {
         if (s.bar == p.bar && s.is_high == p.is_high) return;
     }
     if (swings_.empty() || swings_.back().is_high != p.is_high) {
         swings_.push_back({p.bar, p.price, p.is_high});
         if (swings_.size() > kMaxSwings) swings_.erase(swings_.begin(), swings_.begin() + kSwingTrim);
+    } else if (Swing& newest = swings_.back(); p.is_high ? p.price >= newest.price : p.price <= newest.price) {
+        newest = {p.bar, p.price, p.is_high};
+    } else {
         return;
     }
-    Swing& newest = swings_.back();
-    if (p.is_high ? p.price >= newest.price : p.price <= newest.price) newest = {p.bar, p.price, p.is_high};
+    last->version = ++swings_version_;
 }
 
-std::optional<ThreeBarMove> GeometricPatternScanner::evaluate_three_bar_move(std::uint64_t start) const {
-    if (start >= n_ || n_ - start <= 2) return std::nullopt;
-    const double threshold = config_.pole_min_atr * atr_;
+// Bar by bar, the stored midpoint stands in for the close; strength is the
+// largest of the two sums and the total range.
+GeometricPatternScanner::Move GeometricPatternScanner::measure_move(std::uint64_t start) const {
     double bull = 0.0;
     double bear = 0.0;
     for (std::uint64_t k = start; k <= start + 2; ++k) {
@@ -131,10 +143,21 @@ std::optional<ThreeBarMove> GeometricPatternScanner::evaluate_three_bar_move(std
     const Bar& b2 = bar(start + 2);
     const double total = (b0.high - b0.low) + (b1.high - b1.low) + (b2.high - b2.low);
     const double strength = max_num(max_num(bull, bear), total);
-    if (strength < threshold) return std::nullopt;
-    if (b2.high > b0.high && bull >= bear) return ThreeBarMove{start, start + 2, true, strength};
-    if (b2.low < b0.low && bear > bull) return ThreeBarMove{start, start + 2, false, strength};
-    return std::nullopt;
+    if (b2.high > b0.high && bull >= bear) return {strength, true, true};
+    if (b2.low < b0.low && bear > bull) return {strength, true, false};
+    return {strength, false, false};
+}
+
+const GeometricPatternScanner::Move& GeometricPatternScanner::move_at(std::uint64_t start) const {
+    bar(start);  // held?
+    return moves_[start % kHeld];
+}
+
+std::optional<ThreeBarMove> GeometricPatternScanner::evaluate_three_bar_move(std::uint64_t start) const {
+    if (start >= n_ || n_ - start <= 2) return std::nullopt;
+    const Move& mv = move_at(start);
+    if (mv.strength < config_.pole_min_atr * atr_ || !mv.has_direction) return std::nullopt;
+    return ThreeBarMove{start, start + 2, mv.is_bull, mv.strength};
 }
 
 // The strongest move starting in the last ten possible bars (ties keep the
@@ -270,8 +293,11 @@ std::optional<FlagPatternOutput> GeometricPatternScanner::update_flags(double hi
     return out;
 }
 
-void GeometricPatternScanner::detect_hs() {
-    if (swings_.size() < 5) return;
+// Windows of five swings passing every test that does not involve the ATR,
+// oldest first; found again only when the swing list changes.
+void GeometricPatternScanner::find_hs_candidates() {
+    candidates_version_ = swings_version_;
+    candidates_.clear();
     for (std::size_t k = 0; k + 5 <= swings_.size(); ++k) {
         const Swing* s = &swings_[k];
         const bool top = s[0].is_high && !s[1].is_high && s[2].is_high && !s[3].is_high && s[4].is_high;
@@ -291,13 +317,20 @@ void GeometricPatternScanner::detect_hs() {
         const double intercept = s[1].price - slope * b2;
         const double neck = slope * to_f64(s[2].bar) + intercept;
         const double height = top ? head - neck : neck - head;
-        if (height < config_.min_hs_height_atr * atr_) continue;
-        const Triple bars{s[0].bar, s[2].bar, s[4].bar};
-        if (std::find(detected_.begin(), detected_.end(), bars) != detected_.end()) continue;
-        const double score = compute_hs_score(bars.left, bars.head, bars.right, ls, rs, head, slope, height);
+        candidates_.push_back({{s[0].bar, s[2].bar, s[4].bar}, ls, rs, head, slope, intercept, height, top});
+    }
+}
+
+void GeometricPatternScanner::detect_hs() {
+    if (candidates_version_ != swings_version_) find_hs_candidates();
+    for (const HsCandidate& c : candidates_) {
+        if (c.height < config_.min_hs_height_atr * atr_) continue;
+        if (std::find(detected_.begin(), detected_.end(), c.bars) != detected_.end()) continue;
+        const double score = compute_hs_score(c.bars.left, c.bars.head, c.bars.right, c.left_price, c.right_price,
+                                              c.head_price, c.slope, c.height);
         if (score < config_.min_hs_score) continue;
-        detected_.push_back(bars);
-        patterns_.push_back({bars, slope, intercept, height, height / atr_, score, take_id(), top, n_});
+        detected_.push_back(c.bars);
+        patterns_.push_back({c.bars, c.slope, c.intercept, c.height, c.height / atr_, score, take_id(), c.top, n_});
     }
 }
 

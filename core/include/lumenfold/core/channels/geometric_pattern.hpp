@@ -150,6 +150,23 @@ private:
         std::uint64_t right;
         bool operator==(const Triple&) const = default;
     };
+    // The parts of a three-bar move that do not depend on the ATR.
+    struct Move {
+        double strength;
+        bool has_direction;
+        bool is_bull;
+    };
+    // A window of five swings that passes every test not involving the ATR.
+    struct HsCandidate {
+        Triple bars;
+        double left_price;
+        double right_price;
+        double head_price;
+        double slope;
+        double intercept;
+        double height;
+        bool top;
+    };
     struct HsPattern {
         Triple bars;
         double slope;
@@ -163,6 +180,9 @@ private:
     };
 
     const Bar& bar(std::uint64_t i) const;
+    const Move& move_at(std::uint64_t start) const;
+    Move measure_move(std::uint64_t start) const;
+    void find_hs_candidates();
     void update_atr(double tr) noexcept;
     void offer_swing(const SwingPoint& p);
     void search_pole();
@@ -179,8 +199,17 @@ private:
     std::uint32_t take_id() noexcept { return next_id_++; }
 
     MarketStructure market_;
-    std::array<Bar, kHeld> bars_{};  // bar i at slot i % kHeld
+    std::array<Bar, kHeld> bars_{};    // bar i at slot i % kHeld
+    std::array<Move, kHeld> moves_{};  // the move starting at bar i at slot i % kHeld, once complete
     std::vector<Swing> swings_;
+    std::uint64_t swings_version_ = 0;      // changes whenever the swing list does
+    std::uint64_t candidates_version_ = 0;  // swing list version the candidates were found for
+    std::vector<HsCandidate> candidates_;
+    struct Offered {
+        SwingPoint swing;
+        std::uint64_t version;  // swing list version right after it was offered
+    };
+    std::optional<Offered> offered_[2];  // the last swing offered of each kind (high first)
     std::vector<Flag> flags_;
     std::vector<HsPattern> patterns_;
     std::vector<PendingPole> pending_;
