@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <limits>
-#include <utility>
 
+#include "lumenfold/core/filters/hilbert_transform.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
@@ -13,9 +13,20 @@ namespace lumenfold::core {
 
 namespace {
 
-constexpr double kA = 0.0962;
-constexpr double kB = 0.5769;
 constexpr std::uint64_t kPhaseSlots = 50;
+// Bounds of the measured cycle period, in bars, and its largest change per
+// bar as a factor of the previous period.
+constexpr double kMinPeriod = 6.0;
+constexpr double kMaxPeriod = 50.0;
+constexpr double kMaxGrowth = 1.5;
+constexpr double kMaxShrink = 0.67;
+// The phase advancing by more than 0.67 and less than 1.5 of a cycle's share
+// per bar (360/P degrees) marks a cycle: 0.67·360 and 1.5·360 in double
+// precision.
+constexpr double kCycleStepLow = 241.20000000000002;
+constexpr double kCycleStepHigh = 540.0;
+// A smoothed price this far from the trendline, as a fraction of it, is a trend.
+constexpr double kTrendGap = 0.015;
 
 template <class C>
 auto& checked(C& c, std::uint64_t i) {
@@ -38,18 +49,19 @@ double HilbertStage::step(bool odd_bar, std::uint64_t idx, double input, double 
     auto& side = odd_bar ? odd : even;
     double& prev_side = odd_bar ? prev_odd : prev_even;
     double& prev_input = odd_bar ? prev_input_odd : prev_input_even;
-    const double t1 = kA * input;
+    const double t1 = kHilbertOuterTap * input;
     double& slot = checked(side, idx);
     const double old = slot;
     slot = t1;
     const double prev = prev_side;
-    prev_side = kB * prev_input;
+    prev_side = kHilbertInnerTap * prev_input;
     prev_input = input;
     return adj * (((t1 - old) - prev) + prev_side);
 }
 
 HilbertStepOutput HilbertPeriodState::step_hilbert(std::uint64_t t, double smoothed, double adj) {
     const bool odd_bar = (t & 1u) != 0;
+    // The detrender of bar t - 3, handed over by this parity's chain.
     const double i1 = odd_bar ? i1_odd_prev3 : i1_even_prev3;
 
     const double det = detrender.step(odd_bar, hilbert_idx, smoothed, adj);
@@ -78,7 +90,7 @@ HilbertStepOutput HilbertPeriodState::step_hilbert(std::uint64_t t, double smoot
     im = (i2 * prev_q2 - q2 * prev_i2) * 0.2 + im * 0.8;
     prev_i2 = i2;
     prev_q2 = q2;
-    return {det, q1v, i2, q2};
+    return {i1, det, q1v, i2, q2};
 }
 
 void HilbertPeriodState::update_period() {
@@ -86,38 +98,42 @@ void HilbertPeriodState::update_period() {
     double p = prev;
     if (im != 0.0 && re != 0.0) p = 360.0 / (std::atan(im / re) * kRadToDeg);
     // At most 1.5 times and at least 0.67 times the previous period, then 6 to 50.
-    if (p > prev * 1.5) p = prev * 1.5;
-    if (p < prev * 0.67) p = prev * 0.67;
-    if (p < 6.0) {
-        p = 6.0;
-    } else if (p > 50.0) {
-        p = 50.0;
+    if (p > prev * kMaxGrowth) p = prev * kMaxGrowth;
+    if (p < prev * kMaxShrink) p = prev * kMaxShrink;
+    if (p < kMinPeriod) {
+        p = kMinPeriod;
+    } else if (p > kMaxPeriod) {
+        p = kMaxPeriod;
     }
     period = prev * 0.8 + p * 0.2;
     smooth_period = period * 0.33 + smooth_period * 0.67;
 }
 
-std::optional<double> step_price_wma(const std::vector<double>& prices, std::optional<PriceWma>& wma,
-                                     std::uint8_t& warmup) {
+HilbertStepOutput HilbertPeriodState::step(std::uint64_t t, double smoothed) {
+    const HilbertStepOutput out = step_hilbert(t, smoothed, hilbert_gain(period));
+    update_period();
+    return out;
+}
+
+std::optional<double> step_price_wma(const PriceWindow& prices, std::optional<PriceWma>& wma, std::uint8_t& warmup) {
     if (prices.size() < 3) return std::nullopt;
     if (!wma) {
         const double p0 = prices[0];
         const double p1 = prices[1];
         const double p2 = prices[2];
         PriceWma w;
-        w.history = {p0, p1, p2};
         w.sub = (p0 + p1) + p2;
         w.sum = (p0 + (p1 + p1)) + p2 * 3.0;
-        wma = std::move(w);
+        wma = w;
         return std::nullopt;
     }
     PriceWma& w = *wma;
     const double x = prices.back();
-    w.history.push_back(x);
     w.sub = (x + w.sub) - w.trailing_value;
     w.sum = x * 4.0 + w.sum;
     const double smoothed = w.sum * 0.1;
-    w.trailing_value = checked(w.history, w.trailing_idx);
+    // The price three bars before x, which leaves the sums at the next step.
+    w.trailing_value = prices[w.trailing_idx];
     w.trailing_idx += 1;
     w.sum = w.sum - w.sub;
     if (warmup > 0) {
@@ -133,11 +149,9 @@ bool HtEngine63::step_core() {
     const std::uint64_t t = prices.size() - 1;
 
     smoothed = *s;
-    const double adj = hilbert.period * 0.075 + 0.54;
     checked(smooth_prices, smooth_idx) = *s;
 
-    hilbert.step_hilbert(t, *s, adj);
-    hilbert.update_period();
+    hilbert.step(t, *s);
     const double p = hilbert.smooth_period;
 
     // Dominant-cycle phase from one cycle of smoothed prices, newest first.
@@ -206,13 +220,14 @@ bool HtEngine63::step_core() {
     if (smooth_idx > kPhaseSlots - 1) smooth_idx = 0;
 
     // Instantaneous trendline: mean price over the dominant cycle, then a
-    // four-bar weighting of the last four means.
+    // four-bar weighting of the last four means. The period is at most 50, so
+    // n is too and the window holds every price this reads.
     double m = 0.0;
     if (n >= 1) {
         const std::uint64_t held = prices.size();
         const std::uint64_t count = static_cast<std::uint64_t>(n) < held ? static_cast<std::uint64_t>(n) : held;
-        double total = checked(prices, t);
-        for (std::uint64_t k = 1; k < count; ++k) total = total + checked(prices, t - k);
+        double total = prices[t];
+        for (std::uint64_t k = 1; k < count; ++k) total = total + prices[t - k];
         m = total / static_cast<double>(n);
     }
     trendline = (itrend3 + ((m * 4.0 + itrend1 * 3.0) + (itrend2 + itrend2))) / 10.0;
@@ -233,53 +248,44 @@ bool HtEngine63::step_core() {
         flag = true;
     }
     const double d = dc_phase - old;
-    if ((d > 241.20000000000002 / p && p != 0.0 && d < 540.0 / p) || p * 0.5 > static_cast<double>(days_in_trend)) {
+    if ((d > kCycleStepLow / p && p != 0.0 && d < kCycleStepHigh / p) || p * 0.5 > static_cast<double>(days_in_trend)) {
         flag = false;
     }
-    if (trendline != 0.0 && std::fabs((smoothed - trendline) / trendline) >= 0.015) flag = true;
+    if (trendline != 0.0 && std::fabs((smoothed - trendline) / trendline) >= kTrendGap) flag = true;
     trend = flag ? 1.0 : 0.0;
     return true;
 }
 
+// Flattened: the whole bar is one serial chain through the period, so the
+// calls between its stages would lengthen it.
+[[gnu::flatten]] std::optional<HilbertStepOutput> HtEngine32::step(double x) {
+    prices.push_back(x);
+    const std::optional<double> s = step_wma();
+    if (!s) return std::nullopt;
+    return hilbert.step(prices.size() - 1, *s);
+}
+
 double HT_DCPERIOD::next(double input) {
-    engine_.prices.push_back(input);
-    const std::optional<double> s = engine_.step_wma();
-    if (!s) return kNaN;
-    const std::uint64_t t = engine_.prices.size() - 1;
-    const double adj = engine_.hilbert.period * 0.075 + 0.54;
-    engine_.hilbert.step_hilbert(t, *s, adj);
-    engine_.hilbert.update_period();
-    return t >= 32 ? engine_.hilbert.smooth_period : kNaN;
+    return engine_.step(input) && engine_.reports() ? engine_.hilbert.smooth_period : kNaN;
 }
 
 PhasorOutput HT_PHASOR::next(double input) {
-    engine_.prices.push_back(input);
-    const std::optional<double> s = engine_.step_wma();
-    if (!s) return {kNaN, kNaN};
-    const std::uint64_t t = engine_.prices.size() - 1;
-    const double adj = engine_.hilbert.period * 0.075 + 0.54;
-    // The detrender of bar t - 3, taken before this bar's step moves the chain on.
-    const double in_phase = (t & 1u) != 0 ? engine_.hilbert.i1_odd_prev3 : engine_.hilbert.i1_even_prev3;
-    const HilbertStepOutput h = engine_.hilbert.step_hilbert(t, *s, adj);
-    engine_.hilbert.update_period();
-    if (t < 32) return {kNaN, kNaN};
-    return {in_phase, h.q1};
+    const std::optional<HilbertStepOutput> h = engine_.step(input);
+    if (!h || !engine_.reports()) return {kNaN, kNaN};
+    return {h->in_phase, h->q1};
 }
 
 double HT_DCPHASE::next(double input) {
-    engine_.prices.push_back(input);
-    return engine_.reports(engine_.step_core()) ? engine_.dc_phase : kNaN;
+    return engine_.step(input) ? engine_.dc_phase : kNaN;
 }
 
 HtSineOutput HT_SINE::next(double input) {
-    engine_.prices.push_back(input);
-    if (!engine_.reports(engine_.step_core())) return {kNaN, kNaN};
+    if (!engine_.step(input)) return {kNaN, kNaN};
     return {engine_.sine, engine_.lead_sine};
 }
 
 double HT_TRENDMODE::next(double input) {
-    engine_.prices.push_back(input);
-    return engine_.reports(engine_.step_core()) ? engine_.trend : kNaN;
+    return engine_.step(input) ? engine_.trend : kNaN;
 }
 
 }  // namespace lumenfold::core

@@ -1,14 +1,25 @@
 // Hilbert-transform period, phasor, phase, sine and trend-mode indicators.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "lumenfold/core/classic/hilbert_ta.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "test_classic_a_support.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's allocator, which replaces malloc's, counts its own bytes.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 using namespace lumenfold::core;
+using classic_a::same;
 
 namespace {
 
@@ -51,6 +62,157 @@ AllOutputs run_all(const std::vector<double>& xs) {
         o.trend.push_back(e.next(x));
     }
     return o;
+}
+
+// Both engines read literally: every price kept twice (once by the engine,
+// once by the smoother), indexes counted from the first price, sin and cos
+// evaluated on every bar. Warm-up 9 gives the period and phasor outputs,
+// 34 the phase, sine and trend-mode outputs.
+struct FullHistoryEngine {
+    explicit FullHistoryEngine(int warmup) : warmup(warmup) {}
+
+    struct Stage {
+        double odd[3] = {}, even[3] = {}, prev[2] = {}, prev_input[2] = {};
+        double step(bool o, std::size_t i, double x, double adj) {
+            double* side = o ? odd : even;
+            const double t1 = 0.0962 * x;
+            const double old = side[i];
+            side[i] = t1;
+            const double pv = prev[o];
+            prev[o] = 0.5769 * prev_input[o];
+            prev_input[o] = x;
+            return adj * (((t1 - old) - pv) + prev[o]);
+        }
+    };
+
+    int warmup;
+    std::vector<double> prices, history;
+    double sub = 0, sum = 0, trailing = 0;
+    std::size_t trailing_idx = 0;
+    Stage det, q1, ji, jq;
+    std::size_t idx = 0;
+    double period = 0, smooth = 0, i2p = 0, q2p = 0, re = 0, im = 0;
+    double odd2 = 0, odd3 = 0, even2 = 0, even3 = 0;
+    double in_phase = kNaN, quadrature = kNaN;
+    double sp[50] = {};
+    std::size_t sidx = 0;
+    double phase = 0, it1 = 0, it2 = 0, it3 = 0, sine = 0, lead = 0, trend = 0;
+    int days = 0;
+
+    // False while the smoother yields nothing.
+    bool next(double x) {
+        prices.push_back(x);
+        const std::size_t n = prices.size();
+        if (n < 3) return false;
+        if (n == 3) {
+            history = prices;
+            sub = (prices[0] + prices[1]) + prices[2];
+            sum = (prices[0] + (prices[1] + prices[1])) + prices[2] * 3.0;
+            return false;
+        }
+        history.push_back(x);
+        sub = (x + sub) - trailing;
+        sum = x * 4.0 + sum;
+        const double s = sum * 0.1;
+        trailing = history.at(trailing_idx++);
+        sum = sum - sub;
+        if (warmup > 0) {
+            --warmup;
+            return false;
+        }
+        const std::size_t t = n - 1;
+        const bool o = t % 2 == 1;
+        const double adj = period * 0.075 + 0.54;
+        const double i1 = o ? odd3 : even3;
+        in_phase = i1;
+        sp[sidx] = s;
+        const double d = det.step(o, idx, s, adj);
+        quadrature = q1.step(o, idx, d, adj);
+        const double vji = ji.step(o, idx, i1, adj);
+        const double vjq = jq.step(o, idx, quadrature, adj);
+        if (!o) idx = (idx + 1) % 3;
+        const double q2 = (quadrature + vji) * 0.2 + q2p * 0.8;
+        const double i2 = (i1 - vjq) * 0.2 + i2p * 0.8;
+        if (o) {
+            even3 = even2;
+            even2 = d;
+        } else {
+            odd3 = odd2;
+            odd2 = d;
+        }
+        re = re * 0.8 + (q2 * q2p + i2 * i2p) * 0.2;
+        im = (i2 * q2p - q2 * i2p) * 0.2 + im * 0.8;
+        i2p = i2;
+        q2p = q2;
+        double p = period;
+        if (im != 0.0 && re != 0.0) p = 360.0 / (std::atan(im / re) * 57.29577951308232);
+        if (p > period * 1.5) p = period * 1.5;
+        if (p < period * 0.67) p = period * 0.67;
+        p = p < 6.0 ? 6.0 : (p > 50.0 ? 50.0 : p);
+        period = period * 0.8 + p * 0.2;
+        smooth = period * 0.33 + smooth * 0.67;
+
+        const double P = smooth;
+        const double old = phase;
+        const int N = std::isnan(P + 0.5) ? 0 : static_cast<int>(P + 0.5);
+        if (N >= 1) {
+            double real = 0, imag = 0;
+            std::size_t j = sidx;
+            for (int i = 0; i < N; ++i) {
+                const double angle = (i * 6.283185307179586) / N;
+                real += std::sin(angle) * sp[j];
+                imag += std::cos(angle) * sp[j];
+                j = j == 0 ? 49 : j - 1;
+            }
+            if (imag != 0.0 && !std::isnan(imag)) {
+                phase = std::atan(real / imag) * 57.29577951308232 + 90.0;
+                phase = 360.0 / P + phase;
+                if (imag < 0.0) phase += 180.0;
+            } else {
+                double base = old;
+                if (std::fabs(imag) <= 0.01) base = real < 0.0 ? old - 90.0 : (real > 0.0 ? old + 90.0 : old);
+                phase = 360.0 / P + (base + 90.0);
+            }
+        } else {
+            phase = 360.0 / P + (old + 90.0);
+        }
+        if (phase > 315.0) phase = phase + (-360.0);
+        const double ps = sine, pl = lead;
+        sine = std::sin(phase * 0.017453292519943295);
+        lead = std::sin((phase + 45.0) * 0.017453292519943295);
+        sidx = sidx == 49 ? 0 : sidx + 1;
+        double m = 0;
+        if (N >= 1) {
+            for (std::size_t k = 0; k < static_cast<std::size_t>(N) && k < n; ++k) m += prices.at(t - k);
+            m /= N;
+        }
+        const double trendline = (it3 + ((m * 4.0 + it1 * 3.0) + (it2 + it2))) / 10.0;
+        it3 = it2;
+        it2 = it1;
+        it1 = m;
+        bool flag = true;
+        if ((ps <= pl && sine > lead) || (ps >= pl && sine < lead)) {
+            days = 1;
+            flag = false;
+        } else {
+            ++days;
+        }
+        const double dp = phase - old;
+        if ((dp > 0.67 * 360.0 / P && P != 0.0 && dp < 1.5 * 360.0 / P) || P * 0.5 > days) flag = false;
+        if (trendline != 0.0 && std::fabs((s - trendline) / trendline) >= 0.015) flag = true;
+        trend = flag;
+        return true;
+    }
+};
+
+// Bytes of heap in use by the whole process.
+std::size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+#endif
 }
 
 // Index of the first non-NaN value, or the length when there is none.
@@ -121,7 +283,7 @@ TEST(Hilbert, FirstStagedBarAndFirstPeriodUpdate) {
             EXPECT_EQ(*s, (p[9] + 2 * p[10] + 3 * p[11] + 4 * p[12]) * 0.1);
         }
     }
-    EXPECT_EQ(e.wma->history.size(), 13u);
+    EXPECT_EQ(e.prices.size(), 13u);
 
     HT_DCPERIOD dc;
     for (int i = 0; i < 12; ++i) dc.next(p[i]);
@@ -157,11 +319,7 @@ TEST(Hilbert, InPhaseIsTheDetrenderOfThreeBarsBack) {
     std::vector<double> detrender(xs.size(), kNaN);
     for (std::size_t t = 0; t < xs.size(); ++t) {
         twin.prices.push_back(xs[t]);
-        if (const std::optional<double> s = twin.step_wma()) {
-            const double adj = twin.hilbert.period * 0.075 + 0.54;
-            detrender[t] = twin.hilbert.step_hilbert(t, *s, adj).detrender;
-            twin.hilbert.update_period();
-        }
+        if (const std::optional<double> s = twin.step_wma()) detrender[t] = twin.hilbert.step(t, *s).detrender;
         const PhasorOutput out = phasor.next(xs[t]);
         if (t >= 32) {
             EXPECT_EQ(out.in_phase, detrender[t - 3]) << t;
@@ -277,4 +435,52 @@ TEST(Hilbert, NaNInputPoisonsEveryLaterValue) {
     inf[50] = INFINITY;
     const AllOutputs f = run_all(inf);
     for (std::size_t i = 53; i < inf.size(); ++i) EXPECT_TRUE(std::isnan(f.period[i]) && std::isnan(f.phase[i])) << i;
+}
+
+TEST(Hilbert, BoundedHistoryMatchesTheFullHistoryReading) {
+    std::mt19937_64 rng(22);
+    std::vector<std::vector<double>> inputs;
+    for (int i = 0; i < 4; ++i) inputs.push_back(classic_a::noisy_series(rng, 3000, 0.0));
+    inputs.push_back(classic_a::noisy_series(rng, 3000, 0.0005));  // a NaN or two, late
+    inputs.push_back(classic_a::walk(rng, 3000));
+    inputs.back()[2500] = INFINITY;
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        const std::vector<double>& xs = inputs[k];
+        const AllOutputs got = run_all(xs);
+        FullHistoryEngine short_engine(9), long_engine(34);
+        for (std::size_t t = 0; t < xs.size(); ++t) {
+            const bool a = short_engine.next(xs[t]) && t >= 32;
+            const bool b = long_engine.next(xs[t]) && t >= 63;
+            ASSERT_TRUE(same(got.period[t], a ? short_engine.smooth : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.in_phase[t], a ? short_engine.in_phase : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.quadrature[t], a ? short_engine.quadrature : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.phase[t], b ? long_engine.phase : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.sine[t], b ? long_engine.sine : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.leadsine[t], b ? long_engine.lead : kNaN)) << k << " bar " << t;
+            ASSERT_TRUE(same(got.trend[t], b ? long_engine.trend : kNaN)) << k << " bar " << t;
+        }
+    }
+}
+
+TEST(Hilbert, MemoryStaysFlatOnALongStream) {
+    HT_DCPERIOD period;
+    HT_PHASOR phasor;
+    HT_DCPHASE phase;
+    HT_SINE sine;
+    HT_TRENDMODE trend;
+    std::mt19937_64 rng(3);
+    std::vector<double> xs = classic_a::walk(rng, 1000);
+    double sink = 0.0;
+    auto feed = [&](int bars) {
+        for (int i = 0; i < bars; ++i) {
+            const double x = xs[static_cast<std::size_t>(i) % xs.size()];
+            sink += period.next(x) + phasor.next(x).quadrature + phase.next(x) + sine.next(x).sine + trend.next(x);
+        }
+    };
+    feed(1000);  // past every warm-up and the one-off trig tables
+    sink = 0.0;
+    const std::size_t before = heap_in_use();
+    feed(3'000'000);
+    EXPECT_EQ(heap_in_use(), before);
+    EXPECT_FALSE(std::isnan(sink));  // the stream stayed finite
 }

@@ -16,6 +16,13 @@ inline std::vector<double> jagged(int n) {
     return xs;
 }
 
+// 100 plus a sine wave of `period` bars, starting at its zero crossing.
+inline std::vector<double> sine(int n, double period, double amplitude = 10.0) {
+    std::vector<double> xs;
+    for (int i = 0; i < n; ++i) xs.push_back(100.0 + amplitude * std::sin((i * core::kTwoPi) / period));
+    return xs;
+}
+
 // Feeds every value to a fresh copy of `ind` and collects its outputs.
 template <class T>
 auto outputs(T ind, const std::vector<double>& xs) {

@@ -19,14 +19,9 @@ using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::outputs;
 using lumenfold::test::run;
+using lumenfold::test::sine;
 
 namespace {
-
-std::vector<double> sine(int n, double period) {
-    std::vector<double> xs;
-    for (int i = 0; i < n; ++i) xs.push_back(100 + 10 * std::sin(kTwoPi * i / period));
-    return xs;
-}
 
 std::string panic_message(MAMA m, const std::vector<double>& xs) {
     try {

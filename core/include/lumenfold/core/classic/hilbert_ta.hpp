@@ -10,7 +10,8 @@
 // it), then four Hilbert stages that keep separate odd-bar and even-bar stores.
 // The smoother is seeded from the first three prices and then counts down 9
 // (HtEngine32) or 34 (HtEngine63) bars before its values reach the stages.
-// Both engines keep every input price, twice, without bound.
+// Only the newest 64 prices are kept: the trendline mean reads one cycle back,
+// at most 50 bars since the period is clamped to 50, and the smoother three.
 #pragma once
 
 #include <array>
@@ -19,16 +20,40 @@
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
+#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
 
+// The newest prices of a stream, addressed by their index in the whole
+// stream (0 for the first price). Indexes older than the last 64 are gone.
+class PriceWindow {
+public:
+    static constexpr std::uint64_t kSlots = 64;  // a power of two, at least 50
+
+    void push_back(double x) noexcept {
+        slots_[count_ & kMask] = x;
+        ++count_;
+    }
+    // Number of prices seen so far.
+    std::uint64_t size() const noexcept { return count_; }
+    double back() const noexcept { return slots_[(count_ - 1) & kMask]; }
+    double operator[](std::uint64_t i) const {
+        if (i >= count_ || count_ - i > kSlots) throw Panic("index out of bounds");
+        return slots_[i & kMask];
+    }
+
+private:
+    static constexpr std::uint64_t kMask = kSlots - 1;
+    std::array<double, kSlots> slots_{};
+    std::uint64_t count_ = 0;
+};
+
 // Running sums of the four-bar weighted price smoother.
 struct PriceWma {
-    std::vector<double> history;  // every price from the first on
     double sub = 0.0;             // plain sum of the last four prices
     double sum = 0.0;             // weighted sum (1, 2, 3 for the three newest between steps)
     double trailing_value = 0.0;  // the price that leaves the window at the next step
-    std::uint64_t trailing_idx = 0;
+    std::uint64_t trailing_idx = 0;  // stream index of the next trailing value
 };
 
 // One Hilbert-transform stage with its odd-bar and even-bar stores.
@@ -45,6 +70,7 @@ struct HilbertStage {
 };
 
 struct HilbertStepOutput {
+    double in_phase;  // the detrender of three bars back, the stage input of jI
     double detrender;
     double q1;
     double i2;
@@ -73,28 +99,34 @@ struct HilbertPeriodState {
     HilbertStepOutput step_hilbert(std::uint64_t t, double smoothed, double adj);
     // Runs right after step_hilbert: updates `period` and `smooth_period`.
     void update_period();
+    // One bar t: the stages with the gain of the period so far, then the period update.
+    HilbertStepOutput step(std::uint64_t t, double smoothed);
 };
 
 // One smoother step over `prices` (the newest price already appended): nothing
 // for the first two prices, nothing when it seeds the sums from the first three,
 // nothing while `warmup` counts down, else the smoothed price.
-std::optional<double> step_price_wma(const std::vector<double>& prices, std::optional<PriceWma>& wma,
-                                     std::uint8_t& warmup);
+std::optional<double> step_price_wma(const PriceWindow& prices, std::optional<PriceWma>& wma, std::uint8_t& warmup);
 
 // Engine of the period and phasor indicators.
 struct HtEngine32 {
-    std::vector<double> prices;
+    PriceWindow prices;
     std::optional<PriceWma> wma;
     HilbertPeriodState hilbert;
     std::uint8_t warmup = 9;
 
     // The smoother step for the newest price in `prices`.
     std::optional<double> step_wma() { return step_price_wma(prices, wma, warmup); }
+    // Appends x and runs the smoother, then, once it yields, the stages and the
+    // period update; nothing while the smoother yields nothing.
+    std::optional<HilbertStepOutput> step(double x);
+    // True when the newest bar is one the indicators report.
+    bool reports() const noexcept { return prices.size() >= 33; }
 };
 
 // Engine of the phase, sine and trend-mode indicators.
 struct HtEngine63 {
-    std::vector<double> prices;
+    PriceWindow prices;
     std::optional<PriceWma> wma;
     HilbertPeriodState hilbert;
     std::uint8_t warmup = 34;
@@ -126,6 +158,12 @@ struct HtEngine63 {
     bool step_core();
     // True when the newest bar is one the indicators report.
     bool reports(bool stepped) const noexcept { return stepped && prices.size() >= 64; }
+    // Appends x and advances every measure; true when the bar is one the
+    // indicators report.
+    bool step(double x) {
+        prices.push_back(x);
+        return reports(step_core());
+    }
 };
 
 // Smoothed dominant-cycle period.

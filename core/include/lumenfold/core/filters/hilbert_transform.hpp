@@ -13,6 +13,15 @@
 
 namespace lumenfold::core {
 
+// Taps of the Hilbert transformer, newest first: kHilbertOuterTap, 0,
+// kHilbertInnerTap, 0, -kHilbertInnerTap, 0, -kHilbertOuterTap.
+inline constexpr double kHilbertOuterTap = 0.0962;
+inline constexpr double kHilbertInnerTap = 0.5769;
+
+// Gain of a Hilbert transform stage for the cycle period (in bars) that its
+// owner currently holds.
+inline double hilbert_gain(double period) noexcept { return (period * 0.075) + 0.54; }
+
 class EhlersWma4 {
 public:
     EhlersWma4() : window_(RingBuffer::from(std::vector<double>(4, 0.0))) {}
@@ -40,10 +49,10 @@ public:
     double next(double x, double period) noexcept {
         window_.pop_back();
         window_.push_front(x);
-        const double s =
-            (((window_[0] * 0.0962) + (window_[2] * 0.5769)) - (window_[4] * 0.5769)) - (window_[6] * 0.0962);
-        const double gain = (period * 0.075) + 0.54;
-        return gain * s;
+        const double s = (((window_[0] * kHilbertOuterTap) + (window_[2] * kHilbertInnerTap)) -
+                          (window_[4] * kHilbertInnerTap)) -
+                         (window_[6] * kHilbertOuterTap);
+        return hilbert_gain(period) * s;
     }
 
 private:

@@ -1,0 +1,61 @@
+// Detectors that read the bar body, close - open, as a modulated signal.
+//
+// AMDetector: the amplitude envelope, the highest |close - open| of the last
+// highest_len bars averaged over the last avg_len such maxima (partial windows
+// from bar 1 on, so bar 1 returns its own body). A body window holding no
+// number (highest_len 0, or nothing but NaN bodies) has no maximum: its NaN
+// enters the average rather than a huge negative start value that would
+// absorb every later sum. avg_len 0 gives NaN.
+//
+// FMDemodulator: the body scaled by 10 and hard-limited to [-1, 1], integrated
+// by a super smoother of the caller's period from bar 3 on; bars 1 and 2
+// return the raw body (the limited values already enter the history).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "lumenfold/core/channels/window_extreme.hpp"
+#include "lumenfold/core/filters/two_pole.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
+
+namespace lumenfold::core {
+
+class AMDetector {
+public:
+    AMDetector(std::uint64_t highest_len, std::uint64_t avg_len) : highest_(highest_len), average_(avg_len) {}
+
+    double next(double close, double open) noexcept {
+        // Bodies are never -0, so the window's first strict maximum is the
+        // maxNum maximum; the start value stands only when no number is held.
+        const double m = highest_.next(std::fabs(close - open));
+        return average_.next(m == WindowHighest::kStart ? kNaN : m);
+    }
+
+private:
+    WindowHighest highest_;
+    SMA average_;
+};
+
+class FMDemodulator {
+public:
+    explicit FMDemodulator(std::uint64_t period) noexcept : rec_(to_f64(period)) {}
+
+    double next(double close, double open) noexcept {
+        if (count_ < 3) ++count_;
+        const double d = close - open;
+        double hl = 10.0 * d;
+        if (hl < -1.0) hl = -1.0;
+        if (hl > 1.0) hl = 1.0;
+        const double out = count_ >= 3 ? rec_.value(hl) : d;
+        rec_.store(hl, out);
+        return out;
+    }
+
+private:
+    SuperSmootherRecursion rec_;
+    std::uint64_t count_ = 0;  // bars seen, held at 3
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,96 @@
+// Cycle and trend analytics: the input minus its simple moving average for
+// every length from min_length to max_length, in ascending order of length
+// (none when max_length < min_length). Bar 1 gives 0 for every length; each
+// average covers a partial window until it has seen its length. Length 0
+// gives NaN (0/0), and a NaN input stays in each running sum for good.
+//
+// CycleTrendPair reports the first two entries as (cycle, trend): the
+// deviations from the min_length and min_length + 1 averages. A band shorter
+// than two entries cannot fill the pair; the bounds failure is raised when
+// the missing entry is read, after the step has left the indicator's state
+// consistent, so a caller that serialises steps behind a lock is not left
+// with a poisoned lock and every later read fails the same way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
+
+namespace lumenfold::core {
+
+class CycleTrendAnalytics {
+public:
+    CycleTrendAnalytics(std::uint64_t min_length, std::uint64_t max_length) {
+        if (max_length < min_length) return;
+        const std::uint64_t extra = max_length - min_length;
+        if (extra >= averages_.max_size()) throw Panic("capacity overflow");
+        averages_.reserve(extra + 1);
+        for (std::uint64_t len = min_length;; ++len) {
+            averages_.emplace_back(len);
+            if (len == max_length) break;
+        }
+    }
+
+    std::vector<double> next(double x) {
+        std::vector<double> out;
+        next_into(x, out);
+        return out;
+    }
+
+    // The same step, writing the entries over `out` (whose storage is reused).
+    void next_into(double x, std::vector<double>& out) {
+        out.clear();
+        out.reserve(averages_.size());
+        for (SMA& sma : averages_) out.push_back(x - sma.next(x));
+    }
+
+    // Number of lengths in the band.
+    std::uint64_t size() const noexcept { return averages_.size(); }
+
+private:
+    std::vector<SMA> averages_;
+};
+
+// Entry `index` of a band as a double, or the failure to read it.
+class BandEntry {
+public:
+    BandEntry(const std::vector<double>& band, std::uint64_t index) noexcept
+        : value_(index < band.size() ? band[index] : 0.0), len_(band.size()), index_(index) {}
+
+    operator double() const {
+        if (index_ >= len_) {
+            throw Panic("index out of bounds: the len is " + std::to_string(len_) + " but the index is " +
+                        std::to_string(index_));
+        }
+        return value_;
+    }
+
+private:
+    double value_;
+    std::uint64_t len_;
+    std::uint64_t index_;
+};
+
+struct CycleTrendOutput {
+    BandEntry cycle;
+    BandEntry trend;
+};
+
+class CycleTrendPair {
+public:
+    CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length) : band_(min_length, max_length) {}
+
+    CycleTrendOutput next(double x) {
+        band_.next_into(x, entries_);
+        return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
+    }
+
+private:
+    CycleTrendAnalytics band_;
+    std::vector<double> entries_;  // this bar's band
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,122 @@
+// The Griffiths adaptive filter shared by the Griffiths dominant cycle,
+// spectrum and predictor.
+//
+// Front end: a two-pole high-pass at the upper period bound (0 for the first
+// three bars) and a super smoother at the lower bound (the first three values
+// pass through) band-limit the price; a peak that decays by 0.991 per bar
+// (from 0.1) normalises it, and the last `length` normalised values, newest
+// first, train a least-mean-squares one-step predictor with step 1/length.
+// The coefficients coef[1..length] are read as an all-pole model whose power
+// at the period p is 0.1 / (im² + (1 - re)²), re and im the projections of
+// the coefficients on cos and sin of (k·2pi)/p.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/cycles/period_basis.hpp"
+#include "lumenfold/core/filters/high_pass.hpp"
+#include "lumenfold/core/filters/super_smoother.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+class GriffithsFilter {
+public:
+    GriffithsFilter(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
+        : window_(length_plus_one(length)),
+          coef_(length + 1, 0.0),
+          length_(length),
+          mu_(1.0 / to_f64(length)),
+          high_pass_(upper_bound),
+          smoother_(lower_bound) {}
+
+    // Filters, normalises and stores x; true once the window holds `length`
+    // values (always for length 0), when the predictor may adapt.
+    bool push(double x) noexcept {
+        const double h = high_pass_.next(x);
+        const double s = smoother_.next(h);
+        const double decayed = 0.991 * peak_;
+        // A NaN s fails the test and leaves the decayed peak.
+        peak_ = std::fabs(s) > decayed ? std::fabs(s) : decayed;
+        const double v = peak_ == 0.0 ? 0.0 : s / peak_;
+        window_.push_front(v);
+        if (window_.len() > length_) window_.pop_back();
+        return window_.len() >= length_;
+    }
+
+    // One LMS step: predicts the newest value from the ones before it and
+    // moves every coefficient along its input by mu·error. Needs a full window.
+    void adapt() noexcept {
+        double pred = 0.0;
+        for (std::uint64_t k = 1; k <= length_; ++k) pred = pred + coef_[k] * input(length_ - k);
+        const double step = mu_ * (input(length_) - pred);
+        for (std::uint64_t k = 1; k <= length_; ++k) coef_[k] = coef_[k] + step * input(length_ - k);
+    }
+
+    // Entry k (0..length) of the oldest-first window vector: 0 for k = 0, the
+    // oldest value for k = 1, the newest for k = length.
+    double input(std::uint64_t k) const noexcept { return k == 0 ? 0.0 : window_[length_ - k]; }
+
+    // The coefficients, index 0 unused.
+    const std::vector<double>& coefficients() const noexcept { return coef_; }
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    // The window's requested capacity, length + 1; a length whose vectors of
+    // length + 1 doubles cannot exist fails here instead of wrapping to 0.
+    static std::uint64_t length_plus_one(std::uint64_t length) {
+        if (length >= static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
+        return length + 1;
+    }
+
+    RingBuffer window_;         // normalised values, newest first, at most `length`
+    std::vector<double> coef_;  // LMS coefficients, index 0..length
+    std::uint64_t length_;
+    double mu_;
+    HighPass high_pass_;
+    SuperSmoother smoother_;
+    double peak_ = 0.1;
+};
+
+// The filter with its model's power sweep over the periods lower..=upper.
+class GriffithsSweep {
+public:
+    GriffithsSweep(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
+        : filter_(lower_bound, upper_bound, length),
+          basis_(lower_bound, upper_bound, 1, length),
+          lower_bound_(lower_bound),
+          upper_bound_(upper_bound) {}
+
+    // The filter's push and, once it is trained, its adaptation: true when
+    // the model has adapted on this bar.
+    bool next(double x) noexcept {
+        if (!filter_.push(x)) return false;
+        filter_.adapt();
+        return true;
+    }
+
+    // Calls f(period, power) for every period, lowest first.
+    template <class F>
+    void sweep(F&& f) const {
+        const std::vector<double>& coef = filter_.coefficients();
+        basis_.each([&coef](std::uint64_t i) { return coef[i + 1]; }, [&f](std::uint64_t p, Projection c) {
+            const double one_minus_re = 1.0 - c.re;
+            f(p, 0.1 / (c.im * c.im + one_minus_re * one_minus_re));
+        });
+    }
+
+    std::uint64_t lower_bound() const noexcept { return lower_bound_; }
+    std::uint64_t upper_bound() const noexcept { return upper_bound_; }
+
+private:
+    GriffithsFilter filter_;
+    PeriodBasis basis_;  // cos and sin of (k·2pi)/p, k = 1..length
+    std::uint64_t lower_bound_;
+    std::uint64_t upper_bound_;
+};
+
+}  // namespace lumenfold::core

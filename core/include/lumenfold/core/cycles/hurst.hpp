@@ -1,0 +1,55 @@
+// Hurst exponent: the rescaled range of the last n inputs (n = max(length, 2))
+// as a power of n, log_n(R/S), with R the range of the cumulated deviations
+// from the window mean and S the population standard deviation. NaN for the
+// first n - 1 bars and while a NaN is in the window; 0.5 for a window without
+// variance.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+class HurstExponent {
+public:
+    explicit HurstExponent(std::uint64_t length) : n_(std::max<std::uint64_t>(length, 2)), window_(n_) {}
+
+    double next(double x) noexcept {
+        window_.push(x);
+        if (window_.len() > n_) window_.pop();
+        if (window_.len() < n_) return kNaN;
+
+        const double n = to_f64(n_);
+        double sum = 0.0;
+        for (std::uint64_t i = 0; i < n_; ++i) sum = sum + window_[i];
+        const double mean = sum / n;
+
+        // The n partial sums of the deviations, oldest first.
+        double y = 0.0;
+        double hi = -kMaxF64;
+        double lo = kMaxF64;
+        for (std::uint64_t i = 0; i < n_; ++i) {
+            y = y + (window_[i] - mean);
+            if (y > hi) hi = y;
+            if (y < lo) lo = y;
+        }
+        double squares = 0.0;
+        for (std::uint64_t i = 0; i < n_; ++i) {
+            const double d = window_[i] - mean;
+            squares = squares + d * d;
+        }
+        const double var = squares / n;
+        if (var == 0.0) return 0.5;
+        return std::log((hi - lo) / std::sqrt(var)) / std::log(n);
+    }
+
+private:
+    std::uint64_t n_;    // window length, divisor and logarithm base
+    RingBuffer window_;  // the last n inputs, oldest first
+};
+
+}  // namespace lumenfold::core

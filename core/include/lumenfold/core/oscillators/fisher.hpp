@@ -1,0 +1,30 @@
+// Fisher transform and its inverse, both stateless.
+//
+// FisherTransform clamps its input into [-0.999, 0.999] and returns
+// 0.5·ln((1 + v)/(1 - v)), so every finite or infinite input maps into
+// ±3.8002011672502; NaN stays NaN. InverseFisherTransform is tanh, mapping any
+// input into (-1, 1) and ±infinity to ±1.
+#pragma once
+
+#include <cmath>
+
+namespace lumenfold::core {
+
+// The clamped Fisher transform; a NaN input fails both clamps and stays NaN.
+inline double fisher_transform(double v) noexcept {
+    if (v < -0.999) v = -0.999;
+    if (v > 0.999) v = 0.999;
+    return std::log((v + 1.0) / (1.0 - v)) * 0.5;
+}
+
+class FisherTransform {
+public:
+    double next(double x) const noexcept { return fisher_transform(x); }
+};
+
+class InverseFisherTransform {
+public:
+    double next(double x) const noexcept { return std::tanh(x); }
+};
+
+}  // namespace lumenfold::core

@@ -1,0 +1,44 @@
+// RSIH: a normalised RSI in [-1, 1] over the last `length` changes, each
+// weighted by the Hann window (the newest change by the first weight), as
+// (up - down)/(up + down). Bars 1 to length return 0, as does a sum of moves
+// within 1e-10 of 0 (length 0, a flat window, NaN changes only).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/oscillators/up_down.hpp"
+
+namespace lumenfold::core {
+
+class RSIH {
+public:
+    // The window comes first: a length too large to hold fails there.
+    explicit RSIH(std::uint64_t length) : window_(length + 1), weights_(hann_weights(length)), length_(length) {}
+
+    double next(double x) noexcept {
+        window_.push_front(x);
+        if (window_.len() > length_ + 1) window_.pop_back();
+        if (window_.len() < length_ + 1) return 0.0;
+        const UpDown m = up_down_moves(window_, length_, HannWeight{weights_});
+        const double sum = m.down + m.up;
+        return std::fabs(sum) > 1e-10 ? (m.up - m.down) / sum : 0.0;
+    }
+
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    struct HannWeight {
+        const std::vector<double>& w;
+        double times(double d, std::uint64_t i) const noexcept { return d * w[i - 1]; }
+    };
+
+    RingBuffer window_;  // the last length + 1 inputs, newest first
+    std::vector<double> weights_;
+    std::uint64_t length_;
+};
+
+}  // namespace lumenfold::core
