@@ -66,15 +66,20 @@ GeometricNextOutput GeometricPatternScanner::next(double high, double low) {
     if (ms.last_swing_high) offer_swing(*ms.last_swing_high);
     if (ms.last_swing_low) offer_swing(*ms.last_swing_low);
 
-    // Queued poles see the new bar; those that can no longer form a flag go.
-    std::vector<bool>& drop = scratch_;
-    drop.assign(pending_.size(), false);
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
-        PendingPole& p = pending_[i];
-        drift_over(n_ - 1, p.is_bull, p.key.end, p.drift);
-        drop[i] = hopeless(p);
+    // Queued poles (all ending before this bar) see the new bar; those that
+    // can no longer form a flag go.
+    if (!pending_.empty()) {
+        const Bar& cur = bar(n_ - 1);
+        const Bar& prev = bar(n_ - 2);
+        std::size_t w = 0;
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            PendingPole& p = pending_[i];
+            if (take_bar(cur, prev, n_ - 1, p.key.end, p.is_bull, p.drift) && hopeless(p)) continue;
+            if (w != i) pending_[w] = p;
+            ++w;
+        }
+        pending_.resize(w);
     }
-    remove_marked(pending_, drop);
 
     search_pole();
     form_flag();
@@ -179,19 +184,20 @@ void GeometricPatternScanner::search_pole() {
     p.pole_high = best->is_bull ? bar(key.end).high : bar(key.start).high;
     p.pole_low = best->is_bull ? bar(key.start).low : bar(key.end).low;
     p.drift = {best->is_bull ? kMaxF64 : -kMaxF64, 0, 0};
-    for (std::uint64_t j = key.end + 1; j < n_; ++j) drift_over(j, p.is_bull, key.end, p.drift);
+    for (std::uint64_t j = key.end + 1; j < n_; ++j) take_bar(bar(j), bar(j - 1), j, key.end, p.is_bull, p.drift);
     // A pole that can never form a flag is invisible to every later result.
     if (!hopeless(p)) pending_.push_back(p);
 }
 
 // Takes bar j (after the pole's end bar) into the running extreme, and from
-// the second bar after the pole on into the counts.
-void GeometricPatternScanner::drift_over(std::uint64_t j, bool is_bull, std::uint64_t end, Drift& d) const {
-    if (j <= end) return;
-    const Bar& b = bar(j);
-    if (is_bull ? b.low < d.extreme : b.high > d.extreme) d.extreme = is_bull ? b.low : b.high;
-    if (j < end + 2) return;
-    const Bar& prev = bar(j - 1);
+// the second bar after the pole on into the counts; tells whether the
+// extreme moved.
+bool GeometricPatternScanner::take_bar(const Bar& b, const Bar& prev, std::uint64_t j, std::uint64_t end, bool is_bull,
+                                       Drift& d) noexcept {
+    if (j <= end) return false;
+    const bool moved = is_bull ? b.low < d.extreme : b.high > d.extreme;
+    if (moved) d.extreme = is_bull ? b.low : b.high;
+    if (j < end + 2) return moved;
     if (is_bull) {
         count_up(d.counter, b.high < prev.high);
         count_up(d.with_trend, b.low > prev.low);
@@ -199,6 +205,7 @@ void GeometricPatternScanner::drift_over(std::uint64_t j, bool is_bull, std::uin
         count_up(d.counter, b.low > prev.low);
         count_up(d.with_trend, b.high < prev.high);
     }
+    return moved;
 }
 
 bool GeometricPatternScanner::past_retracement(bool is_bull, double pole_high, double pole_low, double pole_length,
@@ -246,9 +253,9 @@ void GeometricPatternScanner::form_flag() {
             const bool flag_active =
                 std::any_of(flags_.begin(), flags_.end(), [&](const Flag& f) { return f.key == p.key; });
             const double length = std::fabs(p.pole_high - p.pole_low);
-            const bool ready = !flag_active && p.pole_high - p.pole_low != 0.0 && cur > p.key.end
-                               && cur - p.key.end >= config_.min_flag_bars
-                               && !past_retracement(p.is_bull, p.pole_high, p.pole_low, length, p.drift.extreme)
+            // A queued pole's pole length is never 0 and its pullback never
+            // beyond the limit: such poles are dropped as soon as they are.
+            const bool ready = !flag_active && cur > p.key.end && cur - p.key.end >= config_.min_flag_bars
                                && !(p.drift.counter < p.drift.with_trend);
             if (ready) {
                 flags_.push_back({p.key, p.key.end + 1, cur, p.pole_high, p.pole_low, length, p.drift, p.is_bull});
@@ -281,7 +288,7 @@ std::optional<FlagPatternOutput> GeometricPatternScanner::update_flags(double hi
                                     f.pole_length, f.pole_length / atr_, true, mid};
             continue;
         }
-        drift_over(cur, f.is_bull, f.key.end, f.drift);
+        take_bar(bar(cur), bar(cur - 1), cur, f.key.end, f.is_bull, f.drift);
         if (past_retracement(f.is_bull, f.pole_high, f.pole_low, f.pole_length, f.drift.extreme)
             || f.drift.counter < f.drift.with_trend) {
             drop[i] = true;
@@ -317,19 +324,21 @@ void GeometricPatternScanner::find_hs_candidates() {
         const double intercept = s[1].price - slope * b2;
         const double neck = slope * to_f64(s[2].bar) + intercept;
         const double height = top ? head - neck : neck - head;
-        candidates_.push_back({{s[0].bar, s[2].bar, s[4].bar}, ls, rs, head, slope, intercept, height, top});
+        const Triple bars{s[0].bar, s[2].bar, s[4].bar};
+        const bool detected = std::find(detected_.begin(), detected_.end(), bars) != detected_.end();
+        candidates_.push_back({bars, ls, rs, head, slope, intercept, height, top, detected});
     }
 }
 
 void GeometricPatternScanner::detect_hs() {
     if (candidates_version_ != swings_version_) find_hs_candidates();
     for (const HsCandidate& c : candidates_) {
-        if (c.height < config_.min_hs_height_atr * atr_) continue;
-        if (std::find(detected_.begin(), detected_.end(), c.bars) != detected_.end()) continue;
+        if (c.detected || c.height < config_.min_hs_height_atr * atr_) continue;
         const double score = compute_hs_score(c.bars.left, c.bars.head, c.bars.right, c.left_price, c.right_price,
                                               c.head_price, c.slope, c.height);
         if (score < config_.min_hs_score) continue;
         detected_.push_back(c.bars);
+        for (HsCandidate& other : candidates_) other.detected = other.detected || other.bars == c.bars;
         patterns_.push_back({c.bars, c.slope, c.intercept, c.height, c.height / atr_, score, take_id(), c.top, n_});
     }
 }

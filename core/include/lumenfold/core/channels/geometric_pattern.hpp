@@ -166,6 +166,7 @@ private:
         double intercept;
         double height;
         bool top;
+        bool detected;  // accepted already (its swings stay in the list, so it stays accepted)
     };
     struct HsPattern {
         Triple bars;
@@ -186,7 +187,8 @@ private:
     void update_atr(double tr) noexcept;
     void offer_swing(const SwingPoint& p);
     void search_pole();
-    void drift_over(std::uint64_t j, bool is_bull, std::uint64_t end, Drift& d) const;
+    static bool take_bar(const Bar& b, const Bar& prev, std::uint64_t j, std::uint64_t end, bool is_bull,
+                         Drift& d) noexcept;
     bool past_retracement(bool is_bull, double pole_high, double pole_low, double pole_length,
                           double extreme) const noexcept;
     bool hopeless(const PendingPole& p) const noexcept;
