@@ -49,8 +49,9 @@ const GeometricPatternScanner::Bar& GeometricPatternScanner::bar(std::uint64_t i
 }
 
 std::size_t GeometricPatternScanner::footprint() const noexcept {
-    return bars_.size() + moves_.size() + candidates_.capacity() + swings_.capacity() + flags_.capacity() + patterns_.capacity() + pending_.capacity()
-           + used_.capacity() + detected_.capacity() + scratch_.capacity();
+    return bars_.size() + moves_.size() + swings_.capacity() + candidates_.capacity() + flags_.capacity()
+           + patterns_.capacity() + pending_.capacity() + used_.capacity() + detected_.capacity()
+           + scratch_.capacity();
 }
 
 GeometricNextOutput GeometricPatternScanner::next(double high, double low) {
@@ -284,8 +285,8 @@ std::optional<FlagPatternOutput> GeometricPatternScanner::update_flags(double hi
         if (breakout) {
             if (!used(f.key)) used_.push_back(f.key);
             drop[i] = true;
-            out = FlagPatternOutput{take_id(),         f.is_bull, f.key.start, f.key.end, f.flag_start, n_,
-                                    f.pole_length, f.pole_length / atr_, true, mid};
+            out = FlagPatternOutput{take_id(), f.is_bull, f.key.start, f.key.end, f.flag_start, n_, f.pole_length,
+                                    f.pole_length / atr_, true, mid};
             continue;
         }
         take_bar(bar(cur), bar(cur - 1), cur, f.key.end, f.is_bull, f.drift);

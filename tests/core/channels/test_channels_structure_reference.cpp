@@ -135,7 +135,9 @@ private:
         const auto stronger = [](const auto& a, const auto& b) { return a.first > b.first; };
         if (keyed.size() < 21) {
             for (std::size_t i = 1; i < keyed.size(); ++i) {
-                for (std::size_t j = i; j > 0 && stronger(keyed[j], keyed[j - 1]); --j) std::swap(keyed[j], keyed[j - 1]);
+                for (std::size_t j = i; j > 0 && stronger(keyed[j], keyed[j - 1]); --j) {
+                    std::swap(keyed[j], keyed[j - 1]);
+                }
             }
         } else {
             std::stable_sort(keyed.begin(), keyed.end(), stronger);
@@ -184,7 +186,8 @@ private:
             }
             if (f.bull ? (h > f.ph || m > f.ph) : (l < f.pl || m < f.pl)) {
                 used_.insert({f.start, f.end});
-                out = FlagPatternOutput{next_id_++, f.bull, f.start, f.end, f.flag_start, n_, f.len, f.len / atr_, true, m};
+                out = FlagPatternOutput{next_id_++, f.bull, f.start, f.end, f.flag_start,
+                                        n_, f.len, f.len / atr_, true, m};
                 continue;
             }
             if (f.bull ? l < f.extreme : h > f.extreme) f.extreme = f.bull ? l : h;
@@ -233,7 +236,8 @@ private:
             const double sc = score(s[0].bar, s[2].bar, s[4].bar, ls, rs, head, slope, height);
             if (sc < c_.min_hs_score) continue;
             detected_.insert({s[0].bar, s[2].bar, s[4].bar});
-            pats_.push_back({s[0].bar, s[2].bar, s[4].bar, slope, intercept, height, height / atr_, sc, next_id_++, top, n_});
+            pats_.push_back(
+                {s[0].bar, s[2].bar, s[4].bar, slope, intercept, height, height / atr_, sc, next_id_++, top, n_});
         }
         std::optional<HsPatternOutput> out;
         std::vector<Hs> kept;
