@@ -77,6 +77,7 @@ class Interface:
     def __init__(self, files: list[pathlib.Path]):
         self.doc = ""
         self.records: dict[str, list[tuple[str, str]]] = {}
+        self.field_docs: dict[str, dict[str, str]] = {}
         self.enums: dict[str, dict] = {}
         self.objects: list[dict] = []
         self.functions: list[dict] = []
@@ -89,6 +90,11 @@ class Interface:
                 self.doc = data["namespace"]["doc"]
             for rec in data.get("record", []):
                 self.records[rec["name"]] = [parse_arg(f) for f in rec["fields"]]
+                docs = rec.get("field_docs", {})
+                unknown = set(docs) - {f for f, _ in self.records[rec["name"]]}
+                if unknown:
+                    sys.exit(f"record {rec['name']}: field_docs of unknown fields {sorted(unknown)}")
+                self.field_docs[rec["name"]] = docs
             for en in data.get("enum", []):
                 self.enums[en["name"]] = en
             for obj in data.get("object", []):
@@ -262,8 +268,9 @@ def shared_blobs(iface: Interface) -> Blobs:
     b.add(meta_symbol("NAMESPACE"), bytes([6]) + mstr(MODULE) + mstr(MODULE))
     for name, fields in iface.records.items():
         blob = bytes([2]) + mstr(MODULE) + mstr(name) + bytes([len(fields)])
+        docs = iface.field_docs[name]
         for fname, t in fields:
-            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc("")
+            blob += mstr(fname) + iface.type_code(t) + bytes([0]) + mdoc(docs.get(fname, ""))
         b.add(meta_symbol("RECORD", name), blob + mdoc(""))
     for name, en in iface.enums.items():
         blob = bytes([3]) + mstr(MODULE) + mstr(name) + bytes([0, 0, len(en["variants"])])

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "lumenfold/core/filters/hilbert_transform.hpp"
+#include "lumenfold/core/filters/homodyne.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
@@ -14,12 +15,6 @@ namespace lumenfold::core {
 namespace {
 
 constexpr std::uint64_t kPhaseSlots = 50;
-// Bounds of the measured cycle period, in bars, and its largest change per
-// bar as a factor of the previous period.
-constexpr double kMinPeriod = 6.0;
-constexpr double kMaxPeriod = 50.0;
-constexpr double kMaxGrowth = 1.5;
-constexpr double kMaxShrink = 0.67;
 // The phase advancing by more than 0.67 and less than 1.5 of a cycle's share
 // per bar (360/P degrees) marks a cycle: 0.67·360 and 1.5·360 in double
 // precision.
@@ -32,15 +27,6 @@ template <class C>
 auto& checked(C& c, std::uint64_t i) {
     if (i >= c.size()) throw Panic("index out of bounds");
     return c[i];
-}
-
-// Truncation towards zero into a signed 32-bit integer, saturating at the
-// range ends; NaN gives 0.
-std::int32_t trunc_to_i32(double v) noexcept {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
-    if (v <= -2147483649.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(v);
 }
 
 }  // namespace
@@ -74,9 +60,6 @@ HilbertStepOutput HilbertPeriodState::step_hilbert(std::uint64_t t, double smoot
         if (hilbert_idx >= 3) hilbert_idx = 0;
     }
 
-    const double q2 = (q1v + j_i) * 0.2 + prev_q2 * 0.8;
-    const double i2 = (i1 - j_q) * 0.2 + prev_i2 * 0.8;
-
     // The detrender reaches the other parity's chain, to be read three bars on.
     if (odd_bar) {
         i1_even_prev3 = i1_even_prev2;
@@ -86,27 +69,13 @@ HilbertStepOutput HilbertPeriodState::step_hilbert(std::uint64_t t, double smoot
         i1_odd_prev2 = det;
     }
 
-    re = re * 0.8 + (q2 * prev_q2 + i2 * prev_i2) * 0.2;
-    im = (i2 * prev_q2 - q2 * prev_i2) * 0.2 + im * 0.8;
-    prev_i2 = i2;
-    prev_q2 = q2;
-    return {i1, det, q1v, i2, q2};
+    homodyne.next(i1, q1v, j_i, j_q);
+    return {i1, det, q1v, homodyne.i2, homodyne.q2};
 }
 
 void HilbertPeriodState::update_period() {
-    const double prev = period;
-    double p = prev;
-    if (im != 0.0 && re != 0.0) p = 360.0 / (std::atan(im / re) * kRadToDeg);
-    // At most 1.5 times and at least 0.67 times the previous period, then 6 to 50.
-    if (p > prev * kMaxGrowth) p = prev * kMaxGrowth;
-    if (p < prev * kMaxShrink) p = prev * kMaxShrink;
-    if (p < kMinPeriod) {
-        p = kMinPeriod;
-    } else if (p > kMaxPeriod) {
-        p = kMaxPeriod;
-    }
-    period = prev * 0.8 + p * 0.2;
-    smooth_period = period * 0.33 + smooth_period * 0.67;
+    period = next_cycle_period(period, homodyne.period(period));
+    smooth_period = smooth_cycle_period(smooth_period, period);
 }
 
 HilbertStepOutput HilbertPeriodState::step(std::uint64_t t, double smoothed) {
@@ -157,7 +126,7 @@ bool HtEngine63::step_core() {
     // Dominant-cycle phase from one cycle of smoothed prices, newest first.
     const double old = dc_phase;
     prev_dc_phase = old;
-    const std::int32_t n = trunc_to_i32(p + 0.5);
+    const std::int32_t n = saturating_i32(p + 0.5);
     double phase;
     if (n >= 1) {
         const double nf = static_cast<double>(n);
@@ -226,11 +195,12 @@ bool HtEngine63::step_core() {
     if (n >= 1) {
         const std::uint64_t held = prices.size();
         const std::uint64_t count = static_cast<std::uint64_t>(n) < held ? static_cast<std::uint64_t>(n) : held;
+        // Starts from the newest price, not from 0 as InstantaneousTrendline does: all -0 sums to -0.
         double total = prices[t];
         for (std::uint64_t k = 1; k < count; ++k) total = total + prices[t - k];
         m = total / static_cast<double>(n);
     }
-    trendline = (itrend3 + ((m * 4.0 + itrend1 * 3.0) + (itrend2 + itrend2))) / 10.0;
+    trendline = weighted_mean4(m, itrend1, itrend2, itrend3);
     itrend3 = itrend2;
     itrend2 = itrend1;
     itrend1 = m;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "lumenfold/core/filters/homodyne.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
@@ -40,18 +41,11 @@ MamaOutput MAMA::next(double price) {
     }
     const double prev = period_;
     const HomodyneMeasure::Output m = measure_.next(s, prev);
-    double p = m.raw_period;
-    // A NaN period (carried from a NaN price) skips the limits and stays NaN.
-    if (!std::isnan(prev)) {
-        const double lo = 0.67 * prev;
-        const double hi = 1.5 * prev;
-        check_range(lo, hi);
-        if (p < lo) p = lo;
-        if (p > hi) p = hi;
-    }
-    if (p < 6.0) p = 6.0;
-    if (p > 50.0) p = 50.0;
-    period_ = 0.8 * prev + 0.2 * p;
+    // A NaN period (carried from a NaN price) skips the check and stays NaN.
+    // Past the check the change limits are ordered (low <= high), so the
+    // shared step applying the upper one first gives the same period.
+    if (!std::isnan(prev)) check_range(prev * kMaxPeriodShrink, prev * kMaxPeriodGrowth);
+    period_ = next_cycle_period(prev, m.raw_period);
 
     const double prev_phase = phase_;
     phase_ = m.i1 != 0.0 ? std::atan(m.q1 / m.i1) * kRadToDeg : 0.0;

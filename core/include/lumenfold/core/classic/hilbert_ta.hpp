@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
+#include "lumenfold/core/filters/homodyne.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
@@ -57,6 +58,7 @@ struct PriceWma {
 };
 
 // One Hilbert-transform stage with its odd-bar and even-bar stores.
+// Not HilbertFIR: this running form sums the four taps in another order, which rounds differently.
 struct HilbertStage {
     std::array<double, 3> odd{};
     std::array<double, 3> even{};
@@ -86,10 +88,7 @@ struct HilbertPeriodState {
     std::uint64_t hilbert_idx = 0;
     double period = 0.0;
     double smooth_period = 0.0;
-    double prev_i2 = 0.0;
-    double prev_q2 = 0.0;
-    double re = 0.0;
-    double im = 0.0;
+    HomodyneProduct homodyne;
     // Detrender values handed from one parity to the other, two and three bars back.
     double i1_odd_prev2 = 0.0;
     double i1_odd_prev3 = 0.0;

@@ -3,12 +3,14 @@
 // to 6 return 0 (only the smoother advances); from bar 7 on the period is
 // measured, held within a factor 0.67 to 1.5 of the previous bar's and within
 // 6 to 50 bars, and blended 0.8/0.2 with the previous one, which starts at 6.
+// A NaN measurement passes the limits and makes the period NaN for good.
 #pragma once
 
 #include <cstdint>
 
 #include "lumenfold/core/cycles/quadrature.hpp"
 #include "lumenfold/core/filters/hilbert_transform.hpp"
+#include "lumenfold/core/filters/homodyne.hpp"
 
 namespace lumenfold::core {
 
@@ -19,15 +21,12 @@ public:
         if (count_ < 7) ++count_;
         if (count_ < 7) return 0.0;
         const double prev = period_;
-        double p = measure_.next(s, prev).raw_period;
-        // Ordered comparisons: a NaN p passes unchanged.
-        if (p > 1.5 * prev) p = 1.5 * prev;
-        if (p < 0.67 * prev) p = 0.67 * prev;
-        if (p < 6.0) p = 6.0;
-        if (p > 50.0) p = 50.0;
-        period_ = 0.8 * prev + 0.2 * p;
+        period_ = next_cycle_period(prev, measure_.next(s, prev).raw_period);
         return period_;
     }
+
+    // The period that sets the next bar's FIR gain (6 before bar 7).
+    double period() const noexcept { return period_; }
 
 private:
     EhlersWma4 smoother_;

@@ -10,12 +10,11 @@
 // Every FIR of one bar scales by the same period.
 #pragma once
 
-#include <cmath>
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/filters/hilbert_transform.hpp"
-#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/filters/homodyne.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
@@ -51,26 +50,15 @@ public:
         const PhasorOutput c = front_.next(smooth, period);
         const double ji = in_phase_advance_.next(c.in_phase, period);
         const double jq = quadrature_advance_.next(c.quadrature, period);
-        const double i2 = 0.2 * (c.in_phase - jq) + 0.8 * i2_;
-        const double q2 = 0.2 * (c.quadrature + ji) + 0.8 * q2_;
-        re_ = 0.2 * (i2 * i2_ + q2 * q2_) + 0.8 * re_;
-        im_ = 0.2 * (i2 * q2_ - q2 * i2_) + 0.8 * im_;
-        i2_ = i2;
-        q2_ = q2;
-        double p = period;
-        // Inequality tests: a NaN Re or Im takes the measuring branch.
-        if (im_ != 0.0 && re_ != 0.0) p = 360.0 / (std::atan(im_ / re_) * kRadToDeg);
-        return {c.in_phase, c.quadrature, p};
+        product_.next(c.in_phase, c.quadrature, ji, jq);
+        return {c.in_phase, c.quadrature, product_.period(period)};
     }
 
 private:
     QuadratureFrontEnd front_;
     HilbertFIR in_phase_advance_;
     HilbertFIR quadrature_advance_;
-    double i2_ = 0.0;
-    double q2_ = 0.0;
-    double re_ = 0.0;
-    double im_ = 0.0;
+    HomodyneProduct product_;
 };
 
 }  // namespace lumenfold::core

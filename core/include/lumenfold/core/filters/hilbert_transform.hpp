@@ -22,6 +22,11 @@ inline constexpr double kHilbertInnerTap = 0.5769;
 // owner currently holds.
 inline double hilbert_gain(double period) noexcept { return (period * 0.075) + 0.54; }
 
+// The four-bar weighted mean of x0 (newest) to x3 (oldest).
+inline double weighted_mean4(double x0, double x1, double x2, double x3) noexcept {
+    return ((((x0 * 4.0) + (x1 * 3.0)) + (x2 + x2)) + x3) / 10.0;
+}
+
 class EhlersWma4 {
 public:
     EhlersWma4() : window_(RingBuffer::from(std::vector<double>(4, 0.0))) {}
@@ -29,11 +34,7 @@ public:
     double next(double x) noexcept {
         window_.pop_back();
         window_.push_front(x);
-        const double x0 = window_[0];
-        const double x1 = window_[1];
-        const double x2 = window_[2];
-        const double x3 = window_[3];
-        return ((((x0 * 4.0) + (x1 * 3.0)) + (x2 + x2)) + x3) / 10.0;
+        return weighted_mean4(window_[0], window_[1], window_[2], window_[3]);
     }
 
 private:

@@ -53,12 +53,7 @@ public:
 
     // The gain grid bound for a limit: truncation toward zero into the signed
     // 32-bit range, saturating at its ends; NaN gives 0.
-    static std::int64_t grid_limit(double gain_limit) noexcept {
-        if (std::isnan(gain_limit)) return 0;
-        if (gain_limit >= 2147483647.0) return 2147483647;
-        if (gain_limit <= -2147483648.0) return -2147483648LL;
-        return static_cast<std::int64_t>(gain_limit);
-    }
+    static std::int64_t grid_limit(double gain_limit) noexcept { return saturating_i32(gain_limit); }
 
 private:
     double candidate(double c, double e, double g, double d) const noexcept {

@@ -42,6 +42,14 @@ inline std::uint64_t saturating_u64(double v) noexcept {
     return static_cast<std::uint64_t>(v);
 }
 
+// Truncation toward zero into i32, saturating at the range ends; NaN gives 0.
+inline std::int32_t saturating_i32(double v) noexcept {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
+    if (v <= -2147483649.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
 // Period converted for a formula.
 inline double to_f64(std::uint64_t n) noexcept { return static_cast<double>(n); }
 

@@ -1,0 +1,59 @@
+// Fractional differencing of order d (clamped to 0..1; NaN stays NaN): the
+// weighted sum of the newest W inputs with the binomial weights of (1 - B)^d,
+// w0 = 1 on the newest value, cut before the first weight whose magnitude is
+// below the threshold (floored at 1e-12, a NaN threshold taken as 1e-12) and
+// at most 10001 weights. Order 0 passes the series through, order 1 gives
+// its first difference. NaN until W inputs are held; a NaN input returns NaN
+// and is neither stored nor counted.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core {
+
+// w0 = 1, w_k = -(w_(k-1)·((d - k) + 1))/k for k = 1..10000, ending before the
+// first |w_k| below the threshold (a NaN weight never is).
+inline std::vector<double> frac_diff_weights(double d, double threshold) {
+    std::vector<double> w{1.0};
+    for (std::uint64_t k = 1; k <= 10000; ++k) {
+        const double kf = to_f64(k);
+        const double next = -(w.back() * ((d - kf) + 1.0)) / kf;
+        if (std::fabs(next) < threshold) break;
+        w.push_back(next);
+    }
+    return w;
+}
+
+class FracDiff {
+public:
+    FracDiff(double d, double threshold)
+        : d_(d < 0.0 ? 0.0 : (d > 1.0 ? 1.0 : d)),
+          weights_(frac_diff_weights(d_, std::fmax(threshold, 1e-12))),
+          window_(weights_.size()) {}
+
+    double next(double x) noexcept {
+        if (std::isnan(x)) return kNaN;
+        const std::uint64_t w = weights_.size();
+        window_.push(x);
+        if (window_.len() > w) window_.pop();
+        if (window_.len() < w) return kNaN;
+        double sum = 0.0;
+        for (std::uint64_t k = 0; k < w; ++k) sum = sum + weights_[k] * window_[w - 1 - k];
+        return sum;
+    }
+
+    const std::vector<double>& weights() const noexcept { return weights_; }
+    double d() const noexcept { return d_; }
+
+private:
+    double d_;                     // the clamped order
+    std::vector<double> weights_;  // w0 first; its length is the window
+    RingBuffer window_;            // the last W accepted inputs, oldest first
+};
+
+}  // namespace lumenfold::core
