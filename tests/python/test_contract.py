@@ -44,8 +44,13 @@ def clone(py_obj):
     return other
 
 
+def construct(obj, ctor):
+    cls = getattr(lf, obj["name"])
+    return cls(*ctor) if obj["constructor"] == "new" else getattr(cls, obj["constructor"])(*ctor)
+
+
 def stream(obj, ctor, columns, chunk=None):
-    first = getattr(lf, obj["name"])(*ctor)
+    first = construct(obj, ctor)
     handles = [first, clone(first)] if chunk else [first]
     rows = list(zip(*columns))
     out = []
