@@ -112,7 +112,10 @@ class Contract(unittest.TestCase):
                     cols = inputs(obj, bars, 50)
                     batch = guarded(batch_call, obj, ctor, cols)
                     streamed = guarded(stream, obj, ctor, cols)
-                    if not isinstance(batch, Exception) and not isinstance(streamed, Exception):
+                    if isinstance(batch, Exception) or isinstance(streamed, Exception):
+                        # Both ways fail alike, or neither does.
+                        self.assertEqual(repr(streamed), repr(batch))
+                    else:
                         self.assertTrue(same(streamed, batch))
 
     def test_stream_only_objects(self):
