@@ -201,6 +201,8 @@ C_TYPES = {"u8": "ctypes.c_uint8", "u16": "ctypes.c_uint16", "u32": "ctypes.c_ui
            "i32": "ctypes.c_int32", "i64": "ctypes.c_int64", "f32": "ctypes.c_float",
            "f64": "ctypes.c_double", "bool": "ctypes.c_int8"}
 PY_TYPES = {"f64": "float", "f32": "float", "bool": "bool", "string": "str"}
+STRUCT_FORMATS = {"u8": "B", "u16": "H", "u32": "I", "u64": "Q", "i8": "b", "i16": "h", "i32": "i", "i64": "q",
+                  "f32": "f", "f64": "d", "bool": "?"}
 
 
 def c_type(t: tuple) -> str:
@@ -234,29 +236,42 @@ def arg_converter(t: tuple) -> str:
         return "_vec_u64"
     if t == ("vec", ("scalar", "bool")):
         return "_vec_bool"
+    if t[0] == "opt" and t[1][0] == "scalar":
+        s = t[1][1]
+        check = ("_u64" if s == "u64" else f"_{'u' if s[0] == 'u' else ''}int({s[1:]})" if s[0] in "ui"
+                 else "_float" if s[0] == "f" else "_truth")
+        return f"_optional(_packed('>{STRUCT_FORMATS[s]}', {check}))"
+    if t[0] == "opt" and t[1][0] == "enum":
+        return f"_optional(_enum_arg({t[1][1]}))"
     raise ValueError(f"unsupported argument type {t!r}")
 
 
-def arg_expr(name: str, t: tuple, converters: dict) -> str:
+def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> list[str]:
+    """Lines that convert argument `name` into `var`; `where` names it in errors."""
     if t == ("scalar", "f64"):
-        return f"_c_double({name})"  # the hot path of `next`: no function call
+        # The hot path of `next`: no function call unless the conversion fails.
+        return ["try:", f"    {var} = _c_double({name})", "except (TypeError, OverflowError) as e:",
+                f"    raise _number_error({where!r}, {name}, e) from None"]
     conv = arg_converter(t)
-    if conv.startswith("_scalar(") or conv.startswith("_enum_arg("):
-        var = f"_conv_{len(converters)}"
-        converters.setdefault(conv, var)
+    if conv.startswith(("_scalar(", "_enum_arg(", "_optional(")):
+        converters.setdefault(conv, f"_conv_{len(converters)}")
         conv = converters[conv]
-    return f"{conv}({name}, {name!r})"
+    return [f"{var} = {conv}({name}, {where!r})"]
 
 
-def py_annotation(t: tuple) -> str:
+def py_annotation(t: tuple, argument: bool = False) -> str:
+    """The annotation of a value; an argument's says what it accepts."""
     if t[0] == "scalar":
         return PY_TYPES.get(t[1], "int")
     if t[0] in ("record", "enum", "object"):
         return t[1]
     if t[0] == "vec":
+        if argument:
+            accepted = f"Sequence[{py_annotation(t[1])}]"
+            return accepted + " | Buffer" if t[1] == ("scalar", "f64") else accepted
         return f"list[{py_annotation(t[1])}]"
     if t[0] == "opt":
-        return f"{py_annotation(t[1])} | None"
+        return f"{py_annotation(t[1], argument)} | None"
     return {"string": "str", "unit": "None"}[t[0]]
 
 
@@ -275,13 +290,15 @@ class Emitter:
         return self.decoders[t]
 
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
-                 method: str | None = None) -> None:
-        """A Python function for one entry point. Arguments are converted
-        first (nothing of the library's is held yet if that fails), then the
-        serialized ones become buffers, then a method clones its handle, and
-        the call runs with a fresh status."""
+                 label: str, method: str | None = None) -> None:
+        """A Python function for one entry point, called `label` in argument
+        errors. Arguments are checked and converted first (nothing of the
+        library's is held yet if that fails), then the serialized ones become
+        buffers (the items of a list or tuple converted as they are copied in;
+        a failure releases every buffer made), then a method clones its
+        handle, and the call runs with a fresh status."""
         args = entry["args"]
-        params = ", ".join(first + [f"{n}: {py_annotation(t)}" for n, t in args])
+        params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in args])
         ret = entry["returns"]
         fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
         self.bindings.append(f"{fn_var} = _bind({symbol!r}, {c_type(ret)})")
@@ -290,12 +307,9 @@ class Emitter:
         call_args = []
         serialized = [n for n, t in args if t[0] not in ("scalar",)]
         for i, (n, t) in enumerate(args):
-            if t[0] == "scalar":
-                body.append(f"a{i} = {arg_expr(n, t, self.converters)}")
-                call_args.append(f"a{i}")
-            else:
-                body.append(f"p{i} = {arg_expr(n, t, self.converters)}")
-                call_args.append(f"b{i}")
+            var = f"a{i}" if t[0] == "scalar" else f"p{i}"
+            body += arg_lines(var, n, t, f"{label}(): argument {n!r}", self.converters)
+            call_args.append(f"a{i}" if t[0] == "scalar" else f"b{i}")
         if len(serialized) == 1:
             i = next(i for i, (n, t) in enumerate(args) if t[0] != "scalar")
             body.append(f"b{i} = _buffer_of(p{i})")
@@ -355,10 +369,10 @@ class Emitter:
             for ctor in obj["constructors"]:
                 symbol = f"uniffi_{MODULE}_fn_constructor_{sym}_{ctor['name']}"
                 if ctor["name"] == "new":
-                    self.callable("    ", "__init__", symbol, ctor, ["self"])
+                    self.callable("    ", "__init__", symbol, ctor, ["self"], name)
                 else:
                     # A named constructor builds the object without __init__.
-                    self.callable("    ", f"_{ctor['name']}_into", symbol, ctor, ["self"])
+                    self.callable("    ", f"_{ctor['name']}_into", symbol, ctor, ["self"], f"{name}.{ctor['name']}")
                     params = ", ".join(["cls"] + [n for n, _ in ctor["args"]])
                     body += ["", "    @classmethod", f"    def {ctor['name']}({params}):",
                              "        self = cls.__new__(cls)",
@@ -371,11 +385,11 @@ class Emitter:
             self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', None)")
             for m in obj["methods"]:
                 symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
-                self.callable("    ", m["name"], symbol, m, ["self"], method=clone_var)
+                self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var)
             body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
-            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [])
+            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"])
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
         tail += [f"{var} = {conv}" for conv, var in self.converters.items()]
         tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
@@ -396,7 +410,10 @@ def main() -> None:
         sys.exit(f"{lib}: no interface metadata found")
     items = parse(blobs)
     runtime = (pathlib.Path(__file__).parent / "host_runtime.py").read_text()
-    code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+    try:
+        code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+    except ValueError as e:
+        sys.exit(f"{lib}: {e}")
     out.mkdir(parents=True, exist_ok=True)
     shutil.copy2(lib, out / lib.name)
     (out / "__init__.py").write_text(code)

@@ -11,6 +11,13 @@ import struct
 import sys
 import threading
 from array import array
+from collections.abc import Mapping, Sequence, Set
+
+try:
+    from collections.abc import Buffer
+except ImportError:  # before Python 3.12
+    class Buffer:
+        """An object exposing the buffer protocol (in annotations: a buffer of doubles)."""
 
 _LITTLE = sys.byteorder == "little"
 
@@ -86,22 +93,82 @@ def _thread_status():
     return pair
 
 
-def _buffer_of(payload):
-    """A library-owned buffer holding a serialized argument: a bytearray, or
-    an array of big-endian 8-byte elements that still needs its count."""
+# Vectors cross in pieces of this many elements: each piece is converted,
+# swapped and copied while it is in cache, and no temporary as large as the
+# vector is made (a fresh block of megabytes costs more in page faults than
+# the copy itself).
+_PIECE = 1 << 13
+
+
+class _Series:
+    """A list or tuple for a vector of doubles, converted piece by piece as
+    it is copied into the library; `where` names it in errors."""
+    __slots__ = ("values", "where")
+
+    def __init__(self, values, where):
+        self.values = values
+        self.where = where
+
+    def __len__(self):
+        return len(self.values)
+
+    def piece(self, start, stop):
+        part = self.values[start:stop]
+        try:
+            return array("d", part)
+        except (TypeError, OverflowError) as e:
+            raise _element_error(part, self.where, e, start) from None
+
+
+def _pieces_of(payload):
+    """piece(start, stop) of a vector payload: its elements start..stop as a
+    new array in native order."""
+    if isinstance(payload, _Series):
+        return payload.piece
+    if isinstance(payload, memoryview):  # the caller's own doubles: copied, never swapped in place
+        raw = payload.cast("B")
+
+        def piece(start, stop):
+            a = array("d")
+            a.frombytes(raw[8 * start:8 * stop])
+            return a
+        return piece
+    return lambda start, stop: payload[start:stop]  # an array of our own
+
+
+def _vector_buffer(payload):
+    """A library buffer holding a vector of 8-byte elements, written piece by
+    piece behind its count in big-endian order."""
+    n = len(payload)
+    piece = _pieces_of(payload)
     st = _RustCallStatus()
-    if isinstance(payload, array):
-        n = len(payload)
-        buf = _buffer_alloc(4 + 8 * n, _byref(st))
-        if st.code:
-            _raise_status(st)
+    buf = _buffer_alloc(4 + 8 * n, _byref(st))
+    if st.code:
+        _raise_status(st)
+    try:
         ctypes.memmove(buf.data, struct.pack(">i", n), 4)
-        if n:
-            ctypes.memmove(buf.data + 4, payload.buffer_info()[0], 8 * n)
-        return buf
+        at = buf.data + 4
+        for start in range(0, n, _PIECE):
+            a = piece(start, min(start + _PIECE, n))
+            if _LITTLE:
+                a.byteswap()
+            ctypes.memmove(at + 8 * start, a.buffer_info()[0], 8 * len(a))
+    except BaseException:
+        _buffer_free(buf, _byref(_RustCallStatus()))
+        raise
+    return buf
+
+
+def _buffer_of(payload):
+    """A library-owned buffer holding a serialized argument: a bytearray of
+    its bytes, or a vector (an array of 8-byte elements in native order, a
+    memoryview of the caller's doubles, or a _Series)."""
+    if not isinstance(payload, bytearray):
+        return _vector_buffer(payload)
     n = len(payload)
     if n == 0:
         return _RustBuffer(0, 0, None)
+    st = _RustCallStatus()
     view = (ctypes.c_char * n).from_buffer(payload)
     buf = _buffer_from_bytes(_ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)), _byref(st))
     if st.code:
@@ -124,88 +191,184 @@ def _buffers(*payloads):
 
 
 # ---- arguments
+# Every converter takes the value and `where`, the words that name the
+# argument in a message: "sma(): argument 'series'".
 
-def _u64(value, name):
-    v = operator.index(value)
-    if v < 0:
-        raise ValueError(f"{name} must not be negative (got {v})")
-    if v >= 1 << 64:
-        raise OverflowError(f"{name} does not fit in 64 bits (got {v})")
-    return v
+def _type_error(where, expected, value):
+    return TypeError(f"{where} must be {expected}, not {type(value).__name__}")
+
+
+def _number_error(where, value, error):
+    """The error of a number argument that ctypes refused, naming the argument."""
+    if isinstance(error, TypeError):
+        return _type_error(where, "a real number", value)
+    return type(error)(f"{where}: {error}")
+
+
+def _index(value, where):
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise _type_error(where, "an integer", value) from None
 
 
 def _uint(bits):
-    def check(value, name):
-        v = operator.index(value)
+    def check(value, where):
+        v = _index(value, where)
         if v < 0:
-            raise ValueError(f"{name} must not be negative (got {v})")
+            raise ValueError(f"{where} must not be negative (got {v})")
         if v >= 1 << bits:
-            raise OverflowError(f"{name} does not fit in {bits} bits (got {v})")
+            raise OverflowError(f"{where} does not fit in {bits} bits (got {v})")
         return v
     return check
 
 
 def _int(bits):
-    def check(value, name):
-        v = operator.index(value)
+    def check(value, where):
+        v = _index(value, where)
         if not -(1 << (bits - 1)) <= v < 1 << (bits - 1):
-            raise OverflowError(f"{name} does not fit in {bits} bits (got {v})")
+            raise OverflowError(f"{where} does not fit in {bits} bits (got {v})")
         return v
     return check
 
 
-def _f64(value, name):
-    return ctypes.c_double(value)
+_u64 = _uint(64)
 
 
-def _f32(value, name):
-    return ctypes.c_float(value)
+def _real(ctype):
+    def convert(value, where):
+        try:
+            return ctype(value)
+        except (TypeError, OverflowError) as e:
+            raise _number_error(where, value, e) from None
+    return convert
 
 
-def _bool(value, name):
+_f64 = _real(ctypes.c_double)
+_f32 = _real(ctypes.c_float)
+
+
+def _bool(value, where):
     return ctypes.c_int8(1 if value else 0)
 
 
 def _scalar(ctype, check):
-    return lambda value, name: ctype(check(value, name))
+    return lambda value, where: ctype(check(value, where))
 
 
-def _vec_f64(values, name):
-    """A whole vector of doubles converted at once, in big-endian order."""
-    # Always a copy: the caller's data is never swapped.
+def _float(value, where):
+    return _f64(value, where).value
+
+
+def _truth(value, where):
+    return bool(value)
+
+
+def _packed(fmt, check):
+    """A scalar written inside a buffer, in the struct format `fmt`."""
+    return lambda value, where: struct.pack(fmt, check(value, where))
+
+
+def _optional(inner):
+    """An optional value: tag byte 0 for None, else 1 and the value."""
+    def lower(value, where):
+        return bytearray(b"\0") if value is None else bytearray(b"\1" + inner(value, where))
+    return lower
+
+
+# Not vectors, though they iterate: text and raw bytes (whose items are
+# characters or bytes, not numbers), mappings and sets (no order of their own).
+_NOT_VECTORS = (str, bytes, bytearray, Mapping, Set)
+
+
+def _check_vector(values, where, items):
+    if isinstance(values, _NOT_VECTORS):
+        raise _type_error(where, f"a sequence of {items}", values)
+
+
+def _element_error(values, where, error, first=0):
+    """The error of a vector of numbers whose conversion failed, naming the
+    argument and the first item that is not a number (`values` may be the
+    part of the vector that starts at item `first`)."""
+    try:
+        items = iter(values)
+    except TypeError:
+        return _type_error(where, "a sequence of numbers", values)
+    for i, v in enumerate(items, first):
+        try:
+            _c_double(v)
+        except TypeError:
+            return TypeError(f"{where} must be a sequence of numbers, but item {i} is {type(v).__name__}")
+        except OverflowError as e:
+            return OverflowError(f"{where} item {i}: {e}")
+    return type(error)(f"{where}: {error}")
+
+
+# Buffer formats of doubles, by the byte order of their data.
+_DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder, "<d": "little", ">d": "big",
+                   "!d": "big"}
+
+
+def _vec_f64(values, where):
+    """A vector of doubles, converted with no work per element in Python: a
+    buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
+    stays a view of the caller's data and a list or tuple stays itself until
+    they are copied into the library; any other sequence of numbers becomes an
+    array of our own now."""
+    if type(values) is list or type(values) is tuple:
+        return _Series(values, where)
+    _check_vector(values, where, "numbers")
     try:
         view = memoryview(values)
     except TypeError:
         view = None
-    if view is not None and view.format == "d" and view.ndim == 1 and view.c_contiguous:
-        a = array("d")
-        a.frombytes(view.cast("B"))  # array('d'), a float64 NumPy array: one block copy
-    else:
-        a = array("d", values)
-    if _LITTLE:
-        a.byteswap()
-    return a
+    if view is not None:
+        order = _DOUBLE_FORMATS.get(view.format) if view.ndim == 1 else None
+        if order == sys.byteorder and view.format in ("d", "@d") and view.c_contiguous:
+            return view
+        if order is not None:
+            a = array("d")
+            a.frombytes(view.tobytes())
+            if order != sys.byteorder:
+                a.byteswap()
+            return a
+    try:
+        return array("d", values)
+    except (TypeError, OverflowError) as e:
+        raise _element_error(values, where, e) from None
 
 
-def _vec_u64(values, name):
-    a = array("Q", (_u64(v, name) for v in values))
-    if _LITTLE:
-        a.byteswap()
-    return a
+def _vec_u64(values, where):
+    _check_vector(values, where, "integers")
+    try:
+        items = iter(values)
+    except TypeError:
+        raise _type_error(where, "a sequence of integers", values) from None
+    return array("Q", (_u64(v, f"{where} item {i}") for i, v in enumerate(items)))
 
 
-def _vec_bool(values, name):
-    flags = bytes(1 if v else 0 for v in values)
+def _vec_bool(values, where):
+    _check_vector(values, where, "booleans")
+    try:
+        flags = bytes(1 if v else 0 for v in values)
+    except TypeError:
+        raise _type_error(where, "a sequence of booleans", values) from None
     return bytearray(struct.pack(">i", len(flags)) + flags)
 
 
-def _string(value, name):
-    return bytearray(str(value).encode("utf-8"))
+def _string(value, where):
+    if not isinstance(value, str):
+        raise _type_error(where, "a str", value)
+    return bytearray(value.encode("utf-8"))
 
 
 def _enum_arg(cls):
-    def lower(value, name):
-        return bytearray(struct.pack(">i", int(cls(value))))
+    def lower(value, where):
+        try:
+            member = cls(value)
+        except ValueError:
+            raise ValueError(f"{where} must be a {cls.__name__} (got {value!r})") from None
+        return bytearray(struct.pack(">i", int(member)))
     return lower
 
 
@@ -258,12 +421,16 @@ def _decoder(desc):
         if elem == ("scalar", "f64"):
             def read_f64s(r):
                 n = r.unpack(">i", 4)[0]
-                a = array("d")
-                a.frombytes(r.data[r.pos:r.pos + 8 * n])
+                data = r.data[r.pos:r.pos + 8 * n]
                 r.pos += 8 * n
-                if _LITTLE:
-                    a.byteswap()
-                return a.tolist()
+                out = []
+                for at in range(0, 8 * n, 8 * _PIECE):
+                    a = array("d")
+                    a.frombytes(data[at:at + 8 * _PIECE])
+                    if _LITTLE:
+                        a.byteswap()
+                    out += a.tolist()
+                return out
             return read_f64s
         flat = _flat_format(elem)
         if flat:
@@ -349,5 +516,15 @@ class _Object:
         if handle is not None:
             self._h = None
             type(self)._free(handle, _UNUSED)
+
+    # A copy would share the library object without holding a reference of its
+    # own, and a pickle would carry a bare address into another process: both
+    # end in a call on a freed object. Refuse them all.
+    def _refuse_copy(self, *_):
+        name = type(self).__name__
+        raise TypeError(f"{name} objects cannot be copied or pickled: the indicator state lives inside the "
+                        f"library and cannot be duplicated or saved; construct a new {name} instead")
+
+    __copy__ = __deepcopy__ = __reduce__ = __reduce_ex__ = _refuse_copy
 
 # ---- generated declarations --------------------------------------------------

@@ -72,6 +72,14 @@ private:
     std::uint64_t data_ = 0;
 };
 
+// What complete reports once the result is gone or was never there: code 3
+// and an empty error buffer.
+inline void report_cancelled(RustCallStatus* out) {
+    if (out == nullptr) return;
+    out->code = kCallCancelled;
+    out->error_buf = empty_buffer();
+}
+
 template <class T>
 struct FutureValue {
     T value{};
@@ -121,10 +129,7 @@ public:
             if (out != nullptr) *out = status_;
             return value_;
         }
-        if (out != nullptr) {
-            out->code = kCallCancelled;
-            out->error_buf = empty_buffer();
-        }
+        report_cancelled(out);
         return FutureValue<T>{};
     }
 

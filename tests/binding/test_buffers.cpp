@@ -7,21 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "runtime/ffi.hpp"
+#include "boundary.hpp"
 #include "entry_points.h"
+#include "runtime/ffi.hpp"
 
 
 namespace {
 
-struct Status : RustCallStatus {
-    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
-    ~Status() {
-        if (code != 0) ffi_lumenfold_python_rustbuffer_free(error_buf, nullptr);
-    }
-    std::string message() const {
-        return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len);
-    }
-};
+using lumenfold::test::Status;
 
 std::string free_error(RustBuffer buf) {
     Status st;

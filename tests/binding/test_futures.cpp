@@ -76,3 +76,37 @@ TEST(Futures, FreeDiscardsAStoredBufferResult) {
     future_from<RustBuffer>(h)->resolve({buffer_from("payload")}, RustCallStatus{0, {0, 0, nullptr}});
     ffi_lumenfold_python_rust_future_free_rust_buffer(h);  // the leak checker sees the buffer released
 }
+
+namespace {
+template <class T>
+bool is_zero(T v) { return v == T{}; }
+bool is_zero(RustBuffer b) { return b.capacity == 0 && b.len == 0; }
+}  // namespace
+
+TEST(Futures, HandleZeroIsHarmlessForEveryKind) {
+    calls.clear();
+    int kinds = 0;
+#define LF_CHECK_NULL_FUTURE(K, T)                                                       \
+    {                                                                                    \
+        ffi_lumenfold_python_rust_future_poll_##K(0, record, 10 + kinds);                \
+        EXPECT_EQ(calls.back(), (std::pair<std::uint64_t, std::int8_t>{10 + kinds, kPollReady})) << #K; \
+        ffi_lumenfold_python_rust_future_poll_##K(0, nullptr, 0);                        \
+        ffi_lumenfold_python_rust_future_cancel_##K(0);                                  \
+        RustCallStatus st{0, {0, 0, nullptr}};                                           \
+        EXPECT_TRUE(is_zero(ffi_lumenfold_python_rust_future_complete_##K(0, &st))) << #K; \
+        EXPECT_EQ(st.code, kCallCancelled) << #K;                                        \
+        EXPECT_EQ(st.error_buf.len, 0u) << #K;                                           \
+        ffi_lumenfold_python_rust_future_complete_##K(0, nullptr);                       \
+        ffi_lumenfold_python_rust_future_free_##K(0);                                    \
+        ++kinds;                                                                         \
+    }
+    LF_FUTURE_VALUE_KINDS(LF_CHECK_NULL_FUTURE)
+#undef LF_CHECK_NULL_FUTURE
+    ffi_lumenfold_python_rust_future_poll_void(0, record, 99);
+    ffi_lumenfold_python_rust_future_cancel_void(0);
+    RustCallStatus st{0, {0, 0, nullptr}};
+    ffi_lumenfold_python_rust_future_complete_void(0, &st);
+    EXPECT_EQ(st.code, kCallCancelled);
+    ffi_lumenfold_python_rust_future_free_void(0);
+    EXPECT_EQ(calls.size(), 12u);
+}

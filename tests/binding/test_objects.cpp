@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "boundary.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/batch.hpp"
 #include "runtime/object.hpp"
 #include "entry_points.h"
@@ -15,34 +17,9 @@ using namespace lumenfold::ffi;
 
 namespace {
 
-struct Status : RustCallStatus {
-    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
-    ~Status() {
-        if (code != 0) release_storage(error_buf);
-    }
-    std::string message() const { return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len); }
-};
-
-// A core whose step fails on a negative input and counts its live instances.
-struct Faulty {
-    static inline std::atomic<int> alive{0};
-    std::uint64_t calls = 0;
-    Faulty() { ++alive; }
-    ~Faulty() { --alive; }
-    double next(double x) {
-        if (x < 0) throw lumenfold::Panic("negative input");
-        ++calls;
-        return x;
-    }
-};
-
-// The method scaffolding, as the generated shims instantiate it.
-double faulty_next(std::uint64_t handle, double x, RustCallStatus* st) {
-    return call_with_status<double>(st, [&] {
-        ConsumedHandle<Faulty> consumed{handle};
-        return with_locked<Faulty>(handle, [&](Faulty& f) { return f.next(x); });
-    });
-}
+using lumenfold::test::Faulty;
+using lumenfold::test::faulty_next;
+using lumenfold::test::Status;
 
 std::uint64_t strong_count(std::uint64_t handle) {
     return object_from<Faulty>(handle)->strong.load();
@@ -51,15 +28,24 @@ std::uint64_t strong_count(std::uint64_t handle) {
 }  // namespace
 
 TEST(Objects, CloneAddsAReferenceAndNeverTouchesStatus) {
-    std::uint64_t h = make_object<Faulty>();
-    Status st;
-    st.code = 42;
-    EXPECT_EQ(clone_handle<Faulty>(h), h);
+    Status made;
+    const std::uint64_t h = uniffi_lumenfold_python_fn_constructor_sma_new(3, &made);
+    auto strong = [h] { return object_from<lumenfold::core::SMA>(h)->strong.load(); };
+    // Values no call would write: clone and free must leave every field alone.
+    std::uint8_t marker = 0;
+    RustCallStatus st{42, {7, 5, &marker}};
+    EXPECT_EQ(uniffi_lumenfold_python_fn_clone_sma(h, &st), h);
+    EXPECT_EQ(strong(), 2u);
+    uniffi_lumenfold_python_fn_free_sma(h, &st);
+    EXPECT_EQ(strong(), 1u);
+    EXPECT_EQ(uniffi_lumenfold_python_fn_clone_sma(0, &st), 0u);
+    uniffi_lumenfold_python_fn_free_sma(0, &st);
     EXPECT_EQ(st.code, 42);
-    EXPECT_EQ(strong_count(h), 2u);
-    release_handle<Faulty>(h);
-    release_handle<Faulty>(h);
-    EXPECT_EQ(Faulty::alive.load(), 0);
+    EXPECT_EQ(st.error_buf.capacity, 7u);
+    EXPECT_EQ(st.error_buf.len, 5u);
+    EXPECT_EQ(st.error_buf.data, &marker);
+    uniffi_lumenfold_python_fn_free_sma(h, &made);
+    EXPECT_EQ(made.code, 0);
 }
 
 TEST(Objects, MethodConsumesItsReference) {

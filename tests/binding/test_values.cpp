@@ -197,6 +197,8 @@ TEST(Lower, EveryRecordWritesItsFieldsInDeclaredOrder) {
     for (const RecordCase& c : kRecordCases) EXPECT_EQ(take(c.lower()), c.expected) << c.name;
 }
 
+// Sizes written out by hand from the record shapes, checked against what the
+// C++ writer produces (the generated cases share the description with it).
 TEST(Lower, RecordSizesFollowTheirShapes) {
     const std::pair<const char*, size_t> sizes[] = {
         {"AroonResult", 16}, {"MacdResult", 24}, {"HeikinAshiResult", 32}, {"PivotPointsResult", 40},
@@ -208,7 +210,7 @@ TEST(Lower, RecordSizesFollowTheirShapes) {
         for (const RecordCase& c : kRecordCases)
             if (std::string(c.name) == name) {
                 found = true;
-                EXPECT_EQ(c.expected.size(), size) << name;
+                EXPECT_EQ(take(c.lower()).size(), size) << name;
             }
         EXPECT_TRUE(found) << name;
     }

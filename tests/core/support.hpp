@@ -1,6 +1,8 @@
 // Helpers shared by the core test files.
 #pragma once
 
+#include <cstddef>
+#include <random>
 #include <vector>
 
 namespace lumenfold::test {
@@ -12,6 +14,34 @@ std::vector<double> run(T ind, const std::vector<double>& xs) {
     out.reserve(xs.size());
     for (double x : xs) out.push_back(ind.next(x));
     return out;
+}
+
+// One bar of an indicator fed high, low and close.
+struct Bar {
+    double high, low, close;
+};
+
+// Feeds every bar to a fresh copy of `ind` and collects the outputs.
+template <class T>
+auto run_hlc(T ind, const std::vector<Bar>& bars) {
+    std::vector<decltype(ind.next(0.0, 0.0, 0.0))> out;
+    out.reserve(bars.size());
+    for (const Bar& b : bars) out.push_back(ind.next(b.high, b.low, b.close));
+    return out;
+}
+
+// A random walk of closes with the high above and the low below each.
+inline std::vector<Bar> walk_bars(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> step(-1.0, 1.0);
+    std::uniform_real_distribution<double> spread(0.0, 2.0);
+    std::vector<Bar> bars;
+    double c = 100.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        c += step(rng);
+        bars.push_back({c + spread(rng), c - spread(rng), c});
+    }
+    return bars;
 }
 
 }  // namespace lumenfold::test

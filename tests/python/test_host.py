@@ -3,19 +3,28 @@ batch-computed, records and the enum, errors carrying the library's message,
 and refusal of a library that does not match."""
 
 import array
+import collections.abc
+import copy
 import ctypes
 import math
 import os
 import pathlib
+import pickle
 import shutil
 import subprocess
 import sys
 import tempfile
 import threading
+import typing
 import unittest
 
 import lumenfold_python as lf
-from support import BUILD, LIBRARY, SANITIZER_ENV
+from support import BUILD, LIBRARY, SANITIZER_ENV, ohlcv, same
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
 
 
 class MovingAverages(unittest.TestCase):
@@ -39,6 +48,28 @@ class MovingAverages(unittest.TestCase):
         lf.sma(2, a)
         self.assertEqual(list(a), [1, 2, 3], "the caller's array is not modified")
 
+    def test_buffers_of_doubles(self):
+        # Long enough to pass through the staging array, twice, and three at once.
+        xs = [math.sin(i / 7) * 50 + (i % 13) for i in range(6000)]
+        xs[5] = -0.0
+        xs[77] = math.nan
+        expected = lf.sma(20, xs)
+        a = array.array("d", xs)
+        big_endian = (ctypes.c_double.__ctype_be__ * len(xs))(*xs)
+        interleaved = array.array("d", [v for x in xs for v in (x, 1.0)])
+        inputs = [a, memoryview(a), memoryview(interleaved)[::2], memoryview(big_endian)]
+        if numpy is not None:
+            inputs += [numpy.array(xs), numpy.array(xs, dtype=">f8"), numpy.array(interleaved)[::2]]
+        for xs_in in inputs:
+            for _ in range(2):
+                self.assertTrue(same(lf.sma(20, xs_in), expected), type(xs_in))
+        self.assertEqual(a.tolist()[:5], xs[:5], "the caller's array is not modified")
+        singles = array.array("f", xs)  # not doubles: converted item by item
+        self.assertTrue(same(lf.sma(20, singles), lf.sma(20, singles.tolist())))
+        bars = ohlcv(5000)
+        cols = [array.array("d", bars[k]) for k in ("high", "low", "close")]
+        self.assertTrue(same(lf.atr(14, *cols), lf.atr(14, bars["high"], bars["low"], bars["close"])))
+
     def test_empty_and_degenerate(self):
         for fn in (lf.sma, lf.ema, lf.wma):
             self.assertEqual(fn(3, []), [])
@@ -60,16 +91,81 @@ class MovingAverages(unittest.TestCase):
         self.assertEqual(str(ctx.exception), "capacity overflow")
 
     def test_shared_object_across_threads(self):
-        obj = lf.Sma(1_000_000)
+        # The window is longer than all calls together: after N zeros and one
+        # 1.0 the mean is exactly 1/(N+1), so a lost or doubled call shows.
+        threads, calls = 8, 2000
+        total = threads * calls
+        obj = lf.Sma(total + 1)
+
         def feed():
-            for _ in range(2000):
-                obj.next(1.0)
-        threads = [threading.Thread(target=feed) for _ in range(8)]
-        for t in threads:
+            for _ in range(calls):
+                obj.next(0.0)
+        workers = [threading.Thread(target=feed) for _ in range(threads)]
+        for t in workers:
             t.start()
-        for t in threads:
+        for t in workers:
             t.join()
-        self.assertEqual(obj.next(1.0), 1.0)
+        self.assertEqual(obj.next(1.0), 1.0 / (total + 1))
+
+
+class Arguments(unittest.TestCase):
+    def test_a_bad_argument_names_itself(self):
+        cases = [
+            (lambda: lf.sma(3, "1234"), TypeError, "sma(): argument 'series' must be a sequence of numbers, not str"),
+            (lambda: lf.sma(3, [1.0, "x"]), TypeError,
+             "sma(): argument 'series' must be a sequence of numbers, but item 1 is str"),
+            (lambda: lf.sma(3, (1.0,) * 20000 + (None,)), TypeError,
+             "sma(): argument 'series' must be a sequence of numbers, but item 20000 is NoneType"),
+            (lambda: lf.sma(3, 5), TypeError, "sma(): argument 'series' must be a sequence of numbers, not int"),
+            (lambda: lf.sma("3", [1.0]), TypeError, "sma(): argument 'period' must be an integer, not str"),
+            (lambda: lf.sma(-3, [1.0]), ValueError, "sma(): argument 'period' must not be negative (got -3)"),
+            (lambda: lf.Ema(3).next("x"), TypeError, "Ema.next(): argument 'input' must be a real number, not str"),
+            (lambda: lf.Ema(None), TypeError, "Ema(): argument 'period' must be an integer, not NoneType"),
+            (lambda: lf.atr(3, [1.0], [2.0], {3.0}), TypeError,
+             "atr(): argument 'close' must be a sequence of numbers, not set"),
+        ]
+        for call, error, message in cases:
+            with self.assertRaises(error) as ctx:
+                call()
+            self.assertEqual(str(ctx.exception), message)
+
+    def test_optional_argument_on_the_wire(self):
+        # No item takes one yet: the converter the host generator emits for opt<f64>.
+        lower = lf._optional(lf._packed(">d", lf._float))
+        self.assertEqual(lower(None, "f(): argument 'x'"), b"\0")
+        self.assertEqual(lower(2, "f(): argument 'x'"), b"\1@\0\0\0\0\0\0\0")
+        with self.assertRaises(TypeError) as ctx:
+            lower("2", "f(): argument 'x'")
+        self.assertEqual(str(ctx.exception), "f(): argument 'x' must be a real number, not str")
+
+    def test_text_bytes_mappings_and_sets_are_not_vectors(self):
+        # Raw bytes would otherwise be read as machine doubles, a set in its arbitrary order.
+        for value in ("abcdefgh", b"\0" * 8, bytearray(8), {1.0: 2.0}, {1.0, 2.0}, frozenset([1.0])):
+            with self.assertRaises(TypeError, msg=repr(value)) as ctx:
+                lf.sma(2, value)
+            self.assertIn(f"not {type(value).__name__}", str(ctx.exception))
+
+    def test_annotations_say_what_is_accepted(self):
+        hints = typing.get_type_hints(lf.atr)
+        self.assertEqual(hints["high"], typing.Union[collections.abc.Sequence[float], lf.Buffer])
+        self.assertEqual(hints["period"], int)
+        self.assertEqual(hints["return"], list[float])
+        self.assertEqual(typing.get_type_hints(lf.Ema.next)["input"], float)
+
+
+class Copies(unittest.TestCase):
+    def test_copy_deepcopy_and_pickle_are_refused(self):
+        obj = lf.Sma(3)
+        obj.next(1.0)
+        attempts = [copy.copy, copy.deepcopy, lambda o: copy.deepcopy([o])]
+        attempts += [lambda o, p=p: pickle.dumps(o, protocol=p) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
+        for attempt in attempts:
+            with self.assertRaises(TypeError) as ctx:
+                attempt(obj)
+            self.assertIn("Sma objects cannot be copied or pickled", str(ctx.exception))
+            self.assertIn("construct a new Sma instead", str(ctx.exception))
+        # The original still holds its one reference and its state.
+        self.assertEqual([obj.next(x) for x in (2.0, 3.0, 4.0)], [1.5, 2.0, 3.0])
 
 
 class Declarations(unittest.TestCase):

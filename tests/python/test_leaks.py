@@ -28,7 +28,7 @@ class FailedCalls(unittest.TestCase):
         # all three and names the second.
         good = lf._vec_f64([1.0, 2.0], "high")
         short = bytearray(struct.pack(">i", 1))
-        bufs = lf._buffers(good, short, bytearray(good))
+        bufs = lf._buffers(good, short, good)
         st = raw_status()
         out = lf._fn_func_atr(ctypes.c_uint64(3), *bufs, ctypes.byref(st))
         self.assertEqual(out.len, 0)
@@ -41,7 +41,7 @@ class FailedCalls(unittest.TestCase):
         # The middle argument breaks the buffer rule: it is not the library's
         # to free, but the two valid ones are released.
         good = lf._vec_f64([1.0], "high")
-        first, last = lf._buffers(good, bytearray(good))
+        first, last = lf._buffers(good, good)
         st = raw_status()
         lf._fn_func_atr(ctypes.c_uint64(3), first, lf._RustBuffer(4, 0, None), last, ctypes.byref(st))
         with self.assertRaises(lf.LumenfoldError) as ctx:

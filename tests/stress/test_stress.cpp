@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "boundary.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/object.hpp"
 #include "entry_points.h"
@@ -31,16 +32,9 @@ constexpr int kThreads = 8;
 constexpr int kCalls = 100000;
 constexpr std::uint64_t kTotal = std::uint64_t{kThreads} * kCalls;
 
-struct Status : RustCallStatus {
-    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
-    ~Status() { reset(); }
-    void reset() {
-        if (code != 0) release_storage(error_buf);
-        code = 0;
-        error_buf = RustBuffer{0, 0, nullptr};
-    }
-    std::string message() const { return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len); }
-};
+using lumenfold::test::Faulty;
+using lumenfold::test::faulty_next;
+using lumenfold::test::Status;
 
 std::int64_t live() { return live_objects.load(); }
 
@@ -76,24 +70,6 @@ public:
 private:
     int saved_;
 };
-
-// A core whose step fails on a negative input, counting the steps it finished.
-struct Faulty {
-    std::uint64_t calls = 0;
-    double next(double x) {
-        if (x < 0) throw lumenfold::Panic("negative input");
-        ++calls;
-        return x;
-    }
-};
-
-// The method entry point exactly as the generator writes it.
-double faulty_next(std::uint64_t handle, double x, RustCallStatus* status) {
-    return call_with_status<double>(status, [&]() -> double {
-        ConsumedHandle<Faulty> consumed_{handle};
-        return static_cast<double>(with_locked<Faulty>(handle, [&](Faulty& c) { return c.next(x); }));
-    });
-}
 
 }  // namespace
 

@@ -138,7 +138,7 @@ TEST(Ichimoku, WorkedValuesAndAZeroPeriod) {
 
 TEST(Choppiness, WarmUpThenFormula) {
     const std::vector<Bar> bars = {{10, 8, 9}, {12, 9, 11}, {11, 7, 8}, {9, 6, 7}};
-    const auto out = run_bars(ChoppinessIndex(3), bars);
+    const auto out = run_hlc(ChoppinessIndex(3), bars);
     EXPECT_EQ(out[0], 50.0);
     EXPECT_EQ(out[1], 50.0);
     // Bar 3: ranges 2, 3, 4 (11 - 7 against the close 11), highest 12, lowest 7.
@@ -150,23 +150,23 @@ TEST(Choppiness, WarmUpThenFormula) {
 
 TEST(Choppiness, ChainedFlatAndNaNWindows) {
     // Bars chained end to end: the ranges add up to the whole span, giving 0.
-    const auto chained = run_bars(ChoppinessIndex(3), {{2, 1, 2}, {3, 2, 3}, {4, 3, 4}, {5, 4, 5}});
+    const auto chained = run_hlc(ChoppinessIndex(3), {{2, 1, 2}, {3, 2, 3}, {4, 3, 4}, {5, 4, 5}});
     EXPECT_EQ(chained[2], 0.0);
     EXPECT_EQ(chained[3], 0.0);
     // No range at all: 100 rather than a division by zero.
-    for (double v : run_bars(ChoppinessIndex(3), std::vector<Bar>(5, {7, 7, 7}))) {
+    for (double v : run_hlc(ChoppinessIndex(3), std::vector<Bar>(5, {7, 7, 7}))) {
         EXPECT_TRUE(v == 50.0 || v == 100.0) << v;
     }
-    EXPECT_EQ(run_bars(ChoppinessIndex(2), std::vector<Bar>(3, {7, 7, 7}))[2], 100.0);
+    EXPECT_EQ(run_hlc(ChoppinessIndex(2), std::vector<Bar>(3, {7, 7, 7}))[2], 100.0);
     // A NaN range counts only while it is in the window.
     auto bars = random_bars(30, 4);
     bars[10].high = kN;
     bars[10].low = kN;
-    const auto out = run_bars(ChoppinessIndex(4), bars);
+    const auto out = run_hlc(ChoppinessIndex(4), bars);
     for (std::size_t i = 3; i < out.size(); ++i) EXPECT_EQ(std::isnan(out[i]), i >= 10 && i < 14) << i;
     // Period 0 has nothing to measure; period 1 divides by log10(1) = 0.
-    for (double v : run_bars(ChoppinessIndex(0), random_bars(5, 1))) EXPECT_TRUE(std::isnan(v));
-    const auto one = run_bars(ChoppinessIndex(1), {{10, 8, 12}, {15, 14, 14}, {14, 14, 14}});
+    for (double v : run_hlc(ChoppinessIndex(0), random_bars(5, 1))) EXPECT_TRUE(std::isnan(v));
+    const auto one = run_hlc(ChoppinessIndex(1), {{10, 8, 12}, {15, 14, 14}, {14, 14, 14}});
     EXPECT_TRUE(std::isnan(one[0]));  // tr = high - low: log10(1)/0
     EXPECT_EQ(one[1], std::numeric_limits<double>::infinity());  // a gap widens the range
     EXPECT_EQ(one[2], 100.0);
@@ -176,7 +176,7 @@ TEST(Choppiness, ChainedFlatAndNaNWindows) {
 
 TEST(Vortex, FirstBarAndZeroEntryLeavingTheWindow) {
     const auto bars = random_bars(40, 9);
-    const auto out = run_bars(VortexIndicator(14), bars);
+    const auto out = run_hlc(VortexIndicator(14), bars);
     EXPECT_EQ(out[0].plus, 1.0);
     EXPECT_EQ(out[0].minus, 1.0);
     // The ratios against sums kept from scratch over the bars since the window
@@ -195,18 +195,18 @@ TEST(Vortex, FirstBarAndZeroEntryLeavingTheWindow) {
 }
 
 TEST(Vortex, FlatMarketsDegeneratePeriodAndNaN) {
-    for (const VortexOutput& o : run_bars(VortexIndicator(3), std::vector<Bar>(6, {5, 5, 5}))) {
+    for (const VortexOutput& o : run_hlc(VortexIndicator(3), std::vector<Bar>(6, {5, 5, 5}))) {
         EXPECT_EQ(o.plus, 1.0);
         EXPECT_EQ(o.minus, 1.0);
     }
-    for (const VortexOutput& o : run_bars(VortexIndicator(0), random_bars(6, 2))) {
+    for (const VortexOutput& o : run_hlc(VortexIndicator(0), random_bars(6, 2))) {
         EXPECT_EQ(o.plus, 1.0);
         EXPECT_EQ(o.minus, 1.0);
     }
     // A NaN high poisons VM+ at once and, as the next bar's previous high, VM-.
     auto bars = random_bars(20, 3);
     bars[5].high = kN;
-    const auto out = run_bars(VortexIndicator(3), bars);
+    const auto out = run_hlc(VortexIndicator(3), bars);
     EXPECT_FALSE(std::isnan(out[4].plus));
     EXPECT_FALSE(std::isnan(out[5].minus));
     for (std::size_t i = 5; i < out.size(); ++i) EXPECT_TRUE(std::isnan(out[i].plus)) << i;

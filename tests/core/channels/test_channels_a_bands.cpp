@@ -35,7 +35,7 @@ TEST(SuperTrend, BandsRatchetAndDirectionFlipsBarByBar) {
     // Period 1: the range average is each bar's true range.
     const std::vector<Bar> bars = {{11, 9, 10},     {12, 10, 11},  {11.5, 10.5, 11}, {13, 9, 10.5},
                                    {10.5, 9.5, 9.9}, {10, 9, 9.5}, {11, 10, 10.5},   {12, 10.6, 11}};
-    const auto out = run_bars(SuperTrend(1, 1.0), bars);
+    const auto out = run_hlc(SuperTrend(1, 1.0), bars);
     const double values[] = {8, 9, 10, 10, 11, 10.5, 10.5, (12.0 + 10.6) * 0.5 - 1.5};
     const int directions[] = {1, 1, 1, 1, -1, -1, -1, 1};
     for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -54,7 +54,7 @@ TEST(AtrTs, StopTrailsFlipsAndIgnoresNaN) {
     // Period 1, multiplier 3: the offset is three true ranges of the bar.
     const std::vector<Bar> bars = {{101, 99, 100}, {95, 94, 94}, {94.5, 93.5, 93.9},
                                    {94, 93, 93.5}, {94, 93, kN}, {98, 97, 97.5}};
-    const auto out = run_bars(ATRTrailingStop(1, 3.0), bars);
+    const auto out = run_hlc(ATRTrailingStop(1, 3.0), bars);
     const double stops[] = {94, 94, 93.9 + 3.0, 93.5 + 3.0, 93.5 + 3.0, 97.5 - 3.0};
     const int directions[] = {1, 1, -1, -1, -1, 1};
     for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -62,7 +62,7 @@ TEST(AtrTs, StopTrailsFlipsAndIgnoresNaN) {
         EXPECT_EQ(out[i].direction, directions[i]) << "bar " << i + 1;
     }
     // A NaN first close gives a NaN stop, replaced by the next candidate.
-    const auto first_nan = run_bars(ATRTrailingStop(1, 3.0), {{101, 99, kN}, {101, 99, 100}});
+    const auto first_nan = run_hlc(ATRTrailingStop(1, 3.0), {{101, 99, kN}, {101, 99, 100}});
     EXPECT_TRUE(std::isnan(first_nan[0].stop));
     EXPECT_EQ(first_nan[1].stop, 94.0);
     EXPECT_EQ(first_nan[1].direction, 1);
@@ -108,11 +108,11 @@ TEST(TtmSqueeze, FirstBarAndStrictBandComparison) {
 }
 
 TEST(TtmSqueeze, FlatSeriesAndDegeneratePeriod) {
-    for (const SuperTrendOutput& o : run_bars(TTMSqueeze(5, 2.0, 1.5), std::vector<Bar>(12, {7, 7, 7}))) {
+    for (const SuperTrendOutput& o : run_hlc(TTMSqueeze(5, 2.0, 1.5), std::vector<Bar>(12, {7, 7, 7}))) {
         EXPECT_EQ(o.value, 0.0);
         EXPECT_EQ(o.direction, 0);
     }
-    for (const SuperTrendOutput& o : run_bars(TTMSqueeze(0, 2.0, 1.5), random_bars(8, 1))) {
+    for (const SuperTrendOutput& o : run_hlc(TTMSqueeze(0, 2.0, 1.5), random_bars(8, 1))) {
         EXPECT_TRUE(std::isnan(o.value));
         EXPECT_EQ(o.direction, 0);
     }
@@ -187,8 +187,8 @@ TEST(UltimateChannel, RangeFromHighLowAndPreviousClose) {
 
 TEST(UltimateChannel, ZeroLengths) {
     const auto bars = random_bars(8, 5);
-    const auto centre_zero = run_bars(UltimateChannel(0, 10, 1.0), bars);
-    const auto range_zero = run_bars(UltimateChannel(10, 0, 1.0), bars);
+    const auto centre_zero = run_hlc(UltimateChannel(0, 10, 1.0), bars);
+    const auto range_zero = run_hlc(UltimateChannel(10, 0, 1.0), bars);
     for (std::size_t i = 0; i < bars.size(); ++i) {
         EXPECT_EQ(std::isnan(centre_zero[i].center), i >= 3) << i;
         EXPECT_FALSE(std::isnan(range_zero[i].center)) << i;

@@ -8,16 +8,15 @@
 #include <vector>
 
 #include "classic/test_classic_a_support.hpp"
+#include "support.hpp"
 
 namespace channels_a {
 
 constexpr double kN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kBig = 1.7976931348623157e308;
 
-struct Bar {
-    double high, low, close;
-};
-
+using lumenfold::test::Bar;
+using lumenfold::test::run_hlc;
 using classic_a::same;  // bitwise equality, every NaN equal to every NaN
 
 // A random walk of bars with gaps between a close and the next bar's range.
@@ -35,13 +34,6 @@ inline std::vector<Bar> random_bars(std::size_t n, unsigned seed) {
         bars.push_back({h, l, c});
     }
     return bars;
-}
-
-template <class T>
-auto run_bars(T ind, const std::vector<Bar>& bars) {
-    std::vector<decltype(ind.next(0.0, 0.0, 0.0))> out;
-    for (const Bar& b : bars) out.push_back(ind.next(b.high, b.low, b.close));
-    return out;
 }
 
 }  // namespace channels_a

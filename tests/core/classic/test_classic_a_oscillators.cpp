@@ -20,24 +20,17 @@
 
 using namespace lumenfold::core;
 using classic_a::same;
+using lumenfold::test::Bar;
 using lumenfold::test::run;
+using lumenfold::test::run_hlc;
 
 namespace {
 
 const double kN = std::nan("");
 
-struct Bar {
-    double high, low, close;
-};
-
-template <class T>
-auto run_hlc(T ind, const std::vector<Bar>& bars) {
-    std::vector<decltype(ind.next(0.0, 0.0, 0.0))> out;
-    for (const Bar& b : bars) out.push_back(ind.next(b.high, b.low, b.close));
-    return out;
-}
-
-std::vector<Bar> random_bars(std::mt19937_64& rng, std::size_t n, double nan_rate) {
+// Bars whose high, low and close are drawn apart from one another, with ties,
+// signed zeros and the odd NaN.
+std::vector<Bar> noisy_bars(std::mt19937_64& rng, std::size_t n, double nan_rate) {
     const auto a = classic_a::noisy_series(rng, n, nan_rate);
     const auto b = classic_a::noisy_series(rng, n, nan_rate);
     const auto c = classic_a::noisy_series(rng, n, nan_rate);
@@ -202,7 +195,7 @@ TEST(Stoch, FirstRecordAtLookbackWithItsOwnSlowK) {
 
 TEST(Stoch, DegeneratePeriods) {
     std::mt19937_64 rng(6);
-    const auto bars = random_bars(rng, 40, 0.0);
+    const auto bars = noisy_bars(rng, 40, 0.0);
     // fastk 0: the window is the current bar, %K never lines up, %D from slowk + slowd - 2.
     auto f0 = run_hlc(STOCH(0, 2, 3), bars);
     for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -231,7 +224,7 @@ TEST(Stoch, NaNHighsAreIgnoredNaNClosePoisons) {
 TEST(Stoch, WindowMatchesAFullScan) {
     std::mt19937_64 rng(10);
     for (std::uint64_t period = 0; period <= 9; ++period) {
-        const auto bars = random_bars(rng, 400, 0.08);
+        const auto bars = noisy_bars(rng, 400, 0.08);
         HlWindow fast(period);
         ScanWindow slow{period, {}, {}};
         for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -251,7 +244,7 @@ TEST(Stoch, MatchesTheIndexedHistoryDefinition) {
         for (std::uint64_t fk = 0; fk <= 5; ++fk) {
             for (std::uint64_t sk = 0; sk <= 4; ++sk) {
                 for (std::uint64_t sd = 0; sd <= 4; ++sd) {
-                    const auto bars = random_bars(rng, 80, fk == 3 ? 0.03 : 0.0);
+                    const auto bars = noisy_bars(rng, 80, fk == 3 ? 0.03 : 0.0);
                     STOCH got(fk, sk, sel, sd, sel);
                     StochReference want(fk, sk, sel, sd, sel);
                     for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -295,7 +288,7 @@ TEST(Willr, DegeneratePeriodsAndNaN) {
 TEST(Willr, MatchesTheWholeHistoryDefinition) {
     std::mt19937_64 rng(14);
     for (std::uint64_t p = 0; p <= 9; ++p) {
-        const auto bars = random_bars(rng, 400, 0.05);
+        const auto bars = noisy_bars(rng, 400, 0.05);
         auto got = run_hlc(WILLR(p), bars);
         WillrReference want{p, {}, {}};
         for (std::size_t i = 0; i < bars.size(); ++i) {
@@ -337,7 +330,7 @@ TEST(Cci, DegeneratePeriodsNaNAndCapacity) {
 
 TEST(Cci, CopyContinuesIndependently) {
     std::mt19937_64 rng(16);
-    const auto bars = random_bars(rng, 30, 0.0);
+    const auto bars = noisy_bars(rng, 30, 0.0);
     CCI a(4);
     for (std::size_t i = 0; i < 10; ++i) a.next(bars[i].high, bars[i].low, bars[i].close);
     CCI b = a;

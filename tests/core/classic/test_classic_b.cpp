@@ -18,30 +18,17 @@
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/classic/sar.hpp"
+#include "support.hpp"
 
 using namespace lumenfold::core;
+using lumenfold::test::Bar;
+using lumenfold::test::run;
+using lumenfold::test::run_hlc;
+using lumenfold::test::walk_bars;
 
 namespace {
 
 constexpr double kN = std::numeric_limits<double>::quiet_NaN();  // NaN input or expected NaN
-
-struct Bar {
-    double high, low, close;
-};
-
-template <class T>
-std::vector<double> run1(T ind, const std::vector<double>& xs) {
-    std::vector<double> out;
-    for (double x : xs) out.push_back(ind.next(x));
-    return out;
-}
-
-template <class T>
-std::vector<double> run3(T ind, const std::vector<Bar>& bars) {
-    std::vector<double> out;
-    for (const Bar& b : bars) out.push_back(ind.next(b.high, b.low, b.close));
-    return out;
-}
 
 // Same values, NaN matching NaN.
 void expect_series(const std::vector<double>& got, const std::vector<double>& want) {
@@ -59,19 +46,6 @@ std::size_t leading_nans(const std::vector<double>& v) {
     std::size_t n = 0;
     while (n < v.size() && std::isnan(v[n])) ++n;
     return n;
-}
-
-std::vector<Bar> random_bars(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> step(-1.0, 1.0);
-    std::uniform_real_distribution<double> spread(0.0, 2.0);
-    std::vector<Bar> bars;
-    double c = 100.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        c += step(rng);
-        bars.push_back({c + spread(rng), c - spread(rng), c});
-    }
-    return bars;
 }
 
 }  // namespace
@@ -113,30 +87,30 @@ TEST(Atr, FirstBarIsItsRangeThenExponentialAverage) {
     // alpha = 0.5 for period 3.
     // The first close is only remembered.
     EXPECT_EQ(ATR(3).next(10, 8, 100), 2.0);
-    expect_series(run3(ATR(3), {{10, 8, 9}, {14, 12, 13}, {13, 12, 12}}),
+    expect_series(run_hlc(ATR(3), {{10, 8, 9}, {14, 12, 13}, {13, 12, 12}}),
                   {2.0, 0.5 * 5.0 + 0.5 * 2.0, 0.5 * 1.0 + 0.5 * 3.5});
     // Period 1 gives each bar's true range, period 0 gives 2*tr - previous.
-    expect_series(run3(ATR(1), {{10, 8, 9}, {14, 12, 13}, {13, 13, 13}}), {2.0, 5.0, 0.0});
-    expect_series(run3(ATR(0), {{10, 8, 9}, {14, 12, 13}}), {2.0, 8.0});
+    expect_series(run_hlc(ATR(1), {{10, 8, 9}, {14, 12, 13}, {13, 13, 13}}), {2.0, 5.0, 0.0});
+    expect_series(run_hlc(ATR(0), {{10, 8, 9}, {14, 12, 13}}), {2.0, 8.0});
 }
 
 TEST(Atr, NaNInputs) {
     // A NaN on the first bar stays in the average for good.
-    const auto first = run3(ATR(3), {{kN, 8, 9}, {10, 8, 9}, {10, 8, 9}});
+    const auto first = run_hlc(ATR(3), {{kN, 8, 9}, {10, 8, 9}, {10, 8, 9}});
     for (double v : first) EXPECT_TRUE(std::isnan(v));
     // Later: a NaN high leaves |low - previous close|; a NaN close makes the
     // next bar's gaps NaN, so its true range is high - low.
-    expect_series(run3(ATR(1), {{10, 8, 9}, {kN, 6, kN}, {12, 11, 11}}), {2.0, 3.0, 1.0});
+    expect_series(run_hlc(ATR(1), {{10, 8, 9}, {kN, 6, kN}, {12, 11, 11}}), {2.0, 3.0, 1.0});
 }
 
 // ---- ADX ----
 
 TEST(Adx, WorkedValuesAndWarmUp) {
-    expect_series(run3(ADX(2), {{10, 8, 9}, {11, 9, 10}, {12, 10, 11}, {13, 11, 12}}),
+    expect_series(run_hlc(ADX(2), {{10, 8, 9}, {11, 9, 10}, {12, 10, 11}, {13, 11, 12}}),
                   {kN, kN, kN, 100.0});
     // First value at bar 2*period - 1 on ordinary data.
     for (std::uint64_t p : {2u, 5u, 14u}) {
-        const auto out = run3(ADX(p), random_bars(100, 3));
+        const auto out = run_hlc(ADX(p), walk_bars(100, 3));
         EXPECT_EQ(leading_nans(out), 2 * p - 1) << p;
         for (std::size_t i = 2 * p - 1; i < out.size(); ++i) {
             EXPECT_GE(out[i], 0.0);
@@ -159,41 +133,41 @@ TEST(Adx, DirectionalIndicatorsOfTheCore) {
 }
 
 TEST(Adx, DegeneratePeriodsAndFlatSeries) {
-    const auto bars = random_bars(30, 5);
+    const auto bars = walk_bars(30, 5);
     for (std::uint64_t p : {0u, 1u}) {
-        for (double v : run3(ADX(p), bars)) EXPECT_TRUE(std::isnan(v));
+        for (double v : run_hlc(ADX(p), bars)) EXPECT_TRUE(std::isnan(v));
     }
     DmiCore zero(0);
     EXPECT_FALSE(zero.step(2, 1, 1));
     EXPECT_EQ(zero.bar_count(), 0u);
     // All true ranges 0: no DX ever, so no seeding.
-    for (double v : run3(ADX(3), std::vector<Bar>(20, {5, 5, 5}))) EXPECT_TRUE(std::isnan(v));
+    for (double v : run_hlc(ADX(3), std::vector<Bar>(20, {5, 5, 5}))) EXPECT_TRUE(std::isnan(v));
     // A period too large to ever seed costs nothing up front.
-    for (double v : run3(ADX(std::numeric_limits<std::uint64_t>::max()), bars)) EXPECT_TRUE(std::isnan(v));
+    for (double v : run_hlc(ADX(std::numeric_limits<std::uint64_t>::max()), bars)) EXPECT_TRUE(std::isnan(v));
 }
 
 TEST(Adx, BalancedMovesGiveZero) {
     // Each bar's high rises exactly as much as its low falls: +DM = -DM = 0.
     std::vector<Bar> bars;
     for (int i = 0; i < 12; ++i) bars.push_back({10.0 + i, 8.0 - i, 9.0});
-    expect_series(run3(ADX(3), bars), {kN, kN, kN, kN, kN, 0, 0, 0, 0, 0, 0, 0});
+    expect_series(run_hlc(ADX(3), bars), {kN, kN, kN, kN, kN, 0, 0, 0, 0, 0, 0, 0});
 }
 
 TEST(Adx, NaNPrices) {
-    auto bars = random_bars(40, 11);
-    const auto clean = run3(ADX(4), bars);
+    auto bars = walk_bars(40, 11);
+    const auto clean = run_hlc(ADX(4), bars);
     // A NaN close is absorbed: only the next bar's gaps are ignored.
     bars[20].close = kN;
-    const auto with_nan_close = run3(ADX(4), bars);
+    const auto with_nan_close = run_hlc(ADX(4), bars);
     for (std::size_t i = 7; i < bars.size(); ++i) EXPECT_FALSE(std::isnan(with_nan_close[i])) << i;
     expect_series(std::vector<double>(with_nan_close.begin(), with_nan_close.begin() + 21),
                   std::vector<double>(clean.begin(), clean.begin() + 21));
     // A bar whose true range is NaN makes the smoothed range NaN for good: DX
     // is 0 from then on and the ADX decays by its Wilder recursion.
-    bars = random_bars(40, 11);
+    bars = walk_bars(40, 11);
     bars[20].high = kN;
     bars[20].low = kN;
-    const auto with_nan_bar = run3(ADX(4), bars);
+    const auto with_nan_bar = run_hlc(ADX(4), bars);
     for (std::size_t i = 20; i + 1 < bars.size(); ++i) {
         EXPECT_EQ(with_nan_bar[i + 1], (0.0 + 3.0 * with_nan_bar[i]) / 4.0) << i;
     }
@@ -204,7 +178,7 @@ TEST(Adx, NoDxAtTheSeedingBarKeepsItNaN) {
     // smoothed range is still 0), so the ADX never seeds.
     std::vector<Bar> bars(4, {5, 5, 5});
     for (int i = 0; i < 10; ++i) bars.push_back({6.0 + i, 5.0 + i, 5.5 + i});
-    for (double v : run3(ADX(2), bars)) EXPECT_TRUE(std::isnan(v));
+    for (double v : run_hlc(ADX(2), bars)) EXPECT_TRUE(std::isnan(v));
 }
 
 // ---- Aroon ----
@@ -307,19 +281,19 @@ TEST(Aroon, DegeneratePeriodsAndNaN) {
 // ---- momentum and rate of change ----
 
 TEST(Momentum, WorkedValues) {
-    expect_series(run1(MOM(3), {1, 2, 4, 8, 16}), {kN, kN, kN, 7, 14});
-    expect_series(run1(ROC(1), {2, 3, 0, 5}), {kN, 50, -100, 0});
+    expect_series(run(MOM(3), {1, 2, 4, 8, 16}), {kN, kN, kN, 7, 14});
+    expect_series(run(ROC(1), {2, 3, 0, 5}), {kN, 50, -100, 0});
     // Difference, division, then multiplication.
-    expect_series(run1(ROC(2), {3, 1, 10}), {kN, kN, ((10.0 - 3.0) / 3.0) * 100.0});
+    expect_series(run(ROC(2), {3, 1, 10}), {kN, kN, ((10.0 - 3.0) / 3.0) * 100.0});
 }
 
 TEST(Momentum, LagSurvivesCyclicOverwrite) {
     // Period 5 stores 8 slots; inputs keep overwriting them.
     std::vector<double> xs;
     for (int i = 0; i < 100; ++i) xs.push_back(i * i);
-    const auto out = run1(MOM(5), xs);
+    const auto out = run(MOM(5), xs);
     for (std::size_t i = 5; i < xs.size(); ++i) ASSERT_EQ(out[i], xs[i] - xs[i - 5]) << i;
-    const auto roc = run1(ROC(7), xs);
+    const auto roc = run(ROC(7), xs);
     for (std::size_t i = 8; i < xs.size(); ++i) {
         ASSERT_EQ(roc[i], ((xs[i] - xs[i - 7]) / xs[i - 7]) * 100.0) << i;
     }
@@ -327,11 +301,11 @@ TEST(Momentum, LagSurvivesCyclicOverwrite) {
 }
 
 TEST(Momentum, NaNAndDegeneratePeriods) {
-    expect_series(run1(MOM(2), {1, 2, kN, 4, 5, 6}), {kN, kN, kN, 2, kN, 2});
-    expect_series(run1(ROC(1), {1, kN, 2}), {kN, kN, kN});
-    expect_series(run1(MOM(0), {3, -1, 0}), {0, 0, 0});
-    expect_series(run1(ROC(0), {3, -1, 0}), {0, 0, 0});
-    expect_series(run1(MOM(4), {1, 2, 3, 4}), {kN, kN, kN, kN});
+    expect_series(run(MOM(2), {1, 2, kN, 4, 5, 6}), {kN, kN, kN, 2, kN, 2});
+    expect_series(run(ROC(1), {1, kN, 2}), {kN, kN, kN});
+    expect_series(run(MOM(0), {3, -1, 0}), {0, 0, 0});
+    expect_series(run(ROC(0), {3, -1, 0}), {0, 0, 0});
+    expect_series(run(MOM(4), {1, 2, 3, 4}), {kN, kN, kN, kN});
 }
 
 TEST(Momentum, HugePeriodFailsCleanly) {

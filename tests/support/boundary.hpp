@@ -1,0 +1,49 @@
+// Helpers shared by the boundary and thread-stress tests.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "runtime/object.hpp"
+
+namespace lumenfold::test {
+
+// A call status that starts cleared and releases the message a failed call left in it.
+struct Status : RustCallStatus {
+    Status() : RustCallStatus{0, {0, 0, nullptr}} {}
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+    ~Status() { reset(); }
+    void reset() {
+        if (code != 0) ffi::release_storage(error_buf);
+        code = 0;
+        error_buf = RustBuffer{0, 0, nullptr};
+    }
+    std::string message() const { return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len); }
+};
+
+// A core whose step fails on a negative input, counting the steps it
+// finished and its live instances.
+struct Faulty {
+    static inline std::atomic<int> alive{0};
+    std::uint64_t calls = 0;
+    Faulty() { ++alive; }
+    Faulty(const Faulty&) = delete;
+    ~Faulty() { --alive; }
+    double next(double x) {
+        if (x < 0) throw Panic("negative input");
+        ++calls;
+        return x;
+    }
+};
+
+// The method entry point of Faulty exactly as the generator writes it.
+inline double faulty_next(std::uint64_t handle, double x, RustCallStatus* status) {
+    return ffi::call_with_status<double>(status, [&]() -> double {
+        ffi::ConsumedHandle<Faulty> consumed_{handle};
+        return static_cast<double>(ffi::with_locked<Faulty>(handle, [&](Faulty& c) { return c.next(x); }));
+    });
+}
+
+}  // namespace lumenfold::test
