@@ -30,8 +30,9 @@ public:
 
     // Batch form: the partial windows of the first bars stepped, then every
     // full window folded from its oldest bar in SIMD lanes, as the kept
-    // extreme and its rescans amount to. Beyond kLanePeriod bars a window fold
-    // costs more than keeping the extremes, so longer periods step.
+    // extreme and its rescans amount to. A fold's cost grows with the period
+    // while keeping the extremes costs about the same, so periods beyond
+    // kLanePeriod step.
     void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
         each(high, low, [&](std::size_t t, const BandOutput& b) {
             out.put(3 * t, b.upper);
