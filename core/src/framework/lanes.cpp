@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "framework/lanes.cpp"
@@ -283,6 +284,53 @@ void CciOutputs(const double* tp, std::size_t base, const double* sums, std::siz
     }
 }
 
+// Four vectors of bars at a time, as the weighted means.
+template <bool kHighest>
+void WindowExtremesOf(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    constexpr double kStart = kHighest ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+    auto take = [](V v, V e) { return hn::IfThenElse(kHighest ? v > e : v < e, v, e); };
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V e0 = hn::Set(d, kStart), e1 = e0, e2 = e0, e3 = e0;
+        for (std::size_t i = 0; i < p; ++i) {
+            const double* w = x + k + i;
+            e0 = take(hn::LoadU(d, w), e0);
+            e1 = take(hn::LoadU(d, w + L), e1);
+            e2 = take(hn::LoadU(d, w + 2 * L), e2);
+            e3 = take(hn::LoadU(d, w + 3 * L), e3);
+        }
+        hn::StoreU(e0, d, out + k);
+        hn::StoreU(e1, d, out + k + L);
+        hn::StoreU(e2, d, out + k + 2 * L);
+        hn::StoreU(e3, d, out + k + 3 * L);
+    }
+    lane_groups(
+        count - k,
+        [&](std::size_t j) {
+            V e = hn::Set(d, kStart);
+            for (std::size_t i = 0; i < p; ++i) e = take(hn::LoadU(d, x + k + j + i), e);
+            hn::StoreU(e, d, out + k + j);
+        },
+        [&](std::size_t j) {
+            double e = kStart;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double v = x[k + j + i];
+                if (kHighest ? v > e : v < e) e = v;
+            }
+            out[k + j] = e;
+        });
+}
+
+void WindowExtremes(const double* x, std::size_t count, std::size_t p, bool highest, double* out) {
+    if (highest) {
+        WindowExtremesOf<true>(x, count, p, out);
+    } else {
+        WindowExtremesOf<false>(x, count, p, out);
+    }
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -300,6 +348,7 @@ HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
+HWY_EXPORT(WindowExtremes);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -337,6 +386,9 @@ void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std
 void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
                  std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(CciOutputs)(tp, base, sums, first, count, period, out);
+}
+void window_extremes(const double* x, std::size_t count, std::size_t period, bool highest, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WindowExtremes)(x, count, period, highest, out);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -13,6 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "lumenfold/core/channels/alma.hpp"
+#include "lumenfold/core/channels/choppiness_index.hpp"
+#include "lumenfold/core/channels/donchian.hpp"
+#include "lumenfold/core/channels/hma.hpp"
+#include "lumenfold/core/channels/ichimoku.hpp"
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
@@ -123,6 +128,14 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Hamming", [](std::uint64_t p) { return HammingFilter(p, 0.5); }),
         kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
         kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
+        // channels
+        kernel<1>("ALMA", [](std::uint64_t p) { return ALMA(p, 0.85, 6.0); }),
+        kernel<1>("ALMA(offset 0, sigma 0.5)", [](std::uint64_t p) { return ALMA(p, 0.0, 0.5); }),
+        kernel<1>("HMA", [](std::uint64_t p) { return HMA(p); }),
+        kernel<2>("Donchian", [](std::uint64_t p) { return DonchianChannels(p); }),
+        kernel<3>("Choppiness", [](std::uint64_t p) { return ChoppinessIndex(p); }),
+        kernel<2>("Ichimoku(p, 2p, 3p)", [](std::uint64_t p) { return IchimokuCloud(p, 2 * p, 3 * p); }),
+        kernel<2>("Ichimoku(p, p/2, 0)", [](std::uint64_t p) { return IchimokuCloud(p, p / 2, 0); }),
     };
     return all;
 }

@@ -5,12 +5,16 @@
 // the first output is the first input (within rounding). Period 0 gives 0.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -60,6 +64,20 @@ public:
             den = den + w;
         }
         return den == 0.0 ? 0.0 : num / den;
+    }
+
+    // Batch form: the partial windows of the first bars stepped, then the full
+    // windows read from the series in SIMD lanes (their sum divided by 1,
+    // which leaves it unchanged).
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::size_t partial = period_ == 0 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(period_ - 1, n));
+        for (std::size_t i = 0; i < partial; ++i) out.put(i, next(x[i]));
+        if (partial == n) return;
+        const std::size_t p = static_cast<std::size_t>(period_);
+        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
+            lanes::weighted_means(v, count, p, weights_.data(), false, 1.0, r);
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -7,13 +7,18 @@
 // only while it is in the window.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -39,6 +44,34 @@ public:
         const double range = hh - ll;
         if (range == 0.0) return 100.0;
         return (std::log10(sum / range) * 100.0) / std::log10(to_f64(period_));
+    }
+
+    // Batch form: the bars up to the first full window stepped, then, chunk by
+    // chunk, the true ranges from the series, every later window's sum of
+    // them (newest first) and its extremes (folded from the oldest bar) in
+    // SIMD lanes, and the logarithms bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+        const std::size_t n = high.size();
+        const std::size_t stepped = period_ == 0 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(period_, n));
+        for (std::size_t t = 0; t < stepped; ++t) out.put(t, next(high[t], low[t], close[t]));
+        if (stepped == n) return;
+        const std::size_t p = stepped;
+        const double log_period = std::log10(to_f64(period_));
+        const std::vector<double> ones(p, 1.0);
+        const std::size_t room = std::max<std::size_t>(2048, p) + p + lanes::kPad;
+        std::vector<double> ranges(room), sums(room), highest(room), lowest(room);
+        // values[j] is bar first - p + j; bar first + k's window is j = k + 1 .. k + p.
+        lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* h, const double* l,
+                                         const double* c) {
+            for (std::size_t j = 1; j < count + p; ++j) ranges[j - 1] = true_range(h[j], l[j], c[j - 1]);
+            lanes::weighted_means(ranges.data(), count, p, ones.data(), true, 1.0, sums.data());
+            lanes::window_extremes(h + 1, count, p, true, highest.data());
+            lanes::window_extremes(l + 1, count, p, false, lowest.data());
+            for (std::size_t k = 0; k < count; ++k) {
+                const double range = highest[k] - lowest[k];
+                r[k] = range == 0.0 ? 100.0 : (std::log10(sums[k] / range) * 100.0) / log_period;
+            }
+        }, high, low, close);
     }
 
 private:

@@ -6,9 +6,11 @@
 // (high + low)·0.5 on all four lines. A period of 0 makes its line 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/channels/donchian.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -29,6 +31,17 @@ public:
         const double kijun = base_.next(high, low).middle;
         const double senkou_b = span_.next(high, low).middle;
         return IchimokuOutput{tenkan, kijun, (tenkan + kijun) * 0.5, senkou_b};
+    }
+
+    // Batch form: each line from its channel's batch pass, the first leading
+    // span from the two lines already written.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
+        const std::size_t n = high.size();
+        conversion_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t, b.middle); });
+        base_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t + 1, b.middle); });
+        span_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t + 3, b.middle); });
+        const BigEndianSeries lines(out.bytes(), 4 * n);
+        for (std::size_t t = 0; t < n; ++t) out.put(4 * t + 2, (lines[4 * t] + lines[4 * t + 1]) * 0.5);
     }
 
 private:

@@ -74,6 +74,13 @@ void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std
 void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
                  std::size_t period, double* out) noexcept;
 
+// Extremes of full windows: out[k] is the highest (or lowest) of
+// x[k .. k+p-1] folded from the oldest value on, starting from -DBL_MAX (or
+// +DBL_MAX) and replaced only by a strictly greater (smaller) value: a NaN
+// never wins, among equal values the oldest stands. x holds count + p - 1
+// values, p >= 1.
+void window_extremes(const double* x, std::size_t count, std::size_t period, bool highest, double* out) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
