@@ -25,6 +25,12 @@
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
+#include "lumenfold/core/features/frac_diff.hpp"
+#include "lumenfold/core/oscillators/cg.hpp"
+#include "lumenfold/core/oscillators/correlation_trend.hpp"
+#include "lumenfold/core/oscillators/dmh.hpp"
+#include "lumenfold/core/oscillators/madh.hpp"
+#include "lumenfold/core/oscillators/rsih.hpp"
 
 namespace lumenfold::test {
 
@@ -123,6 +129,15 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Hamming", [](std::uint64_t p) { return HammingFilter(p, 0.5); }),
         kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
         kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
+        // oscillators and features
+        kernel<1>("MADH(p, p)", [](std::uint64_t p) { return MADH(p, p); }),
+        kernel<1>("MADH(p/3, p)", [](std::uint64_t p) { return MADH(p / 3, p); }),
+        kernel<1>("RSIH", [](std::uint64_t p) { return RSIH(p); }),
+        kernel<1>("CG", [](std::uint64_t p) { return CenterOfGravity(p); }),
+        kernel<1>("CorrelationTrend", [](std::uint64_t p) { return CorrelationTrend(p); }),
+        kernel<2>("DMH", [](std::uint64_t p) { return DMH(p); }),
+        kernel<1>("FracDiff(0.45, 1/(p+1))", [](std::uint64_t p) { return FracDiff(0.45, 1.0 / to_f64(p + 1)); }),
+        kernel<1>("FracDiff((p%11)/10, 1e-3)", [](std::uint64_t p) { return FracDiff(to_f64(p % 11) / 10.0, 1e-3); }),
     };
     return all;
 }

@@ -7,12 +7,16 @@
 // and is neither stored nor counted.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -45,6 +49,23 @@ public:
         double sum = 0.0;
         for (std::uint64_t k = 0; k < w; ++k) sum = sum + weights_[k] * window_[w - 1 - k];
         return sum;
+    }
+
+    // Batch form: without NaN inputs every input is stored, so each full
+    // window is read from the series and the weighted sums run in SIMD lanes
+    // (a divisor of 1 changes no bit). A series with NaN is stepped.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (lanes::any_nan(x.bytes(), n)) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
+            return;
+        }
+        const std::size_t w = weights_.size();
+        const std::size_t first = std::min(w - 1, n);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, kNaN);
+        lanes::run_chunks(out, w - 1, first, [&](std::size_t count, double* r, const double* v) {
+            lanes::weighted_means(v, count, w, weights_.data(), true, 1.0, r);
+        }, x);
     }
 
     const std::vector<double>& weights() const noexcept { return weights_; }
