@@ -366,6 +366,37 @@ void DirectionalDifferences(const double* high, const double* low, std::size_t n
         });
 }
 
+inline V center_of_gravity(const double* x, std::size_t p) {
+    const D d;
+    V num = hn::Zero(d), den = hn::Zero(d);
+    for (std::size_t i = 0; i < p; ++i) {
+        const V xi = hn::LoadU(d, x + p - 1 - i);
+        num = hn::Add(num, hn::Mul(xi, hn::Set(d, static_cast<double>(i + 1))));
+        den = hn::Add(den, xi);
+    }
+    return hn::IfThenZeroElse(den == hn::Zero(d), hn::Div(hn::Neg(num), den));
+}
+
+void CenterOfGravityOutputs(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t k = 0;
+    for (; k + 2 * L <= count; k += 2 * L) {
+        hn::StoreU(center_of_gravity(x + k, p), d, out + k);
+        hn::StoreU(center_of_gravity(x + k + L, p), d, out + k + L);
+    }
+    for (; k + L <= count; k += L) hn::StoreU(center_of_gravity(x + k, p), d, out + k);
+    for (; k < count; ++k) {
+        double num = 0.0, den = 0.0;
+        for (std::size_t i = 0; i < p; ++i) {
+            const double xi = x[k + p - 1 - i];
+            num = num + xi * static_cast<double>(i + 1);
+            den = den + xi;
+        }
+        out[k] = den == 0.0 ? 0.0 : (-num) / den;
+    }
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -386,6 +417,7 @@ HWY_EXPORT(CciOutputs);
 HWY_EXPORT(WeightedRsiOutputs);
 HWY_EXPORT(CorrelationTrendOutputs);
 HWY_EXPORT(DirectionalDifferences);
+HWY_EXPORT(CenterOfGravityOutputs);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -436,6 +468,10 @@ void correlation_trend_outputs(const double* x, std::size_t count, std::size_t p
 
 void directional_differences(const double* high, const double* low, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectionalDifferences)(high, low, n, out);
+}
+
+void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(CenterOfGravityOutputs)(x, count, period, out);
 }
 
 }  // namespace lumenfold::core::lanes

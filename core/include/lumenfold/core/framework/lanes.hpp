@@ -96,6 +96,12 @@ void correlation_trend_outputs(const double* x, std::size_t count, std::size_t p
 // down > 0, each +0 otherwise; out[k] = plus - minus. The arrays hold n + 1 bars.
 void directional_differences(const double* high, const double* low, std::size_t n, double* out) noexcept;
 
+// Centre of gravity of the bars whose windows are x[k .. k+p-1] (x holds
+// count + p - 1 values): from the newest value on, num += xi * (i + 1) and
+// den += xi for the value i bars back; out[k] = (-num) / den, or 0 where den
+// is 0.
+void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
@@ -33,23 +32,15 @@ public:
         return den == 0.0 ? 0.0 : (-num) / den;
     }
 
-    // Batch form: the partial windows stepped, then the full windows read from
-    // the series in SIMD lanes: the position-weighted sum and the plain sum
-    // (weights of exactly 1, and a divisor of 1, change no bit).
+    // Batch form: the partial windows stepped, then the full windows read
+    // from the series in SIMD lanes.
     void batch(BigEndianOut out, BigEndianSeries x) {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(window_.length());
         const std::size_t first = p == 0 ? n : std::min(p - 1, n);
         for (std::size_t t = 0; t < first; ++t) out.put(t, next(x[t]));
-        std::vector<double> positions(p);
-        for (std::size_t i = 0; i < p; ++i) positions[i] = to_f64(i + 1);
-        const std::vector<double> ones(p, 1.0);
-        std::vector<double> den;
         lanes::run_chunks(out, p - 1, first, [&](std::size_t count, double* r, const double* v) {
-            den.resize(std::max(den.size(), count + lanes::kPad));
-            lanes::weighted_means(v, count, p, positions.data(), true, 1.0, r);
-            lanes::weighted_means(v, count, p, ones.data(), true, 1.0, den.data());
-            for (std::size_t k = 0; k < count; ++k) r[k] = den[k] == 0.0 ? 0.0 : (-r[k]) / den[k];
+            lanes::center_of_gravity_outputs(v, count, p, r);
         }, x);
     }
 
