@@ -328,6 +328,117 @@ void WindowExtremes(const double* x, std::size_t count, std::size_t p, bool high
         WindowExtremesOf<true>(x, count, p, out);
     } else {
         WindowExtremesOf<false>(x, count, p, out);
+void WeightedRsiOutputs(const double* x, std::size_t count, std::size_t c, const double* weights, double* out) {
+    const D d;
+    const V zero = hn::Zero(d), limit = hn::Set(d, 1e-10);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V up = zero, down = zero;
+            for (std::size_t i = 1; i <= c; ++i) {
+                const V ch = hn::Sub(hn::LoadU(d, x + k + c - i + 1), hn::LoadU(d, x + k + c - i));
+                const V size = hn::Mul(hn::Abs(ch), hn::Set(d, weights[i - 1]));
+                up = hn::Add(up, hn::IfThenElseZero(ch > zero, size));
+                down = hn::Add(down, hn::IfThenElseZero(ch < zero, size));
+            }
+            const V sum = hn::Add(down, up);
+            hn::StoreU(hn::IfThenElseZero(hn::Abs(sum) > limit, hn::Div(hn::Sub(up, down), sum)), d, out + k);
+        },
+        [&](std::size_t k) {
+            double up = 0.0, down = 0.0;
+            for (std::size_t i = 1; i <= c; ++i) {
+                const double ch = x[k + c - i + 1] - x[k + c - i];
+                const double size = std::fabs(ch) * weights[i - 1];
+                up = up + (ch > 0.0 ? size : 0.0);
+                down = down + (ch < 0.0 ? size : 0.0);
+            }
+            const double sum = down + up;
+            out[k] = std::fabs(sum) > 1e-10 ? (up - down) / sum : 0.0;
+        });
+}
+
+void CorrelationTrendOutputs(const double* x, std::size_t count, std::size_t p, double sum_y, double vary,
+                             double* out) {
+    const D d;
+    const V zero = hn::Zero(d), vn = hn::Set(d, static_cast<double>(p)), vsy = hn::Set(d, sum_y),
+            vvy = hn::Set(d, vary);
+    const double n = static_cast<double>(p);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V sx = zero, sxx = zero, sxy = zero;
+            for (std::size_t i = 0; i < p; ++i) {
+                const V xi = hn::LoadU(d, x + k + p - 1 - i);
+                sx = hn::Add(sx, xi);
+                sxx = hn::Add(sxx, hn::Mul(xi, xi));
+                sxy = hn::Sub(sxy, hn::Mul(xi, hn::Set(d, static_cast<double>(i))));
+            }
+            const V varx = hn::Sub(hn::Mul(sxx, vn), hn::Mul(sx, sx));
+            const V r = hn::Div(hn::Sub(hn::Mul(sxy, vn), hn::Mul(sx, vsy)), hn::Sqrt(hn::Mul(varx, vvy)));
+            hn::StoreU(hn::IfThenElseZero(varx > zero, r), d, out + k);
+        },
+        [&](std::size_t k) {
+            double sx = 0.0, sxx = 0.0, sxy = 0.0;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double xi = x[k + p - 1 - i];
+                sx = sx + xi;
+                sxx = sxx + xi * xi;
+                sxy = sxy - xi * static_cast<double>(i);
+            }
+            const double varx = sxx * n - sx * sx;
+            out[k] = varx > 0.0 ? (sxy * n - sx * sum_y) / std::sqrt(varx * vary) : 0.0;
+        });
+}
+
+void DirectionalDifferences(const double* high, const double* low, std::size_t n, double* out) {
+    const D d;
+    const V zero = hn::Zero(d);
+    lane_groups(
+        n,
+        [&](std::size_t k) {
+            const V up = hn::Sub(hn::LoadU(d, high + k + 1), hn::LoadU(d, high + k));
+            const V down = hn::Sub(hn::LoadU(d, low + k), hn::LoadU(d, low + k + 1));
+            const V plus = hn::IfThenElseZero(hn::And(up > down, up > zero), up);
+            const V minus = hn::IfThenElseZero(hn::And(down > up, down > zero), down);
+            hn::StoreU(hn::Sub(plus, minus), d, out + k);
+        },
+        [&](std::size_t k) {
+            const double up = high[k + 1] - high[k];
+            const double down = low[k] - low[k + 1];
+            const double plus = up > down && up > 0.0 ? up : 0.0;
+            const double minus = down > up && down > 0.0 ? down : 0.0;
+            out[k] = plus - minus;
+        });
+}
+
+inline V center_of_gravity(const double* x, std::size_t p) {
+    const D d;
+    V num = hn::Zero(d), den = hn::Zero(d);
+    for (std::size_t i = 0; i < p; ++i) {
+        const V xi = hn::LoadU(d, x + p - 1 - i);
+        num = hn::Add(num, hn::Mul(xi, hn::Set(d, static_cast<double>(i + 1))));
+        den = hn::Add(den, xi);
+    }
+    return hn::IfThenZeroElse(den == hn::Zero(d), hn::Div(hn::Neg(num), den));
+}
+
+void CenterOfGravityOutputs(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t k = 0;
+    for (; k + 2 * L <= count; k += 2 * L) {
+        hn::StoreU(center_of_gravity(x + k, p), d, out + k);
+        hn::StoreU(center_of_gravity(x + k + L, p), d, out + k + L);
+    }
+    for (; k + L <= count; k += L) hn::StoreU(center_of_gravity(x + k, p), d, out + k);
+    for (; k < count; ++k) {
+        double num = 0.0, den = 0.0;
+        for (std::size_t i = 0; i < p; ++i) {
+            const double xi = x[k + p - 1 - i];
+            num = num + xi * static_cast<double>(i + 1);
+            den = den + xi;
+        }
+        out[k] = den == 0.0 ? 0.0 : (-num) / den;
     }
 }
 
@@ -349,6 +460,10 @@ HWY_EXPORT(WillrOutputs);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
 HWY_EXPORT(WindowExtremes);
+HWY_EXPORT(WeightedRsiOutputs);
+HWY_EXPORT(CorrelationTrendOutputs);
+HWY_EXPORT(DirectionalDifferences);
+HWY_EXPORT(CenterOfGravityOutputs);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -389,6 +504,23 @@ void cci_outputs(const double* tp, std::size_t base, const double* sums, std::si
 }
 void window_extremes(const double* x, std::size_t count, std::size_t period, bool highest, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WindowExtremes)(x, count, period, highest, out);
+}
+
+void weighted_rsi_outputs(const double* x, std::size_t count, std::size_t changes, const double* weights,
+                          double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedRsiOutputs)(x, count, changes, weights, out);
+}
+void correlation_trend_outputs(const double* x, std::size_t count, std::size_t period, double sum_y, double vary,
+                               double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(CorrelationTrendOutputs)(x, count, period, sum_y, vary, out);
+}
+
+void directional_differences(const double* high, const double* low, std::size_t n, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectionalDifferences)(high, low, n, out);
+}
+
+void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(CenterOfGravityOutputs)(x, count, period, out);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -18,6 +18,7 @@
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/oscillators/trendflex.hpp"
 #include "cycles/cycles_support.hpp"
+#include "framework/batch_forms.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
@@ -160,4 +161,20 @@ TEST(FracDiff, NaNInputsAreSkippedInfinitiesKept) {
     const auto inf = run(FracDiff(1.0, 0.1), {1, kInf, 2});
     EXPECT_EQ(inf[1], kInf);
     EXPECT_EQ(inf[2], -kInf);
+}
+
+// NaN inputs are skipped by the window: runs of them, as long as the window
+// and longer, and across the batch form's chunks, leave it as stepping does.
+TEST(FracDiff, BatchSkipsDenseNaNAcrossChunks) {
+    const auto k = lumenfold::test::kernel<1>("FracDiff", [](std::uint64_t) { return FracDiff(0.4, 1e-3); });
+    const std::size_t w = FracDiff(0.4, 1e-3).weights().size();
+    std::vector<double> xs;
+    for (std::size_t t = 0; xs.size() < 9000; ++t) {
+        // Alternating, then a run longer than the window, then one value amid NaN.
+        const std::size_t phase = t % (3 * w);
+        const bool nan = phase < w ? phase % 2 == 1 : phase < 2 * w + 5 || phase % 7 != 0;
+        xs.push_back(nan ? std::nan("") : std::sin(static_cast<double>(t)) * 10.0);
+    }
+    const auto o = k.run(0, {xs});
+    EXPECT_TRUE(o.agrees());
 }

@@ -30,6 +30,12 @@
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
+#include "lumenfold/core/features/frac_diff.hpp"
+#include "lumenfold/core/oscillators/cg.hpp"
+#include "lumenfold/core/oscillators/correlation_trend.hpp"
+#include "lumenfold/core/oscillators/dmh.hpp"
+#include "lumenfold/core/oscillators/madh.hpp"
+#include "lumenfold/core/oscillators/rsih.hpp"
 
 namespace lumenfold::test {
 
@@ -136,6 +142,15 @@ inline const std::vector<Kernel>& kernels() {
         kernel<3>("Choppiness", [](std::uint64_t p) { return ChoppinessIndex(p); }),
         kernel<2>("Ichimoku(p, 2p, 3p)", [](std::uint64_t p) { return IchimokuCloud(p, 2 * p, 3 * p); }),
         kernel<2>("Ichimoku(p, p/2, 0)", [](std::uint64_t p) { return IchimokuCloud(p, p / 2, 0); }),
+        // oscillators and features
+        kernel<1>("MADH(p, p)", [](std::uint64_t p) { return MADH(p, p); }),
+        kernel<1>("MADH(p/3, p)", [](std::uint64_t p) { return MADH(p / 3, p); }),
+        kernel<1>("RSIH", [](std::uint64_t p) { return RSIH(p); }),
+        kernel<1>("CG", [](std::uint64_t p) { return CenterOfGravity(p); }),
+        kernel<1>("CorrelationTrend", [](std::uint64_t p) { return CorrelationTrend(p); }),
+        kernel<2>("DMH", [](std::uint64_t p) { return DMH(p); }),
+        kernel<1>("FracDiff(0.45, 1/(p+1))", [](std::uint64_t p) { return FracDiff(0.45, 1.0 / to_f64(p + 1)); }),
+        kernel<1>("FracDiff((p%11)/10, 1e-3)", [](std::uint64_t p) { return FracDiff(to_f64(p % 11) / 10.0, 1e-3); }),
     };
     return all;
 }

@@ -7,12 +7,17 @@
 // and is neither stored nor counted.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -45,6 +50,51 @@ public:
         double sum = 0.0;
         for (std::uint64_t k = 0; k < w; ++k) sum = sum + weights_[k] * window_[w - 1 - k];
         return sum;
+    }
+
+    // Batch form: the window holds the accepted (non-NaN) inputs, so each
+    // chunk's accepted inputs are gathered after the last W - 1 before them
+    // and the weighted sums of the full windows run over them in SIMD lanes (a
+    // divisor of 1 changes no bit); NaN bars, and bars before W inputs are
+    // held, give NaN. Without NaN the windows are read from the series.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t w = weights_.size();
+        if (!lanes::any_nan(x.bytes(), n)) {
+            const std::size_t first = std::min(w - 1, n);
+            for (std::size_t t = 0; t < first; ++t) out.put(t, kNaN);
+            lanes::run_chunks(out, w - 1, first, [&](std::size_t count, double* r, const double* v) {
+                lanes::weighted_means(v, count, w, weights_.data(), true, 1.0, r);
+            }, x);
+            return;
+        }
+        std::vector<double> held;      // the last accepted inputs, then the chunk's
+        std::vector<std::size_t> bar;  // the chunk bar of each of the chunk's accepted inputs
+        std::vector<double> sums;
+        std::size_t seen = 0;  // inputs accepted before the chunk
+        lanes::run_chunks(out, 0, 0, [&](std::size_t count, double* r, const double* v) {
+            const std::size_t kept = std::min(seen, w - 1);
+            held.resize(kept + count + lanes::kPad);
+            bar.resize(count);
+            std::size_t m = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                r[k] = kNaN;
+                if (std::isnan(v[k])) continue;
+                held[kept + m] = v[k];
+                bar[m++] = k;
+            }
+            // Accepted input j of the chunk fills a window once kept + j >= W - 1.
+            const std::size_t full_from = std::min(w - 1 - kept, m);
+            if (full_from < m) {
+                sums.resize(m - full_from + lanes::kPad);
+                lanes::weighted_means(held.data() + kept + full_from - (w - 1), m - full_from, w, weights_.data(),
+                                      true, 1.0, sums.data());
+                for (std::size_t j = full_from; j < m; ++j) r[bar[j]] = sums[j - full_from];
+            }
+            seen += m;
+            const std::size_t keep = std::min(seen, w - 1);
+            std::memmove(held.data(), held.data() + kept + m - keep, keep * sizeof(double));
+        }, x);
     }
 
     const std::vector<double>& weights() const noexcept { return weights_; }

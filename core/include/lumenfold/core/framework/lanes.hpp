@@ -80,6 +80,33 @@ void cci_outputs(const double* tp, std::size_t base, const double* sums, std::si
 // never wins, among equal values the oldest stands. x holds count + p - 1
 // values, p >= 1.
 void window_extremes(const double* x, std::size_t count, std::size_t period, bool highest, double* out) noexcept;
+// Normalised RSI of the bars whose windows are x[k .. k+c] (c changes, x
+// holds count + c values): change i = 1..c is x[k+c-i+1] - x[k+c-i], its
+// size |change| * weights[i-1] added to the up sum when the change is
+// positive, to the down sum when negative (+0 otherwise), both from +0;
+// (up - down) / (down + up) when that sum exceeds 1e-10 in magnitude, else 0.
+void weighted_rsi_outputs(const double* x, std::size_t count, std::size_t changes, const double* weights,
+                          double* out) noexcept;
+
+// Correlation with a line of the bars whose windows are x[k .. k+p-1] (x
+// holds count + p - 1 values), the value i bars back at ordinate -i: from the
+// newest value on, sx += xi, sxx += xi * xi, sxy = sxy - xi * i; then
+// varx = sxx * p - sx * sx, and out[k] = (sxy * p - sx * sum_y) /
+// sqrt(varx * vary) where varx > 0, else 0 (vary > 0 given).
+void correlation_trend_outputs(const double* x, std::size_t count, std::size_t period, double sum_y, double vary,
+                               double* out) noexcept;
+
+// Directional movement differences: for the bar of high[k + 1], low[k + 1]
+// after high[k], low[k], up = high[k+1] - high[k] and down = low[k] - low[k+1];
+// plus is up when up > down and up > 0, minus is down when down > up and
+// down > 0, each +0 otherwise; out[k] = plus - minus. The arrays hold n + 1 bars.
+void directional_differences(const double* high, const double* low, std::size_t n, double* out) noexcept;
+
+// Centre of gravity of the bars whose windows are x[k .. k+p-1] (x holds
+// count + p - 1 values): from the newest value on, num += xi * (i + 1) and
+// den += xi for the value i bars back; out[k] = (-num) / den, or 0 where den
+// is 0.
+void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
 
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each

@@ -4,10 +4,14 @@
 // price); an empty window (period 0) or a weight sum of exactly 0 gives 0.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -26,6 +30,18 @@ public:
             den = den + window_[i];
         }
         return den == 0.0 ? 0.0 : (-num) / den;
+    }
+
+    // Batch form: the partial windows stepped, then the full windows read
+    // from the series in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::size_t p = static_cast<std::size_t>(window_.length());
+        const std::size_t first = p == 0 ? n : std::min(p - 1, n);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, next(x[t]));
+        lanes::run_chunks(out, p - 1, first, [&](std::size_t count, double* r, const double* v) {
+            lanes::center_of_gravity_outputs(v, count, p, r);
+        }, x);
     }
 
 private:

@@ -5,11 +5,15 @@
 // lengths 0 and 1. The sums are recomputed over the window each bar.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -42,6 +46,21 @@ public:
         const double vary = sum_yy_ * n - sum_y_ * sum_y_;
         if (!(vary > 0.0)) return 0.0;
         return (sxy * n - sx * sum_y_) / std::sqrt(varx * vary);
+    }
+
+    // Batch form: 0 until the window is full (and on every bar when the
+    // ordinates have no variance), then each bar's sums read from the series
+    // in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t p = static_cast<std::size_t>(window_.length());
+        const double n_f = to_f64(window_.length());
+        const double vary = sum_yy_ * n_f - sum_y_ * sum_y_;
+        const std::size_t first = p == 0 || !(vary > 0.0) ? n : std::min(p - 1, n);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, 0.0);
+        lanes::run_chunks(out, p - 1, first, [&](std::size_t count, double* r, const double* v) {
+            lanes::correlation_trend_outputs(v, count, p, sum_y_, vary, r);
+        }, x);
     }
 
 private:

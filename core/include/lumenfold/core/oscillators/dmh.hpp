@@ -6,13 +6,18 @@
 // Bar 1 gives 0; length 0 gives 0 on every bar.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -37,7 +42,7 @@ public:
         prev_high_ = high;
         prev_low_ = low;
         const double diff = plus - minus;
-        ema_ = seeded_ ? diff * alpha_ + (1.0 - alpha_) * ema_ : diff;
+        ema_ = seeded_ ? smoothed(diff, ema_, alpha_) : diff;
         seeded_ = true;
 
         const bool full = window_.push(ema_);
@@ -48,7 +53,47 @@ public:
         return w == 0.0 ? 0.0 : s / w;
     }
 
+    // Batch form: the partial windows stepped; then, chunk by chunk, the
+    // bars' directional differences in SIMD lanes, their smoothing recursion
+    // bar by bar into a store that keeps the last length - 1 smoothed values
+    // before the chunk, and the full windows' weighted means in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
+        const std::size_t n = high.size();
+        const std::size_t len = static_cast<std::size_t>(window_.length());
+        // At least one bar is stepped: the differences start from a previous bar.
+        const std::size_t first = len == 0 || weights_sum_ == 0.0 ? n : std::min(std::max<std::size_t>(len - 1, 1), n);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, next(high[t], low[t]));
+        const std::size_t keep = len - 1;
+        std::vector<double> store;
+        // The window holds the last `keep` smoothed values, newest first.
+        if (first < n) {
+            store.resize(keep);
+            for (std::size_t j = 0; j < keep; ++j) store[keep - 1 - j] = window_[j];
+        }
+        const double alpha = alpha_;
+        double ema = ema_;
+        lanes::run_chunks(out, 1, first, [&](std::size_t count, double* r, const double* h, const double* l) {
+            store.resize(keep + count + lanes::kPad);
+            double* const fresh = store.data() + keep;
+            lanes::directional_differences(h, l, count, fresh);
+            // A local: the stores below could otherwise alias the average.
+            double e = ema;
+            for (std::size_t k = 0; k < count; ++k) {
+                e = smoothed(fresh[k], e, alpha);
+                fresh[k] = e;
+            }
+            ema = e;
+            lanes::weighted_means(store.data(), count, len, weights_.data(), true, weights_sum_, r);
+            std::memmove(store.data(), store.data() + count, keep * sizeof(double));
+        }, high, low);
+    }
+
 private:
+    // One step of the exponential average of the differences.
+    static double smoothed(double diff, double ema, double alpha) noexcept {
+        return diff * alpha + (1.0 - alpha) * ema;
+    }
+
     FirWindow window_;  // smoothed differences, newest first
     std::vector<double> weights_;
     double weights_sum_;

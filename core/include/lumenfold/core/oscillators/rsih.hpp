@@ -4,12 +4,16 @@
 // within 1e-10 of 0 (length 0, a flat window, NaN changes only).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/oscillators/up_down.hpp"
 
 namespace lumenfold::core {
@@ -26,6 +30,18 @@ public:
         const UpDown m = up_down_moves(window_, length_, HannWeight{weights_});
         const double sum = m.down + m.up;
         return std::fabs(sum) > 1e-10 ? (m.up - m.down) / sum : 0.0;
+    }
+
+    // Batch form: 0 until the window is full, then each bar's weighted moves
+    // read from the series in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t c = static_cast<std::size_t>(length_);
+        const std::size_t first = std::min(c, n);
+        for (std::size_t t = 0; t < first; ++t) out.put(t, 0.0);
+        lanes::run_chunks(out, c, first, [&](std::size_t count, double* r, const double* v) {
+            lanes::weighted_rsi_outputs(v, count, c, weights_.data(), r);
+        }, x);
     }
 
     std::uint64_t length() const noexcept { return length_; }
