@@ -328,6 +328,9 @@ void WindowExtremes(const double* x, std::size_t count, std::size_t p, bool high
         WindowExtremesOf<true>(x, count, p, out);
     } else {
         WindowExtremesOf<false>(x, count, p, out);
+    }
+}
+
 void WeightedRsiOutputs(const double* x, std::size_t count, std::size_t c, const double* weights, double* out) {
     const D d;
     const V zero = hn::Zero(d), limit = hn::Set(d, 1e-10);
