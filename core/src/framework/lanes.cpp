@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "framework/lanes.cpp"
@@ -283,6 +284,101 @@ void CciOutputs(const double* tp, std::size_t base, const double* sums, std::siz
     }
 }
 
+void RescaledRanges(const double* x, std::size_t count, std::size_t p, double* ratio, double* var) {
+    const D d;
+    const V n = hn::Set(d, static_cast<double>(p));
+    const V lowest = hn::Set(d, -std::numeric_limits<double>::max());
+    const V highest = hn::Set(d, std::numeric_limits<double>::max());
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const double* w = x + k;
+            V sum = hn::Zero(d);
+            for (std::size_t i = 0; i < p; ++i) sum = hn::Add(sum, hn::LoadU(d, w + i));
+            const V mean = hn::Div(sum, n);
+            V y = hn::Zero(d), hi = lowest, lo = highest;
+            for (std::size_t i = 0; i < p; ++i) {
+                y = hn::Add(y, hn::Sub(hn::LoadU(d, w + i), mean));
+                hi = hn::IfThenElse(y > hi, y, hi);
+                lo = hn::IfThenElse(y < lo, y, lo);
+            }
+            V squares = hn::Zero(d);
+            for (std::size_t i = 0; i < p; ++i) {
+                const V dev = hn::Sub(hn::LoadU(d, w + i), mean);
+                squares = hn::Add(squares, hn::Mul(dev, dev));
+            }
+            const V v = hn::Div(squares, n);
+            hn::StoreU(v, d, var + k);
+            hn::StoreU(hn::Div(hn::Sub(hi, lo), hn::Sqrt(v)), d, ratio + k);
+        },
+        [&](std::size_t k) {
+            const double* w = x + k;
+            const double nf = static_cast<double>(p);
+            double sum = 0.0;
+            for (std::size_t i = 0; i < p; ++i) sum = sum + w[i];
+            const double mean = sum / nf;
+            double y = 0.0, hi = -std::numeric_limits<double>::max(), lo = std::numeric_limits<double>::max();
+            for (std::size_t i = 0; i < p; ++i) {
+                y = y + (w[i] - mean);
+                if (y > hi) hi = y;
+                if (y < lo) lo = y;
+            }
+            double squares = 0.0;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double dev = w[i] - mean;
+                squares = squares + dev * dev;
+            }
+            var[k] = squares / nf;
+            ratio[k] = (hi - lo) / std::sqrt(var[k]);
+        });
+}
+
+void WaveCorrelations(const double* x, std::size_t count, std::size_t p, const double* a, double a_sum,
+                      double a_var, const double* b, double b_sum, double b_var, double* corr_a, double* corr_b) {
+    const D d;
+    const double nf = static_cast<double>(p);
+    const V n = hn::Set(d, nf);
+    auto corr = [&](V sx, V price_var, V sxy, double sum, double var) {
+        const V den = hn::Mul(price_var, hn::Set(d, var));
+        const V c = hn::Div(hn::Sub(hn::Mul(n, sxy), hn::Mul(sx, hn::Set(d, sum))), hn::Sqrt(den));
+        return hn::IfThenElseZero(den > hn::Zero(d), c);
+    };
+    auto corr1 = [&](double sx, double price_var, double sxy, double sum, double var) {
+        const double den = price_var * var;
+        return den > 0.0 ? (nf * sxy - sx * sum) / std::sqrt(den) : 0.0;
+    };
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const double* w = x + k + p - 1;
+            V sx = hn::Zero(d), sxx = hn::Zero(d), sxa = hn::Zero(d), sxb = hn::Zero(d);
+            for (std::size_t i = 0; i < p; ++i) {
+                const V v = hn::LoadU(d, w - i);
+                sx = hn::Add(sx, v);
+                sxx = hn::Add(sxx, hn::Mul(v, v));
+                sxa = hn::Add(sxa, hn::Mul(v, hn::Set(d, a[i])));
+                sxb = hn::Add(sxb, hn::Mul(v, hn::Set(d, b[i])));
+            }
+            const V price_var = hn::Sub(hn::Mul(n, sxx), hn::Mul(sx, sx));
+            hn::StoreU(corr(sx, price_var, sxa, a_sum, a_var), d, corr_a + k);
+            hn::StoreU(corr(sx, price_var, sxb, b_sum, b_var), d, corr_b + k);
+        },
+        [&](std::size_t k) {
+            const double* w = x + k + p - 1;
+            double sx = 0.0, sxx = 0.0, sxa = 0.0, sxb = 0.0;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double v = *(w - i);
+                sx = sx + v;
+                sxx = sxx + v * v;
+                sxa = sxa + v * a[i];
+                sxb = sxb + v * b[i];
+            }
+            const double price_var = nf * sxx - sx * sx;
+            corr_a[k] = corr1(sx, price_var, sxa, a_sum, a_var);
+            corr_b[k] = corr1(sx, price_var, sxb, b_sum, b_var);
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -300,6 +396,8 @@ HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
+HWY_EXPORT(RescaledRanges);
+HWY_EXPORT(WaveCorrelations);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -337,6 +435,15 @@ void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std
 void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
                  std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(CciOutputs)(tp, base, sums, first, count, period, out);
+}
+
+void rescaled_ranges(const double* x, std::size_t count, std::size_t period, double* ratio, double* var) noexcept {
+    HWY_DYNAMIC_DISPATCH(RescaledRanges)(x, count, period, ratio, var);
+}
+void wave_correlations(const double* x, std::size_t count, std::size_t period, const double* a, double a_sum,
+                       double a_var, const double* b, double b_sum, double b_var, double* corr_a,
+                       double* corr_b) noexcept {
+    HWY_DYNAMIC_DISPATCH(WaveCorrelations)(x, count, period, a, a_sum, a_var, b, b_sum, b_var, corr_a, corr_b);
 }
 
 }  // namespace lumenfold::core::lanes

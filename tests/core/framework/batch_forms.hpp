@@ -21,6 +21,8 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/cycles/correlation_cycle.hpp"
+#include "lumenfold/core/cycles/hurst.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
@@ -123,6 +125,10 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Hamming", [](std::uint64_t p) { return HammingFilter(p, 0.5); }),
         kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
         kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
+        // cycles
+        kernel<1>("HurstExponent", [](std::uint64_t p) { return HurstExponent(p); }),
+        kernel<1>("MarketState", [](std::uint64_t p) { return MarketState(p, 9.0); }),
+        kernel<1>("MarketState(400)", [](std::uint64_t p) { return MarketState(p, 400.0); }),
     };
     return all;
 }
