@@ -78,13 +78,14 @@ void cci_outputs(const double* tp, std::size_t base, const double* sums, std::si
 // the mean of the sum added oldest first, the range hi - lo of the running
 // deviation sums (from -max and +max, a greater or lesser sum replacing
 // them), the population variance of squared deviations added oldest first;
-// ratio[k] = range / sqrt(variance), var[k] the variance. Arrays are padded.
+// ratio[k] = range / sqrt(variance), var[k] the variance. Arrays are padded
+// (x for count + p - 1 values).
 void rescaled_ranges(const double* x, std::size_t count, std::size_t period, double* ratio, double* var) noexcept;
 
 // Pearson correlations of the windows x[k .. k+p-1] with two waves, entry i
 // of a wave meeting x[k + p - 1 - i]: the sums Σx, Σx², Σx·a, Σx·b added
 // newest first, then (p·Σxy - Σx·Σy)/sqrt(d) with d = (p·Σx² - (Σx)²)·var_y,
-// or 0 unless d > 0. Arrays are padded.
+// or 0 unless d > 0. Arrays are padded (x for count + p - 1 values).
 void wave_correlations(const double* x, std::size_t count, std::size_t period, const double* a, double a_sum,
                        double a_var, const double* b, double b_sum, double b_var, double* corr_a,
                        double* corr_b) noexcept;
