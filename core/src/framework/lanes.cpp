@@ -445,6 +445,66 @@ void CenterOfGravityOutputs(const double* x, std::size_t count, std::size_t p, d
     }
 }
 
+// vec(i) for each vector of lanes from index 0 on, the last one partly past
+// n: for padded arrays, whose room past n the lanes may read and write.
+template <class Vec>
+inline void padded_groups(std::size_t n, Vec vec) {
+    const std::size_t L = hn::Lanes(D());
+    for (std::size_t i = 0; i < n; i += L) vec(i);
+}
+
+void RescaledRanges(const double* x, std::size_t count, std::size_t p, double* ratio, double* var) {
+    const D d;
+    const V n = hn::Set(d, static_cast<double>(p));
+    const V lowest = hn::Set(d, -std::numeric_limits<double>::max());
+    const V highest = hn::Set(d, std::numeric_limits<double>::max());
+    padded_groups(count, [&](std::size_t k) {
+        const double* w = x + k;
+        V sum = hn::Zero(d);
+        for (std::size_t i = 0; i < p; ++i) sum = hn::Add(sum, hn::LoadU(d, w + i));
+        const V mean = hn::Div(sum, n);
+        V y = hn::Zero(d), hi = lowest, lo = highest;
+        for (std::size_t i = 0; i < p; ++i) {
+            y = hn::Add(y, hn::Sub(hn::LoadU(d, w + i), mean));
+            hi = hn::IfThenElse(y > hi, y, hi);
+            lo = hn::IfThenElse(y < lo, y, lo);
+        }
+        V squares = hn::Zero(d);
+        for (std::size_t i = 0; i < p; ++i) {
+            const V dev = hn::Sub(hn::LoadU(d, w + i), mean);
+            squares = hn::Add(squares, hn::Mul(dev, dev));
+        }
+        const V v = hn::Div(squares, n);
+        hn::StoreU(v, d, var + k);
+        hn::StoreU(hn::Div(hn::Sub(hi, lo), hn::Sqrt(v)), d, ratio + k);
+    });
+}
+
+void WaveCorrelations(const double* x, std::size_t count, std::size_t p, const double* a, double a_sum,
+                      double a_var, const double* b, double b_sum, double b_var, double* corr_a, double* corr_b) {
+    const D d;
+    const V n = hn::Set(d, static_cast<double>(p));
+    auto corr = [&](V sx, V price_var, V sxy, double sum, double var) {
+        const V den = hn::Mul(price_var, hn::Set(d, var));
+        const V c = hn::Div(hn::Sub(hn::Mul(n, sxy), hn::Mul(sx, hn::Set(d, sum))), hn::Sqrt(den));
+        return hn::IfThenElseZero(den > hn::Zero(d), c);
+    };
+    padded_groups(count, [&](std::size_t k) {
+        const double* w = x + k + p - 1;
+        V sx = hn::Zero(d), sxx = hn::Zero(d), sxa = hn::Zero(d), sxb = hn::Zero(d);
+        for (std::size_t i = 0; i < p; ++i) {
+            const V v = hn::LoadU(d, w - i);
+            sx = hn::Add(sx, v);
+            sxx = hn::Add(sxx, hn::Mul(v, v));
+            sxa = hn::Add(sxa, hn::Mul(v, hn::Set(d, a[i])));
+            sxb = hn::Add(sxb, hn::Mul(v, hn::Set(d, b[i])));
+        }
+        const V price_var = hn::Sub(hn::Mul(n, sxx), hn::Mul(sx, sx));
+        hn::StoreU(corr(sx, price_var, sxa, a_sum, a_var), d, corr_a + k);
+        hn::StoreU(corr(sx, price_var, sxb, b_sum, b_var), d, corr_b + k);
+    });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -467,6 +527,8 @@ HWY_EXPORT(WeightedRsiOutputs);
 HWY_EXPORT(CorrelationTrendOutputs);
 HWY_EXPORT(DirectionalDifferences);
 HWY_EXPORT(CenterOfGravityOutputs);
+HWY_EXPORT(RescaledRanges);
+HWY_EXPORT(WaveCorrelations);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -524,6 +586,15 @@ void directional_differences(const double* high, const double* low, std::size_t 
 
 void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(CenterOfGravityOutputs)(x, count, period, out);
+}
+
+void rescaled_ranges(const double* x, std::size_t count, std::size_t period, double* ratio, double* var) noexcept {
+    HWY_DYNAMIC_DISPATCH(RescaledRanges)(x, count, period, ratio, var);
+}
+void wave_correlations(const double* x, std::size_t count, std::size_t period, const double* a, double a_sum,
+                       double a_var, const double* b, double b_sum, double b_var, double* corr_a,
+                       double* corr_b) noexcept {
+    HWY_DYNAMIC_DISPATCH(WaveCorrelations)(x, count, period, a, a_sum, a_var, b, b_sum, b_var, corr_a, corr_b);
 }
 
 }  // namespace lumenfold::core::lanes

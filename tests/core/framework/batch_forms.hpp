@@ -3,6 +3,7 @@
 // bits, every NaN alike: which NaN operand propagates is the compiler's choice.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -26,6 +27,9 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/cycles/correlation_cycle.hpp"
+#include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
+#include "lumenfold/core/cycles/hurst.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
@@ -151,6 +155,13 @@ inline const std::vector<Kernel>& kernels() {
         kernel<2>("DMH", [](std::uint64_t p) { return DMH(p); }),
         kernel<1>("FracDiff(0.45, 1/(p+1))", [](std::uint64_t p) { return FracDiff(0.45, 1.0 / to_f64(p + 1)); }),
         kernel<1>("FracDiff((p%11)/10, 1e-3)", [](std::uint64_t p) { return FracDiff(to_f64(p % 11) / 10.0, 1e-3); }),
+        // cycles
+        kernel<1>("HurstExponent", [](std::uint64_t p) { return HurstExponent(p); }),
+        kernel<1>("MarketState", [](std::uint64_t p) { return MarketState(p, 9.0); }),
+        kernel<1>("MarketState(400)", [](std::uint64_t p) { return MarketState(p, 400.0); }),
+        // A sweep of 43 periods per bar: windows capped to keep the test quick.
+        kernel<1>("FourierDominantCycle",
+                  [](std::uint64_t p) { return FourierDominantCycle(std::min<std::uint64_t>(p, 100)); }),
     };
     return all;
 }

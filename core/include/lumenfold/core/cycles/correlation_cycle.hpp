@@ -11,10 +11,13 @@
 // cycling market). It compares the warm-up zeros too.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -53,13 +56,29 @@ public:
         const double price_var = n * sxx - sx * sx;
         const double real = correlation(n, sx, price_var, sxc, cosine_stats_);
         const double imaginary = correlation(n, sx, price_var, sxs, sine_stats_);
+        return {real, imaginary, turn(real, imaginary)};
+    }
 
-        double angle = 90.0;
-        if (imaginary != 0.0) angle = 90.0 + std::atan(real / imaginary) * kRadToDeg;
-        if (imaginary > 0.0) angle = angle - 180.0;
-        if (count_ > period_ + 1 && angle_ - angle < 270.0 && angle < angle_) angle = angle_;
-        angle_ = angle;
-        return {real, imaginary, angle};
+    // For a fresh cycle over the whole series: out[t] = f(angle of bar t),
+    // the warm-up's zero angle included. The correlations of the full windows,
+    // read from the series, are computed in SIMD lanes; the angles, each held
+    // against the one before, bar by bar. Needs a period of at least 1.
+    template <class F>
+    void angles(BigEndianOut out, BigEndianSeries x, F f) {
+        const std::size_t p = static_cast<std::size_t>(period_);
+        const std::size_t warm = std::min(p - 1, x.size());
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, f(0.0));
+        count_ = warm;
+        std::vector<double> imaginary;
+        lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* v) {
+            imaginary.resize(count + lanes::kPad);
+            lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
+                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, r, imaginary.data());
+            for (std::size_t k = 0; k < count; ++k) {
+                ++count_;
+                r[k] = f(turn(r[k], imaginary[k]));
+            }
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -97,6 +116,17 @@ private:
         return (n * sxy - sx * w.sum) / std::sqrt(d);
     }
 
+    // The angle of a measured bar from its correlations, held against the
+    // stored one from bar P + 2 on, and stored.
+    double turn(double real, double imaginary) noexcept {
+        double angle = 90.0;
+        if (imaginary != 0.0) angle = 90.0 + std::atan(real / imaginary) * kRadToDeg;
+        if (imaginary > 0.0) angle = angle - 180.0;
+        if (count_ > period_ + 1 && angle_ - angle < 270.0 && angle < angle_) angle = angle_;
+        angle_ = angle;
+        return angle;
+    }
+
     RingBuffer window_;  // the last P prices, newest first
     std::vector<double> cosine_;
     std::vector<double> negative_sine_;
@@ -111,16 +141,27 @@ class MarketState {
 public:
     MarketState(std::uint64_t period, double threshold) : cycle_(period), threshold_(threshold) {}
 
-    double next(double x) noexcept {
-        const double angle = cycle_.next(x).angle;
-        double state = 0.0;
-        // A NaN angle or threshold fails the test.
-        if (std::fabs(angle - angle_) < threshold_) state = angle < 0.0 ? -1.0 : 1.0;
-        angle_ = angle;
-        return state;
+    double next(double x) noexcept { return state(cycle_.next(x).angle); }
+
+    // Batch form: the cycle's angles over the whole series, each turned into
+    // a state; period 0 (no window to read) is stepped.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        if (cycle_.period() == 0) {
+            for (std::size_t t = 0; t < x.size(); ++t) out.put(t, next(x[t]));
+            return;
+        }
+        cycle_.angles(out, x, [this](double angle) { return state(angle); });
     }
 
 private:
+    double state(double angle) noexcept {
+        double result = 0.0;
+        // A NaN angle or threshold fails the test.
+        if (std::fabs(angle - angle_) < threshold_) result = angle < 0.0 ? -1.0 : 1.0;
+        angle_ = angle;
+        return result;
+    }
+
     CorrelationCycle cycle_;
     double threshold_;
     double angle_ = 0.0;

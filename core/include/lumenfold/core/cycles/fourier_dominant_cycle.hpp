@@ -7,11 +7,16 @@
 // whenever no power is positive (a flat or NaN window).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "lumenfold/core/cycles/period_basis.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -23,20 +28,82 @@ public:
         : window_(window_len), window_len_(window_len), basis_(kMinPeriod, kMaxPeriod, 0, window_len) {}
 
     double next(double x) {
-        const double h = high_pass_.next(x);
-        const double clean = (h_[4] + ((((h + 2.0 * h_[0]) + 3.0 * h_[1]) + 3.0 * h_[2]) + 2.0 * h_[3])) / 12.0;
-        for (int i = 4; i > 0; --i) h_[i] = h_[i - 1];
-        h_[0] = h;
-        window_.push_front(clean);
+        window_.push_front(smooth(x));
         if (window_.len() > window_len_) window_.pop_back();
         if (window_.len() < window_len_) return 0.0;
 
         double power[kMaxPeriod + 1] = {};
+        basis_.each([this](std::uint64_t i) { return window_[i]; },
+                    [&](std::uint64_t p, Projection c) { power[p] = c.re * c.re + c.im * c.im; });
+        return centre(power);
+    }
+
+    // Batch form: the smoothed values bar by bar into a buffer that holds
+    // each chunk's windows, every period's projections of the bars in SIMD
+    // lanes (the weighted means over a weight sum of 1, which divide exactly),
+    // the centre of gravity bar by bar. Windows above 1024 values (and empty
+    // ones) are stepped.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::size_t w = static_cast<std::size_t>(window_len_);
+        if (w == 0 || window_len_ > 1024) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
+            return;
+        }
+        constexpr std::size_t kPeriods = kMaxPeriod - kMinPeriod + 1;
+        constexpr std::size_t kChunk = 512;
+        std::vector<double> cosines(kPeriods * w), sines(kPeriods * w);
+        for (std::size_t j = 0; j < kPeriods; ++j) {
+            for (std::size_t i = 0; i < w; ++i) {
+                const double t = PeriodBasis::angle(kMinPeriod + j, i);
+                cosines[j * w + i] = std::cos(t);
+                sines[j * w + i] = std::sin(t);
+            }
+        }
+        // clean[i] is the smoothed value of bar first - (w - 1) + i.
+        std::vector<double> clean(kChunk + w - 1 + lanes::kPad);
+        std::vector<double> re(kChunk + lanes::kPad), im(kChunk + lanes::kPad), results(kChunk + lanes::kPad);
+        std::vector<double> powers(kPeriods * kChunk);
+        const std::size_t warm = std::min(w - 1, n);
+        for (std::size_t t = 0; t < warm; ++t) {
+            clean[t] = smooth(x[t]);
+            out.put(t, 0.0);
+        }
+        for (std::size_t first = warm; first < n; first += kChunk) {
+            const std::size_t count = std::min(kChunk, n - first);
+            for (std::size_t k = 0; k < count; ++k) clean[w - 1 + k] = smooth(x[first + k]);
+            for (std::size_t j = 0; j < kPeriods; ++j) {
+                lanes::weighted_means(clean.data(), count, w, cosines.data() + j * w, true, 1.0, re.data());
+                lanes::weighted_means(clean.data(), count, w, sines.data() + j * w, true, 1.0, im.data());
+                for (std::size_t k = 0; k < count; ++k) powers[j * kChunk + k] = re[k] * re[k] + im[k] * im[k];
+            }
+            for (std::size_t k = 0; k < count; ++k) {
+                double power[kMaxPeriod + 1] = {};
+                for (std::size_t j = 0; j < kPeriods; ++j) power[kMinPeriod + j] = powers[j * kChunk + k];
+                results[k] = centre(power);
+            }
+            lanes::to_big_endian(results.data(), count, out.bytes() + first * 8);
+            std::memmove(clean.data(), clean.data() + count, (w - 1) * sizeof(double));
+        }
+    }
+
+private:
+    static constexpr std::uint64_t kMinPeriod = 8;
+    static constexpr std::uint64_t kMaxPeriod = 50;
+
+    // The high-passed price of this bar, smoothed over the six newest.
+    double smooth(double x) noexcept {
+        const double h = high_pass_.next(x);
+        const double clean = (h_[4] + ((((h + 2.0 * h_[0]) + 3.0 * h_[1]) + 3.0 * h_[2]) + 2.0 * h_[3])) / 12.0;
+        for (int i = 4; i > 0; --i) h_[i] = h_[i - 1];
+        h_[0] = h;
+        return clean;
+    }
+
+    // The centre of gravity of the top of the spectrum power[8..50].
+    static double centre(const double* power) noexcept {
         double max = 0.0;
-        basis_.each([this](std::uint64_t i) { return window_[i]; }, [&](std::uint64_t p, Projection c) {
-            power[p] = c.re * c.re + c.im * c.im;
-            max = std::fmax(max, power[p]);
-        });
+        for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) max = std::fmax(max, power[p]);
         if (!(max > 0.0)) return 0.0;
         double num = 0.0;
         double den = 0.0;
@@ -53,10 +120,6 @@ public:
         }
         return den == 0.0 ? 0.0 : num / den;
     }
-
-private:
-    static constexpr std::uint64_t kMinPeriod = 8;
-    static constexpr std::uint64_t kMaxPeriod = 50;
 
     RingBuffer window_;  // smoothed values, newest first
     std::uint64_t window_len_;

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -45,6 +48,21 @@ public:
         const double var = squares / n;
         if (var == 0.0) return 0.5;
         return std::log((hi - lo) / std::sqrt(var)) / std::log(n);
+    }
+
+    // Batch form: every window read from the series, the ranges and variances
+    // of the bars in SIMD lanes, the logarithms bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t p = static_cast<std::size_t>(n_);
+        const std::size_t warm = std::min(p - 1, x.size());
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, kNaN);
+        const double log_n = std::log(to_f64(n_));
+        std::vector<double> var;
+        lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* v) {
+            var.resize(count + lanes::kPad);
+            lanes::rescaled_ranges(v, count, p, r, var.data());
+            for (std::size_t k = 0; k < count; ++k) r[k] = var[k] == 0.0 ? 0.5 : std::log(r[k]) / log_n;
+        }, x);
     }
 
 private:

@@ -95,13 +95,14 @@ public:
         }
     }
 
-private:
-    // Up to 2^16 (cos, sin) pairs: 1 MiB.
-    static constexpr std::uint64_t kMaxTabulated = std::uint64_t{1} << 16;
-
+    // The angle of term k at the period: (k·2pi)/period.
     static double angle(std::uint64_t period, std::uint64_t k) noexcept {
         return (to_f64(k) * kTwoPi) / to_f64(period);
     }
+
+private:
+    // Up to 2^16 (cos, sin) pairs: 1 MiB.
+    static constexpr std::uint64_t kMaxTabulated = std::uint64_t{1} << 16;
 
     std::uint64_t lower_;
     std::uint64_t upper_;

@@ -107,6 +107,21 @@ void directional_differences(const double* high, const double* low, std::size_t 
 // den += xi for the value i bars back; out[k] = (-num) / den, or 0 where den
 // is 0.
 void center_of_gravity_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+// Rescaled ranges of the windows x[k .. k+p-1] (oldest first), k < count:
+// the mean of the sum added oldest first, the range hi - lo of the running
+// deviation sums (from -max and +max, a greater or lesser sum replacing
+// them), the population variance of squared deviations added oldest first;
+// ratio[k] = range / sqrt(variance), var[k] the variance. Arrays are padded
+// (x for count + p - 1 values).
+void rescaled_ranges(const double* x, std::size_t count, std::size_t period, double* ratio, double* var) noexcept;
+
+// Pearson correlations of the windows x[k .. k+p-1] with two waves, entry i
+// of a wave meeting x[k + p - 1 - i]: the sums Σx, Σx², Σx·a, Σx·b added
+// newest first, then (p·Σxy - Σx·Σy)/sqrt(d) with d = (p·Σx² - (Σx)²)·var_y,
+// or 0 unless d > 0. Arrays are padded (x for count + p - 1 values).
+void wave_correlations(const double* x, std::size_t count, std::size_t period, const double* a, double a_sum,
+                       double a_var, const double* b, double b_sum, double b_var, double* corr_a,
+                       double* corr_b) noexcept;
 
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
