@@ -283,6 +283,125 @@ void CciOutputs(const double* tp, std::size_t base, const double* sums, std::siz
     }
 }
 
+void EhlersFilterOutputs(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t top = 2 * p - 2;
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const double* w = x + k;
+            V num = hn::Zero(d), den = hn::Zero(d);
+            for (std::size_t c = 0; c < p; ++c) {
+                const V wc = hn::LoadU(d, w + top - c);
+                V coef = hn::Zero(d);
+                for (std::size_t j = 1; j < p; ++j) {
+                    const V diff = hn::Sub(wc, hn::LoadU(d, w + top - c - j));
+                    coef = hn::Add(coef, hn::Mul(diff, diff));
+                }
+                num = hn::Add(num, hn::Mul(wc, coef));
+                den = hn::Add(den, coef);
+            }
+            const V newest = hn::LoadU(d, w + top);
+            hn::StoreU(hn::IfThenElse(den == hn::Zero(d), newest, hn::Div(num, den)), d, out + k);
+        },
+        [&](std::size_t k) {
+            const double* w = x + k;
+            double num = 0.0, den = 0.0;
+            for (std::size_t c = 0; c < p; ++c) {
+                const double wc = w[top - c];
+                double coef = 0.0;
+                for (std::size_t j = 1; j < p; ++j) {
+                    const double diff = wc - w[top - c - j];
+                    coef = coef + diff * diff;
+                }
+                num = num + wc * coef;
+                den = den + coef;
+            }
+            out[k] = den == 0.0 ? w[top] : num / den;
+        });
+}
+
+inline V truncated_bandpass_one(const double* w, std::size_t p, V a, V b, V s1) {
+    const D d;
+    V t1 = hn::Zero(d), t2 = hn::Zero(d);
+    for (std::size_t c = p; c-- > 0;) {
+        const V diff = hn::Sub(hn::LoadU(d, w + p + 1 - c), hn::LoadU(d, w + p - 1 - c));
+        const V t = hn::Sub(hn::Add(hn::Mul(a, t1), hn::Mul(b, diff)), hn::Mul(s1, t2));
+        t2 = t1;
+        t1 = t;
+    }
+    return t1;
+}
+
+// Each bar's recursion runs over its own window from a zero state; four
+// vectors of bars keep four recursions in flight.
+void TruncatedBandpassOutputs(const double* x, std::size_t count, std::size_t p, double a, double b, double s1,
+                              double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V va = hn::Set(d, a), vb = hn::Set(d, b), vs1 = hn::Set(d, s1);
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V t1[4], t2[4];
+        for (auto& t : t1) t = hn::Zero(d);
+        for (auto& t : t2) t = hn::Zero(d);
+        for (std::size_t c = p; c-- > 0;) {
+            for (std::size_t g = 0; g < 4; ++g) {
+                const double* w = x + k + g * L;
+                const V diff = hn::Sub(hn::LoadU(d, w + p + 1 - c), hn::LoadU(d, w + p - 1 - c));
+                const V t = hn::Sub(hn::Add(hn::Mul(va, t1[g]), hn::Mul(vb, diff)), hn::Mul(vs1, t2[g]));
+                t2[g] = t1[g];
+                t1[g] = t;
+            }
+        }
+        for (std::size_t g = 0; g < 4; ++g) hn::StoreU(t1[g], d, out + k + g * L);
+    }
+    lane_groups(
+        count - k, [&](std::size_t j) { hn::StoreU(truncated_bandpass_one(x + k + j, p, va, vb, vs1), d, out + k + j); },
+        [&](std::size_t j) {
+            const double* w = x + k + j;
+            double t1 = 0.0, t2 = 0.0;
+            for (std::size_t c = p; c-- > 0;) {
+                const double t = ((a * t1) + (b * (w[p + 1 - c] - w[p - 1 - c]))) - (s1 * t2);
+                t2 = t1;
+                t1 = t;
+            }
+            out[k + j] = t1;
+        });
+}
+
+void ProjectedMeans(const double* x, std::size_t count, std::size_t p, double sum_x, double denom, double* pma,
+                    double* slope) {
+    const D d;
+    const double nf = static_cast<double>(p);
+    const V vnf = hn::Set(d, nf), vsum_x = hn::Set(d, sum_x), vdenom = hn::Set(d, denom), half = hn::Set(d, 0.5);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V sum_y = hn::Zero(d), sum_xy = hn::Zero(d);
+            for (std::size_t j = 0; j < p; ++j) {
+                const V w = hn::LoadU(d, x + k + p - 1 - j);
+                sum_y = hn::Add(sum_y, w);
+                sum_xy = hn::Add(sum_xy, hn::Mul(w, hn::Set(d, static_cast<double>(j + 1))));
+            }
+            const V s = denom == 0.0 ? hn::Zero(d)
+                                     : hn::Div(hn::Neg(hn::Sub(hn::Mul(sum_xy, vnf), hn::Mul(sum_y, vsum_x))), vdenom);
+            hn::StoreU(hn::Add(hn::Div(sum_y, vnf), hn::Mul(hn::Mul(s, vnf), half)), d, pma + k);
+            hn::StoreU(s, d, slope + k);
+        },
+        [&](std::size_t k) {
+            double sum_y = 0.0, sum_xy = 0.0;
+            for (std::size_t j = 0; j < p; ++j) {
+                const double w = x[k + p - 1 - j];
+                sum_y = sum_y + w;
+                sum_xy = sum_xy + w * static_cast<double>(j + 1);
+            }
+            const double s = denom == 0.0 ? 0.0 : -((sum_xy * nf) - (sum_y * sum_x)) / denom;
+            pma[k] = (sum_y / nf) + ((s * nf) * 0.5);
+            slope[k] = s;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -300,6 +419,9 @@ HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
 HWY_EXPORT(TypicalPrices);
 HWY_EXPORT(CciOutputs);
+HWY_EXPORT(EhlersFilterOutputs);
+HWY_EXPORT(TruncatedBandpassOutputs);
+HWY_EXPORT(ProjectedMeans);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -337,6 +459,19 @@ void typical_prices(const std::uint8_t* high, const std::uint8_t* low, const std
 void cci_outputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
                  std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(CciOutputs)(tp, base, sums, first, count, period, out);
+}
+
+void ehlers_filter_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(EhlersFilterOutputs)(x, count, period, out);
+}
+void truncated_bandpass_outputs(const double* x, std::size_t count, std::size_t period, double a, double b,
+                                double s1, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(TruncatedBandpassOutputs)(x, count, period, a, b, s1, out);
+}
+
+void projected_means(const double* x, std::size_t count, std::size_t period, double sum_x, double denom,
+                     double* pma, double* slope) noexcept {
+    HWY_DYNAMIC_DISPATCH(ProjectedMeans)(x, count, period, sum_x, denom, pma, slope);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -21,9 +21,12 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/filters/ehlers_filter.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/filters/projected_moving_average.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
+#include "lumenfold/core/filters/truncated_bandpass.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::test {
@@ -123,6 +126,11 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Hamming", [](std::uint64_t p) { return HammingFilter(p, 0.5); }),
         kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
         kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
+        // filters
+        kernel<1>("EhlersFilter", [](std::uint64_t p) { return EhlersFilter(p); }),
+        kernel<1>("TruncatedBandpass", [](std::uint64_t p) { return TruncatedBandpass(20, 0.1, p); }),
+        kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),
+        kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
     };
     return all;
 }
