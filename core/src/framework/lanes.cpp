@@ -402,6 +402,39 @@ void ProjectedMeans(const double* x, std::size_t count, std::size_t p, double su
         });
 }
 
+// Four vectors of bars keep four chains of additions in flight.
+void SumsOfSquares(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V a[4];
+        for (auto& v : a) v = hn::Zero(d);
+        for (std::size_t i = p; i-- > 0;) {
+            for (std::size_t g = 0; g < 4; ++g) {
+                const V v = hn::LoadU(d, x + k + g * L + i);
+                a[g] = hn::Add(a[g], hn::Mul(v, v));
+            }
+        }
+        for (std::size_t g = 0; g < 4; ++g) hn::StoreU(a[g], d, out + k + g * L);
+    }
+    lane_groups(
+        count - k,
+        [&](std::size_t j) {
+            V a = hn::Zero(d);
+            for (std::size_t i = p; i-- > 0;) {
+                const V v = hn::LoadU(d, x + k + j + i);
+                a = hn::Add(a, hn::Mul(v, v));
+            }
+            hn::StoreU(a, d, out + k + j);
+        },
+        [&](std::size_t j) {
+            double a = 0.0;
+            for (std::size_t i = p; i-- > 0;) a = a + x[k + j + i] * x[k + j + i];
+            out[k + j] = a;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -422,6 +455,7 @@ HWY_EXPORT(CciOutputs);
 HWY_EXPORT(EhlersFilterOutputs);
 HWY_EXPORT(TruncatedBandpassOutputs);
 HWY_EXPORT(ProjectedMeans);
+HWY_EXPORT(SumsOfSquares);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -472,6 +506,10 @@ void truncated_bandpass_outputs(const double* x, std::size_t count, std::size_t 
 void projected_means(const double* x, std::size_t count, std::size_t period, double sum_x, double denom,
                      double* pma, double* slope) noexcept {
     HWY_DYNAMIC_DISPATCH(ProjectedMeans)(x, count, period, sum_x, denom, pma, slope);
+}
+
+void sums_of_squares(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(SumsOfSquares)(x, count, period, out);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -21,6 +21,7 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
@@ -127,6 +128,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Hamming(0)", [](std::uint64_t p) { return HammingFilter(p, 0.0); }),
         kernel<1>("Triangle", [](std::uint64_t p) { return TriangleFilter(p); }),
         // filters
+        kernel<1>("DSMA", [](std::uint64_t p) { return DSMA(p); }),
         kernel<1>("EhlersFilter", [](std::uint64_t p) { return EhlersFilter(p); }),
         kernel<1>("TruncatedBandpass", [](std::uint64_t p) { return TruncatedBandpass(20, 0.1, p); }),
         kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),

@@ -95,6 +95,11 @@ void truncated_bandpass_outputs(const double* x, std::size_t count, std::size_t 
 void projected_means(const double* x, std::size_t count, std::size_t period, double sum_x, double denom,
                      double* pma, double* slope) noexcept;
 
+// Sums of squares of windows of p values, newest first: out[k] =
+// (((0 + x_0 * x_0) + x_1 * x_1) + ... + x_{p-1} * x_{p-1}) with
+// x_i = x[k + p - 1 - i]; x holds count + p - 1 values, p >= 1.
+void sums_of_squares(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
