@@ -435,6 +435,35 @@ void SumsOfSquares(const double* x, std::size_t count, std::size_t p, double* ou
         });
 }
 
+void RankChanges(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const V zero = hn::Zero(d), one = hn::Set(d, 1.0);
+    const auto vote = [&](V newer, V older) {
+        const V diff = hn::Sub(older, newer);
+        return hn::Sub(hn::IfThenElseZero(diff < zero, one), hn::IfThenElseZero(diff > zero, one));
+    };
+    const auto vote1 = [](double newer, double older) {
+        const double diff = older - newer;
+        return static_cast<double>(diff < 0.0) - static_cast<double>(diff > 0.0);
+    };
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V newest = hn::LoadU(d, x + k + p), oldest = hn::LoadU(d, x + k);
+            V acc = zero;
+            for (std::size_t i = 1; i < p; ++i) {
+                const V v = hn::LoadU(d, x + k + p - i);
+                acc = hn::Sub(hn::Add(acc, vote(newest, v)), vote(v, oldest));
+            }
+            hn::StoreU(acc, d, out + k);
+        },
+        [&](std::size_t k) {
+            double acc = 0.0;
+            for (std::size_t i = 1; i < p; ++i) acc = (acc + vote1(x[k + p], x[k + p - i])) - vote1(x[k + p - i], x[k]);
+            out[k] = acc;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -456,6 +485,7 @@ HWY_EXPORT(EhlersFilterOutputs);
 HWY_EXPORT(TruncatedBandpassOutputs);
 HWY_EXPORT(ProjectedMeans);
 HWY_EXPORT(SumsOfSquares);
+HWY_EXPORT(RankChanges);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -510,6 +540,10 @@ void projected_means(const double* x, std::size_t count, std::size_t period, dou
 
 void sums_of_squares(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(SumsOfSquares)(x, count, period, out);
+}
+
+void rank_changes(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RankChanges)(x, count, period, out);
 }
 
 }  // namespace lumenfold::core::lanes

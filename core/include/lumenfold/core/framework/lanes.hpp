@@ -100,6 +100,13 @@ void projected_means(const double* x, std::size_t count, std::size_t period, dou
 // x_i = x[k + p - 1 - i]; x holds count + p - 1 values, p >= 1.
 void sums_of_squares(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
 
+// How a full window of p values changes its count of rising pairs when
+// x[k + p] enters and x[k] leaves: out[k] = sum over i = 1 .. p-1 of
+// vote(x[k + p], x[k + p - i]) - vote(x[k + p - i], x[k]), vote(newer, older)
+// being +1 when older - newer < 0, -1 when > 0, else 0. Small integers, so
+// exact whatever the order. x holds count + p values.
+void rank_changes(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
