@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "framework/lanes.cpp"
@@ -464,6 +465,34 @@ void RankChanges(const double* x, std::size_t count, std::size_t p, double* out)
         });
 }
 
+void WindowExtremes(const double* high, const double* low, std::size_t count, std::size_t width, std::size_t from,
+                    std::size_t to, double* highest, double* lowest) {
+    const D d;
+    const double most = std::numeric_limits<double>::max();
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V hi = hn::Set(d, -most), lo = hn::Set(d, most);
+            for (std::size_t i = from; i < to; ++i) {
+                const V h = hn::LoadU(d, high + k + width - 1 - i), l = hn::LoadU(d, low + k + width - 1 - i);
+                hi = hn::IfThenElse(h > hi, h, hi);
+                lo = hn::IfThenElse(l < lo, l, lo);
+            }
+            hn::StoreU(hi, d, highest + k);
+            hn::StoreU(lo, d, lowest + k);
+        },
+        [&](std::size_t k) {
+            double hi = -most, lo = most;
+            for (std::size_t i = from; i < to; ++i) {
+                const double h = high[k + width - 1 - i], l = low[k + width - 1 - i];
+                hi = h > hi ? h : hi;
+                lo = l < lo ? l : lo;
+            }
+            highest[k] = hi;
+            lowest[k] = lo;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -486,6 +515,7 @@ HWY_EXPORT(TruncatedBandpassOutputs);
 HWY_EXPORT(ProjectedMeans);
 HWY_EXPORT(SumsOfSquares);
 HWY_EXPORT(RankChanges);
+HWY_EXPORT(WindowExtremes);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -544,6 +574,11 @@ void sums_of_squares(const double* x, std::size_t count, std::size_t period, dou
 
 void rank_changes(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(RankChanges)(x, count, period, out);
+}
+
+void window_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
+                     std::size_t from, std::size_t to, double* highest, double* lowest) noexcept {
+    HWY_DYNAMIC_DISPATCH(WindowExtremes)(high, low, count, width, from, to, highest, lowest);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -23,6 +23,7 @@
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
+#include "lumenfold/core/filters/frama.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/noise_elimination.hpp"
@@ -133,6 +134,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("DSMA", [](std::uint64_t p) { return DSMA(p); }),
         kernel<1>("EhlersFilter", [](std::uint64_t p) { return EhlersFilter(p); }),
         kernel<1>("TruncatedBandpass", [](std::uint64_t p) { return TruncatedBandpass(20, 0.1, p); }),
+        kernel<3>("FRAMA", [](std::uint64_t p) { return FRAMA(p); }),
         kernel<1>("NoiseElimination", [](std::uint64_t p) { return NoiseElimination(p); }),
         kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),

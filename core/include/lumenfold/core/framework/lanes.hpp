@@ -107,6 +107,13 @@ void sums_of_squares(const double* x, std::size_t count, std::size_t period, dou
 // exact whatever the order. x holds count + p values.
 void rank_changes(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
 
+// Highest high and lowest low at positions [from, to) of windows of `width`
+// bars counted from the newest, x[k + width - 1] (k < count): folded newest
+// first from -DBL_MAX and DBL_MAX, a value replacing the standing one only
+// when strictly beyond it, so NaN is ignored.
+void window_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
+                     std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
