@@ -358,7 +358,8 @@ void TruncatedBandpassOutputs(const double* x, std::size_t count, std::size_t p,
         for (std::size_t g = 0; g < 4; ++g) hn::StoreU(t1[g], d, out + k + g * L);
     }
     lane_groups(
-        count - k, [&](std::size_t j) { hn::StoreU(truncated_bandpass_one(x + k + j, p, va, vb, vs1), d, out + k + j); },
+        count - k,
+        [&](std::size_t j) { hn::StoreU(truncated_bandpass_one(x + k + j, p, va, vb, vs1), d, out + k + j); },
         [&](std::size_t j) {
             const double* w = x + k + j;
             double t1 = 0.0, t2 = 0.0;

@@ -110,7 +110,8 @@ public:
     // length - 1 values before v[j], which v must hold.
     void outputs(const double* v, std::size_t first, std::size_t count, double* r) const noexcept {
         const std::size_t length = static_cast<std::size_t>(window_.length());
-        const std::size_t partial = length == 0 || !divides() ? count : std::min(length - 1 - std::min(first, length - 1), count);
+        const std::size_t warm = length == 0 ? 0 : length - 1 - std::min<std::size_t>(first, length - 1);
+        const std::size_t partial = length == 0 || !divides() ? count : std::min(warm, count);
         std::copy(v, v + partial, r);
         if (partial < count) {
             lanes::weighted_means(v + partial - (length - 1), count - partial, length, weights_.data(), true,
