@@ -30,9 +30,16 @@
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/filters/dsma.hpp"
+#include "lumenfold/core/filters/ehlers_filter.hpp"
+#include "lumenfold/core/filters/frama.hpp"
 #include "lumenfold/core/filters/hamming.hpp"
 #include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/filters/noise_elimination.hpp"
+#include "lumenfold/core/filters/projected_moving_average.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
+#include "lumenfold/core/filters/truncated_bandpass.hpp"
+#include "lumenfold/core/filters/undersampled_double_ma.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "lumenfold/core/features/frac_diff.hpp"
 #include "lumenfold/core/oscillators/cg.hpp"
@@ -162,6 +169,16 @@ inline const std::vector<Kernel>& kernels() {
         // A sweep of 43 periods per bar: windows capped to keep the test quick.
         kernel<1>("FourierDominantCycle",
                   [](std::uint64_t p) { return FourierDominantCycle(std::min<std::uint64_t>(p, 100)); }),
+        // filters
+        kernel<1>("DSMA", [](std::uint64_t p) { return DSMA(p); }),
+        kernel<1>("EhlersFilter", [](std::uint64_t p) { return EhlersFilter(p); }),
+        kernel<1>("TruncatedBandpass", [](std::uint64_t p) { return TruncatedBandpass(20, 0.1, p); }),
+        kernel<3>("FRAMA", [](std::uint64_t p) { return FRAMA(p); }),
+        kernel<1>("NoiseElimination", [](std::uint64_t p) { return NoiseElimination(p); }),
+        kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),
+        kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
+        kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
+        kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
     };
     return all;
 }

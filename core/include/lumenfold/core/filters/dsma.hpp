@@ -9,10 +9,15 @@
 // period costs memory only for the bars fed.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "lumenfold/core/filters/two_pole.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -46,6 +51,48 @@ public:
         if (alpha > 1.0) alpha = 1.0;
         value_ = (x * alpha) + (value_ * (1.0 - alpha));
         return value_;
+    }
+
+    // Batch form: the smoothed values run sequentially into a scratch array,
+    // their windows' sums of squares in SIMD lanes, then the average bar by
+    // bar. Each bar sums min(period, bars) values; those before the first
+    // smoothed value are zeros, which add nothing.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (period_ == 0) {
+            for (std::size_t i = 0; i < n; ++i) out.put(i, next(x[i]));
+            return;
+        }
+        if (n == 0) return;
+        value_ = x[0];
+        out.put(0, value_);
+        const std::size_t width = static_cast<std::size_t>(std::min<std::uint64_t>(period_, n));
+        const std::size_t history = width - 1;
+        const std::size_t chunk = std::max<std::size_t>(2048, history);
+        const std::size_t most = std::min(chunk, n - 1);
+        std::vector<double> smoothed(history + most + lanes::kPad, 0.0), sums(most + lanes::kPad);
+        const double p = to_f64(period_);
+        double x1 = x[0], x2 = 0.0;
+        for (std::size_t first = 1; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            for (std::size_t j = 0; j < count; ++j) {
+                const double xt = x[first + j];
+                smoothed[history + j] = ss_.step(xt - x2);
+                x2 = x1;
+                x1 = xt;
+            }
+            lanes::sums_of_squares(smoothed.data(), count, width, sums.data());
+            for (std::size_t j = 0; j < count; ++j) {
+                const double ss = smoothed[history + j];
+                const double ms = sums[j] / p;
+                double alpha = ms == 0.0 ? 0.0 : (std::fabs(ss / std::sqrt(ms)) * 5.0) / p;
+                if (alpha > 1.0) alpha = 1.0;
+                value_ = (x[first + j] * alpha) + (value_ * (1.0 - alpha));
+                out.put(first + j, value_);
+            }
+            // The last `history` smoothed values open the next chunk's windows.
+            if (history != 0) std::memmove(smoothed.data(), smoothed.data() + count, history * 8);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -6,7 +6,10 @@
 // whose weights are all zero (length 0 or 1, a flat window).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "lumenfold/core/filters/window_fir.hpp"
 
@@ -33,6 +36,19 @@ public:
             den = den + coef;
         }
         return den == 0.0 ? x : num / den;
+    }
+
+    // Batch form: the inputs themselves until a window is full, then every
+    // bar's weighted mean read from the series in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t length = static_cast<std::size_t>(length_);
+        const std::size_t partial = length == 0 ? n : std::min(2 * length - 2, n);
+        if (partial != 0) std::memcpy(out.bytes(), x.bytes(), partial * 8);
+        if (length == 0) return;
+        lanes::run_chunks(out, 2 * length - 2, partial, [&](std::size_t count, double* r, const double* v) {
+            lanes::ehlers_filter_outputs(v, count, length, r);
+        }, x);
     }
 
     std::uint64_t length() const noexcept { return length_; }

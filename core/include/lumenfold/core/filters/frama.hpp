@@ -8,9 +8,14 @@
 // empty and the factor is 1.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -34,8 +39,56 @@ public:
             value_ = close;
             return close;
         }
-        const Extremes newer = extremes(0, half_);
-        const Extremes older = extremes(half_, length_);
+        const double alpha = factor(extremes(0, half_), extremes(half_, length_));
+        if (!started_) {
+            value_ = close;
+            started_ = true;
+            return close;
+        }
+        value_ = (close * alpha) + ((1.0 - alpha) * value_);
+        return value_;
+    }
+
+    // Batch form: the halves' extremes of every window in SIMD lanes, then the
+    // factor and the average bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+        const std::size_t n = close.size();
+        const std::size_t length = static_cast<std::size_t>(length_);
+        const std::size_t warm = length == 0 ? n : std::min(length, n);
+        for (std::size_t i = 0; i < warm; ++i) out.put(i, next(high[i], low[i], close[i]));
+        if (warm == n) return;
+        const std::size_t half = static_cast<std::size_t>(half_);
+        const std::size_t chunk = std::max<std::size_t>(2048, length);
+        const std::size_t most = std::min(chunk, n - warm);
+        std::vector<double> highs(most + length + lanes::kPad), lows(most + length + lanes::kPad);
+        std::array<std::vector<double>, 4> e;
+        for (auto& v : e) v.resize(most + lanes::kPad);
+        for (std::size_t first = warm; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            lanes::from_big_endian(high.bytes() + (first + 1 - length) * 8, count + length - 1, highs.data());
+            lanes::from_big_endian(low.bytes() + (first + 1 - length) * 8, count + length - 1, lows.data());
+            lanes::window_part_extremes(highs.data(), lows.data(), count, length, 0, half, e[0].data(), e[1].data());
+            lanes::window_part_extremes(highs.data(), lows.data(), count, length, half, length, e[2].data(), e[3].data());
+            for (std::size_t j = 0; j < count; ++j) {
+                const double alpha = factor({e[0][j], e[1][j]}, {e[2][j], e[3][j]});
+                value_ = (close[first + j] * alpha) + ((1.0 - alpha) * value_);
+                out.put(first + j, value_);
+            }
+        }
+    }
+
+    // The even window length in use.
+    std::uint64_t length() const noexcept { return length_; }
+
+private:
+    struct Extremes {
+        double high;
+        double low;
+    };
+
+    // The factor from the extremes of the newer and the older half, clamped
+    // to [0.01, 1].
+    double factor(Extremes newer, Extremes older) const noexcept {
         // One scan serves the whole window too: the extremes of the halves are
         // those of the whole.
         const double range1 = newer.high - newer.low;
@@ -49,25 +102,10 @@ public:
             const double d = (std::log(n1 + n2) - std::log(n3)) / 0.6931471805599453;
             alpha = std::exp((d + (-1.0)) * (-4.6));
         }
-        if (!started_) {
-            value_ = close;
-            started_ = true;
-            return close;
-        }
         if (alpha < 0.01) alpha = 0.01;
         if (alpha > 1.0) alpha = 1.0;
-        value_ = (close * alpha) + ((1.0 - alpha) * value_);
-        return value_;
+        return alpha;
     }
-
-    // The even window length in use.
-    std::uint64_t length() const noexcept { return length_; }
-
-private:
-    struct Extremes {
-        double high;
-        double low;
-    };
 
     // Highest high and lowest low at window positions [from, to). A NaN fails
     // both comparisons and is ignored; of two equal zeros the first is kept,

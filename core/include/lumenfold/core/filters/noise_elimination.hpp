@@ -11,6 +11,8 @@
 // pairs. The sum is an integer, so the order of counting does not change it.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/filters/window_fir.hpp"
@@ -39,6 +41,23 @@ public:
         if (!full) return 0.0;
         if (n < 2) return 0.0 / pairs_;
         return static_cast<double>(sum_) / pairs_;
+    }
+
+    // Batch form: the first `period` bars stepped, then each bar's change of
+    // the pair count (the entering value against the window, the leaving one
+    // against the rest) in SIMD lanes, carried into the sum bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::uint64_t p = window_.length();
+        const std::size_t warm = p < 2 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(p, n));
+        for (std::size_t i = 0; i < warm; ++i) out.put(i, next(x[i]));
+        lanes::run_chunks(out, static_cast<std::size_t>(p), warm, [&](std::size_t count, double* r, const double* v) {
+            lanes::rank_changes(v, count, static_cast<std::size_t>(p), r);
+            for (std::size_t j = 0; j < count; ++j) {
+                sum_ += static_cast<std::int64_t>(r[j]);
+                r[j] = static_cast<double>(sum_) / pairs_;
+            }
+        }, x);
     }
 
     // The contribution of one pair: +1 when the newer value is above the older,

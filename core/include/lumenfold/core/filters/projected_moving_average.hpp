@@ -5,7 +5,10 @@
 // (x, x); the slope history starts at zero and advances on computed bars only.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -48,6 +51,43 @@ public:
         const double pma = (sum_y / nf) + ((slope * nf) * 0.5);
         const double predict = pma + (((slope - slope2) * 0.5) * nf);
         return {pma, predict};
+    }
+
+    // Batch form: every full window's mean and slope read from the series in
+    // SIMD lanes, then the slope history carried bar by bar.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::size_t p = static_cast<std::size_t>(window_.length());
+        const auto put = [&](std::size_t i, double pma, double predict) {
+            out.put(2 * i, pma);
+            out.put(2 * i + 1, predict);
+        };
+        if (p == 0) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const PmaOutput o = next(x[i]);
+                put(i, o.pma, o.predict);
+            }
+            return;
+        }
+        const std::size_t partial = std::min(p - 1, n);
+        for (std::size_t i = 0; i < partial; ++i) put(i, x[i], x[i]);
+        if (partial == n) return;
+        const double nf = to_f64(p);
+        const double denom = (sum_x2_ * nf) - (sum_x_ * sum_x_);
+        const std::size_t chunk = 2048;
+        const std::size_t most = std::min(chunk, n - partial);
+        std::vector<double> values(most + p - 1 + lanes::kPad), pma(most + lanes::kPad), slope(most + lanes::kPad);
+        for (std::size_t first = partial; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            lanes::from_big_endian(x.bytes() + (first - (p - 1)) * 8, count + p - 1, values.data());
+            lanes::projected_means(values.data(), count, p, sum_x_, denom, pma.data(), slope.data());
+            for (std::size_t j = 0; j < count; ++j) {
+                const double slope2 = slope2_;
+                slope2_ = slope1_;
+                slope1_ = slope[j];
+                put(first + j, pma[j], pma[j] + (((slope[j] - slope2) * 0.5) * nf));
+            }
+        }
     }
 
     std::uint64_t period() const noexcept { return window_.length(); }

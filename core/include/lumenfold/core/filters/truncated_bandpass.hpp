@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cmath>
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/filters/window_fir.hpp"
@@ -34,6 +36,19 @@ public:
             t1 = t;
         }
         return t1;
+    }
+
+    // Batch form: zeros until a window is full, then every bar's recursion
+    // over its own window run side by side in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        const std::size_t n = x.size();
+        const std::size_t length = static_cast<std::size_t>(length_);
+        const std::size_t partial = length == 0 ? n : std::min(length + 1, n);
+        for (std::size_t i = 0; i < partial; ++i) out.put(i, 0.0);
+        if (length == 0) return;
+        lanes::run_chunks(out, length + 1, partial, [&](std::size_t count, double* r, const double* v) {
+            lanes::truncated_bandpass_outputs(v, count, length, a_, b_, s1_, r);
+        }, x);
     }
 
     double l1() const noexcept { return l1_; }

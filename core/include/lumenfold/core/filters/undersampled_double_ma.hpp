@@ -4,7 +4,11 @@
 // good); a fast and a slow Hann filter run on the held series every bar.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "lumenfold/core/filters/hann.hpp"
 
@@ -26,6 +30,33 @@ public:
         const double fast = fast_.next(held_);
         const double slow = slow_.next(held_);
         return {fast, slow};
+    }
+
+    // Batch form: the held series built in chunks of native doubles, both
+    // Hann filters' windows read from it in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::uint64_t longest = std::max<std::uint64_t>({fast_.length(), slow_.length(), 1});
+        const std::size_t history = static_cast<std::size_t>(std::min<std::uint64_t>(longest - 1, n));
+        const std::size_t chunk = std::max<std::size_t>(2048, history);
+        const std::size_t most = std::min(chunk, n);
+        std::vector<double> held(history + most + lanes::kPad), fast(most + lanes::kPad), slow(most + lanes::kPad);
+        for (std::size_t first = 0; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            for (std::size_t j = 0; j < count; ++j) {
+                const std::uint64_t bar = ++bars_;
+                if (bar == 1 || (samp_per_ != 0 && bar % samp_per_ == 0)) held_ = x[first + j];
+                held[history + j] = held_;
+            }
+            fast_.outputs(held.data() + history, first, count, fast.data());
+            slow_.outputs(held.data() + history, first, count, slow.data());
+            for (std::size_t j = 0; j < count; ++j) {
+                out.put(2 * (first + j), fast[j]);
+                out.put(2 * (first + j) + 1, slow[j]);
+            }
+            // The last `history` held values open the next chunk's windows.
+            if (history != 0) std::memmove(held.data(), held.data() + count, history * 8);
+        }
     }
 
     // The sample currently held.

@@ -98,22 +98,38 @@ public:
     void batch(BigEndianOut out, BigEndianSeries x) const {
         const std::size_t n = x.size();
         const std::size_t length = static_cast<std::size_t>(window_.length());
-        bool divides;
-        if constexpr (Guard == ZeroSum::Exact) {
-            divides = weight_sum_ != 0.0;
-        } else {
-            divides = std::fabs(weight_sum_) > 1e-10;
-        }
-        const std::size_t partial = length == 0 || !divides ? n : std::min(length - 1, n);
+        const std::size_t partial = length == 0 || !divides() ? n : std::min(length - 1, n);
         if (partial != 0) std::memcpy(out.bytes(), x.bytes(), partial * 8);
         lanes::run_chunks(out, length - 1, partial, [&](std::size_t count, double* r, const double* v) {
             lanes::weighted_means(v, count, length, weights_.data(), true, weight_sum_, r);
         }, x);
     }
 
+    // The outputs of bars first .. first + count - 1 of a series of native
+    // doubles, v[j] holding bar first + j; a full window's mean reads the
+    // length - 1 values before v[j], which v must hold.
+    void outputs(const double* v, std::size_t first, std::size_t count, double* r) const noexcept {
+        const std::size_t length = static_cast<std::size_t>(window_.length());
+        const std::size_t warm = length == 0 ? 0 : length - 1 - std::min<std::size_t>(first, length - 1);
+        const std::size_t partial = length == 0 || !divides() ? count : std::min(warm, count);
+        std::copy(v, v + partial, r);
+        if (partial < count) {
+            lanes::weighted_means(v + partial - (length - 1), count - partial, length, weights_.data(), true,
+                                  weight_sum_, r + partial);
+        }
+    }
+
     std::uint64_t length() const noexcept { return window_.length(); }
 
 private:
+    bool divides() const noexcept {
+        if constexpr (Guard == ZeroSum::Exact) {
+            return weight_sum_ != 0.0;
+        } else {
+            return std::fabs(weight_sum_) > 1e-10;
+        }
+    }
+
     FirWindow window_;
     std::vector<double> weights_;
     double weight_sum_;

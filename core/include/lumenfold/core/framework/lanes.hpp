@@ -123,6 +123,46 @@ void wave_correlations(const double* x, std::size_t count, std::size_t period, c
                        double a_var, const double* b, double b_sum, double b_var, double* corr_a,
                        double* corr_b) noexcept;
 
+// Ehlers filter of the bars whose windows of 2p - 1 inputs end at x[k + 2p - 2]
+// (k < count), w_c = x[k + 2p - 2 - c] newest first: for c = 0 .. p-1 in
+// order, coef = sum over j = 1 .. p-1 of (w_c - w_{c+j})^2 from 0,
+// num += w_c * coef, den += coef; out[k] = den == 0 ? w_0 : num / den. p >= 1.
+void ehlers_filter_outputs(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
+// Truncated band-pass of the bars whose windows of p + 2 inputs end at
+// x[k + p + 1], w_c = x[k + p + 1 - c] newest first: from t1 = t2 = 0, for
+// c = p-1 down to 0, t = ((a * t1) + (b * (w_c - w_{c+2}))) - (s1 * t2),
+// t2 = t1, t1 = t; out[k] = t1. p >= 1.
+void truncated_bandpass_outputs(const double* x, std::size_t count, std::size_t period, double a, double b,
+                                double s1, double* out) noexcept;
+
+// Projected moving average of the bars whose windows of p inputs end at
+// x[k + p - 1], w_j = x[k + p - 1 - j] newest first: sum_y += w_j and
+// sum_xy += w_j * (j + 1) for j = 0 .. p-1 from 0; slope = 0 when denom is 0,
+// else -((sum_xy * p) - (sum_y * sum_x)) / denom; pma[k] = (sum_y / p) +
+// ((slope * p) * 0.5), slope[k] = slope. p >= 1.
+void projected_means(const double* x, std::size_t count, std::size_t period, double sum_x, double denom,
+                     double* pma, double* slope) noexcept;
+
+// Sums of squares of windows of p values, newest first: out[k] =
+// (((0 + x_0 * x_0) + x_1 * x_1) + ... + x_{p-1} * x_{p-1}) with
+// x_i = x[k + p - 1 - i]; x holds count + p - 1 values, p >= 1.
+void sums_of_squares(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
+// How a full window of p values changes its count of rising pairs when
+// x[k + p] enters and x[k] leaves: out[k] = sum over i = 1 .. p-1 of
+// vote(x[k + p], x[k + p - i]) - vote(x[k + p - i], x[k]), vote(newer, older)
+// being +1 when older - newer < 0, -1 when > 0, else 0. Small integers, so
+// exact whatever the order. x holds count + p values.
+void rank_changes(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+
+// Highest high and lowest low at positions [from, to) of windows of `width`
+// bars counted from the newest, x[k + width - 1] (k < count): folded newest
+// first from -DBL_MAX and DBL_MAX, a value replacing the standing one only
+// when strictly beyond it, so NaN is ignored.
+void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
+                          std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
