@@ -1,6 +1,6 @@
 // Running sum over the last N values pushed (oldest first): the new value is
-// added and the one leaving the window subtracted, never re-summed. The sums
-// of squares under the RMS-scaled oscillators and the change sums of the
+// added and the one leaving the window subtracted, never re-summed. SMA, the
+// sums of squares under the RMS-scaled oscillators and the change sums of the
 // reversion index use it.
 #pragma once
 

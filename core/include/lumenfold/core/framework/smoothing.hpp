@@ -11,6 +11,7 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
@@ -19,14 +20,9 @@ namespace lumenfold::core {
 // is never forgotten). Period 0 yields NaN on every bar.
 class SMA {
 public:
-    explicit SMA(std::uint64_t period) : window_(period), period_(period) {}
+    explicit SMA(std::uint64_t period) : sum_(period), period_(period) {}
 
-    double next(double x) noexcept {
-        window_.push(x);
-        sum_ = x + sum_;
-        if (window_.len() > period_) sum_ = sum_ - window_.pop();
-        return sum_ / to_f64(window_.len());
-    }
+    double next(double x) noexcept { return sum_.push(x) / to_f64(sum_.len()); }
 
     // Batch form: the window is read from the series itself.
     void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
@@ -47,9 +43,8 @@ public:
     std::uint64_t period() const noexcept { return period_; }
 
 private:
-    RingBuffer window_;
+    RunningWindowSum sum_;
     std::uint64_t period_;
-    double sum_ = 0.0;
 };
 
 // Linearly weighted moving average: weight 1 for the oldest value up to n for
