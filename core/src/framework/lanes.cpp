@@ -111,47 +111,114 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
         });
 }
 
-inline V kama_factor(const double* x, std::size_t p, V slow, V spread) {
+// Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
+// the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
+inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
     const D d;
     V vol = hn::Zero(d);
-    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::Abs(hn::Sub(hn::LoadU(d, x + i), hn::LoadU(d, x + i - 1))));
-    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + p), hn::LoadU(d, x)));
+    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
+    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
     const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
     const V sc = hn::Add(slow, hn::Mul(er, spread));
     return hn::Mul(sc, sc);
 }
 
-void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow, double spread, double* out) {
+inline void kama_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+                         double slow, double spread, double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
-    std::size_t k = 0;
-    for (; k + 2 * L <= count; k += 2 * L) {
-        hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-        hn::StoreU(kama_factor(x + k + L, p, vslow, vspread), d, out + k + L);
-    }
-    for (; k + L <= count; k += L) hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-    for (; k < count; ++k) {
-        const double* w = x + k;
-        double vol = 0.0;
-        for (std::size_t i = p; i > 0; --i) vol = vol + std::fabs(w[i] - w[i - 1]);
-        const double er = vol == 0.0 ? 0.0 : std::fabs(w[p] - w[0]) / vol;
-        const double sc = slow + er * spread;
-        out[k] = sc * sc;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) { hn::StoreU(kama_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) {
+            const std::size_t k = from + j;
+            double vol = 0.0;
+            for (std::size_t i = p; i > 0; --i) vol = vol + moves[k + i - 1];
+            const double er = vol == 0.0 ? 0.0 : std::fabs(x[k + p] - x[k]) / vol;
+            const double sc = slow + er * spread;
+            out[k] = sc * sc;
+        });
+}
+
+// moves[j] = |x[j + 1] - x[j]| for j in [from, to).
+inline void abs_changes(const double* x, std::size_t from, std::size_t to, double* moves) {
+    const D d;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) {
+            const double* at = x + from + j;
+            hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
+        },
+        [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
+}
+
+// Group by group, the inputs of the next group are converted and its
+// smoothing constants computed in lanes while the recursion runs over the
+// group before: none of that depends on the recursion, so it fills the time
+// the recursion waits on its own chain, and the series is read and written
+// in one pass. A chunk's arrays stay in the first-level cache.
+void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
+             std::uint8_t* out) {
+    const std::size_t group = 2 * hn::Lanes(D());
+    const std::size_t chunk = (std::max<std::size_t>(1024, p) / group + 1) * group;
+    // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
+    // r[k] the factor of bar first + k.
+    std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), r(chunk + kPad);
+    auto prepare = [&](std::size_t first, std::size_t from, std::size_t to) {
+        FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
+        abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
+        kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
+    };
+    for (std::size_t first = p; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        FromBigEndian(be + (first - p) * 8, p, xs.data());
+        abs_changes(xs.data(), 0, p - 1, moves.data());
+        prepare(first, 0, std::min(group, count));
+        for (std::size_t g = 0; g < count; g += group) {
+            const std::size_t end = std::min(g + group, count);
+            if (end < count) prepare(first, end, std::min(end + group, count));
+            for (std::size_t k = g; k < end; ++k) {
+                value = value + (xs[k + p] - value) * r[k];
+                store_be1(value, out + (first + k) * 8);
+            }
+        }
     }
 }
 
-void RatesOfChange(const double* x, std::size_t count, std::size_t p, double* out) {
+// Changes over `lag` bars read and written big-endian: x[k + lag] - x[k], or
+// with kRate ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0.
+template <bool kRate>
+void LagChangesOf(const std::uint8_t* be, std::size_t count, std::size_t lag, std::uint8_t* out) {
     const D d;
     const V hundred = hn::Set(d, 100.0);
     lane_groups(
         count,
         [&](std::size_t k) {
-            const V old = hn::LoadU(d, x + k);
-            const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
-            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
+            const V old = load_be(be + k * 8);
+            const V change = hn::Sub(load_be(be + (k + lag) * 8), old);
+            if constexpr (kRate) {
+                store_be(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), out + k * 8);
+            } else {
+                store_be(change, out + k * 8);
+            }
         },
-        [&](std::size_t k) { out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0; });
+        [&](std::size_t k) {
+            const double old = load_be1(be + k * 8);
+            const double change = load_be1(be + (k + lag) * 8) - old;
+            if constexpr (kRate) {
+                store_be1(old == 0.0 ? 0.0 : (change / old) * 100.0, out + k * 8);
+            } else {
+                store_be1(change, out + k * 8);
+            }
+        });
+}
+
+void LagChanges(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
+    if (rate) {
+        LagChangesOf<true>(be, count, lag, out);
+    } else {
+        LagChangesOf<false>(be, count, lag, out);
+    }
 }
 
 void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
@@ -724,8 +791,8 @@ namespace lumenfold::core::lanes {
 HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
-HWY_EXPORT(KamaFactors);
-HWY_EXPORT(RatesOfChange);
+HWY_EXPORT(KamaRun);
+HWY_EXPORT(LagChanges);
 HWY_EXPORT(RsiOutputs);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
@@ -756,12 +823,12 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, cons
                     double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out) {
+    HWY_DYNAMIC_DISPATCH(KamaRun)(be, n, period, slow, spread, value, out);
 }
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RatesOfChange)(x, count, period, out);
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(LagChanges)(be, count, lag, rate, out);
 }
 void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);

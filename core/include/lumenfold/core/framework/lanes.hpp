@@ -30,15 +30,18 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept;
 
-// KAMA's squared smoothing constant of the bar whose window is x[k .. k+p]:
-// the efficiency ratio |x[k+p] - x[k]| over the sum of |changes| added newest
-// first (0 when that sum is 0), sc = slow + er * spread, out[k] = sc * sc.
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept;
+// KAMA over the bars [p, n) of a big-endian series (p >= 1), written
+// big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
+// |changes| of its window added newest first (0 when that sum is 0),
+// sc = slow + er * spread, then value = value + (x[t] - value) * (sc * sc) bar
+// by bar from `value`, the average before bar p.
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out);
 
-// Rate of change over p bars: out[k] = ((x[k+p] - x[k]) / x[k]) * 100, or 0
-// where x[k] is 0; x holds count + p values.
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+// Changes over `lag` bars of a big-endian series, written big-endian:
+// out[k] = x[k + lag] - x[k], or with `rate` ((x[k + lag] - x[k]) / x[k]) *
+// 100, 0 where x[k] is 0; x holds count + lag values.
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept;
 
 // RSI from the average gain and loss: 100 when the loss is 0, else
 // 100 - 100 / (gain / loss + 1).
