@@ -1,6 +1,7 @@
 // The lane kernels, compiled once per instruction set and dispatched at run
 // time. Plain multiplies and adds only (the build never contracts them).
 #include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -111,6 +112,22 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
         });
 }
 
+// The groups q < ceil(count / group) of a sequential computation: ahead(q)
+// prepares group q one group before chain(q) runs over it, and behind(q)
+// completes it one group after, so that the work in lanes, which the chain
+// does not wait for, runs while the chain does, and every load finds its
+// values stored.
+template <class Ahead, class Chain, class Behind>
+inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, Chain chain, Behind behind) {
+    const std::size_t groups = (count + group - 1) / group;
+    // One call site each, so that all three are inlined.
+    for (std::size_t q = 0; q < groups + 2; ++q) {
+        if (q < groups) ahead(q);
+        if (q >= 1 && q <= groups) chain(q - 1);
+        if (q >= 2) behind(q - 2);
+    }
+}
+
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
 inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
@@ -152,11 +169,10 @@ inline void abs_changes(const double* x, std::size_t from, std::size_t to, doubl
         [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
 }
 
-// Group by group, the inputs of the next group are converted and its
-// smoothing constants computed in lanes while the recursion runs over the
-// group before: none of that depends on the recursion, so it fills the time
-// the recursion waits on its own chain, and the series is read and written
-// in one pass. A chunk's arrays stay in the first-level cache.
+// The inputs of each group converted, and its smoothing constants computed,
+// in lanes ahead of the recursion, which writes each average as it goes: the
+// series is read and written in one pass, and a chunk's arrays stay in the
+// first-level cache.
 void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
              std::uint8_t* out) {
     const std::size_t group = 2 * hn::Lanes(D());
@@ -164,25 +180,108 @@ void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, 
     // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
     // r[k] the factor of bar first + k.
     std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), r(chunk + kPad);
-    auto prepare = [&](std::size_t first, std::size_t from, std::size_t to) {
-        FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
-        abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
-        kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
-    };
     for (std::size_t first = p; first < n; first += chunk) {
         const std::size_t count = std::min(chunk, n - first);
         FromBigEndian(be + (first - p) * 8, p, xs.data());
         abs_changes(xs.data(), 0, p - 1, moves.data());
-        prepare(first, 0, std::min(group, count));
-        for (std::size_t g = 0; g < count; g += group) {
-            const std::size_t end = std::min(g + group, count);
-            if (end < count) prepare(first, end, std::min(end + group, count));
-            for (std::size_t k = g; k < end; ++k) {
-                value = value + (xs[k + p] - value) * r[k];
-                store_be1(value, out + (first + k) * 8);
-            }
-        }
+        pipelined_groups(
+            count, group,
+            [&](std::size_t q) {
+                const std::size_t from = q * group, to = std::min(from + group, count);
+                FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
+                abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
+                kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
+            },
+            [&](std::size_t q) {
+                for (std::size_t k = q * group, end = std::min(k + group, count); k < end; ++k) {
+                    value = value + (xs[k + p] - value) * r[k];
+                    store_be1(value, out + (first + k) * 8);
+                }
+            },
+            [](std::size_t) {});
     }
+}
+
+// The running sum bar by bar over native doubles, converted in lanes ahead
+// and divided in lanes behind.
+void RunningMeans(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                  std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V vden = hn::Set(d, den);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) {
+            const std::size_t first = from + q * kGroup;
+            FromBigEndian(be + first * 8, size(q), entering[q % 2]);
+            FromBigEndian(be + (first - lag) * 8, size(q), leaving[q % 2]);
+        },
+        [&](std::size_t q) {
+            const double* in = entering[q % 2];
+            const double* old = leaving[q % 2];
+            double* sq = sums[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                sum = (in[j] + sum) - old[j];
+                sq[j] = sum;
+            }
+        },
+        [&](std::size_t q) {
+            const double* sq = sums[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q), [&](std::size_t j) { store_be(hn::Div(hn::LoadU(d, sq + j), vden), at + j * 8); },
+                [&](std::size_t j) { store_be1(sq[j] / den, at + j * 8); });
+        });
+}
+
+// Wilder's averages bar by bar over native doubles, converted in lanes
+// ahead; the RSI of each bar in lanes behind.
+void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, double pf_less1, double avg_gain,
+            double avg_loss, std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double prices[2][kGroup + 1], gains[2][kGroup], losses[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) { FromBigEndian(be + (from + q * kGroup - 1) * 8, size(q) + 1, prices[q % 2]); },
+        [&](std::size_t q) {
+            const double* x = prices[q % 2];
+            double* g = gains[q % 2];
+            double* l = losses[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                // max_num(change, 0.0) and the loss without a branch: a NaN or
+                // zero change of either sign gains +0.
+                const double change = x[j + 1] - x[j];
+                const bool up = change > 0.0;
+                const double gain = select(up, change, 0.0);
+                const double loss = select(up, 0.0, -change);
+                avg_gain = (gain + avg_gain * pf_less1) / pf;
+                avg_loss = (loss + pf_less1 * avg_loss) / pf;
+                g[j] = avg_gain;
+                l[j] = avg_loss;
+            }
+        },
+        [&](std::size_t q) {
+            const double* g = gains[q % 2];
+            const double* l = losses[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const V gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
+                    const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+                    store_be(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), at + j * 8);
+                },
+                [&](std::size_t j) {
+                    store_be1(l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0), at + j * 8);
+                });
+        });
 }
 
 // Changes over `lag` bars read and written big-endian: x[k + lag] - x[k], or
@@ -219,21 +318,6 @@ void LagChanges(const std::uint8_t* be, std::size_t count, std::size_t lag, bool
     } else {
         LagChangesOf<false>(be, count, lag, out);
     }
-}
-
-void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
-    lane_groups(
-        n,
-        [&](std::size_t i) {
-            const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
-            const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
-            hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
-        },
-        [&](std::size_t i) {
-            out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
-        });
 }
 
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
@@ -793,7 +877,8 @@ HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
 HWY_EXPORT(KamaRun);
 HWY_EXPORT(LagChanges);
-HWY_EXPORT(RsiOutputs);
+HWY_EXPORT(RunningMeans);
+HWY_EXPORT(RsiRun);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
@@ -827,11 +912,16 @@ void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double 
               std::uint8_t* out) {
     HWY_DYNAMIC_DISPATCH(KamaRun)(be, n, period, slow, spread, value, out);
 }
+void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                   std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RunningMeans)(be, from, n, lag, den, sum, out);
+}
+void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
+             double avg_gain, double avg_loss, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RsiRun)(be, from, n, period, period_less1, avg_gain, avg_loss, out);
+}
 void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(LagChanges)(be, count, lag, rate, out);
-}
-void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);
 }
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept {

@@ -24,7 +24,8 @@ public:
 
     double next(double x) noexcept { return sum_.push(x) / to_f64(sum_.len()); }
 
-    // Batch form: the window is read from the series itself.
+    // Batch form: the window is read from the series itself, the divisions
+    // of full windows in SIMD lanes beside the running sum.
     void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
         const std::size_t n = x.size();
         const std::size_t full = period_ < n ? static_cast<std::size_t>(period_) : n;
@@ -33,11 +34,7 @@ public:
             sum = x[i] + sum;
             out.put(i, sum / to_f64(i + 1));
         }
-        const double len = to_f64(period_);
-        for (std::size_t i = full; i < n; ++i) {
-            sum = (x[i] + sum) - x[i - full];
-            out.put(i, sum / len);
-        }
+        lanes::running_means(x.bytes(), full, n, full, to_f64(period_), sum, out.bytes());
     }
 
     std::uint64_t period() const noexcept { return period_; }
