@@ -73,8 +73,9 @@ void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
         [&](std::size_t i) { store_be1(x[i], be + i * 8); });
 }
 
-// Four vectors of bars at a time keep four independent chains of additions
-// in flight; the remainder goes one vector, then one bar, at a time.
+// Eight vectors of bars at a time keep eight independent chains of additions
+// in flight (enough to hide the latency of the additions even on narrow
+// vectors); the remainder goes one vector, then one bar, at a time.
 void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
                    double den, double* out) {
     const D d;
@@ -82,8 +83,8 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
     const V vden = hn::Set(d, den);
     auto at = [&](std::size_t i) { return newest_first ? p - 1 - i : i; };
     std::size_t k = 0;
-    for (; k + 4 * L <= count; k += 4 * L) {
-        V a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+    for (; k + 8 * L <= count; k += 8 * L) {
+        V a0 = hn::Zero(d), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
         for (std::size_t i = 0; i < p; ++i) {
             const double* w = x + k + at(i);
             const V wt = hn::Set(d, weights[i]);
@@ -91,11 +92,19 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + L), wt));
             a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + 2 * L), wt));
             a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + 3 * L), wt));
+            a4 = hn::Add(a4, hn::Mul(hn::LoadU(d, w + 4 * L), wt));
+            a5 = hn::Add(a5, hn::Mul(hn::LoadU(d, w + 5 * L), wt));
+            a6 = hn::Add(a6, hn::Mul(hn::LoadU(d, w + 6 * L), wt));
+            a7 = hn::Add(a7, hn::Mul(hn::LoadU(d, w + 7 * L), wt));
         }
         hn::StoreU(hn::Div(a0, vden), d, out + k);
         hn::StoreU(hn::Div(a1, vden), d, out + k + L);
         hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
         hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
+        hn::StoreU(hn::Div(a4, vden), d, out + k + 4 * L);
+        hn::StoreU(hn::Div(a5, vden), d, out + k + 5 * L);
+        hn::StoreU(hn::Div(a6, vden), d, out + k + 6 * L);
+        hn::StoreU(hn::Div(a7, vden), d, out + k + 7 * L);
     }
     lane_groups(
         count - k,
