@@ -76,8 +76,10 @@ void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
 // Eight vectors of bars at a time keep eight independent chains of additions
 // in flight (enough to hide the latency of the additions even on narrow
 // vectors); the remainder goes one vector, then one bar, at a time.
-void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
-                   double den, double* out) {
+// store(v, k) and store1(x, k) write the means of bars k.. and k.
+template <class Store, class Store1>
+inline void weighted_means_to(const double* x, std::size_t count, std::size_t p, const double* weights,
+                              bool newest_first, double den, Store store, Store1 store1) {
     const D d;
     const std::size_t L = hn::Lanes(d);
     const V vden = hn::Set(d, den);
@@ -97,14 +99,14 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             a6 = hn::Add(a6, hn::Mul(hn::LoadU(d, w + 6 * L), wt));
             a7 = hn::Add(a7, hn::Mul(hn::LoadU(d, w + 7 * L), wt));
         }
-        hn::StoreU(hn::Div(a0, vden), d, out + k);
-        hn::StoreU(hn::Div(a1, vden), d, out + k + L);
-        hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
-        hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
-        hn::StoreU(hn::Div(a4, vden), d, out + k + 4 * L);
-        hn::StoreU(hn::Div(a5, vden), d, out + k + 5 * L);
-        hn::StoreU(hn::Div(a6, vden), d, out + k + 6 * L);
-        hn::StoreU(hn::Div(a7, vden), d, out + k + 7 * L);
+        store(hn::Div(a0, vden), k);
+        store(hn::Div(a1, vden), k + L);
+        store(hn::Div(a2, vden), k + 2 * L);
+        store(hn::Div(a3, vden), k + 3 * L);
+        store(hn::Div(a4, vden), k + 4 * L);
+        store(hn::Div(a5, vden), k + 5 * L);
+        store(hn::Div(a6, vden), k + 6 * L);
+        store(hn::Div(a7, vden), k + 7 * L);
     }
     lane_groups(
         count - k,
@@ -112,13 +114,27 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             V a = hn::Zero(d);
             for (std::size_t i = 0; i < p; ++i)
                 a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j + at(i)), hn::Set(d, weights[i])));
-            hn::StoreU(hn::Div(a, vden), d, out + k + j);
+            store(hn::Div(a, vden), k + j);
         },
         [&](std::size_t j) {
             double a = 0.0;
             for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
-            out[k + j] = a / den;
+            store1(a / den, k + j);
         });
+}
+
+void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
+                   double den, double* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { hn::StoreU(v, D(), out + k); },
+        [&](double v, std::size_t k) { out[k] = v; });
+}
+
+void WeightedMeansBigEndian(const double* x, std::size_t count, std::size_t p, const double* weights,
+                            bool newest_first, double den, std::uint8_t* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { store_be(v, out + k * 8); },
+        [&](double v, std::size_t k) { store_be1(v, out + k * 8); });
 }
 
 // The groups q < ceil(count / group) of a sequential computation: ahead(q)
@@ -884,6 +900,7 @@ namespace lumenfold::core::lanes {
 HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
+HWY_EXPORT(WeightedMeansBigEndian);
 HWY_EXPORT(KamaRun);
 HWY_EXPORT(LagChanges);
 HWY_EXPORT(RunningMeans);
@@ -916,6 +933,10 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept {
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
+}
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedMeansBigEndian)(x, count, period, weights, newest_first, den, out);
 }
 void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
               std::uint8_t* out) {

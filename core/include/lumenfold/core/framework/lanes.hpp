@@ -29,6 +29,9 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept;
+// The same written big-endian to out + k * 8.
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept;
 
 // KAMA over the bars [p, n) of a big-endian series (p >= 1), written
 // big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of

@@ -84,15 +84,23 @@ public:
             }
             out.put(i, num / den);
         }
+        if (partial == n) return;
         std::vector<double> weights(p);
         double den = 0.0;
         for (std::size_t j = 0; j < p; ++j) {
             weights[j] = to_f64(j + 1);
             den = den + weights[j];
         }
-        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
-            lanes::weighted_means(v, count, p, weights.data(), false, den, r);
-        }, x);
+        // Chunks of the series converted to native doubles, with the p - 1
+        // inputs before each: every input is read p times.
+        const std::size_t chunk = std::max<std::size_t>(2048, p);
+        std::vector<double> values(std::min(chunk, n - partial) + p + lanes::kPad);
+        for (std::size_t first = partial; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            lanes::from_big_endian(x.bytes() + (first - (p - 1)) * 8, count + p - 1, values.data());
+            lanes::weighted_means_big_endian(values.data(), count, p, weights.data(), false, den,
+                                             out.bytes() + first * 8);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }
