@@ -179,6 +179,12 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
+        // averages with windows at and past the sizes of their groups and chunks (64, 75, 2111 on long series)
+        kernel<1>("SMA(p + 61)", [](std::uint64_t p) { return SMA(p + 61); }),
+        kernel<1>("WMA(p + 61)", [](std::uint64_t p) { return WMA(p + 61); }),
+        kernel<1>("ROC(p + 61)", [](std::uint64_t p) { return ROC(p + 61); }),
+        kernel<1>("KAMA(p + 61)", [](std::uint64_t p) { return KAMA(p + 61); }),
+        kernel<1>("RSI(p + 61)", [](std::uint64_t p) { return Rsi(p + 61); }),
     };
     return all;
 }
