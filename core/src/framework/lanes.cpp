@@ -200,7 +200,9 @@ inline void abs_changes(const double* x, std::size_t from, std::size_t to, doubl
 // first-level cache.
 void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
              std::uint8_t* out) {
-    const std::size_t group = 2 * hn::Lanes(D());
+    // Groups of 16 bars: short enough for the lanes work of the next group to
+    // fit beside the recursion in flight, long enough to amortise it.
+    const std::size_t group = 16;
     const std::size_t chunk = (std::max<std::size_t>(1024, p) / group + 1) * group;
     // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
     // r[k] the factor of bar first + k.
