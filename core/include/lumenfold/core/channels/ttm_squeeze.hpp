@@ -49,15 +49,17 @@ public:
     // and run bar by bar; the window extremes, the bands and the squeeze
     // test, and the regression over each full window of deltas, read from
     // the series, run several bars side by side in SIMD lanes. The bars
-    // before the first full window are stepped.
+    // before the first full window are stepped, and so is a series shorter
+    // than one window.
     void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
         const std::size_t n = std::min({high.size(), low.size(), close.size()});
         const std::size_t p = static_cast<std::size_t>(sma_.period());
-        if (p == 0) {
+        // Without a full window (or any window), nothing to read from the series.
+        if (p == 0 || n < p) {
             for (std::size_t t = 0; t < n; ++t) write(out, t, next(high[t], low[t], close[t]));
             return;
         }
-        const std::size_t warm = std::min(p - 1, n);
+        const std::size_t warm = p - 1;
         RunningWindowSum sums(p), squares(p);
         // The deltas of the bars in the window of the chunk's first bar, then the chunk's.
         std::vector<double> deltas(warm + lanes::kPad);
@@ -69,7 +71,6 @@ public:
             sums.push(c);
             squares.push(c * c);
         }
-        if (warm == n) return;
         ATR atr = atr_;
         // The regression's sums of x over a full window, as its constructor forms them.
         double sum_x = 0.0, sum_x2 = 0.0;

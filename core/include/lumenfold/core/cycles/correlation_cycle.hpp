@@ -74,7 +74,9 @@ public:
         }
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.record(t, 0.0, 0.0);
-        correlations(x, [&](std::size_t t, double real, double imaginary) { out.record(t, real, imaginary); });
+        correlations(x, [out](std::size_t t, double real, double imaginary) mutable {
+            out.record(t, real, imaginary);
+        });
     }
 
     // For a fresh cycle over the whole series: out[t] = f(angle of bar t),
@@ -85,7 +87,7 @@ public:
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, f(0.0));
         count_ = warm;
-        correlations(x, [&](std::size_t t, double real, double imaginary) {
+        correlations(x, [&, out](std::size_t t, double real, double imaginary) mutable {
             ++count_;
             out.put(t, f(turn(real, imaginary)));
         });
@@ -128,10 +130,12 @@ private:
         lanes::each_chunk(p - 1, p - 1, [&](std::size_t first, std::size_t count, const double* v) {
             real.resize(count + lanes::kPad);
             imaginary.resize(count + lanes::kPad);
+            // Local pointers: stores of the outputs could alias the vectors' own.
+            double* const re = real.data();
+            double* const im = imaginary.data();
             lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
-                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, real.data(),
-                                     imaginary.data());
-            for (std::size_t k = 0; k < count; ++k) f(first + k, real[k], imaginary[k]);
+                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, re, im);
+            for (std::size_t k = 0; k < count; ++k) f(first + k, re[k], im[k]);
         }, x);
     }
 

@@ -163,39 +163,11 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                           std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
 
-// Runs a kernel over the bars [begin, n) of equally long series in chunks
-// converted to native doubles: f(count, results, values...) gets, for each
-// series, values[j] = series[first - history + j] for the chunk's bars and the
-// `history` values before them (begin >= history), and fills
-// results[0 .. count) with the outputs of bars first .. first + count - 1,
-// which are then written to `out`. All arrays are padded.
-template <class F, class... Series>
-void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
-    const std::size_t n = std::min({series.size()...});
-    if (begin >= n) return;
-    const std::size_t chunk = std::max<std::size_t>(2048, history);
-    const std::size_t most = std::min(n - begin, chunk);
-    std::array<std::vector<double>, sizeof...(Series)> values;
-    for (auto& v : values) v.resize(most + history + kPad);
-    std::vector<double> results(most + kPad);
-    for (std::size_t first = begin; first < n; first += chunk) {
-        const std::size_t count = std::min(chunk, n - first);
-        std::size_t k = 0;
-        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            f(count, results.data(), static_cast<const double*>(values[I].data())...);
-        }(std::index_sequence_for<Series...>{});
-        to_big_endian(results.data(), count, out.bytes() + first * 8);
-    }
-}
-
-// ---- Records of integers and flags, and outputs fewer than the step's ----
-
 // Runs f(first, count, values...) over the bars [begin, n) of equally long
 // series in chunks converted to native doubles, values[j] being
 // series[first - history + j] for the chunk's bars and the `history` values
-// before them (begin >= history). For outputs the caller writes itself
-// (records); the arrays are padded.
+// before them (begin >= history); the arrays are padded. The caller writes
+// the outputs (records, say).
 template <class F, class... Series>
 void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
     const std::size_t n = std::min({series.size()...});
@@ -213,6 +185,24 @@ void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
         }(std::index_sequence_for<Series...>{});
     }
 }
+
+// Runs a kernel over the bars [begin, n) of equally long series in chunks
+// converted to native doubles: f(count, results, values...) gets, for each
+// series, values[j] = series[first - history + j] for the chunk's bars and the
+// `history` values before them (begin >= history), and fills
+// results[0 .. count) with the outputs of bars first .. first + count - 1,
+// which are then written to `out`. All arrays are padded.
+template <class F, class... Series>
+void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
+    std::vector<double> results;
+    each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {
+        results.resize(count + kPad);
+        f(count, results.data(), values...);
+        to_big_endian(results.data(), count, out.bytes() + first * 8);
+    }, series...);
+}
+
+// ---- Records of integers and flags, and outputs fewer than the step's ----
 
 // Five-bar fractals of the bars whose highs and lows are read big-endian at
 // high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
