@@ -126,17 +126,10 @@ private:
     template <class F>
     void correlations(BigEndianSeries x, F f) const {
         const std::size_t p = static_cast<std::size_t>(period_);
-        std::vector<double> real, imaginary;
-        lanes::each_chunk(p - 1, p - 1, [&](std::size_t first, std::size_t count, const double* v) {
-            real.resize(count + lanes::kPad);
-            imaginary.resize(count + lanes::kPad);
-            // Local pointers: stores of the outputs could alias the vectors' own.
-            double* const re = real.data();
-            double* const im = imaginary.data();
+        lanes::each_output_pair(x, p - 1, [&](const double* v, std::size_t count, double* real, double* imaginary) {
             lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
-                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, re, im);
-            for (std::size_t k = 0; k < count; ++k) f(first + k, re[k], im[k]);
-        }, x);
+                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, real, imaginary);
+        }, f);
     }
 
     // (n·Sxy - Sx·Sy)/sqrt(d) with d the product of the two variances, or 0

@@ -64,16 +64,9 @@ public:
         const std::size_t warm = std::min(p - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) f(t, kNaN);
         const double log_n = std::log(to_f64(n_));
-        std::vector<double> ratio, var;
-        lanes::each_chunk(p - 1, p - 1, [&](std::size_t first, std::size_t count, const double* v) {
-            ratio.resize(count + lanes::kPad);
-            var.resize(count + lanes::kPad);
-            // Local pointers: stores of the outputs could alias the vectors' own.
-            double* const r = ratio.data();
-            double* const v2 = var.data();
-            lanes::rescaled_ranges(v, count, p, r, v2);
-            for (std::size_t k = 0; k < count; ++k) f(first + k, v2[k] == 0.0 ? 0.5 : std::log(r[k]) / log_n);
-        }, x);
+        lanes::each_output_pair(x, p - 1, [p](const double* v, std::size_t count, double* ratio, double* var) {
+            lanes::rescaled_ranges(v, count, p, ratio, var);
+        }, [&](std::size_t t, double ratio, double var) { f(t, var == 0.0 ? 0.5 : std::log(ratio) / log_n); });
     }
 
 private:

@@ -204,6 +204,24 @@ void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, S
 
 // ---- Records of integers and flags, and outputs fewer than the step's ----
 
+// A kernel with two outputs per bar over the bars [history, n) of one series,
+// chunk by chunk: kernel(values, count, a, b) fills a[0 .. count) and
+// b[0 .. count) (padded) from values as each_chunk gives them, then
+// f(bar, a[k], b[k]) sees each bar in order.
+template <class Kernel, class F>
+void each_output_pair(BigEndianSeries x, std::size_t history, Kernel kernel, F f) {
+    std::vector<double> a, b;
+    each_chunk(history, history, [&](std::size_t first, std::size_t count, const double* values) {
+        a.resize(count + kPad);
+        b.resize(count + kPad);
+        // Local pointers: the caller's stores could alias the vectors' own.
+        double* const pa = a.data();
+        double* const pb = b.data();
+        kernel(values, count, pa, pb);
+        for (std::size_t k = 0; k < count; ++k) f(first + k, pa[k], pb[k]);
+    }, x);
+}
+
 // Five-bar fractals of the bars whose highs and lows are read big-endian at
 // high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
 // is strictly above the four others, bullish when the middle low is strictly
