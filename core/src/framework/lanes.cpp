@@ -893,6 +893,115 @@ void WindowPartExtremes(const double* high, const double* low, std::size_t count
         });
 }
 
+// ---- Records of integers and flags, and outputs fewer than the step's ----
+
+void FractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out) {
+    const hn::RebindToUnsigned<D> du;
+    const hn::Rebind<std::uint16_t, D> d16;
+    // The 16-bit values whose first byte in memory is 1 (bearish), the second (bullish).
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    const auto bear_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0001u : 0x0100u});
+    const auto bull_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0100u : 0x0001u});
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const std::uint8_t* h = high + k * 8;
+            const std::uint8_t* l = low + k * 8;
+            const V h2 = load_be(h + 16), l2 = load_be(l + 16);
+            const auto bear = hn::And(hn::And(h2 > load_be(h), h2 > load_be(h + 8)),
+                                      hn::And(h2 > load_be(h + 24), h2 > load_be(h + 32)));
+            const auto bull = hn::And(hn::And(l2 < load_be(l), l2 < load_be(l + 8)),
+                                      hn::And(l2 < load_be(l + 24), l2 < load_be(l + 32)));
+            const auto flags = hn::Or(hn::IfThenElseZero(hn::RebindMask(du, bear), bear_bits),
+                                      hn::IfThenElseZero(hn::RebindMask(du, bull), bull_bits));
+            hn::StoreU(hn::TruncateTo(d16, flags), d16, reinterpret_cast<std::uint16_t*>(out + 2 * k));
+        },
+        [&](std::size_t k) {
+            double hv[5], lv[5];
+            for (std::size_t i = 0; i < 5; ++i) {
+                hv[i] = load_be1(high + (k + i) * 8);
+                lv[i] = load_be1(low + (k + i) * 8);
+            }
+            out[2 * k] = hv[2] > hv[0] && hv[2] > hv[1] && hv[2] > hv[3] && hv[2] > hv[4];
+            out[2 * k + 1] = lv[2] < lv[0] && lv[2] < lv[1] && lv[2] < lv[3] && lv[2] < lv[4];
+        });
+}
+
+void SqueezeParts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                  const double* c, std::size_t count, std::size_t p, double mult_bb, double mult_kc, double* squeeze,
+                  double* delta) {
+    const D d;
+    const V n = hn::Set(d, static_cast<double>(p)), bb = hn::Set(d, mult_bb), kc = hn::Set(d, mult_kc);
+    const V half = hn::Set(d, 0.5), minus_half = hn::Set(d, -0.5), one = hn::Set(d, 1.0);
+    padded_groups(count, [&](std::size_t k) {
+        const V sma = hn::Div(hn::LoadU(d, s + k), n);
+        const V var = hn::Sub(hn::Div(hn::LoadU(d, q + k), n), hn::Mul(sma, sma));
+        const V sd = hn::Sqrt(hn::IfThenElseZero(var > hn::Zero(d), var));
+        const V band = hn::Mul(sd, bb), channel = hn::Mul(hn::LoadU(d, a + k), kc);
+        const auto on = hn::And(hn::Add(sma, band) < hn::Add(sma, channel), hn::Sub(sma, band) > hn::Sub(sma, channel));
+        hn::StoreU(hn::IfThenElseZero(on, one), d, squeeze + k);
+        const V middle = hn::Mul(hn::Add(hn::LoadU(d, hi + k), hn::LoadU(d, lo + k)), half);
+        hn::StoreU(hn::Add(hn::LoadU(d, c + k), hn::Mul(hn::Add(sma, middle), minus_half)), d, delta + k);
+    });
+}
+
+inline V regression_value(const double* w, std::size_t p, V n, V sum_x, V den) {
+    const D d;
+    V sum_y = hn::Zero(d), sum_xy = hn::Zero(d);
+    for (std::size_t i = 0; i < p; ++i) {
+        const V y = hn::LoadU(d, w + i);
+        sum_y = hn::Add(sum_y, y);
+        sum_xy = hn::Add(sum_xy, hn::Mul(y, hn::Set(d, static_cast<double>(i))));
+    }
+    const V slope = hn::Div(hn::Sub(hn::Mul(n, sum_xy), hn::Mul(sum_y, sum_x)), den);
+    const V intercept = hn::Div(hn::Sub(sum_y, hn::Mul(sum_x, slope)), n);
+    return hn::Add(hn::Mul(hn::Sub(n, hn::Set(d, 1.0)), slope), intercept);
+}
+
+// Four vectors of bars keep four pairs of sums in flight.
+void RegressionValues(const double* x, std::size_t count, std::size_t p, double sum_x, double den, double* out) {
+    if (den == 0.0) {
+        std::memmove(out, x + p - 1, count * sizeof(double));
+        return;
+    }
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V n = hn::Set(d, static_cast<double>(p)), vsum_x = hn::Set(d, sum_x), vden = hn::Set(d, den);
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V sum_y[4], sum_xy[4];
+        for (std::size_t g = 0; g < 4; ++g) sum_y[g] = sum_xy[g] = hn::Zero(d);
+        for (std::size_t i = 0; i < p; ++i) {
+            const V fi = hn::Set(d, static_cast<double>(i));
+            for (std::size_t g = 0; g < 4; ++g) {
+                const V y = hn::LoadU(d, x + k + g * L + i);
+                sum_y[g] = hn::Add(sum_y[g], y);
+                sum_xy[g] = hn::Add(sum_xy[g], hn::Mul(y, fi));
+            }
+        }
+        for (std::size_t g = 0; g < 4; ++g) {
+            const V slope = hn::Div(hn::Sub(hn::Mul(n, sum_xy[g]), hn::Mul(sum_y[g], vsum_x)), vden);
+            const V intercept = hn::Div(hn::Sub(sum_y[g], hn::Mul(vsum_x, slope)), n);
+            hn::StoreU(hn::Add(hn::Mul(hn::Sub(n, hn::Set(d, 1.0)), slope), intercept), d, out + k + g * L);
+        }
+    }
+    const double nf = static_cast<double>(p);
+    lane_groups(
+        count - k,
+        [&](std::size_t j) { hn::StoreU(regression_value(x + k + j, p, n, vsum_x, vden), d, out + k + j); },
+        [&](std::size_t j) {
+            double sum_y = 0.0, sum_xy = 0.0;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double y = x[k + j + i];
+                sum_y = sum_y + y;
+                sum_xy = sum_xy + y * static_cast<double>(i);
+            }
+            const double slope = (nf * sum_xy - sum_y * sum_x) / den;
+            const double intercept = (sum_y - sum_x * slope) / nf;
+            out[k + j] = (nf - 1.0) * slope + intercept;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -925,6 +1034,9 @@ HWY_EXPORT(ProjectedMeans);
 HWY_EXPORT(SumsOfSquares);
 HWY_EXPORT(RankChanges);
 HWY_EXPORT(WindowPartExtremes);
+HWY_EXPORT(FractalFlags);
+HWY_EXPORT(SqueezeParts);
+HWY_EXPORT(RegressionValues);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -1026,6 +1138,20 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                      std::size_t from, std::size_t to, double* highest, double* lowest) noexcept {
     HWY_DYNAMIC_DISPATCH(WindowPartExtremes)(high, low, count, width, from, to, highest, lowest);
+}
+
+void fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                   std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(FractalFlags)(high, low, count, out);
+}
+void squeeze_parts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                   const double* c, std::size_t count, std::size_t period, double mult_bb, double mult_kc,
+                   double* squeeze, double* delta) noexcept {
+    HWY_DYNAMIC_DISPATCH(SqueezeParts)(s, q, a, hi, lo, c, count, period, mult_bb, mult_kc, squeeze, delta);
+}
+void regression_values(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator,
+                       double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RegressionValues)(x, count, period, sum_x, denominator, out);
 }
 
 }  // namespace lumenfold::core::lanes

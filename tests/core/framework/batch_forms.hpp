@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +18,10 @@
 #include "lumenfold/core/channels/alma.hpp"
 #include "lumenfold/core/channels/choppiness_index.hpp"
 #include "lumenfold/core/channels/donchian.hpp"
+#include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
+#include "lumenfold/core/channels/ttm_squeeze.hpp"
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
@@ -42,6 +45,7 @@
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "lumenfold/core/features/frac_diff.hpp"
+#include "lumenfold/core/features/hurst.hpp"
 #include "lumenfold/core/oscillators/cg.hpp"
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/dmh.hpp"
@@ -248,6 +252,34 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("ROC(p + 61)", [](std::uint64_t p) { return ROC(p + 61); }),
         kernel<1>("KAMA(p + 61)", [](std::uint64_t p) { return KAMA(p + 61); }),
         kernel<1>("RSI(p + 61)", [](std::uint64_t p) { return Rsi(p + 61); }),
+        // records with integer or boolean fields, and records of fewer fields than the step returns
+        kernel<2>("Fractals", [](std::uint64_t) { return BillWilliamsFractals(); },
+                  [](Encoded& e, FractalsOutput o) {
+                      e.byte(o.bearish);
+                      e.byte(o.bullish);
+                  }),
+        // The multipliers by period: the usual ones, a squeeze mostly on, a negative and an infinite one,
+        // and bands that coincide (never a squeeze: the comparisons are strict).
+        kernel<3>("TTMSqueeze",
+                  [](std::uint64_t p) {
+                      const double bb[] = {2.0, 0.25, -0.5, 0.0};
+                      const double kc[] = {1.5, 3.0, std::numeric_limits<double>::infinity(), 0.0};
+                      return TTMSqueeze(p, bb[p % 4], kc[p % 4]);
+                  },
+                  [](Encoded& e, SuperTrendOutput o) {
+                      e.f64(o.value);
+                      e.byte(static_cast<std::uint8_t>(o.direction));
+                  }),
+        kernel<1>("HurstFeatureExtractor", [](std::uint64_t p) { return HurstFeatureExtractor(p); },
+                  [](Encoded& e, HurstFeatures o) {
+                      e.f64(o.persistence);
+                      e.i32(o.regime_label);
+                  }),
+        kernel<1>("CorrelationCycle", [](std::uint64_t p) { return CorrelationCycle(p); },
+                  [](Encoded& e, CorrelationCycleOutput o) {
+                      e.f64(o.in_phase);
+                      e.f64(o.quadrature);
+                  }),
     };
     return all;
 }

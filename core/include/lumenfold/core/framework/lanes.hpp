@@ -180,6 +180,29 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                           std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
 
+// Runs f(first, count, values...) over the bars [begin, n) of equally long
+// series in chunks converted to native doubles, values[j] being
+// series[first - history + j] for the chunk's bars and the `history` values
+// before them (begin >= history); the arrays are padded. The caller writes
+// the outputs (records, say).
+template <class F, class... Series>
+void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
+    const std::size_t n = std::min({series.size()...});
+    if (begin >= n) return;
+    const std::size_t chunk = std::max<std::size_t>(2048, history);
+    const std::size_t most = std::min(n - begin, chunk);
+    std::array<std::vector<double>, sizeof...(Series)> values;
+    for (auto& v : values) v.resize(most + history + kPad);
+    for (std::size_t first = begin; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        std::size_t k = 0;
+        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            f(first, count, static_cast<const double*>(values[I].data())...);
+        }(std::index_sequence_for<Series...>{});
+    }
+}
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
@@ -188,22 +211,60 @@ void window_part_extremes(const double* high, const double* low, std::size_t cou
 // which are then written to `out`. All arrays are padded.
 template <class F, class... Series>
 void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
-    const std::size_t n = std::min({series.size()...});
-    if (begin >= n) return;
-    const std::size_t chunk = std::max<std::size_t>(2048, history);
-    const std::size_t most = std::min(n - begin, chunk);
-    std::array<std::vector<double>, sizeof...(Series)> values;
-    for (auto& v : values) v.resize(most + history + kPad);
-    std::vector<double> results(most + kPad);
-    for (std::size_t first = begin; first < n; first += chunk) {
-        const std::size_t count = std::min(chunk, n - first);
-        std::size_t k = 0;
-        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            f(count, results.data(), static_cast<const double*>(values[I].data())...);
-        }(std::index_sequence_for<Series...>{});
+    std::vector<double> results;
+    each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {
+        results.resize(count + kPad);
+        f(count, results.data(), values...);
         to_big_endian(results.data(), count, out.bytes() + first * 8);
-    }
+    }, series...);
 }
+
+// ---- Records of integers and flags, and outputs fewer than the step's ----
+
+// A kernel with two outputs per bar over the bars [history, n) of one series,
+// chunk by chunk: kernel(values, count, a, b) fills a[0 .. count) and
+// b[0 .. count) (padded) from values as each_chunk gives them, then
+// f(bar, a[k], b[k]) sees each bar in order.
+template <class Kernel, class F>
+void each_output_pair(BigEndianSeries x, std::size_t history, Kernel kernel, F f) {
+    std::vector<double> a, b;
+    each_chunk(history, history, [&](std::size_t first, std::size_t count, const double* values) {
+        a.resize(count + kPad);
+        b.resize(count + kPad);
+        // Local pointers: the caller's stores could alias the vectors' own.
+        double* const pa = a.data();
+        double* const pb = b.data();
+        kernel(values, count, pa, pb);
+        for (std::size_t k = 0; k < count; ++k) f(first + k, pa[k], pb[k]);
+    }, x);
+}
+
+// Five-bar fractals of the bars whose highs and lows are read big-endian at
+// high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
+// is strictly above the four others, bullish when the middle low is strictly
+// below them (a NaN among them prevents either). out[2k] and out[2k + 1]
+// receive the two flags as bytes 0 or 1.
+void fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                   std::uint8_t* out) noexcept;
+
+// The squeeze test and the momentum's input of bars with full windows of p
+// closes: from the running sums s and q of the closes and of their squares,
+// the average true range a, the window's highest high hi and lowest low lo
+// and the close c, sma = s / p, var = q / p - sma * sma, sd = sqrt(var when
+// > 0, else 0); squeeze[k] = 1 when sma + sd * mult_bb < sma + a * mult_kc
+// and sma - sd * mult_bb > sma - a * mult_kc, else 0; delta[k] = c +
+// (sma + (hi + lo) * 0.5) * -0.5. Arrays are padded.
+void squeeze_parts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                   const double* c, std::size_t count, std::size_t period, double mult_bb, double mult_kc,
+                   double* squeeze, double* delta) noexcept;
+
+// Least-squares lines of the windows x[k .. k+p-1] (x at 0 for the oldest
+// value up to p - 1), valued at the newest point: sum_y += y and sum_xy +=
+// y * i from 0, oldest first; slope = (p * sum_xy - sum_y * sum_x) /
+// denominator, intercept = (sum_y - sum_x * slope) / p, out[k] = (p - 1) *
+// slope + intercept; where the denominator is 0, out[k] is the newest value.
+// x holds count + p - 1 values, p >= 1.
+void regression_values(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator,
+                       double* out) noexcept;
 
 }  // namespace lumenfold::core::lanes
