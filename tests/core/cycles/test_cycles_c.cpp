@@ -2,6 +2,7 @@
 // analytics, continuation index.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,7 @@
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "cycles/cycles_support.hpp"
+#include "framework/batch_forms.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
@@ -199,6 +201,33 @@ TEST(CycleTrendAnalytics, ShortBandFailsOnRead) {
     }
     CycleTrendPair none(7, 6);
     EXPECT_EQ(read_failure(none.next(1.0).cycle), "index out of bounds: the len is 0 but the index is 0");
+}
+
+TEST(CycleTrendAnalytics, BatchOfShortBandFailsOnFirstBar) {
+    const auto series = lumenfold::test::big_endian({1.0, 2.0});
+    auto failure = [&](std::uint64_t min_length, std::uint64_t max_length, std::size_t n) {
+        std::vector<std::uint8_t> out(32);
+        try {
+            CycleTrendPair(min_length, max_length).batch(BigEndianOut(out.data()), BigEndianSeries(series.data(), n));
+        } catch (const lumenfold::Panic& p) {
+            return p.message();
+        }
+        return std::string();
+    };
+    EXPECT_EQ(failure(7, 7, 2), "index out of bounds: the len is 1 but the index is 1");
+    EXPECT_EQ(failure(7, 6, 2), "index out of bounds: the len is 0 but the index is 0");
+    EXPECT_EQ(failure(7, 6, 0), "");
+}
+
+// A missing entry is marked by a signalling NaN; an input of that very
+// pattern is still a value, read as a (quiet) NaN.
+TEST(CycleTrendAnalytics, SignallingNanInputReadsAsValue) {
+    const double marked = std::bit_cast<double>(std::uint64_t{0x7ff1000001000001});
+    CycleTrendPair pair(2, 3);
+    const CycleTrendOutput o = pair.next(marked);
+    EXPECT_EQ(read_failure(o.cycle), "");
+    EXPECT_EQ(read_failure(o.trend), "");
+    EXPECT_TRUE(std::isnan(double(o.cycle)));
 }
 
 // ---- continuation index ----

@@ -19,6 +19,8 @@
 #include "lumenfold/core/channels/donchian.hpp"
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
+#include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
@@ -28,8 +30,10 @@
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
+#include "lumenfold/core/cycles/cycle_trend_analytics.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/cycles/phasor.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
 #include "lumenfold/core/filters/frama.hpp"
@@ -179,6 +183,15 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
+        // phasor, sine wave, cycle/trend pair, volume profile, pivot points
+        kernel<1>("Phasor", [](std::uint64_t) { return Phasor(); }),
+        kernel<1>("SineWave", [](std::uint64_t) { return SineWave(); }),
+        kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); }),
+        kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); }),
+        kernel<2>("VolumeProfile(p, 12)", [](std::uint64_t p) { return VolumeProfile(p, 12); }),
+        kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
+        kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),
+        kernel<3>("PivotPoints", [](std::uint64_t) { return PivotPoints(); }),
     };
     return all;
 }

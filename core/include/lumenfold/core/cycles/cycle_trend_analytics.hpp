@@ -12,11 +12,15 @@
 // with a poisoned lock and every later read fails the same way.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
@@ -54,24 +58,36 @@ private:
     std::vector<SMA> averages_;
 };
 
-// Entry `index` of a band as a double, or the failure to read it.
+// Entry `index` (below 2^24) of a band as a double, or the failure to read
+// it. An entry is the size of a double, so a pair of them lays out as two
+// doubles: one past the band holds a signalling NaN carrying the band's
+// length and the index. Band entries are differences, and arithmetic never
+// yields a signalling NaN (an operation on any NaN returns a quiet one), so no
+// entry in range is taken for a missing one.
 class BandEntry {
 public:
     BandEntry(const std::vector<double>& band, std::uint64_t index) noexcept
-        : value_(index < band.size() ? band[index] : 0.0), len_(band.size()), index_(index) {}
+        : bits_(index < band.size() ? std::bit_cast<std::uint64_t>(band[index]) : missing(band.size(), index)) {}
 
     operator double() const {
-        if (index_ >= len_) {
-            throw Panic("index out of bounds: the len is " + std::to_string(len_) + " but the index is " +
-                        std::to_string(index_));
+        if ((bits_ & kMissingMask) == kMissing) {
+            throw Panic("index out of bounds: the len is " + std::to_string((bits_ >> 24) & 0xffffff) +
+                        " but the index is " + std::to_string(bits_ & 0xffffff));
         }
-        return value_;
+        return std::bit_cast<double>(bits_);
     }
 
 private:
-    double value_;
-    std::uint64_t len_;
-    std::uint64_t index_;
+    // Exponent all ones, quiet bit clear, bit 48 set (so never an infinity).
+    static constexpr std::uint64_t kMissingMask = 0xfff9000000000000u;
+    static constexpr std::uint64_t kMissing = 0x7ff1000000000000u;
+
+    // A missing entry's length is at most its index, so both fit 24 bits.
+    static std::uint64_t missing(std::uint64_t len, std::uint64_t index) noexcept {
+        return kMissing | (len << 24) | index;
+    }
+
+    std::uint64_t bits_;
 };
 
 struct CycleTrendOutput {
@@ -81,16 +97,46 @@ struct CycleTrendOutput {
 
 class CycleTrendPair {
 public:
-    CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length) : band_(min_length, max_length) {}
+    CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length)
+        : band_(min_length, max_length), min_length_(min_length) {}
 
     CycleTrendOutput next(double x) {
         band_.next_into(x, entries_);
         return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
     }
 
+    // Batch form: only the two reported averages are run, their windows read
+    // straight from the series (the band's other entries are never read). A
+    // band too short for the pair fails on the first bar, as `next` does.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (band_.size() < 2) {
+            if (n != 0) {
+                const CycleTrendOutput o = next(x[0]);
+                out.put(0, o.cycle);
+                out.put(1, o.trend);
+            }
+            return;
+        }
+        // The band has a length above min_length, so min_length + 1 does not wrap.
+        const std::uint64_t a = min_length_, b = min_length_ + 1;
+        const double len_a = to_f64(a), len_b = to_f64(b);
+        double sum_a = 0.0, sum_b = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double v = x[i];
+            sum_a = v + sum_a;
+            if (i >= a) sum_a = sum_a - x[i - a];
+            sum_b = v + sum_b;
+            if (i >= b) sum_b = sum_b - x[i - b];
+            out.put(2 * i, v - sum_a / (i < a ? to_f64(i + 1) : len_a));
+            out.put(2 * i + 1, v - sum_b / (i < b ? to_f64(i + 1) : len_b));
+        }
+    }
+
 private:
     CycleTrendAnalytics band_;
     std::vector<double> entries_;  // this bar's band
+    std::uint64_t min_length_;
 };
 
 }  // namespace lumenfold::core
