@@ -185,7 +185,8 @@ void hilbert_firs(const double* x, std::size_t count, double outer, double inner
 // (a NaN quotient giving 0) and its volume added as volume + sum in window
 // order from +0, the first bin holding the most volume (more than -1) gives
 // out[k] = lo + width * (bin + 0.5). The work per bar grows with period *
-// bins. `scratch` holds period * kPad doubles; the other arrays are padded.
+// bins (bins below 2^53). `scratch` holds period * kPad doubles; the other
+// arrays are padded.
 void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
                        std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept;
 
