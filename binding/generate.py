@@ -671,10 +671,13 @@ def records_header(iface: Interface) -> str:
     for name in record_order(iface):
         fields = iface.records[name]
         writes = " ".join(f"{iface.codec(t)}::write(w, v.{f});" for f, t in fields)
-        # Records of doubles only say how many: batch forms write them directly.
-        doubles = (f" static constexpr std::size_t kDoubles = {len(fields)};"
-                   if all(t == "f64" for _, t in fields) else "")
-        out.append(f"struct {name} {{{doubles} template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
+        # Records of fixed-size scalars say how many bytes they take (and records
+        # of doubles only how many doubles): batch forms write them directly.
+        sizes = [FIXED_BYTES.get(t) for _, t in fields]
+        fixed = (f" static constexpr std::size_t kBytes = {sum(sizes)};" if all(sizes) else "")
+        if all(t == "f64" for _, t in fields):
+            fixed += f" static constexpr std::size_t kDoubles = {len(fields)};"
+        out.append(f"struct {name} {{{fixed} template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
     out.append("}  // namespace lumenfold::ffi::rec")
     return "\n".join(out) + "\n"
 
@@ -716,6 +719,7 @@ def interface_json(iface: Interface) -> dict:
 
 CPP_FIELD = {"f64": "double", "u64": "std::uint64_t", "i64": "std::int64_t", "u32": "std::uint32_t",
              "i32": "std::int32_t", "u8": "std::uint8_t", "i8": "std::int8_t", "bool": "bool"}
+FIXED_BYTES = {"f64": 8, "u64": 8, "i64": 8, "u32": 4, "i32": 4, "u8": 1, "i8": 1, "bool": 1}
 PACK = {"f64": ">d", "u64": ">Q", "i64": ">q", "u32": ">I", "i32": ">i", "u8": ">B", "i8": ">b", "bool": ">?"}
 
 

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <concepts>
+#include <limits>
+#include <string>
 #include <cstddef>
 #include <vector>
 
@@ -76,6 +79,22 @@ constexpr std::size_t doubles_per_output() {
     else return 0;
 }
 
+// Bytes per output of element kind K when every output has one fixed size: a
+// double or a record of fixed-size scalars (0 otherwise).
+template <class K>
+constexpr std::size_t bytes_per_output() {
+    if constexpr (std::is_same_v<K, F64>) return 8;
+    else if constexpr (requires { K::kBytes; }) return K::kBytes;
+    else return 0;
+}
+
+// Whether each output of kind K is a vector of doubles whose length `Core`
+// fixes for the whole series (`batch_row_length()`).
+template <class K, class Core>
+inline constexpr bool kFixedRows = std::is_same_v<K, Vec<F64>> && requires(const Core& c) {
+    { c.batch_row_length() } -> std::convertible_to<std::uint64_t>;
+};
+
 template <class>
 using AsSeries = core::BigEndianSeries;
 template <class>
@@ -84,7 +103,16 @@ using AsDouble = double;
 // Whether `Core` offers a batch form over these inputs and kind K of output.
 template <class K, class Core, class... Vecs>
 inline constexpr bool kUsesBatchForm = (std::is_base_of_v<core::BigEndianSeries, Vecs> && ...) &&
-                                       doubles_per_output<K>() != 0 && core::BatchForm<Core, AsSeries<Vecs>...>;
+                                       (bytes_per_output<K>() != 0 || kFixedRows<K, Core>) &&
+                                       core::BatchForm<Core, AsSeries<Vecs>...>;
+
+// Claims the bytes of n outputs of `stride` bytes each, failing the call when
+// they could not be addressed.
+inline std::uint8_t* claim_rows(Writer& w, std::uint64_t n, std::uint64_t stride) {
+    if (stride != 0 && n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / stride)
+        throw Panic("capacity overflow");
+    return w.claim(n * stride);
+}
 
 // Runs `core` over the inputs zipped to the shortest and writes each output
 // straight into the result buffer as element kind K: through the core's batch
@@ -97,10 +125,21 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     Writer w;
     w.count(n);
     if constexpr (kUsesBatchForm<K, Core, Vecs...>) {
-        constexpr std::size_t width = doubles_per_output<K>();
-        static_assert(sizeof(core::NextOutput<Core, AsDouble<Vecs>...>) == width * sizeof(double));
-        std::uint8_t* out = w.claim(std::uint64_t{n} * width * 8);
-        core.batch(core::BigEndianOut(out), static_cast<const core::BigEndianSeries&>(inputs).first(n)...);
+        std::uint64_t stride = bytes_per_output<K>();
+        if constexpr (kFixedRows<K, Core>) {
+            const std::uint64_t m = core.batch_row_length();
+            if (m > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+                throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
+            stride = 4 + m * 8;
+        } else if constexpr (doubles_per_output<K>() != 0 && !requires { Core::kBatchFields; }) {
+            // A core whose step returns more than the record holds says how
+            // many fields its batch form writes; any other returns exactly them.
+            static_assert(sizeof(core::NextOutput<Core, AsDouble<Vecs>...>) == doubles_per_output<K>() * sizeof(double));
+        } else if constexpr (requires { Core::kBatchFields; }) {
+            static_assert(Core::kBatchFields == doubles_per_output<K>());
+        }
+        std::uint8_t* out = claim_rows(w, n, stride);
+        core.batch(core::BigEndianOut(out, stride), static_cast<const core::BigEndianSeries&>(inputs).first(n)...);
     } else if constexpr (std::is_same_v<K, F64>) {
         std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
         for (std::size_t i = 0; i < n; ++i) {

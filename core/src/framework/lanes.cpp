@@ -1,6 +1,7 @@
 // The lane kernels, compiled once per instruction set and dispatched at run
 // time. Plain multiplies and adds only (the build never contracts them).
 #include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -72,17 +73,20 @@ void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
         [&](std::size_t i) { store_be1(x[i], be + i * 8); });
 }
 
-// Four vectors of bars at a time keep four independent chains of additions
-// in flight; the remainder goes one vector, then one bar, at a time.
-void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
-                   double den, double* out) {
+// Eight vectors of bars at a time keep eight independent chains of additions
+// in flight (enough to hide the latency of the additions even on narrow
+// vectors); the remainder goes one vector, then one bar, at a time.
+// store(v, k) and store1(x, k) write the means of bars k.. and k.
+template <class Store, class Store1>
+inline void weighted_means_to(const double* x, std::size_t count, std::size_t p, const double* weights,
+                              bool newest_first, double den, Store store, Store1 store1) {
     const D d;
     const std::size_t L = hn::Lanes(d);
     const V vden = hn::Set(d, den);
     auto at = [&](std::size_t i) { return newest_first ? p - 1 - i : i; };
     std::size_t k = 0;
-    for (; k + 4 * L <= count; k += 4 * L) {
-        V a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+    for (; k + 8 * L <= count; k += 8 * L) {
+        V a0 = hn::Zero(d), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
         for (std::size_t i = 0; i < p; ++i) {
             const double* w = x + k + at(i);
             const V wt = hn::Set(d, weights[i]);
@@ -90,11 +94,19 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + L), wt));
             a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + 2 * L), wt));
             a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + 3 * L), wt));
+            a4 = hn::Add(a4, hn::Mul(hn::LoadU(d, w + 4 * L), wt));
+            a5 = hn::Add(a5, hn::Mul(hn::LoadU(d, w + 5 * L), wt));
+            a6 = hn::Add(a6, hn::Mul(hn::LoadU(d, w + 6 * L), wt));
+            a7 = hn::Add(a7, hn::Mul(hn::LoadU(d, w + 7 * L), wt));
         }
-        hn::StoreU(hn::Div(a0, vden), d, out + k);
-        hn::StoreU(hn::Div(a1, vden), d, out + k + L);
-        hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
-        hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
+        store(hn::Div(a0, vden), k);
+        store(hn::Div(a1, vden), k + L);
+        store(hn::Div(a2, vden), k + 2 * L);
+        store(hn::Div(a3, vden), k + 3 * L);
+        store(hn::Div(a4, vden), k + 4 * L);
+        store(hn::Div(a5, vden), k + 5 * L);
+        store(hn::Div(a6, vden), k + 6 * L);
+        store(hn::Div(a7, vden), k + 7 * L);
     }
     lane_groups(
         count - k,
@@ -102,71 +114,237 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             V a = hn::Zero(d);
             for (std::size_t i = 0; i < p; ++i)
                 a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j + at(i)), hn::Set(d, weights[i])));
-            hn::StoreU(hn::Div(a, vden), d, out + k + j);
+            store(hn::Div(a, vden), k + j);
         },
         [&](std::size_t j) {
             double a = 0.0;
             for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
-            out[k + j] = a / den;
+            store1(a / den, k + j);
         });
 }
 
-inline V kama_factor(const double* x, std::size_t p, V slow, V spread) {
+void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
+                   double den, double* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { hn::StoreU(v, D(), out + k); },
+        [&](double v, std::size_t k) { out[k] = v; });
+}
+
+void WeightedMeansBigEndian(const double* x, std::size_t count, std::size_t p, const double* weights,
+                            bool newest_first, double den, std::uint8_t* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { store_be(v, out + k * 8); },
+        [&](double v, std::size_t k) { store_be1(v, out + k * 8); });
+}
+
+// The groups q < ceil(count / group) of a sequential computation: ahead(q)
+// prepares group q one group before chain(q) runs over it, and behind(q)
+// completes it one group after, so that the work in lanes, which the chain
+// does not wait for, runs while the chain does, and every load finds its
+// values stored.
+template <class Ahead, class Chain, class Behind>
+inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, Chain chain, Behind behind) {
+    const std::size_t groups = (count + group - 1) / group;
+    // One call site each, so that all three are inlined.
+    for (std::size_t q = 0; q < groups + 2; ++q) {
+        if (q < groups) ahead(q);
+        if (q >= 1 && q <= groups) chain(q - 1);
+        if (q >= 2) behind(q - 2);
+    }
+}
+
+// Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
+// the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
+inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
     const D d;
     V vol = hn::Zero(d);
-    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::Abs(hn::Sub(hn::LoadU(d, x + i), hn::LoadU(d, x + i - 1))));
-    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + p), hn::LoadU(d, x)));
+    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
+    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
     const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
     const V sc = hn::Add(slow, hn::Mul(er, spread));
     return hn::Mul(sc, sc);
 }
 
-void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow, double spread, double* out) {
+inline void kama_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+                         double slow, double spread, double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
-    std::size_t k = 0;
-    for (; k + 2 * L <= count; k += 2 * L) {
-        hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-        hn::StoreU(kama_factor(x + k + L, p, vslow, vspread), d, out + k + L);
-    }
-    for (; k + L <= count; k += L) hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-    for (; k < count; ++k) {
-        const double* w = x + k;
-        double vol = 0.0;
-        for (std::size_t i = p; i > 0; --i) vol = vol + std::fabs(w[i] - w[i - 1]);
-        const double er = vol == 0.0 ? 0.0 : std::fabs(w[p] - w[0]) / vol;
-        const double sc = slow + er * spread;
-        out[k] = sc * sc;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) { hn::StoreU(kama_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) {
+            const std::size_t k = from + j;
+            double vol = 0.0;
+            for (std::size_t i = p; i > 0; --i) vol = vol + moves[k + i - 1];
+            const double er = vol == 0.0 ? 0.0 : std::fabs(x[k + p] - x[k]) / vol;
+            const double sc = slow + er * spread;
+            out[k] = sc * sc;
+        });
+}
+
+// moves[j] = |x[j + 1] - x[j]| for j in [from, to).
+inline void abs_changes(const double* x, std::size_t from, std::size_t to, double* moves) {
+    const D d;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) {
+            const double* at = x + from + j;
+            hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
+        },
+        [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
+}
+
+// The inputs of each group converted, and its smoothing constants computed,
+// in lanes ahead of the recursion, which writes each average as it goes: the
+// series is read and written in one pass, and a chunk's arrays stay in the
+// first-level cache.
+void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
+             std::uint8_t* out) {
+    // Groups of 16 bars: short enough for the lanes work of the next group to
+    // fit beside the recursion in flight, long enough to amortise it.
+    const std::size_t group = 16;
+    const std::size_t chunk = (std::max<std::size_t>(1024, p) / group + 1) * group;
+    // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
+    // r[k] the factor of bar first + k.
+    std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), r(chunk + kPad);
+    for (std::size_t first = p; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        FromBigEndian(be + (first - p) * 8, p, xs.data());
+        abs_changes(xs.data(), 0, p - 1, moves.data());
+        pipelined_groups(
+            count, group,
+            [&](std::size_t q) {
+                const std::size_t from = q * group, to = std::min(from + group, count);
+                FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
+                abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
+                kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
+            },
+            [&](std::size_t q) {
+                for (std::size_t k = q * group, end = std::min(k + group, count); k < end; ++k) {
+                    value = value + (xs[k + p] - value) * r[k];
+                    store_be1(value, out + (first + k) * 8);
+                }
+            },
+            [](std::size_t) {});
     }
 }
 
-void RatesOfChange(const double* x, std::size_t count, std::size_t p, double* out) {
+// The running sum bar by bar over native doubles, converted in lanes ahead
+// and divided in lanes behind.
+void RunningMeans(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                  std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V vden = hn::Set(d, den);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) {
+            const std::size_t first = from + q * kGroup;
+            FromBigEndian(be + first * 8, size(q), entering[q % 2]);
+            FromBigEndian(be + (first - lag) * 8, size(q), leaving[q % 2]);
+        },
+        [&](std::size_t q) {
+            const double* in = entering[q % 2];
+            const double* old = leaving[q % 2];
+            double* sq = sums[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                sum = (in[j] + sum) - old[j];
+                sq[j] = sum;
+            }
+        },
+        [&](std::size_t q) {
+            const double* sq = sums[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q), [&](std::size_t j) { store_be(hn::Div(hn::LoadU(d, sq + j), vden), at + j * 8); },
+                [&](std::size_t j) { store_be1(sq[j] / den, at + j * 8); });
+        });
+}
+
+// Wilder's averages bar by bar over native doubles, converted in lanes
+// ahead; the RSI of each bar in lanes behind.
+void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, double pf_less1, double avg_gain,
+            double avg_loss, std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double prices[2][kGroup + 1], gains[2][kGroup], losses[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) { FromBigEndian(be + (from + q * kGroup - 1) * 8, size(q) + 1, prices[q % 2]); },
+        [&](std::size_t q) {
+            const double* x = prices[q % 2];
+            double* g = gains[q % 2];
+            double* l = losses[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                // max_num(change, 0.0) and the loss without a branch: a NaN or
+                // zero change of either sign gains +0.
+                const double change = x[j + 1] - x[j];
+                const bool up = change > 0.0;
+                const double gain = select(up, change, 0.0);
+                const double loss = select(up, 0.0, -change);
+                avg_gain = (gain + avg_gain * pf_less1) / pf;
+                avg_loss = (loss + pf_less1 * avg_loss) / pf;
+                g[j] = avg_gain;
+                l[j] = avg_loss;
+            }
+        },
+        [&](std::size_t q) {
+            const double* g = gains[q % 2];
+            const double* l = losses[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const V gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
+                    const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+                    store_be(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), at + j * 8);
+                },
+                [&](std::size_t j) {
+                    store_be1(l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0), at + j * 8);
+                });
+        });
+}
+
+// Changes over `lag` bars read and written big-endian: x[k + lag] - x[k], or
+// with kRate ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0.
+template <bool kRate>
+void LagChangesOf(const std::uint8_t* be, std::size_t count, std::size_t lag, std::uint8_t* out) {
     const D d;
     const V hundred = hn::Set(d, 100.0);
     lane_groups(
         count,
         [&](std::size_t k) {
-            const V old = hn::LoadU(d, x + k);
-            const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
-            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
+            const V old = load_be(be + k * 8);
+            const V change = hn::Sub(load_be(be + (k + lag) * 8), old);
+            if constexpr (kRate) {
+                store_be(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), out + k * 8);
+            } else {
+                store_be(change, out + k * 8);
+            }
         },
-        [&](std::size_t k) { out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0; });
+        [&](std::size_t k) {
+            const double old = load_be1(be + k * 8);
+            const double change = load_be1(be + (k + lag) * 8) - old;
+            if constexpr (kRate) {
+                store_be1(old == 0.0 ? 0.0 : (change / old) * 100.0, out + k * 8);
+            } else {
+                store_be1(change, out + k * 8);
+            }
+        });
 }
 
-void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
-    lane_groups(
-        n,
-        [&](std::size_t i) {
-            const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
-            const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
-            hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
-        },
-        [&](std::size_t i) {
-            out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
-        });
+void LagChanges(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
+    if (rate) {
+        LagChangesOf<true>(be, count, lag, out);
+    } else {
+        LagChangesOf<false>(be, count, lag, out);
+    }
 }
 
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
@@ -849,9 +1027,11 @@ namespace lumenfold::core::lanes {
 HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
-HWY_EXPORT(KamaFactors);
-HWY_EXPORT(RatesOfChange);
-HWY_EXPORT(RsiOutputs);
+HWY_EXPORT(WeightedMeansBigEndian);
+HWY_EXPORT(KamaRun);
+HWY_EXPORT(LagChanges);
+HWY_EXPORT(RunningMeans);
+HWY_EXPORT(RsiRun);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
@@ -885,15 +1065,24 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, cons
                     double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedMeansBigEndian)(x, count, period, weights, newest_first, den, out);
 }
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RatesOfChange)(x, count, period, out);
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out) {
+    HWY_DYNAMIC_DISPATCH(KamaRun)(be, n, period, slow, spread, value, out);
 }
-void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);
+void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                   std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RunningMeans)(be, from, n, lag, den, sum, out);
+}
+void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
+             double avg_gain, double avg_loss, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RsiRun)(be, from, n, period, period_less1, avg_gain, avg_loss, out);
+}
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(LagChanges)(be, count, lag, rate, out);
 }
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept {

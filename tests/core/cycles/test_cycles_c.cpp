@@ -2,7 +2,6 @@
 // analytics, continuation index.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -217,17 +216,6 @@ TEST(CycleTrendAnalytics, BatchOfShortBandFailsOnFirstBar) {
     EXPECT_EQ(failure(7, 7, 2), "index out of bounds: the len is 1 but the index is 1");
     EXPECT_EQ(failure(7, 6, 2), "index out of bounds: the len is 0 but the index is 0");
     EXPECT_EQ(failure(7, 6, 0), "");
-}
-
-// A missing entry is marked by a signalling NaN; an input of that very
-// pattern is still a value, read as a (quiet) NaN.
-TEST(CycleTrendAnalytics, SignallingNanInputReadsAsValue) {
-    const double marked = std::bit_cast<double>(std::uint64_t{0x7ff1000001000001});
-    CycleTrendPair pair(2, 3);
-    const CycleTrendOutput o = pair.next(marked);
-    EXPECT_EQ(read_failure(o.cycle), "");
-    EXPECT_EQ(read_failure(o.trend), "");
-    EXPECT_TRUE(std::isnan(double(o.cycle)));
 }
 
 // ---- continuation index ----

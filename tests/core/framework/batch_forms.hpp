@@ -129,6 +129,69 @@ Kernel kernel(std::string name, Make make) {
             }};
 }
 
+// Outputs other than doubles: the test serializes each step's output itself,
+// field by field ('d' an 8-byte double, '4' a 4-byte integer, '1' one byte),
+// and reads the batch form's bytes back with the same layout.
+struct Encoded {
+    std::vector<std::uint8_t> bytes;
+    std::string layout;
+
+    void f64(double v) {
+        put_be(std::bit_cast<std::uint64_t>(v), 8);
+        layout += 'd';
+    }
+    void i32(std::int32_t v) {
+        put_be(static_cast<std::uint32_t>(v), 4);
+        layout += '4';
+    }
+    void byte(std::uint8_t v) {
+        bytes.push_back(v);
+        layout += '1';
+    }
+
+private:
+    void put_be(std::uint64_t v, int size) {
+        for (int k = size - 1; k >= 0; --k) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+};
+
+inline Bits fields_of(const std::uint8_t* p, const std::string& layout) {
+    Bits bits;
+    for (char c : layout) {
+        const int size = c == 'd' ? 8 : c == '4' ? 4 : 1;
+        std::uint64_t v = 0;
+        for (int k = 0; k < size; ++k) v = (v << 8) | *p++;
+        bits.push_back(c == 'd' ? canonical(v) : v);
+    }
+    return bits;
+}
+
+template <class Core, class Encode, std::size_t... I>
+Outcome run_encoded(Core step, Core batch, const Encode& encode, const Columns& cols, std::index_sequence<I...>) {
+    const std::size_t n = cols[0].size();
+    Encoded e;
+    for (std::size_t t = 0; t < n; ++t) encode(e, step.next(cols[I][t]...));
+    Outcome o;
+    o.step = fields_of(e.bytes.data(), e.layout);
+    // Fixed-size outputs: every bar takes the bytes of the first.
+    std::size_t stride = n == 0 ? 0 : e.bytes.size() / n;
+    if constexpr (requires { batch.batch_row_length(); }) stride = 4 + 8 * batch.batch_row_length();
+    const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
+    std::vector<std::uint8_t> out(n * stride + 1, 0xa5);
+    batch.batch(BigEndianOut(out.data(), stride), BigEndianSeries(in[I].data(), n)...);
+    o.overrun = out.back() != 0xa5 || n * stride != e.bytes.size();
+    if (!o.overrun) o.batch = fields_of(out.data(), e.layout);
+    return o;
+}
+
+// A core class whose outputs the test serializes with `encode(Encoded&, out)`.
+template <std::size_t N, class Make, class Encode>
+Kernel kernel(std::string name, Make make, Encode encode) {
+    return {std::move(name), N, [make, encode](std::uint64_t period, const Columns& cols) {
+                return run_encoded(make(period), make(period), encode, cols, std::make_index_sequence<N>{});
+            }};
+}
+
 // Every core class with a batch form.
 inline const std::vector<Kernel>& kernels() {
     static const std::vector<Kernel> all = {
@@ -183,11 +246,19 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
+        // averages with windows at and past the sizes of their groups and chunks (64, 75, 2111 on long series)
+        kernel<1>("SMA(p + 61)", [](std::uint64_t p) { return SMA(p + 61); }),
+        kernel<1>("WMA(p + 61)", [](std::uint64_t p) { return WMA(p + 61); }),
+        kernel<1>("ROC(p + 61)", [](std::uint64_t p) { return ROC(p + 61); }),
+        kernel<1>("KAMA(p + 61)", [](std::uint64_t p) { return KAMA(p + 61); }),
+        kernel<1>("RSI(p + 61)", [](std::uint64_t p) { return Rsi(p + 61); }),
         // phasor, sine wave, cycle/trend pair, volume profile, pivot points
         kernel<1>("Phasor", [](std::uint64_t) { return Phasor(); }),
         kernel<1>("SineWave", [](std::uint64_t) { return SineWave(); }),
-        kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); }),
-        kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); }),
+        kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+        kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
         kernel<2>("VolumeProfile(p, 12)", [](std::uint64_t p) { return VolumeProfile(p, 12); }),
         kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
         kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),

@@ -12,7 +12,6 @@
 // with a poisoned lock and every later read fails the same way.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,36 +57,24 @@ private:
     std::vector<SMA> averages_;
 };
 
-// Entry `index` (below 2^24) of a band as a double, or the failure to read
-// it. An entry is the size of a double, so a pair of them lays out as two
-// doubles: one past the band holds a signalling NaN carrying the band's
-// length and the index. Band entries are differences, and arithmetic never
-// yields a signalling NaN (an operation on any NaN returns a quiet one), so no
-// entry in range is taken for a missing one.
+// Entry `index` of a band as a double, or the failure to read it.
 class BandEntry {
 public:
     BandEntry(const std::vector<double>& band, std::uint64_t index) noexcept
-        : bits_(index < band.size() ? std::bit_cast<std::uint64_t>(band[index]) : missing(band.size(), index)) {}
+        : value_(index < band.size() ? band[index] : 0.0), len_(band.size()), index_(index) {}
 
     operator double() const {
-        if ((bits_ & kMissingMask) == kMissing) {
-            throw Panic("index out of bounds: the len is " + std::to_string((bits_ >> 24) & 0xffffff) +
-                        " but the index is " + std::to_string(bits_ & 0xffffff));
+        if (index_ >= len_) {
+            throw Panic("index out of bounds: the len is " + std::to_string(len_) + " but the index is " +
+                        std::to_string(index_));
         }
-        return std::bit_cast<double>(bits_);
+        return value_;
     }
 
 private:
-    // Exponent all ones, quiet bit clear, bit 48 set (so never an infinity).
-    static constexpr std::uint64_t kMissingMask = 0xfff9000000000000u;
-    static constexpr std::uint64_t kMissing = 0x7ff1000000000000u;
-
-    // A missing entry's length is at most its index, so both fit 24 bits.
-    static std::uint64_t missing(std::uint64_t len, std::uint64_t index) noexcept {
-        return kMissing | (len << 24) | index;
-    }
-
-    std::uint64_t bits_;
+    double value_;
+    std::uint64_t len_;
+    std::uint64_t index_;
 };
 
 struct CycleTrendOutput {
@@ -104,6 +91,9 @@ public:
         band_.next_into(x, entries_);
         return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
     }
+
+    // The batch form writes the two doubles of each bar's record.
+    static constexpr std::size_t kBatchFields = 2;
 
     // Batch form: only the two reported averages are run, their windows read
     // straight from the series (the band's other entries are never read). A

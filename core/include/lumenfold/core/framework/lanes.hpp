@@ -29,20 +29,37 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept;
+// The same written big-endian to out + k * 8.
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept;
 
-// KAMA's squared smoothing constant of the bar whose window is x[k .. k+p]:
-// the efficiency ratio |x[k+p] - x[k]| over the sum of |changes| added newest
-// first (0 when that sum is 0), sc = slow + er * spread, out[k] = sc * sc.
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept;
+// KAMA over the bars [p, n) of a big-endian series (p >= 1), written
+// big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
+// |changes| of its window added newest first (0 when that sum is 0),
+// sc = slow + er * spread, then value = value + (x[t] - value) * (sc * sc) bar
+// by bar from `value`, the average before bar p.
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out);
 
-// Rate of change over p bars: out[k] = ((x[k+p] - x[k]) / x[k]) * 100, or 0
-// where x[k] is 0; x holds count + p values.
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+// Means over a running sum of a big-endian series, written big-endian: for
+// bar i in [from, n), sum = (x[i] + sum) - x[i - lag] from the given sum,
+// out[i] = sum / den. from >= lag.
+void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                   std::uint8_t* out) noexcept;
 
-// RSI from the average gain and loss: 100 when the loss is 0, else
-// 100 - 100 / (gain / loss + 1).
-void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept;
+// Changes over `lag` bars of a big-endian series, written big-endian:
+// out[k] = x[k + lag] - x[k], or with `rate` ((x[k + lag] - x[k]) / x[k]) *
+// 100, 0 where x[k] is 0; x holds count + lag values.
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept;
+
+// Wilder's RSI over the bars [from, n) of a big-endian series (from >= 1),
+// written big-endian: change = x[i] - x[i-1], gain = change when positive
+// else +0, loss = +0 when the change is positive else -change; avg_gain =
+// (gain + avg_gain * (p - 1)) / p and avg_loss = (loss + (p - 1) * avg_loss)
+// / p from the given averages; out[i] = 100 when avg_loss is 0, else
+// 100 - 100 / (avg_gain / avg_loss + 1).
+void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
+             double avg_gain, double avg_loss, std::uint8_t* out) noexcept;
 
 // DX from Wilder-smoothed movements and range: +DI = (plus * 100) / tr,
 // -DI = (minus * 100) / tr, DX = (|+DI - -DI| * 100) / (+DI + -DI) when that

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace lumenfold::core {
 
@@ -34,20 +35,61 @@ private:
     std::size_t size_;
 };
 
-// Where a batch form writes its outputs: element i of a double result, or
-// field f of bar i at element i * fields + f of a record result.
+// Where a batch form writes its outputs, in the layout of serialized results:
+// - element i of a double result (`put`), or field f of bar i at element
+//   i * fields + f of a record of doubles;
+// - record i of a fixed-size record with other fields (`record`): bars are
+//   `stride` bytes apart and each field takes its own encoding;
+// - row i of a result with a vector of fixed length per bar (`row_length`,
+//   `row_put`): a 4-byte length, then the values.
 class BigEndianOut {
 public:
-    explicit BigEndianOut(std::uint8_t* bytes) noexcept : bytes_(bytes) {}
+    explicit BigEndianOut(std::uint8_t* bytes, std::size_t stride = 0) noexcept : bytes_(bytes), stride_(stride) {}
 
-    void put(std::size_t i, double v) noexcept {
-        const std::uint64_t bits = big_endian_bits(std::bit_cast<std::uint64_t>(v));
-        std::memcpy(bytes_ + i * 8, &bits, 8);
-    }
+    void put(std::size_t i, double v) noexcept { put_at(bytes_ + i * 8, v); }
     std::uint8_t* bytes() const noexcept { return bytes_; }
+    std::size_t stride() const noexcept { return stride_; }
+
+    // Fields of record i in declared order: double, std::int32_t, std::int8_t
+    // or bool, exactly the types the record declares.
+    template <class... F>
+    void record(std::size_t i, F... fields) noexcept {
+        std::uint8_t* at = bytes_ + i * stride_;
+        ((at = field(at, fields)), ...);
+    }
+
+    void row_length(std::size_t i, std::uint32_t m) noexcept {
+        const std::uint32_t be = std::endian::native == std::endian::little ? __builtin_bswap32(m) : m;
+        std::memcpy(bytes_ + i * stride_, &be, 4);
+    }
+    void row_put(std::size_t i, std::size_t j, double v) noexcept { put_at(bytes_ + i * stride_ + 4 + j * 8, v); }
 
 private:
+    static void put_at(std::uint8_t* at, double v) noexcept {
+        const std::uint64_t bits = big_endian_bits(std::bit_cast<std::uint64_t>(v));
+        std::memcpy(at, &bits, 8);
+    }
+    template <class F>
+    static std::uint8_t* field(std::uint8_t* at, F v) noexcept {
+        static_assert(std::is_same_v<F, double> || std::is_same_v<F, std::int32_t> || std::is_same_v<F, std::int8_t> ||
+                          std::is_same_v<F, bool>,
+                      "record fields are double, std::int32_t, std::int8_t or bool");
+        if constexpr (std::is_same_v<F, double>) {
+            put_at(at, v);
+            return at + 8;
+        } else if constexpr (std::is_same_v<F, std::int32_t>) {
+            std::uint32_t u = static_cast<std::uint32_t>(v);
+            if constexpr (std::endian::native == std::endian::little) u = __builtin_bswap32(u);
+            std::memcpy(at, &u, 4);
+            return at + 4;
+        } else {
+            *at = static_cast<std::uint8_t>(v);
+            return at + 1;
+        }
+    }
+
     std::uint8_t* bytes_;
+    std::size_t stride_;
 };
 
 }  // namespace lumenfold::core
