@@ -1002,6 +1002,131 @@ void RegressionValues(const double* x, std::size_t count, std::size_t p, double 
         });
 }
 
+// A group of lanes is byte-swapped as whole vectors into a field-major block,
+// then copied out record by record.
+void PivotLevels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                 std::uint8_t* be) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V three = hn::Set(d, 3.0);
+    HWY_ALIGN std::uint8_t block[5][hn::MaxLanes(D()) * 8];
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const V h = load_be(high + i * 8), l = load_be(low + i * 8), c = load_be(close + i * 8);
+            const V p = hn::Div(hn::Add(c, hn::Add(l, h)), three);
+            const V two_p = hn::Add(p, p);
+            const V range = hn::Sub(h, l);
+            store_be(p, block[0]);
+            store_be(hn::Sub(two_p, l), block[1]);
+            store_be(hn::Sub(two_p, h), block[2]);
+            store_be(hn::Add(range, p), block[3]);
+            store_be(hn::Sub(p, range), block[4]);
+            for (std::size_t j = 0; j < L; ++j) {
+                for (std::size_t f = 0; f < 5; ++f) std::memcpy(be + (i + j) * 40 + f * 8, block[f] + j * 8, 8);
+            }
+        },
+        [&](std::size_t i) {
+            const double h = load_be1(high + i * 8), l = load_be1(low + i * 8);
+            const double p = (load_be1(close + i * 8) + (l + h)) / 3.0;
+            const double two_p = p + p;
+            const double range = h - l;
+            std::uint8_t* r = be + i * 40;
+            store_be1(p, r);
+            store_be1(two_p - l, r + 8);
+            store_be1(two_p - h, r + 16);
+            store_be1(range + p, r + 24);
+            store_be1(p - range, r + 32);
+        });
+}
+
+void FourBarMeans(const double* x, std::size_t count, double* out) {
+    const D d;
+    const V four = hn::Set(d, 4.0), three = hn::Set(d, 3.0), ten = hn::Set(d, 10.0);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V x2 = hn::LoadU(d, x + k + 1);
+            const V a = hn::Add(hn::Mul(hn::LoadU(d, x + k + 3), four), hn::Mul(hn::LoadU(d, x + k + 2), three));
+            hn::StoreU(hn::Div(hn::Add(hn::Add(a, hn::Add(x2, x2)), hn::LoadU(d, x + k)), ten), d, out + k);
+        },
+        [&](std::size_t k) {
+            out[k] = ((((x[k + 3] * 4.0) + (x[k + 2] * 3.0)) + (x[k + 1] + x[k + 1])) + x[k]) / 10.0;
+        });
+}
+
+void HilbertFirs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) {
+    const D d;
+    const V vo = hn::Set(d, outer), vi = hn::Set(d, inner), vg = hn::Set(d, gain);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V a = hn::Add(hn::Mul(hn::LoadU(d, x + k + 6), vo), hn::Mul(hn::LoadU(d, x + k + 4), vi));
+            const V b = hn::Sub(hn::Sub(a, hn::Mul(hn::LoadU(d, x + k + 2), vi)), hn::Mul(hn::LoadU(d, x + k), vo));
+            hn::StoreU(hn::Mul(vg, b), d, out + k);
+        },
+        [&](std::size_t k) {
+            out[k] = gain * ((((x[k + 6] * outer) + (x[k + 4] * inner)) - (x[k + 2] * inner)) - (x[k] * outer));
+        });
+}
+
+// The bins of every window price of a group of lanes, as doubles 0 .. bins - 1:
+// floor(q) of q = (price - lo) / width saturated into that range, a NaN giving
+// 0 (below bins, q > 0 truncates to its floor).
+inline void price_bins(const double* price, std::size_t p, V vlo, V width, V vbins, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V zero = hn::Zero(d), last = hn::Sub(vbins, hn::Set(d, 1.0));
+    for (std::size_t i = 0; i < p; ++i) {
+        const V q = hn::Div(hn::Sub(hn::LoadU(d, price + i), vlo), width);
+        const V above = hn::IfThenElseZero(q > zero, q);
+        hn::StoreU(hn::Trunc(hn::IfThenElse(above < vbins, above, last)), d, out + i * L);
+    }
+}
+
+// Folds the volumes of bins b .. b+G-1 over the window, G chains of additions
+// in flight, and takes each in bin order as the fullest when it holds more.
+template <std::size_t G>
+inline void fold_bins(const double* v, const double* slots, std::size_t p, std::size_t b, V& best, V& index) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    V bin[G], sum[G];
+    for (std::size_t g = 0; g < G; ++g) {
+        bin[g] = hn::Set(d, static_cast<double>(b + g));
+        sum[g] = hn::Zero(d);
+    }
+    for (std::size_t i = 0; i < p; ++i) {
+        const V x = hn::LoadU(d, v + i), slot = hn::LoadU(d, slots + i * L);
+        for (std::size_t g = 0; g < G; ++g) sum[g] = hn::IfThenElse(slot == bin[g], hn::Add(x, sum[g]), sum[g]);
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+        const auto more = sum[g] > best;
+        best = hn::IfThenElse(more, sum[g], best);
+        index = hn::IfThenElse(more, bin[g], index);
+    }
+}
+
+void PointsOfControl(const double* price, const double* volume, const double* lo, const double* hi, std::size_t count,
+                     std::size_t p, std::size_t bins, double* scratch, double* out) {
+    const D d;
+    const V vbins = hn::Set(d, static_cast<double>(bins)), half = hn::Set(d, 0.5);
+    padded_groups(count, [&](std::size_t k) {
+        const V vlo = hn::LoadU(d, lo + k), vhi = hn::LoadU(d, hi + k);
+        const V width = hn::Div(hn::Sub(vhi, vlo), vbins);
+        price_bins(price + k, p, vlo, width, vbins, scratch);
+        V best = hn::Set(d, -1.0), index = hn::Zero(d);
+        std::size_t b = 0;
+        for (; b + 8 <= bins; b += 8) fold_bins<8>(volume + k, scratch, p, b, best, index);
+        if (b + 4 <= bins) {
+            fold_bins<4>(volume + k, scratch, p, b, best, index);
+            b += 4;
+        }
+        for (; b < bins; ++b) fold_bins<1>(volume + k, scratch, p, b, best, index);
+        const V poc = hn::Add(vlo, hn::Mul(width, hn::Add(index, half)));
+        hn::StoreU(hn::IfThenElse(vlo == vhi, vlo, poc), d, out + k);
+    });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -1037,6 +1162,10 @@ HWY_EXPORT(WindowPartExtremes);
 HWY_EXPORT(FractalFlags);
 HWY_EXPORT(SqueezeParts);
 HWY_EXPORT(RegressionValues);
+HWY_EXPORT(PivotLevels);
+HWY_EXPORT(FourBarMeans);
+HWY_EXPORT(HilbertFirs);
+HWY_EXPORT(PointsOfControl);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -1152,6 +1281,23 @@ void squeeze_parts(const double* s, const double* q, const double* a, const doub
 void regression_values(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator,
                        double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(RegressionValues)(x, count, period, sum_x, denominator, out);
+}
+
+void pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                  std::uint8_t* be) noexcept {
+    HWY_DYNAMIC_DISPATCH(PivotLevels)(high, low, close, n, be);
+}
+
+void four_bar_means(const double* x, std::size_t count, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(FourBarMeans)(x, count, out);
+}
+void hilbert_firs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(HilbertFirs)(x, count, outer, inner, gain, out);
+}
+
+void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
+                       std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(PointsOfControl)(price, volume, lo, hi, count, period, bins, scratch, out);
 }
 
 }  // namespace lumenfold::core::lanes

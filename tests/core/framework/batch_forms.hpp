@@ -22,6 +22,8 @@
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
 #include "lumenfold/core/channels/ttm_squeeze.hpp"
+#include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
@@ -31,8 +33,10 @@
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
+#include "lumenfold/core/cycles/cycle_trend_analytics.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/cycles/phasor.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
 #include "lumenfold/core/filters/frama.hpp"
@@ -280,6 +284,17 @@ inline const std::vector<Kernel>& kernels() {
                       e.f64(o.in_phase);
                       e.f64(o.quadrature);
                   }),
+        // phasor, sine wave, cycle/trend pair, volume profile, pivot points
+        kernel<1>("Phasor", [](std::uint64_t) { return Phasor(); }),
+        kernel<1>("SineWave", [](std::uint64_t) { return SineWave(); }),
+        kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+        kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+        kernel<2>("VolumeProfile(p, 12)", [](std::uint64_t p) { return VolumeProfile(p, 12); }),
+        kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
+        kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),
+        kernel<3>("PivotPoints", [](std::uint64_t) { return PivotPoints(); }),
     };
     return all;
 }

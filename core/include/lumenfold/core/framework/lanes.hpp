@@ -202,6 +202,32 @@ void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
         }(std::index_sequence_for<Series...>{});
     }
 }
+// Floor-trader pivot levels of n bars read big-endian, written as records of
+// five big-endian doubles: record k holds p = (close + (low + high)) / 3 of
+// bar k, then p + p - low, p + p - high, (high - low) + p and p - (high - low).
+void pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                  std::uint8_t* be) noexcept;
+
+// Four-bar weighted means of windows x[k .. k+3] (x holds count + 3 values):
+// out[k] = ((((x[k+3] * 4) + (x[k+2] * 3)) + (x[k+1] + x[k+1])) + x[k]) / 10.
+void four_bar_means(const double* x, std::size_t count, double* out) noexcept;
+
+// Seven-tap Hilbert transforms of windows x[k .. k+6] (x holds count + 6
+// values): out[k] = gain * ((((x[k+6] * outer) + (x[k+4] * inner)) -
+// (x[k+2] * inner)) - (x[k] * outer)).
+void hilbert_firs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) noexcept;
+
+// Volume profile points of control of the windows price[k .. k+p-1],
+// volume[k .. k+p-1] (k < count) whose lowest and highest prices are lo[k]
+// and hi[k]: lo[k] where they are equal, else with width = (hi - lo) / bins,
+// each price's bin floor((price - lo) / width) saturated into 0 .. bins - 1
+// (a NaN quotient giving 0) and its volume added as volume + sum in window
+// order from +0, the first bin holding the most volume (more than -1) gives
+// out[k] = lo + width * (bin + 0.5). The work per bar grows with period *
+// bins (bins below 2^53). `scratch` holds period * kPad doubles; the other
+// arrays are padded.
+void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
+                       std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept;
 
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
