@@ -173,6 +173,7 @@ struct HtEngine63 {
 class HT_DCPERIOD {
 public:
     double next(double input);
+    // Batch form: the same steps, the period carried in a register between bars.
     void batch(BigEndianOut out, BigEndianSeries x);
     const HtEngine32& engine() const noexcept { return engine_; }
 
@@ -184,6 +185,7 @@ private:
 class HT_PHASOR {
 public:
     PhasorOutput next(double input);
+    // Batch form: the same steps, the period carried in a register between bars.
     void batch(BigEndianOut out, BigEndianSeries x);
     const HtEngine32& engine() const noexcept { return engine_; }
 
