@@ -27,6 +27,7 @@
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/classic/hilbert_ta.hpp"
 #include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/macd.hpp"
 #include "lumenfold/core/classic/mom.hpp"
@@ -295,6 +296,9 @@ inline const std::vector<Kernel>& kernels() {
         kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
         kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),
         kernel<3>("PivotPoints", [](std::uint64_t) { return PivotPoints(); }),
+        // the Hilbert period engine's series loop
+        kernel<1>("HT_DCPERIOD", [](std::uint64_t) { return HT_DCPERIOD(); }),
+        kernel<1>("HT_PHASOR", [](std::uint64_t) { return HT_PHASOR(); }),
     };
     return all;
 }
