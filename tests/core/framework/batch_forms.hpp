@@ -27,8 +27,10 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
+#include "lumenfold/core/cycles/griffiths_spectrum.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
@@ -188,6 +190,12 @@ Kernel kernel(std::string name, Make make, Encode encode) {
             }};
 }
 
+// A vector output (the spectral measures) as its serialized row: the length, then the values.
+inline void spectral_row(Encoded& e, const std::vector<double>& v) {
+    e.i32(static_cast<std::int32_t>(v.size()));
+    for (double x : v) e.f64(x);
+}
+
 // Every core class with a batch form.
 inline const std::vector<Kernel>& kernels() {
     static const std::vector<Kernel> all = {
@@ -242,6 +250,16 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
+        // spectral cycle measures: one vector of fixed length per bar
+        kernel<1>("EhlersAutocorrelation",
+                  [](std::uint64_t p) { return EhlersAutocorrelation(std::min<std::uint64_t>(p, 24), p % 19); }, spectral_row),
+        kernel<1>("GriffithsSpectrum",
+                  [](std::uint64_t p) {
+                      return GriffithsSpectrum(p % 7 + 1, p % 7 + 1 + p % 17, std::min<std::uint64_t>(p, 20));
+                  },
+                  spectral_row),
+        kernel<1>("GriffithsSpectrum(no period)", [](std::uint64_t p) { return GriffithsSpectrum(p + 1, p, 5); },
+                  spectral_row),
     };
     return all;
 }

@@ -12,10 +12,18 @@
 // before the window fills and for bars_fwd = 0.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -26,18 +34,62 @@ public:
 
     std::vector<double> next(double x) {
         const bool adapted = model_.next(x);
-        std::vector<double> out(model_.upper_bound() - model_.lower_bound() + 1, 0.0);
+        std::vector<double> out(periods(), 0.0);
         if (!adapted || out.empty()) return out;  // empty: no period, or 2^64 of them
-        double best = 0.0;
-        model_.sweep([&](std::uint64_t p, double power) {
-            out[p - model_.lower_bound()] = power;
-            if (power > best) best = power;
-        });
-        for (double& v : out) v = best == 0.0 ? 0.0 : v / best;
+        normalised(out.data());
         return out;
     }
 
+    // Batch form: the step bar by bar, each spectrum written straight into
+    // its row of the result (no vector per bar).
+    std::uint64_t batch_row_length() const noexcept { return periods() <= kMaxRow ? periods() : 0; }
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (n == 0) return;
+        const std::uint64_t m = periods();
+        if (m > kMaxRow) {
+            // The step fails on such a vector as it is made, or refuses it once made.
+            if (m > std::vector<double>().max_size()) throw Panic("capacity overflow");
+            throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
+        }
+        const std::size_t width = static_cast<std::size_t>(m);
+        std::vector<double> row(width);
+        for (std::size_t t = 0; t < n; ++t) {
+            std::uint8_t* at = out.bytes() + t * out.stride();
+            out.row_length(t, static_cast<std::uint32_t>(width));
+            if (!model_.next(x[t]) || width == 0) {
+                std::memset(at + 4, 0, width * 8);  // +0.0 in every byte order
+                continue;
+            }
+            normalised(row.data());
+            lanes::to_big_endian(row.data(), width, at + 4);
+        }
+    }
+
 private:
+    static constexpr std::uint64_t kMaxRow = 0x7fffffff;
+
+    // upper - lower + 1, wrapping.
+    std::uint64_t periods() const noexcept { return model_.upper_bound() - model_.lower_bound() + 1; }
+
+    // The adapted model's powers, lowest period first, divided by the
+    // strongest; all zeros when no power is positive. `out` holds one value
+    // per period.
+    void normalised(double* out) {
+        const std::uint64_t lower = model_.lower_bound();
+        double best = 0.0;
+        model_.sweep([&](std::uint64_t p, double power) {
+            out[p - lower] = power;
+            if (power > best) best = power;
+        });
+        const std::size_t m = static_cast<std::size_t>(periods());
+        if (best == 0.0) {
+            std::fill(out, out + m, 0.0);
+        } else {
+            spectral::divide(out, m, best, out);
+        }
+    }
+
     GriffithsSweep model_;
 };
 
