@@ -3,6 +3,7 @@
 #include "lumenfold/core/cycles/spectral_lanes.hpp"
 
 #include <cmath>
+#include <cstring>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "cycles/spectral_lanes.cpp"
@@ -135,6 +136,30 @@ void LagCorrelations(const double* w, std::size_t length, std::size_t lags, doub
         });
 }
 
+// The maximum in lanes (the same value whatever the grouping: a comparison
+// does not round), then its first occurrence; the last vector of values is
+// loaded with zeros in the lanes past the end, which never count.
+std::size_t Strongest(const double* x, std::size_t count, double& best) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const auto load = [&](std::size_t j) {
+        return j + L <= count ? hn::LoadU(d, x + j) : hn::MaskedLoad(hn::FirstN(d, count - j), d, x + j);
+    };
+    V m = hn::Zero(d);
+    for (std::size_t j = 0; j < count; j += L) {
+        const V v = load(j);
+        m = hn::IfThenElse(v > m, v, m);
+    }
+    best = hn::GetLane(hn::MaxOfLanes(d, m));  // m holds no NaN and no -0
+    if (!(best > 0.0)) return count;
+    const V b = hn::Set(d, best);
+    std::size_t j = 0;
+    for (;; j += L) {
+        const auto hit = load(j) == b;
+        if (!hn::AllFalse(d, hit)) return j + static_cast<std::size_t>(hn::FindFirstTrue(d, hit));
+    }
+}
+
 void AddScaled(double* c, const double* x, std::size_t count, double s) {
     const D d;
     const V vs = hn::Set(d, s);
@@ -153,6 +178,41 @@ void Divide(const double* x, std::size_t count, double den, double* out) {
     for (; k < count; ++k) out[k] = x[k] / den;
 }
 
+// The models' columns in vectors of lanes, all of them advancing together so
+// that their chains of additions overlap; columns left over (none where the
+// lanes divide kModels) one at a time.
+void Extrapolations(const double* coef_t, double* work_t, std::size_t length, std::uint64_t steps, double* out) {
+    const D d;
+    constexpr std::size_t W = kModels;
+    const std::size_t L = hn::Lanes(d);
+    const std::size_t vectors = L <= W ? W / L : 0;
+    const std::size_t rest = vectors * L;
+    std::size_t r0 = 0;  // the oldest row of the window
+    for (std::uint64_t s = 0; s < steps; ++s) {
+        V acc[W];
+        for (std::size_t v = 0; v < vectors; ++v) acc[v] = hn::Zero(d);
+        double acc1[W];
+        for (std::size_t j = rest; j < W; ++j) acc1[j] = 0.0;
+        for (std::size_t k = 1; k <= length; ++k) {
+            const double* w = work_t + (r0 + length - k) * W;
+            const double* c = coef_t + (k - 1) * W;
+            for (std::size_t v = 0; v < vectors; ++v)
+                acc[v] = hn::Add(acc[v], hn::Mul(hn::LoadU(d, w + v * L), hn::LoadU(d, c + v * L)));
+            for (std::size_t j = rest; j < W; ++j) acc1[j] = acc1[j] + w[j] * c[j];
+        }
+        if (r0 + length == 2 * length) {
+            // Out of room: the newest length - 1 rows move to the start.
+            std::memmove(work_t, work_t + (r0 + 1) * W, (length - 1) * W * sizeof(double));
+            r0 = static_cast<std::size_t>(-1);
+        }
+        double* q = work_t + (r0 + length) * W;
+        for (std::size_t v = 0; v < vectors; ++v) hn::StoreU(acc[v], d, q + v * L);
+        for (std::size_t j = rest; j < W; ++j) q[j] = acc1[j];
+        ++r0;
+    }
+    std::memcpy(out, work_t + (r0 + length - 1) * W, W * sizeof(double));
+}
+
 }  // namespace lumenfold::core::spectral::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -162,8 +222,10 @@ namespace lumenfold::core::spectral {
 HWY_EXPORT(Projections);
 HWY_EXPORT(AllPolePowers);
 HWY_EXPORT(LagCorrelations);
+HWY_EXPORT(Strongest);
 HWY_EXPORT(AddScaled);
 HWY_EXPORT(Divide);
+HWY_EXPORT(Extrapolations);
 
 void projections(const double* cos_t, const double* sin_t, std::size_t stride, std::size_t terms, const double* values,
                  double* re, double* im) noexcept {
@@ -177,11 +239,19 @@ void lag_correlations(const double* w, std::size_t length, std::size_t lags, dou
                       const double* sb, const double* dy, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(LagCorrelations)(w, length, lags, n, sa, dx, sb, dy, out);
 }
+std::size_t strongest(const double* x, std::size_t count, double& best) noexcept {
+    return HWY_DYNAMIC_DISPATCH(Strongest)(x, count, best);
+}
 void add_scaled(double* c, const double* x, std::size_t count, double s) noexcept {
     HWY_DYNAMIC_DISPATCH(AddScaled)(c, x, count, s);
 }
 void divide(const double* x, std::size_t count, double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(Divide)(x, count, den, out);
+}
+
+void extrapolations(const double* coef_t, double* work_t, std::size_t length, std::uint64_t steps,
+                    double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(Extrapolations)(coef_t, work_t, length, steps, out);
 }
 
 }  // namespace lumenfold::core::spectral

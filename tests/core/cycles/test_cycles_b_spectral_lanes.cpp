@@ -18,6 +18,7 @@
 #include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/griffiths_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/griffiths_spectrum.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/filters/super_smoother.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
@@ -466,6 +467,30 @@ TEST(SpectralLanes, GriffithsAsBefore) {
         }
         const auto xs = series(40, 1, rng);
         same_outputs(before::GriffithsSpectrum(6, 3000, 24), core::GriffithsSpectrum(6, 3000, 24), xs);
+    });
+}
+
+// The strongest value against the running maximum it stands for, over
+// values with ties, zeros, NaN and infinities.
+TEST(SpectralLanes, StrongestIsTheRunningMaximum) {
+    on_every_target([](std::mt19937_64& rng) {
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        const double pool[] = {0.0, -0.0, 0.1, 0.25, 0.25, 3.0, kInf, std::nan(""), -1.0};
+        std::uniform_int_distribution<int> pick(0, 8);
+        for (std::size_t n = 0; n <= 40; ++n) {
+            for (int round = 0; round < 20; ++round) {
+                std::vector<double> x(n);
+                for (double& v : x) v = pool[pick(rng)];
+                double best = 0.0;
+                std::size_t at = n;
+                for (std::size_t j = 0; j < n; ++j) {
+                    if (x[j] > best) best = x[j], at = j;
+                }
+                double got = -1.0;
+                ASSERT_EQ(core::spectral::strongest(x.data(), n, got), at) << n;
+                ASSERT_EQ(bits(got), bits(best)) << n;
+            }
+        }
     });
 }
 

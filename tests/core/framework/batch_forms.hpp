@@ -260,6 +260,8 @@ inline const std::vector<Kernel>& kernels() {
                   spectral_row),
         kernel<1>("GriffithsSpectrum(no period)", [](std::uint64_t p) { return GriffithsSpectrum(p + 1, p, 5); },
                   spectral_row),
+        kernel<1>("GriffithsPredictor",
+                  [](std::uint64_t p) { return GriffithsPredictor(8, 30, std::min<std::uint64_t>(p, 24) / 3, p % 8); }),
     };
     return all;
 }

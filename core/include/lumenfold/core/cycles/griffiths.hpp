@@ -109,18 +109,20 @@ public:
         return true;
     }
 
-    // Calls f(period, power) for every period, lowest first; tabulated
-    // periods run side by side in SIMD lanes.
+    // Whether the periods' angles are tabulated; then powers() gives every
+    // period's power, lowest first, their sums run side by side in SIMD lanes.
+    bool tabulated() const noexcept { return basis_.tabulated(); }
+    const double* powers() {
+        spectral::all_pole_powers(basis_.cosines(), basis_.sines(), basis_.stride(), filter_.length(),
+                                  filter_.coefficients().data() + 1, powers_.data());
+        return powers_.data();
+    }
+
+    // Without the tables: calls f(period, power) for every period, lowest
+    // first, each angle evaluated on the spot.
     template <class F>
     void sweep(F&& f) {
         const std::vector<double>& coef = filter_.coefficients();
-        if (basis_.tabulated()) {
-            spectral::all_pole_powers(basis_.cosines(), basis_.sines(), basis_.stride(), filter_.length(), coef.data() + 1,
-                                      powers_.data());
-            const std::uint64_t periods = upper_bound_ - lower_bound_ + 1;
-            for (std::uint64_t j = 0; j < periods; ++j) f(lower_bound_ + j, powers_[j]);
-            return;
-        }
         basis_.each([&coef](std::uint64_t i) { return coef[i + 1]; }, [&f](std::uint64_t p, Projection c) {
             const double one_minus_re = 1.0 - c.re;
             f(p, 0.1 / (c.im * c.im + one_minus_re * one_minus_re));

@@ -76,17 +76,24 @@ private:
     // strongest; all zeros when no power is positive. `out` holds one value
     // per period.
     void normalised(double* out) {
-        const std::uint64_t lower = model_.lower_bound();
-        double best = 0.0;
-        model_.sweep([&](std::uint64_t p, double power) {
-            out[p - lower] = power;
-            if (power > best) best = power;
-        });
         const std::size_t m = static_cast<std::size_t>(periods());
+        double best = 0.0;
+        const double* power = nullptr;
+        if (model_.tabulated()) {
+            power = model_.powers();
+            spectral::strongest(power, m, best);
+        } else {
+            const std::uint64_t lower = model_.lower_bound();
+            model_.sweep([&](std::uint64_t p, double v) {
+                out[p - lower] = v;
+                if (v > best) best = v;
+            });
+            power = out;
+        }
         if (best == 0.0) {
             std::fill(out, out + m, 0.0);
         } else {
-            spectral::divide(out, m, best, out);
+            spectral::divide(power, m, best, out);
         }
     }
 
@@ -117,7 +124,48 @@ public:
         return q;
     }
 
+    // Batch form: the filter adapts bar by bar as in the step, and the
+    // extrapolations, independent of one another once a bar's coefficients
+    // and window are known, run kModels bars side by side in SIMD lanes.
+    // Bars before the window fills give 0 (and every bar with no step ahead
+    // or no coefficient); very long windows are stepped.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::uint64_t len = filter_.length();
+        if (bars_fwd_ == 0 || len == 0 || len > kMaxBatchLength) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
+            return;
+        }
+        constexpr std::size_t W = spectral::kModels;
+        const std::size_t L = static_cast<std::size_t>(len);
+        std::vector<double> coef_t(L * W, 0.0), work_t(2 * L * W, 0.0), q(W);
+        std::size_t first = 0;  // the bar of column 0
+        std::size_t cols = 0;
+        for (std::size_t t = 0; t < n; ++t) {
+            if (!filter_.push(x[t])) {
+                out.put(t, 0.0);
+                continue;
+            }
+            filter_.adapt();
+            // Once full the window stays full: the columns are consecutive bars.
+            if (cols == 0) first = t;
+            const std::vector<double>& coef = filter_.coefficients();
+            for (std::size_t k = 1; k <= L; ++k) {
+                coef_t[(k - 1) * W + cols] = coef[k];
+                work_t[(k - 1) * W + cols] = filter_.input(k);
+            }
+            if (++cols == W || t + 1 == n) {
+                spectral::extrapolations(coef_t.data(), work_t.data(), L, bars_fwd_, q.data());
+                for (std::size_t j = 0; j < cols; ++j) out.put(first + j, q[j]);
+                cols = 0;
+            }
+        }
+    }
+
 private:
+    // Windows up to this length keep a block of kModels models (about 3 MiB).
+    static constexpr std::uint64_t kMaxBatchLength = 4096;
+
     GriffithsFilter filter_;
     std::uint64_t bars_fwd_;
     std::vector<double> work_;  // the window vector, extended by the predictions
