@@ -104,22 +104,30 @@ class GriffithsPredictor {
 public:
     GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,
                        std::uint64_t bars_fwd)
-        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(length + 1, 0.0) {}
+        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(2 * length, 0.0) {}
 
     double next(double x) {
         if (!filter_.push(x)) return 0.0;
         filter_.adapt();
         if (bars_fwd_ == 0) return 0.0;
+        // work_[r0 .. r0 + n - 1] is the window vector's entries 1..n, oldest
+        // first; each prediction joins at the newest end, and when the room
+        // runs out the newest n - 1 entries move back to the start.
         const std::uint64_t n = filter_.length();
-        for (std::uint64_t k = 0; k <= n; ++k) work_[k] = filter_.input(k);
+        for (std::uint64_t k = 1; k <= n; ++k) work_[k - 1] = filter_.input(k);
         const std::vector<double>& coef = filter_.coefficients();
+        std::uint64_t r0 = 0;
         double q = 0.0;
-        for (std::uint64_t step = 0; step < bars_fwd_; ++step) {
+        for (std::uint64_t step = 0; step < bars_fwd_ && n != 0; ++step) {
             // coef[1] meets the newest value.
             q = 0.0;
-            for (std::uint64_t k = 1; k <= n; ++k) q = q + work_[n + 1 - k] * coef[k];
-            for (std::uint64_t i = 1; i < n; ++i) work_[i] = work_[i + 1];
-            work_[n] = q;
+            for (std::uint64_t k = 1; k <= n; ++k) q = q + work_[r0 + n - k] * coef[k];
+            if (r0 == n) {
+                std::memmove(work_.data(), work_.data() + n + 1, (n - 1) * sizeof(double));
+                r0 = static_cast<std::uint64_t>(-1);
+            }
+            work_[r0 + n] = q;
+            ++r0;
         }
         return q;
     }
