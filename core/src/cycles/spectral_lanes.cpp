@@ -137,27 +137,29 @@ void LagCorrelations(const double* w, std::size_t length, std::size_t lags, doub
 }
 
 // The maximum in lanes (the same value whatever the grouping: a comparison
-// does not round), then its first occurrence; the last vector of values is
-// loaded with zeros in the lanes past the end, which never count.
+// does not round), then its first occurrence; the values past the last whole
+// vector one at a time.
 std::size_t Strongest(const double* x, std::size_t count, double& best) {
     const D d;
     const std::size_t L = hn::Lanes(d);
-    const auto load = [&](std::size_t j) {
-        return j + L <= count ? hn::LoadU(d, x + j) : hn::MaskedLoad(hn::FirstN(d, count - j), d, x + j);
-    };
+    const std::size_t whole = count / L * L;
     V m = hn::Zero(d);
-    for (std::size_t j = 0; j < count; j += L) {
-        const V v = load(j);
+    for (std::size_t j = 0; j < whole; j += L) {
+        const V v = hn::LoadU(d, x + j);
         m = hn::IfThenElse(v > m, v, m);
     }
-    best = hn::GetLane(hn::MaxOfLanes(d, m));  // m holds no NaN and no -0
-    if (!(best > 0.0)) return count;
-    const V b = hn::Set(d, best);
-    std::size_t j = 0;
-    for (;; j += L) {
-        const auto hit = load(j) == b;
+    double b = hn::GetLane(hn::MaxOfLanes(d, m));  // m holds no NaN and no -0
+    for (std::size_t j = whole; j < count; ++j) b = x[j] > b ? x[j] : b;
+    best = b;
+    if (!(b > 0.0)) return count;
+    const V vb = hn::Set(d, b);
+    for (std::size_t j = 0; j < whole; j += L) {
+        const auto hit = hn::LoadU(d, x + j) == vb;
         if (!hn::AllFalse(d, hit)) return j + static_cast<std::size_t>(hn::FindFirstTrue(d, hit));
     }
+    std::size_t j = whole;
+    while (x[j] != b) ++j;
+    return j;
 }
 
 void AddScaled(double* c, const double* x, std::size_t count, double s) {
