@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "entry_points.h"
+#include "lumenfold/core/classic/hilbert_ta.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "runtime/serialize.hpp"
 
 using namespace lumenfold::ffi;
@@ -194,5 +196,154 @@ BENCHMARK_CAPTURE(BM_ffi_atr, 14, 14ull)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ffi_adx, 14, 14ull)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ffi_cci, 14, 14ull)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ffi_willr, 14, 14ull)->Unit(benchmark::kMillisecond);
+
+// ---- floors: the arithmetic alone ----
+// Each batch function's own order of operations as a plain loop over native
+// doubles in memory, written to a preallocated output: no boundary, no copy,
+// no byte swap. What is left is the chain of dependent operations that a bar
+// must wait for. Reported like the batch functions: best ns per bar, and over
+// an in-run memcpy of one serialized input.
+
+template <class Loop>
+void measure_floor(benchmark::State& state, Loop loop) {
+    const Bars& b = bars();
+    const Bytes& input = serialized(b.close);
+    Bytes target(input.size(), 1);
+    std::vector<double> out(b.n);
+    double best = std::numeric_limits<double>::infinity();
+    double best_copy = std::numeric_limits<double>::infinity();
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::memcpy(target.data(), input.data(), input.size());
+        benchmark::ClobberMemory();
+        best_copy = std::min(best_copy, elapsed_ns(t0));
+        t0 = std::chrono::steady_clock::now();
+        loop(b.close.data(), b.n, out.data());
+        benchmark::ClobberMemory();
+        best = std::min(best, elapsed_ns(t0));
+    }
+    benchmark::DoNotOptimize(out.data());
+    const double n = static_cast<double>(b.n);
+    state.counters["ns_per_bar"] = best / n;
+    state.counters["memcpy_ns_per_bar"] = best_copy / n;
+    state.counters["x_memcpy"] = best / best_copy;
+    state.counters["plus_memcpy_x_memcpy"] = (best + best_copy) / best_copy;
+}
+
+// Two dependent additions per bar: sum = x + sum, then sum - old.
+static void BM_floor_sma(benchmark::State& state) {
+    measure_floor(state, [](const double* x, std::size_t n, double* out) {
+        const std::size_t p = 20;
+        double sum = 0.0;
+        for (std::size_t i = 0; i < p; ++i) {
+            sum = x[i] + sum;
+            out[i] = sum / static_cast<double>(i + 1);
+        }
+        for (std::size_t i = p; i < n; ++i) {
+            sum = (x[i] + sum) - x[i - p];
+            out[i] = sum / static_cast<double>(p);
+        }
+    });
+}
+BENCHMARK(BM_floor_sma)->Unit(benchmark::kMillisecond);
+
+// A product and an addition per bar: v = x * alpha + v * (1 - alpha).
+static void BM_floor_ema(benchmark::State& state) {
+    measure_floor(state, [](const double* x, std::size_t n, double* out) {
+        const double alpha = 2.0 / 11.0, keep = 1.0 - alpha;
+        double v = x[0];
+        out[0] = v;
+        for (std::size_t i = 1; i < n; ++i) {
+            v = x[i] * alpha + v * keep;
+            out[i] = v;
+        }
+    });
+}
+BENCHMARK(BM_floor_ema)->Unit(benchmark::kMillisecond);
+
+// No chain between bars: 20 products and additions per bar, bars side by
+// side in lanes (the batch form's own kernel over native doubles).
+static void BM_floor_wma(benchmark::State& state) {
+    std::vector<double> weights(20);
+    for (std::size_t j = 0; j < 20; ++j) weights[j] = static_cast<double>(j + 1);
+    measure_floor(state, [&](const double* x, std::size_t n, double* out) {
+        lumenfold::core::lanes::weighted_means(x, n - 19, 20, weights.data(), false, 210.0, out + 19);
+    });
+}
+BENCHMARK(BM_floor_wma)->Unit(benchmark::kMillisecond);
+
+// No chain between bars: one subtraction per bar.
+static void BM_floor_mom(benchmark::State& state) {
+    measure_floor(state, [](const double* x, std::size_t n, double* out) {
+        const std::size_t p = 10;
+        for (std::size_t i = 0; i < p; ++i) out[i] = std::numeric_limits<double>::quiet_NaN();
+        for (std::size_t i = p; i < n; ++i) out[i] = x[i] - x[i - p];
+    });
+}
+BENCHMARK(BM_floor_mom)->Unit(benchmark::kMillisecond);
+
+// The chain alone: a subtraction, a product and an addition per bar,
+// value = value + (x - value) * f, with each bar's f = sc * sc (its
+// volatility sum and efficiency ratio, which do not wait for the chain)
+// computed beforehand.
+static void BM_floor_kama(benchmark::State& state) {
+    const Bars& b = bars();
+    const std::size_t p = 10;
+    const double slow = 2.0 / 31.0, spread = 2.0 / 3.0 - slow;
+    std::vector<double> factor(b.n);
+    for (std::size_t t = p; t < b.n; ++t) {
+        double vol = 0.0;
+        for (std::size_t i = 1; i <= p; ++i) vol = vol + std::fabs(b.close[t - i + 1] - b.close[t - i]);
+        const double er = vol == 0.0 ? 0.0 : std::fabs(b.close[t] - b.close[t - p]) / vol;
+        const double sc = slow + er * spread;
+        factor[t] = sc * sc;
+    }
+    measure_floor(state, [&](const double* x, std::size_t n, double* out) {
+        double value = x[p - 1];
+        for (std::size_t t = p; t < n; ++t) {
+            value = value + (x[t] - value) * factor[t];
+            out[t] = value;
+        }
+    });
+}
+BENCHMARK(BM_floor_kama)->Unit(benchmark::kMillisecond);
+
+// The chains alone: two side by side, each a product, an addition and a
+// division per bar, avg = (gain + avg * (p - 1)) / p, with each bar's gain and
+// loss taken beforehand (the RSI of each bar, which the chains do not wait
+// for, left out).
+static void BM_floor_rsi(benchmark::State& state) {
+    const Bars& b = bars();
+    std::vector<double> gains(b.n), losses(b.n);
+    for (std::size_t i = 1; i < b.n; ++i) {
+        const double change = b.close[i] - b.close[i - 1];
+        gains[i] = change > 0.0 ? change : 0.0;
+        losses[i] = change > 0.0 ? 0.0 : -change;
+    }
+    std::vector<double> avg_losses(b.n);
+    measure_floor(state, [&](const double*, std::size_t n, double* out) {
+        const double pf = 14.0, pf1 = 13.0;
+        double avg_gain = 0.0, avg_loss = 0.0;
+        for (std::size_t i = 15; i < n; ++i) {
+            avg_gain = (gains[i] + avg_gain * pf1) / pf;
+            avg_loss = (losses[i] + pf1 * avg_loss) / pf;
+            out[i] = avg_gain;
+            avg_losses[i] = avg_loss;
+        }
+    });
+    benchmark::DoNotOptimize(avg_losses.data());
+}
+BENCHMARK(BM_floor_rsi)->Unit(benchmark::kMillisecond);
+
+// The core step itself over native doubles: one serial chain per bar through
+// the smoother, four Hilbert stages, the homodyne product, an arctangent and
+// the period limits.
+static void BM_floor_htdcperiod(benchmark::State& state) {
+    measure_floor(state, [](const double* x, std::size_t n, double* out) {
+        lumenfold::core::HT_DCPERIOD core;
+        for (std::size_t i = 0; i < n; ++i) out[i] = core.next(x[i]);
+    });
+}
+BENCHMARK(BM_floor_htdcperiod)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -29,6 +29,27 @@ auto& checked(C& c, std::uint64_t i) {
     return c[i];
 }
 
+// Steps `e` through every price of x, calling emit(i, h) for each with h the
+// stage outputs of a bar the indicators report, else null. The period, the one
+// value each bar needs from the bar before as soon as it starts, stays in a
+// local between bars instead of making a round trip through memory.
+template <class Emit>
+void run_series(HtEngine32& e, BigEndianSeries x, Emit emit) {
+    double period = e.hilbert.period;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        e.prices.push_back(x[i]);
+        const std::optional<double> s = e.step_wma();
+        if (!s) {
+            emit(i, nullptr);
+            continue;
+        }
+        const HilbertStepOutput h = e.hilbert.step_hilbert(e.prices.size() - 1, *s, hilbert_gain(period));
+        period = e.hilbert.next_period(period);
+        emit(i, e.reports() ? &h : nullptr);
+    }
+    e.hilbert.period = period;
+}
+
 }  // namespace
 
 double HilbertStage::step(bool odd_bar, std::uint64_t idx, double input, double adj) {
@@ -73,9 +94,10 @@ HilbertStepOutput HilbertPeriodState::step_hilbert(std::uint64_t t, double smoot
     return {i1, det, q1v, homodyne.i2, homodyne.q2};
 }
 
-void HilbertPeriodState::update_period() {
-    period = next_cycle_period(period, homodyne.period(period));
-    smooth_period = smooth_cycle_period(smooth_period, period);
+double HilbertPeriodState::next_period(double prev) {
+    const double p = next_cycle_period(prev, homodyne.period(prev));
+    smooth_period = smooth_cycle_period(smooth_period, p);
+    return p;
 }
 
 HilbertStepOutput HilbertPeriodState::step(std::uint64_t t, double smoothed) {
@@ -239,10 +261,23 @@ double HT_DCPERIOD::next(double input) {
     return engine_.step(input) && engine_.reports() ? engine_.hilbert.smooth_period : kNaN;
 }
 
+[[gnu::flatten]] void HT_DCPERIOD::batch(BigEndianOut out, BigEndianSeries x) {
+    run_series(engine_, x, [&](std::size_t i, const HilbertStepOutput* h) {
+        out.put(i, h ? engine_.hilbert.smooth_period : kNaN);
+    });
+}
+
 PhasorOutput HT_PHASOR::next(double input) {
     const std::optional<HilbertStepOutput> h = engine_.step(input);
     if (!h || !engine_.reports()) return {kNaN, kNaN};
     return {h->in_phase, h->q1};
+}
+
+[[gnu::flatten]] void HT_PHASOR::batch(BigEndianOut out, BigEndianSeries x) {
+    run_series(engine_, x, [&](std::size_t i, const HilbertStepOutput* h) {
+        out.put(2 * i, h ? h->in_phase : kNaN);
+        out.put(2 * i + 1, h ? h->q1 : kNaN);
+    });
 }
 
 double HT_DCPHASE::next(double input) {

@@ -1,6 +1,7 @@
 // The lane kernels, compiled once per instruction set and dispatched at run
 // time. Plain multiplies and adds only (the build never contracts them).
 #include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/num.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -72,17 +73,20 @@ void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
         [&](std::size_t i) { store_be1(x[i], be + i * 8); });
 }
 
-// Four vectors of bars at a time keep four independent chains of additions
-// in flight; the remainder goes one vector, then one bar, at a time.
-void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
-                   double den, double* out) {
+// Eight vectors of bars at a time keep eight independent chains of additions
+// in flight (enough to hide the latency of the additions even on narrow
+// vectors); the remainder goes one vector, then one bar, at a time.
+// store(v, k) and store1(x, k) write the means of bars k.. and k.
+template <class Store, class Store1>
+inline void weighted_means_to(const double* x, std::size_t count, std::size_t p, const double* weights,
+                              bool newest_first, double den, Store store, Store1 store1) {
     const D d;
     const std::size_t L = hn::Lanes(d);
     const V vden = hn::Set(d, den);
     auto at = [&](std::size_t i) { return newest_first ? p - 1 - i : i; };
     std::size_t k = 0;
-    for (; k + 4 * L <= count; k += 4 * L) {
-        V a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+    for (; k + 8 * L <= count; k += 8 * L) {
+        V a0 = hn::Zero(d), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
         for (std::size_t i = 0; i < p; ++i) {
             const double* w = x + k + at(i);
             const V wt = hn::Set(d, weights[i]);
@@ -90,11 +94,19 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + L), wt));
             a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + 2 * L), wt));
             a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + 3 * L), wt));
+            a4 = hn::Add(a4, hn::Mul(hn::LoadU(d, w + 4 * L), wt));
+            a5 = hn::Add(a5, hn::Mul(hn::LoadU(d, w + 5 * L), wt));
+            a6 = hn::Add(a6, hn::Mul(hn::LoadU(d, w + 6 * L), wt));
+            a7 = hn::Add(a7, hn::Mul(hn::LoadU(d, w + 7 * L), wt));
         }
-        hn::StoreU(hn::Div(a0, vden), d, out + k);
-        hn::StoreU(hn::Div(a1, vden), d, out + k + L);
-        hn::StoreU(hn::Div(a2, vden), d, out + k + 2 * L);
-        hn::StoreU(hn::Div(a3, vden), d, out + k + 3 * L);
+        store(hn::Div(a0, vden), k);
+        store(hn::Div(a1, vden), k + L);
+        store(hn::Div(a2, vden), k + 2 * L);
+        store(hn::Div(a3, vden), k + 3 * L);
+        store(hn::Div(a4, vden), k + 4 * L);
+        store(hn::Div(a5, vden), k + 5 * L);
+        store(hn::Div(a6, vden), k + 6 * L);
+        store(hn::Div(a7, vden), k + 7 * L);
     }
     lane_groups(
         count - k,
@@ -102,71 +114,237 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
             V a = hn::Zero(d);
             for (std::size_t i = 0; i < p; ++i)
                 a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j + at(i)), hn::Set(d, weights[i])));
-            hn::StoreU(hn::Div(a, vden), d, out + k + j);
+            store(hn::Div(a, vden), k + j);
         },
         [&](std::size_t j) {
             double a = 0.0;
             for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
-            out[k + j] = a / den;
+            store1(a / den, k + j);
         });
 }
 
-inline V kama_factor(const double* x, std::size_t p, V slow, V spread) {
+void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
+                   double den, double* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { hn::StoreU(v, D(), out + k); },
+        [&](double v, std::size_t k) { out[k] = v; });
+}
+
+void WeightedMeansBigEndian(const double* x, std::size_t count, std::size_t p, const double* weights,
+                            bool newest_first, double den, std::uint8_t* out) {
+    weighted_means_to(
+        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { store_be(v, out + k * 8); },
+        [&](double v, std::size_t k) { store_be1(v, out + k * 8); });
+}
+
+// The groups q < ceil(count / group) of a sequential computation: ahead(q)
+// prepares group q one group before chain(q) runs over it, and behind(q)
+// completes it one group after, so that the work in lanes, which the chain
+// does not wait for, runs while the chain does, and every load finds its
+// values stored.
+template <class Ahead, class Chain, class Behind>
+inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, Chain chain, Behind behind) {
+    const std::size_t groups = (count + group - 1) / group;
+    // One call site each, so that all three are inlined.
+    for (std::size_t q = 0; q < groups + 2; ++q) {
+        if (q < groups) ahead(q);
+        if (q >= 1 && q <= groups) chain(q - 1);
+        if (q >= 2) behind(q - 2);
+    }
+}
+
+// Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
+// the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
+inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
     const D d;
     V vol = hn::Zero(d);
-    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::Abs(hn::Sub(hn::LoadU(d, x + i), hn::LoadU(d, x + i - 1))));
-    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + p), hn::LoadU(d, x)));
+    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
+    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
     const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
     const V sc = hn::Add(slow, hn::Mul(er, spread));
     return hn::Mul(sc, sc);
 }
 
-void KamaFactors(const double* x, std::size_t count, std::size_t p, double slow, double spread, double* out) {
+inline void kama_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+                         double slow, double spread, double* out) {
     const D d;
-    const std::size_t L = hn::Lanes(d);
     const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
-    std::size_t k = 0;
-    for (; k + 2 * L <= count; k += 2 * L) {
-        hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-        hn::StoreU(kama_factor(x + k + L, p, vslow, vspread), d, out + k + L);
-    }
-    for (; k + L <= count; k += L) hn::StoreU(kama_factor(x + k, p, vslow, vspread), d, out + k);
-    for (; k < count; ++k) {
-        const double* w = x + k;
-        double vol = 0.0;
-        for (std::size_t i = p; i > 0; --i) vol = vol + std::fabs(w[i] - w[i - 1]);
-        const double er = vol == 0.0 ? 0.0 : std::fabs(w[p] - w[0]) / vol;
-        const double sc = slow + er * spread;
-        out[k] = sc * sc;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) { hn::StoreU(kama_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) {
+            const std::size_t k = from + j;
+            double vol = 0.0;
+            for (std::size_t i = p; i > 0; --i) vol = vol + moves[k + i - 1];
+            const double er = vol == 0.0 ? 0.0 : std::fabs(x[k + p] - x[k]) / vol;
+            const double sc = slow + er * spread;
+            out[k] = sc * sc;
+        });
+}
+
+// moves[j] = |x[j + 1] - x[j]| for j in [from, to).
+inline void abs_changes(const double* x, std::size_t from, std::size_t to, double* moves) {
+    const D d;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) {
+            const double* at = x + from + j;
+            hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
+        },
+        [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
+}
+
+// The inputs of each group converted, and its smoothing constants computed,
+// in lanes ahead of the recursion, which writes each average as it goes: the
+// series is read and written in one pass, and a chunk's arrays stay in the
+// first-level cache.
+void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
+             std::uint8_t* out) {
+    // Groups of 16 bars: short enough for the lanes work of the next group to
+    // fit beside the recursion in flight, long enough to amortise it.
+    const std::size_t group = 16;
+    const std::size_t chunk = (std::max<std::size_t>(1024, p) / group + 1) * group;
+    // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
+    // r[k] the factor of bar first + k.
+    std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), r(chunk + kPad);
+    for (std::size_t first = p; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        FromBigEndian(be + (first - p) * 8, p, xs.data());
+        abs_changes(xs.data(), 0, p - 1, moves.data());
+        pipelined_groups(
+            count, group,
+            [&](std::size_t q) {
+                const std::size_t from = q * group, to = std::min(from + group, count);
+                FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
+                abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
+                kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
+            },
+            [&](std::size_t q) {
+                for (std::size_t k = q * group, end = std::min(k + group, count); k < end; ++k) {
+                    value = value + (xs[k + p] - value) * r[k];
+                    store_be1(value, out + (first + k) * 8);
+                }
+            },
+            [](std::size_t) {});
     }
 }
 
-void RatesOfChange(const double* x, std::size_t count, std::size_t p, double* out) {
+// The running sum bar by bar over native doubles, converted in lanes ahead
+// and divided in lanes behind.
+void RunningMeans(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                  std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V vden = hn::Set(d, den);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) {
+            const std::size_t first = from + q * kGroup;
+            FromBigEndian(be + first * 8, size(q), entering[q % 2]);
+            FromBigEndian(be + (first - lag) * 8, size(q), leaving[q % 2]);
+        },
+        [&](std::size_t q) {
+            const double* in = entering[q % 2];
+            const double* old = leaving[q % 2];
+            double* sq = sums[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                sum = (in[j] + sum) - old[j];
+                sq[j] = sum;
+            }
+        },
+        [&](std::size_t q) {
+            const double* sq = sums[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q), [&](std::size_t j) { store_be(hn::Div(hn::LoadU(d, sq + j), vden), at + j * 8); },
+                [&](std::size_t j) { store_be1(sq[j] / den, at + j * 8); });
+        });
+}
+
+// Wilder's averages bar by bar over native doubles, converted in lanes
+// ahead; the RSI of each bar in lanes behind.
+void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, double pf_less1, double avg_gain,
+            double avg_loss, std::uint8_t* out) {
+    if (from >= n) return;
+    const D d;
+    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double prices[2][kGroup + 1], gains[2][kGroup], losses[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    pipelined_groups(
+        n - from, kGroup,
+        [&](std::size_t q) { FromBigEndian(be + (from + q * kGroup - 1) * 8, size(q) + 1, prices[q % 2]); },
+        [&](std::size_t q) {
+            const double* x = prices[q % 2];
+            double* g = gains[q % 2];
+            double* l = losses[q % 2];
+            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+                // max_num(change, 0.0) and the loss without a branch: a NaN or
+                // zero change of either sign gains +0.
+                const double change = x[j + 1] - x[j];
+                const bool up = change > 0.0;
+                const double gain = select(up, change, 0.0);
+                const double loss = select(up, 0.0, -change);
+                avg_gain = (gain + avg_gain * pf_less1) / pf;
+                avg_loss = (loss + pf_less1 * avg_loss) / pf;
+                g[j] = avg_gain;
+                l[j] = avg_loss;
+            }
+        },
+        [&](std::size_t q) {
+            const double* g = gains[q % 2];
+            const double* l = losses[q % 2];
+            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const V gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
+                    const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+                    store_be(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), at + j * 8);
+                },
+                [&](std::size_t j) {
+                    store_be1(l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0), at + j * 8);
+                });
+        });
+}
+
+// Changes over `lag` bars read and written big-endian: x[k + lag] - x[k], or
+// with kRate ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0.
+template <bool kRate>
+void LagChangesOf(const std::uint8_t* be, std::size_t count, std::size_t lag, std::uint8_t* out) {
     const D d;
     const V hundred = hn::Set(d, 100.0);
     lane_groups(
         count,
         [&](std::size_t k) {
-            const V old = hn::LoadU(d, x + k);
-            const V rate = hn::Mul(hn::Div(hn::Sub(hn::LoadU(d, x + k + p), old), old), hundred);
-            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), rate), d, out + k);
+            const V old = load_be(be + k * 8);
+            const V change = hn::Sub(load_be(be + (k + lag) * 8), old);
+            if constexpr (kRate) {
+                store_be(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), out + k * 8);
+            } else {
+                store_be(change, out + k * 8);
+            }
         },
-        [&](std::size_t k) { out[k] = x[k] == 0.0 ? 0.0 : ((x[k + p] - x[k]) / x[k]) * 100.0; });
+        [&](std::size_t k) {
+            const double old = load_be1(be + k * 8);
+            const double change = load_be1(be + (k + lag) * 8) - old;
+            if constexpr (kRate) {
+                store_be1(old == 0.0 ? 0.0 : (change / old) * 100.0, out + k * 8);
+            } else {
+                store_be1(change, out + k * 8);
+            }
+        });
 }
 
-void RsiOutputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
-    lane_groups(
-        n,
-        [&](std::size_t i) {
-            const V gain = hn::LoadU(d, avg_gain + i), loss = hn::LoadU(d, avg_loss + i);
-            const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
-            hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, out + i);
-        },
-        [&](std::size_t i) {
-            out[i] = avg_loss[i] == 0.0 ? 100.0 : 100.0 - 100.0 / (avg_gain[i] / avg_loss[i] + 1.0);
-        });
+void LagChanges(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
+    if (rate) {
+        LagChangesOf<true>(be, count, lag, out);
+    } else {
+        LagChangesOf<false>(be, count, lag, out);
+    }
 }
 
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
@@ -453,31 +631,57 @@ inline void padded_groups(std::size_t n, Vec vec) {
     for (std::size_t i = 0; i < n; i += L) vec(i);
 }
 
-void RescaledRanges(const double* x, std::size_t count, std::size_t p, double* ratio, double* var) {
+// G vectors of bars from window w on, each lane walking its window as the
+// streaming step does. The range and the squares take the same deviations in
+// one pass; their chains stay apart, so each keeps its order of additions.
+template <std::size_t G>
+inline void rescaled_range_groups(const double* w, std::size_t p, double* ratio, double* var) {
     const D d;
+    const std::size_t L = hn::Lanes(d);
     const V n = hn::Set(d, static_cast<double>(p));
-    const V lowest = hn::Set(d, -std::numeric_limits<double>::max());
-    const V highest = hn::Set(d, std::numeric_limits<double>::max());
-    padded_groups(count, [&](std::size_t k) {
-        const double* w = x + k;
-        V sum = hn::Zero(d);
-        for (std::size_t i = 0; i < p; ++i) sum = hn::Add(sum, hn::LoadU(d, w + i));
-        const V mean = hn::Div(sum, n);
-        V y = hn::Zero(d), hi = lowest, lo = highest;
-        for (std::size_t i = 0; i < p; ++i) {
-            y = hn::Add(y, hn::Sub(hn::LoadU(d, w + i), mean));
-            hi = hn::IfThenElse(y > hi, y, hi);
-            lo = hn::IfThenElse(y < lo, y, lo);
+    V sum[G];
+    for (auto& s : sum) s = hn::Zero(d);
+    for (std::size_t i = 0; i < p; ++i)
+        for (std::size_t g = 0; g < G; ++g) sum[g] = hn::Add(sum[g], hn::LoadU(d, w + g * L + i));
+    V mean[G], y[G], hi[G], lo[G], squares[G];
+    for (std::size_t g = 0; g < G; ++g) {
+        mean[g] = hn::Div(sum[g], n);
+        y[g] = squares[g] = hn::Zero(d);
+        hi[g] = hn::Set(d, -std::numeric_limits<double>::max());
+        lo[g] = hn::Set(d, std::numeric_limits<double>::max());
+    }
+    for (std::size_t i = 0; i < p; ++i) {
+        for (std::size_t g = 0; g < G; ++g) {
+            const V dev = hn::Sub(hn::LoadU(d, w + g * L + i), mean[g]);
+            y[g] = hn::Add(y[g], dev);
+            hi[g] = hn::IfThenElse(y[g] > hi[g], y[g], hi[g]);
+            lo[g] = hn::IfThenElse(y[g] < lo[g], y[g], lo[g]);
+            squares[g] = hn::Add(squares[g], hn::Mul(dev, dev));
         }
-        V squares = hn::Zero(d);
-        for (std::size_t i = 0; i < p; ++i) {
-            const V dev = hn::Sub(hn::LoadU(d, w + i), mean);
-            squares = hn::Add(squares, hn::Mul(dev, dev));
-        }
-        const V v = hn::Div(squares, n);
-        hn::StoreU(v, d, var + k);
-        hn::StoreU(hn::Div(hn::Sub(hi, lo), hn::Sqrt(v)), d, ratio + k);
-    });
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+        const V v = hn::Div(squares[g], n);
+        hn::StoreU(v, d, var + g * L);
+        hn::StoreU(hn::Div(hn::Sub(hi[g], lo[g]), hn::Sqrt(v)), d, ratio + g * L);
+    }
+}
+
+// Groups of vectors in flight, so that the groups' chains of additions and
+// comparisons overlap while each group's five running vectors stay in
+// registers: four with AVX-512's 32, three with AVX2's 16, two on the
+// narrower sets (where more measured no faster).
+constexpr std::size_t kRangeGroups = HWY_TARGET <= HWY_AVX3 ? 4 : HWY_TARGET == HWY_AVX2 ? 3 : 2;
+
+void RescaledRanges(const double* x, std::size_t count, std::size_t p, double* ratio, double* var) {
+    constexpr std::size_t G = kRangeGroups;
+    const std::size_t L = hn::Lanes(D());
+    std::size_t k = 0;
+    for (; k + G * L <= count; k += G * L) rescaled_range_groups<G>(x + k, p, ratio + k, var + k);
+    // The at most G vectors left at once, the last one partly past count.
+    const std::size_t left = (count - k + L - 1) / L;
+    [&]<std::size_t... R>(std::index_sequence<R...>) {
+        ((left == R + 1 ? rescaled_range_groups<R + 1>(x + k, p, ratio + k, var + k) : void()), ...);
+    }(std::make_index_sequence<G>{});
 }
 
 void WaveCorrelations(const double* x, std::size_t count, std::size_t p, const double* a, double a_sum,
@@ -715,6 +919,240 @@ void WindowPartExtremes(const double* high, const double* low, std::size_t count
         });
 }
 
+// ---- Records of integers and flags, and outputs fewer than the step's ----
+
+void FractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out) {
+    const hn::RebindToUnsigned<D> du;
+    const hn::Rebind<std::uint16_t, D> d16;
+    // The 16-bit values whose first byte in memory is 1 (bearish), the second (bullish).
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    const auto bear_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0001u : 0x0100u});
+    const auto bull_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0100u : 0x0001u});
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const std::uint8_t* h = high + k * 8;
+            const std::uint8_t* l = low + k * 8;
+            const V h2 = load_be(h + 16), l2 = load_be(l + 16);
+            const auto bear = hn::And(hn::And(h2 > load_be(h), h2 > load_be(h + 8)),
+                                      hn::And(h2 > load_be(h + 24), h2 > load_be(h + 32)));
+            const auto bull = hn::And(hn::And(l2 < load_be(l), l2 < load_be(l + 8)),
+                                      hn::And(l2 < load_be(l + 24), l2 < load_be(l + 32)));
+            const auto flags = hn::Or(hn::IfThenElseZero(hn::RebindMask(du, bear), bear_bits),
+                                      hn::IfThenElseZero(hn::RebindMask(du, bull), bull_bits));
+            hn::StoreU(hn::TruncateTo(d16, flags), d16, reinterpret_cast<std::uint16_t*>(out + 2 * k));
+        },
+        [&](std::size_t k) {
+            double hv[5], lv[5];
+            for (std::size_t i = 0; i < 5; ++i) {
+                hv[i] = load_be1(high + (k + i) * 8);
+                lv[i] = load_be1(low + (k + i) * 8);
+            }
+            out[2 * k] = hv[2] > hv[0] && hv[2] > hv[1] && hv[2] > hv[3] && hv[2] > hv[4];
+            out[2 * k + 1] = lv[2] < lv[0] && lv[2] < lv[1] && lv[2] < lv[3] && lv[2] < lv[4];
+        });
+}
+
+void SqueezeParts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                  const double* c, std::size_t count, std::size_t p, double mult_bb, double mult_kc, double* squeeze,
+                  double* delta) {
+    const D d;
+    const V n = hn::Set(d, static_cast<double>(p)), bb = hn::Set(d, mult_bb), kc = hn::Set(d, mult_kc);
+    const V half = hn::Set(d, 0.5), minus_half = hn::Set(d, -0.5), one = hn::Set(d, 1.0);
+    padded_groups(count, [&](std::size_t k) {
+        const V sma = hn::Div(hn::LoadU(d, s + k), n);
+        const V var = hn::Sub(hn::Div(hn::LoadU(d, q + k), n), hn::Mul(sma, sma));
+        const V sd = hn::Sqrt(hn::IfThenElseZero(var > hn::Zero(d), var));
+        const V band = hn::Mul(sd, bb), channel = hn::Mul(hn::LoadU(d, a + k), kc);
+        const auto on = hn::And(hn::Add(sma, band) < hn::Add(sma, channel), hn::Sub(sma, band) > hn::Sub(sma, channel));
+        hn::StoreU(hn::IfThenElseZero(on, one), d, squeeze + k);
+        const V middle = hn::Mul(hn::Add(hn::LoadU(d, hi + k), hn::LoadU(d, lo + k)), half);
+        hn::StoreU(hn::Add(hn::LoadU(d, c + k), hn::Mul(hn::Add(sma, middle), minus_half)), d, delta + k);
+    });
+}
+
+inline V regression_value(const double* w, std::size_t p, V n, V sum_x, V den) {
+    const D d;
+    V sum_y = hn::Zero(d), sum_xy = hn::Zero(d);
+    for (std::size_t i = 0; i < p; ++i) {
+        const V y = hn::LoadU(d, w + i);
+        sum_y = hn::Add(sum_y, y);
+        sum_xy = hn::Add(sum_xy, hn::Mul(y, hn::Set(d, static_cast<double>(i))));
+    }
+    const V slope = hn::Div(hn::Sub(hn::Mul(n, sum_xy), hn::Mul(sum_y, sum_x)), den);
+    const V intercept = hn::Div(hn::Sub(sum_y, hn::Mul(sum_x, slope)), n);
+    return hn::Add(hn::Mul(hn::Sub(n, hn::Set(d, 1.0)), slope), intercept);
+}
+
+// Four vectors of bars keep four pairs of sums in flight.
+void RegressionValues(const double* x, std::size_t count, std::size_t p, double sum_x, double den, double* out) {
+    if (den == 0.0) {
+        std::memmove(out, x + p - 1, count * sizeof(double));
+        return;
+    }
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V n = hn::Set(d, static_cast<double>(p)), vsum_x = hn::Set(d, sum_x), vden = hn::Set(d, den);
+    std::size_t k = 0;
+    for (; k + 4 * L <= count; k += 4 * L) {
+        V sum_y[4], sum_xy[4];
+        for (std::size_t g = 0; g < 4; ++g) sum_y[g] = sum_xy[g] = hn::Zero(d);
+        for (std::size_t i = 0; i < p; ++i) {
+            const V fi = hn::Set(d, static_cast<double>(i));
+            for (std::size_t g = 0; g < 4; ++g) {
+                const V y = hn::LoadU(d, x + k + g * L + i);
+                sum_y[g] = hn::Add(sum_y[g], y);
+                sum_xy[g] = hn::Add(sum_xy[g], hn::Mul(y, fi));
+            }
+        }
+        for (std::size_t g = 0; g < 4; ++g) {
+            const V slope = hn::Div(hn::Sub(hn::Mul(n, sum_xy[g]), hn::Mul(sum_y[g], vsum_x)), vden);
+            const V intercept = hn::Div(hn::Sub(sum_y[g], hn::Mul(vsum_x, slope)), n);
+            hn::StoreU(hn::Add(hn::Mul(hn::Sub(n, hn::Set(d, 1.0)), slope), intercept), d, out + k + g * L);
+        }
+    }
+    const double nf = static_cast<double>(p);
+    lane_groups(
+        count - k,
+        [&](std::size_t j) { hn::StoreU(regression_value(x + k + j, p, n, vsum_x, vden), d, out + k + j); },
+        [&](std::size_t j) {
+            double sum_y = 0.0, sum_xy = 0.0;
+            for (std::size_t i = 0; i < p; ++i) {
+                const double y = x[k + j + i];
+                sum_y = sum_y + y;
+                sum_xy = sum_xy + y * static_cast<double>(i);
+            }
+            const double slope = (nf * sum_xy - sum_y * sum_x) / den;
+            const double intercept = (sum_y - sum_x * slope) / nf;
+            out[k + j] = (nf - 1.0) * slope + intercept;
+        });
+}
+
+// A group of lanes is byte-swapped as whole vectors into a field-major block,
+// then copied out record by record.
+void PivotLevels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                 std::uint8_t* be) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V three = hn::Set(d, 3.0);
+    HWY_ALIGN std::uint8_t block[5][hn::MaxLanes(D()) * 8];
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const V h = load_be(high + i * 8), l = load_be(low + i * 8), c = load_be(close + i * 8);
+            const V p = hn::Div(hn::Add(c, hn::Add(l, h)), three);
+            const V two_p = hn::Add(p, p);
+            const V range = hn::Sub(h, l);
+            store_be(p, block[0]);
+            store_be(hn::Sub(two_p, l), block[1]);
+            store_be(hn::Sub(two_p, h), block[2]);
+            store_be(hn::Add(range, p), block[3]);
+            store_be(hn::Sub(p, range), block[4]);
+            for (std::size_t j = 0; j < L; ++j) {
+                for (std::size_t f = 0; f < 5; ++f) std::memcpy(be + (i + j) * 40 + f * 8, block[f] + j * 8, 8);
+            }
+        },
+        [&](std::size_t i) {
+            const double h = load_be1(high + i * 8), l = load_be1(low + i * 8);
+            const double p = (load_be1(close + i * 8) + (l + h)) / 3.0;
+            const double two_p = p + p;
+            const double range = h - l;
+            std::uint8_t* r = be + i * 40;
+            store_be1(p, r);
+            store_be1(two_p - l, r + 8);
+            store_be1(two_p - h, r + 16);
+            store_be1(range + p, r + 24);
+            store_be1(p - range, r + 32);
+        });
+}
+
+void FourBarMeans(const double* x, std::size_t count, double* out) {
+    const D d;
+    const V four = hn::Set(d, 4.0), three = hn::Set(d, 3.0), ten = hn::Set(d, 10.0);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V x2 = hn::LoadU(d, x + k + 1);
+            const V a = hn::Add(hn::Mul(hn::LoadU(d, x + k + 3), four), hn::Mul(hn::LoadU(d, x + k + 2), three));
+            hn::StoreU(hn::Div(hn::Add(hn::Add(a, hn::Add(x2, x2)), hn::LoadU(d, x + k)), ten), d, out + k);
+        },
+        [&](std::size_t k) {
+            out[k] = ((((x[k + 3] * 4.0) + (x[k + 2] * 3.0)) + (x[k + 1] + x[k + 1])) + x[k]) / 10.0;
+        });
+}
+
+void HilbertFirs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) {
+    const D d;
+    const V vo = hn::Set(d, outer), vi = hn::Set(d, inner), vg = hn::Set(d, gain);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const V a = hn::Add(hn::Mul(hn::LoadU(d, x + k + 6), vo), hn::Mul(hn::LoadU(d, x + k + 4), vi));
+            const V b = hn::Sub(hn::Sub(a, hn::Mul(hn::LoadU(d, x + k + 2), vi)), hn::Mul(hn::LoadU(d, x + k), vo));
+            hn::StoreU(hn::Mul(vg, b), d, out + k);
+        },
+        [&](std::size_t k) {
+            out[k] = gain * ((((x[k + 6] * outer) + (x[k + 4] * inner)) - (x[k + 2] * inner)) - (x[k] * outer));
+        });
+}
+
+// The bins of every window price of a group of lanes, as doubles 0 .. bins - 1:
+// floor(q) of q = (price - lo) / width saturated into that range, a NaN giving
+// 0 (below bins, q > 0 truncates to its floor).
+inline void price_bins(const double* price, std::size_t p, V vlo, V width, V vbins, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const V zero = hn::Zero(d), last = hn::Sub(vbins, hn::Set(d, 1.0));
+    for (std::size_t i = 0; i < p; ++i) {
+        const V q = hn::Div(hn::Sub(hn::LoadU(d, price + i), vlo), width);
+        const V above = hn::IfThenElseZero(q > zero, q);
+        hn::StoreU(hn::Trunc(hn::IfThenElse(above < vbins, above, last)), d, out + i * L);
+    }
+}
+
+// Folds the volumes of bins b .. b+G-1 over the window, G chains of additions
+// in flight, and takes each in bin order as the fullest when it holds more.
+template <std::size_t G>
+inline void fold_bins(const double* v, const double* slots, std::size_t p, std::size_t b, V& best, V& index) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    V bin[G], sum[G];
+    for (std::size_t g = 0; g < G; ++g) {
+        bin[g] = hn::Set(d, static_cast<double>(b + g));
+        sum[g] = hn::Zero(d);
+    }
+    for (std::size_t i = 0; i < p; ++i) {
+        const V x = hn::LoadU(d, v + i), slot = hn::LoadU(d, slots + i * L);
+        for (std::size_t g = 0; g < G; ++g) sum[g] = hn::IfThenElse(slot == bin[g], hn::Add(x, sum[g]), sum[g]);
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+        const auto more = sum[g] > best;
+        best = hn::IfThenElse(more, sum[g], best);
+        index = hn::IfThenElse(more, bin[g], index);
+    }
+}
+
+void PointsOfControl(const double* price, const double* volume, const double* lo, const double* hi, std::size_t count,
+                     std::size_t p, std::size_t bins, double* scratch, double* out) {
+    const D d;
+    const V vbins = hn::Set(d, static_cast<double>(bins)), half = hn::Set(d, 0.5);
+    padded_groups(count, [&](std::size_t k) {
+        const V vlo = hn::LoadU(d, lo + k), vhi = hn::LoadU(d, hi + k);
+        const V width = hn::Div(hn::Sub(vhi, vlo), vbins);
+        price_bins(price + k, p, vlo, width, vbins, scratch);
+        V best = hn::Set(d, -1.0), index = hn::Zero(d);
+        std::size_t b = 0;
+        for (; b + 8 <= bins; b += 8) fold_bins<8>(volume + k, scratch, p, b, best, index);
+        if (b + 4 <= bins) {
+            fold_bins<4>(volume + k, scratch, p, b, best, index);
+            b += 4;
+        }
+        for (; b < bins; ++b) fold_bins<1>(volume + k, scratch, p, b, best, index);
+        const V poc = hn::Add(vlo, hn::Mul(width, hn::Add(index, half)));
+        hn::StoreU(hn::IfThenElse(vlo == vhi, vlo, poc), d, out + k);
+    });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -724,9 +1162,11 @@ namespace lumenfold::core::lanes {
 HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
-HWY_EXPORT(KamaFactors);
-HWY_EXPORT(RatesOfChange);
-HWY_EXPORT(RsiOutputs);
+HWY_EXPORT(WeightedMeansBigEndian);
+HWY_EXPORT(KamaRun);
+HWY_EXPORT(LagChanges);
+HWY_EXPORT(RunningMeans);
+HWY_EXPORT(RsiRun);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
 HWY_EXPORT(WillrOutputs);
@@ -745,6 +1185,13 @@ HWY_EXPORT(ProjectedMeans);
 HWY_EXPORT(SumsOfSquares);
 HWY_EXPORT(RankChanges);
 HWY_EXPORT(WindowPartExtremes);
+HWY_EXPORT(FractalFlags);
+HWY_EXPORT(SqueezeParts);
+HWY_EXPORT(RegressionValues);
+HWY_EXPORT(PivotLevels);
+HWY_EXPORT(FourBarMeans);
+HWY_EXPORT(HilbertFirs);
+HWY_EXPORT(PointsOfControl);
 
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
@@ -756,15 +1203,24 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, cons
                     double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(KamaFactors)(x, count, period, slow, spread, out);
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(WeightedMeansBigEndian)(x, count, period, weights, newest_first, den, out);
 }
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RatesOfChange)(x, count, period, out);
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out) {
+    HWY_DYNAMIC_DISPATCH(KamaRun)(be, n, period, slow, spread, value, out);
 }
-void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RsiOutputs)(avg_gain, avg_loss, n, out);
+void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                   std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RunningMeans)(be, from, n, lag, den, sum, out);
+}
+void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
+             double avg_gain, double avg_loss, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RsiRun)(be, from, n, period, period_less1, avg_gain, avg_loss, out);
+}
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(LagChanges)(be, count, lag, rate, out);
 }
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept {
@@ -837,6 +1293,37 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                      std::size_t from, std::size_t to, double* highest, double* lowest) noexcept {
     HWY_DYNAMIC_DISPATCH(WindowPartExtremes)(high, low, count, width, from, to, highest, lowest);
+}
+
+void fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                   std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(FractalFlags)(high, low, count, out);
+}
+void squeeze_parts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                   const double* c, std::size_t count, std::size_t period, double mult_bb, double mult_kc,
+                   double* squeeze, double* delta) noexcept {
+    HWY_DYNAMIC_DISPATCH(SqueezeParts)(s, q, a, hi, lo, c, count, period, mult_bb, mult_kc, squeeze, delta);
+}
+void regression_values(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator,
+                       double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(RegressionValues)(x, count, period, sum_x, denominator, out);
+}
+
+void pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                  std::uint8_t* be) noexcept {
+    HWY_DYNAMIC_DISPATCH(PivotLevels)(high, low, close, n, be);
+}
+
+void four_bar_means(const double* x, std::size_t count, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(FourBarMeans)(x, count, out);
+}
+void hilbert_firs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(HilbertFirs)(x, count, outer, inner, gain, out);
+}
+
+void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
+                       std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(PointsOfControl)(price, volume, lo, hi, count, period, bins, scratch, out);
 }
 
 }  // namespace lumenfold::core::lanes

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lumenfold/core/classic/hilbert_ta.hpp"
+#include "framework/batch_forms.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "test_classic_a_support.hpp"
 
@@ -204,6 +205,24 @@ struct FullHistoryEngine {
         return true;
     }
 };
+
+// The batch form of `core` over xs[from, to): `fields` doubles per bar.
+template <class Core>
+std::vector<double> batch_part(Core& core, const std::vector<double>& xs, std::size_t from, std::size_t to,
+                               std::size_t fields) {
+    const std::vector<double> part(xs.begin() + static_cast<std::ptrdiff_t>(from),
+                                   xs.begin() + static_cast<std::ptrdiff_t>(to));
+    const std::vector<std::uint8_t> in = lumenfold::test::big_endian(part);
+    std::vector<std::uint8_t> out(part.size() * fields * 8);
+    core.batch(BigEndianOut(out.data()), BigEndianSeries(in.data(), part.size()));
+    std::vector<double> values(part.size() * fields);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        std::uint64_t bits;
+        std::memcpy(&bits, out.data() + k * 8, 8);
+        values[k] = std::bit_cast<double>(big_endian_bits(bits));
+    }
+    return values;
+}
 
 // Bytes of heap in use by the whole process.
 std::size_t heap_in_use() {
@@ -458,6 +477,46 @@ TEST(Hilbert, BoundedHistoryMatchesTheFullHistoryReading) {
             ASSERT_TRUE(same(got.sine[t], b ? long_engine.sine : kNaN)) << k << " bar " << t;
             ASSERT_TRUE(same(got.leadsine[t], b ? long_engine.lead : kNaN)) << k << " bar " << t;
             ASSERT_TRUE(same(got.trend[t], b ? long_engine.trend : kNaN)) << k << " bar " << t;
+        }
+    }
+}
+
+// The batch forms keep the period out of the engine while they run: stepping,
+// then a batch, then stepping again must continue exactly where each left off.
+TEST(Hilbert, BatchFormsMatchTheFullHistoryReadingBetweenSteps) {
+    std::mt19937_64 rng(5);
+    std::vector<std::vector<double>> inputs;
+    inputs.push_back(classic_a::noisy_series(rng, 700, 0.0));  // ties, zeros and -0
+    inputs.push_back(classic_a::noisy_series(rng, 700, 0.002));
+    inputs.push_back(classic_a::walk(rng, 700));
+    inputs.back()[400] = -INFINITY;
+    inputs.push_back(std::vector<double>(700, -0.0));
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        const std::vector<double>& xs = inputs[k];
+        // Batches from the first bar, from inside the warm-up, from the first staged bar and late.
+        for (const auto& [from, to] : {std::pair<std::size_t, std::size_t>{0, 700}, {5, 33}, {12, 650}, {500, 501}}) {
+            HT_DCPERIOD period;
+            HT_PHASOR phasor;
+            FullHistoryEngine ref(9);
+            std::vector<double> got_period, got_phasor;
+            for (std::size_t t = 0; t < from; ++t) {
+                got_period.push_back(period.next(xs[t]));
+                const PhasorOutput o = phasor.next(xs[t]);
+                got_phasor.insert(got_phasor.end(), {o.in_phase, o.quadrature});
+            }
+            for (double v : batch_part(period, xs, from, to, 1)) got_period.push_back(v);
+            for (double v : batch_part(phasor, xs, from, to, 2)) got_phasor.push_back(v);
+            for (std::size_t t = to; t < xs.size(); ++t) {
+                got_period.push_back(period.next(xs[t]));
+                const PhasorOutput o = phasor.next(xs[t]);
+                got_phasor.insert(got_phasor.end(), {o.in_phase, o.quadrature});
+            }
+            for (std::size_t t = 0; t < xs.size(); ++t) {
+                const bool a = ref.next(xs[t]) && t >= 32;
+                ASSERT_TRUE(same(got_period[t], a ? ref.smooth : kNaN)) << k << " from " << from << " bar " << t;
+                ASSERT_TRUE(same(got_phasor[2 * t], a ? ref.in_phase : kNaN)) << k << " from " << from << " bar " << t;
+                ASSERT_TRUE(same(got_phasor[2 * t + 1], a ? ref.quadrature : kNaN)) << k << " from " << from << " bar " << t;
+            }
         }
     }
 }

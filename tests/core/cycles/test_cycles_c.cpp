@@ -19,6 +19,7 @@
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "cycles/cycles_support.hpp"
+#include "framework/batch_forms.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
@@ -199,6 +200,22 @@ TEST(CycleTrendAnalytics, ShortBandFailsOnRead) {
     }
     CycleTrendPair none(7, 6);
     EXPECT_EQ(read_failure(none.next(1.0).cycle), "index out of bounds: the len is 0 but the index is 0");
+}
+
+TEST(CycleTrendAnalytics, BatchOfShortBandFailsOnFirstBar) {
+    const auto series = lumenfold::test::big_endian({1.0, 2.0});
+    auto failure = [&](std::uint64_t min_length, std::uint64_t max_length, std::size_t n) {
+        std::vector<std::uint8_t> out(32);
+        try {
+            CycleTrendPair(min_length, max_length).batch(BigEndianOut(out.data()), BigEndianSeries(series.data(), n));
+        } catch (const lumenfold::Panic& p) {
+            return p.message();
+        }
+        return std::string();
+    };
+    EXPECT_EQ(failure(7, 7, 2), "index out of bounds: the len is 1 but the index is 1");
+    EXPECT_EQ(failure(7, 6, 2), "index out of bounds: the len is 0 but the index is 0");
+    EXPECT_EQ(failure(7, 6, 0), "");
 }
 
 // ---- continuation index ----

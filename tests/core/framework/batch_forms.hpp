@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +18,12 @@
 #include "lumenfold/core/channels/alma.hpp"
 #include "lumenfold/core/channels/choppiness_index.hpp"
 #include "lumenfold/core/channels/donchian.hpp"
+#include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
+#include "lumenfold/core/channels/ttm_squeeze.hpp"
+#include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/classic/adx.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
@@ -29,9 +34,11 @@
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
+#include "lumenfold/core/cycles/cycle_trend_analytics.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/griffiths_spectrum.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/cycles/phasor.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
 #include "lumenfold/core/filters/ehlers_filter.hpp"
 #include "lumenfold/core/filters/frama.hpp"
@@ -44,6 +51,7 @@
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "lumenfold/core/features/frac_diff.hpp"
+#include "lumenfold/core/features/hurst.hpp"
 #include "lumenfold/core/oscillators/cg.hpp"
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/dmh.hpp"
@@ -250,6 +258,51 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),
+        // averages with windows at and past the sizes of their groups and chunks (64, 75, 2111 on long series)
+        kernel<1>("SMA(p + 61)", [](std::uint64_t p) { return SMA(p + 61); }),
+        kernel<1>("WMA(p + 61)", [](std::uint64_t p) { return WMA(p + 61); }),
+        kernel<1>("ROC(p + 61)", [](std::uint64_t p) { return ROC(p + 61); }),
+        kernel<1>("KAMA(p + 61)", [](std::uint64_t p) { return KAMA(p + 61); }),
+        kernel<1>("RSI(p + 61)", [](std::uint64_t p) { return Rsi(p + 61); }),
+        // records with integer or boolean fields, and records of fewer fields than the step returns
+        kernel<2>("Fractals", [](std::uint64_t) { return BillWilliamsFractals(); },
+                  [](Encoded& e, FractalsOutput o) {
+                      e.byte(o.bearish);
+                      e.byte(o.bullish);
+                  }),
+        // The multipliers by period: the usual ones, a squeeze mostly on, a negative and an infinite one,
+        // and bands that coincide (never a squeeze: the comparisons are strict).
+        kernel<3>("TTMSqueeze",
+                  [](std::uint64_t p) {
+                      const double bb[] = {2.0, 0.25, -0.5, 0.0};
+                      const double kc[] = {1.5, 3.0, std::numeric_limits<double>::infinity(), 0.0};
+                      return TTMSqueeze(p, bb[p % 4], kc[p % 4]);
+                  },
+                  [](Encoded& e, SuperTrendOutput o) {
+                      e.f64(o.value);
+                      e.byte(static_cast<std::uint8_t>(o.direction));
+                  }),
+        kernel<1>("HurstFeatureExtractor", [](std::uint64_t p) { return HurstFeatureExtractor(p); },
+                  [](Encoded& e, HurstFeatures o) {
+                      e.f64(o.persistence);
+                      e.i32(o.regime_label);
+                  }),
+        kernel<1>("CorrelationCycle", [](std::uint64_t p) { return CorrelationCycle(p); },
+                  [](Encoded& e, CorrelationCycleOutput o) {
+                      e.f64(o.in_phase);
+                      e.f64(o.quadrature);
+                  }),
+        // phasor, sine wave, cycle/trend pair, volume profile, pivot points
+        kernel<1>("Phasor", [](std::uint64_t) { return Phasor(); }),
+        kernel<1>("SineWave", [](std::uint64_t) { return SineWave(); }),
+        kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+        kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); },
+                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+        kernel<2>("VolumeProfile(p, 12)", [](std::uint64_t p) { return VolumeProfile(p, 12); }),
+        kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
+        kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),
+        kernel<3>("PivotPoints", [](std::uint64_t) { return PivotPoints(); }),
         // spectral cycle measures: one vector of fixed length per bar
         kernel<1>("EhlersAutocorrelation",
                   [](std::uint64_t p) { return EhlersAutocorrelation(std::min<std::uint64_t>(p, 24), p % 19); }, spectral_row),

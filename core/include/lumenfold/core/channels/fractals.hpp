@@ -6,7 +6,12 @@
 // fractal; both flags may be set on one bar.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -32,6 +37,15 @@ public:
         const double l2 = lows_[2];
         const bool bullish = l2 < lows_[0] && l2 < lows_[1] && l2 < lows_[3] && l2 < lows_[4];
         return {bearish, bullish};
+    }
+
+    // Batch form: every bar from the fifth on compares its five bars read
+    // from the series, several bars side by side in SIMD lanes, and its two
+    // flags are written straight into the records (two bytes each).
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) const noexcept {
+        const std::size_t n = std::min(high.size(), low.size());
+        for (std::size_t t = 0; t < std::min<std::size_t>(4, n); ++t) out.record(t, false, false);
+        if (n > 4) lanes::fractal_flags(high.bytes(), low.bytes(), n - 4, out.bytes() + 4 * out.stride());
     }
 
 private:

@@ -4,7 +4,11 @@
 // previous bar, gives five zeros; a bar never enters its own levels.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+
+#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -34,7 +38,25 @@ public:
         return out;
     }
 
+    // Batch form: bar 0 is stepped, every later bar's levels read the bar
+    // before it straight from the series.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+        const std::size_t n = high.size();
+        if (n == 0) return;
+        const PivotPointsOutput first = next(high[0], low[0], close[0]);
+        put(out, 0, first);
+        lanes::pivot_levels(high.bytes(), low.bytes(), close.bytes(), n - 1, out.bytes() + 40);
+    }
+
 private:
+    static void put(BigEndianOut out, std::size_t t, const PivotPointsOutput& o) noexcept {
+        out.put(5 * t, o.p);
+        out.put(5 * t + 1, o.r1);
+        out.put(5 * t + 2, o.s1);
+        out.put(5 * t + 3, o.r2);
+        out.put(5 * t + 4, o.s2);
+    }
+
     std::optional<double> prev_high_;
     std::optional<double> prev_low_;
     std::optional<double> prev_close_;

@@ -10,11 +10,19 @@
 // squeeze on every bar.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "lumenfold/core/channels/donchian.hpp"
 #include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/running_window_sum.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "lumenfold/core/framework/statistics.hpp"
 
@@ -32,6 +40,87 @@ public:
           mult_kc_(mult_kc) {}
 
     SuperTrendOutput next(double high, double low, double close) noexcept {
+        const Bar b = bar(high, low, close);
+        return output(momentum_.next(b.delta), b.squeeze);
+    }
+
+    // Batch form. The running sums of the close and of its square (under the
+    // average and the deviation) and the average true range are recursions
+    // and run bar by bar; the window extremes, the bands and the squeeze
+    // test, and the regression over each full window of deltas, read from
+    // the series, run several bars side by side in SIMD lanes. The bars
+    // before the first full window are stepped, and so is a series shorter
+    // than one window.
+    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        const std::size_t p = static_cast<std::size_t>(sma_.period());
+        // Without a full window (or any window), nothing to read from the series.
+        if (p == 0 || n < p) {
+            for (std::size_t t = 0; t < n; ++t) write(out, t, next(high[t], low[t], close[t]));
+            return;
+        }
+        const std::size_t warm = p - 1;
+        RunningWindowSum sums(p), squares(p);
+        // The deltas of the bars in the window of the chunk's first bar, then the chunk's.
+        std::vector<double> deltas(warm + lanes::kPad);
+        for (std::size_t t = 0; t < warm; ++t) {
+            const double c = close[t];
+            const Bar b = bar(high[t], low[t], c);
+            deltas[t] = b.delta;
+            write(out, t, output(momentum_.next(b.delta), b.squeeze));
+            sums.push(c);
+            squares.push(c * c);
+        }
+        ATR atr = atr_;
+        // The regression's sums of x over a full window, as its constructor forms them.
+        double sum_x = 0.0, sum_x2 = 0.0;
+        for (std::size_t i = 0; i < p; ++i) {
+            const double fi = to_f64(i);
+            sum_x = sum_x + fi;
+            sum_x2 = sum_x2 + fi * fi;
+        }
+        const double denominator = sum_x2 * to_f64(p) - sum_x * sum_x;
+        std::vector<double> s, q, a, upper, lower, squeeze, momentum;
+        lanes::each_chunk(p - 1, p - 1, [&, records = out](std::size_t first, std::size_t count, const double* h,
+                                                              const double* l, const double* c) {
+            for (auto* v : {&s, &q, &a, &upper, &lower, &squeeze, &momentum}) v->resize(count + lanes::kPad);
+            deltas.resize(p - 1 + count + lanes::kPad);
+            {
+                // Locals through the loop, so the recursions stay in registers.
+                RunningWindowSum sum = std::move(sums), square = std::move(squares);
+                ATR range = atr;
+                for (std::size_t k = 0; k < count; ++k) {
+                    const std::size_t j = k + p - 1;
+                    s[k] = sum.push(c[j]);
+                    q[k] = square.push(c[j] * c[j]);
+                    a[k] = range.next(h[j], l[j], c[j]);
+                }
+                sums = std::move(sum);
+                squares = std::move(square);
+                atr = range;
+            }
+            lanes::window_extremes(h, count, p, true, upper.data());
+            lanes::window_extremes(l, count, p, false, lower.data());
+            lanes::squeeze_parts(s.data(), q.data(), a.data(), upper.data(), lower.data(), c + p - 1, count, p,
+                                 mult_bb_, mult_kc_, squeeze.data(), deltas.data() + p - 1);
+            lanes::regression_values(deltas.data(), count, p, sum_x, denominator, momentum.data());
+            // Local pointers: the byte stores could alias the vectors' own.
+            const double* m = momentum.data();
+            const double* on = squeeze.data();
+            for (std::size_t k = 0; k < count; ++k) write(records, first + k, output(m[k], on[k] != 0.0));
+            std::copy(deltas.begin() + static_cast<std::ptrdiff_t>(count),
+                      deltas.begin() + static_cast<std::ptrdiff_t>(count + p - 1), deltas.begin());
+        }, high, low, close);
+    }
+
+private:
+    // One bar's squeeze test and the input of its momentum.
+    struct Bar {
+        double delta;
+        bool squeeze;
+    };
+
+    Bar bar(double high, double low, double close) noexcept {
         const double sma = sma_.next(close);
         const double sd = deviation_.next(close);
         const double atr = atr_.next(high, low, close);
@@ -42,12 +131,16 @@ public:
         const double kc_lower = sma - atr * mult_kc_;
         // Strict, and false with a NaN on either side.
         const bool squeeze = bb_upper < kc_upper && bb_lower > kc_lower;
-        const double delta = close + (sma + middle) * -0.5;
-        const double momentum = momentum_.next(delta);
-        return SuperTrendOutput{momentum, static_cast<std::int8_t>(squeeze ? 1 : 0)};
+        return Bar{close + (sma + middle) * -0.5, squeeze};
     }
 
-private:
+    static SuperTrendOutput output(double momentum, bool squeeze) noexcept {
+        return SuperTrendOutput{momentum, static_cast<std::int8_t>(squeeze ? 1 : 0)};
+    }
+    static void write(BigEndianOut out, std::size_t t, SuperTrendOutput r) noexcept {
+        out.record(t, r.value, r.direction);
+    }
+
     ATR atr_;
     SMA sma_;
     StandardDeviation deviation_;

@@ -22,6 +22,7 @@
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/filters/homodyne.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -96,8 +97,11 @@ struct HilbertPeriodState {
     double i1_even_prev3 = 0.0;
 
     HilbertStepOutput step_hilbert(std::uint64_t t, double smoothed, double adj);
-    // Runs right after step_hilbert: updates `period` and `smooth_period`.
-    void update_period();
+    // Runs right after step_hilbert: the period that follows `prev`, with
+    // `smooth_period` updated for it.
+    double next_period(double prev);
+    // next_period for the period held.
+    void update_period() { period = next_period(period); }
     // One bar t: the stages with the gain of the period so far, then the period update.
     HilbertStepOutput step(std::uint64_t t, double smoothed);
 };
@@ -169,6 +173,8 @@ struct HtEngine63 {
 class HT_DCPERIOD {
 public:
     double next(double input);
+    // Batch form: the same steps, the period carried in a register between bars.
+    void batch(BigEndianOut out, BigEndianSeries x);
     const HtEngine32& engine() const noexcept { return engine_; }
 
 private:
@@ -179,6 +185,8 @@ private:
 class HT_PHASOR {
 public:
     PhasorOutput next(double input);
+    // Batch form: the same steps, the period carried in a register between bars.
+    void batch(BigEndianOut out, BigEndianSeries x);
     const HtEngine32& engine() const noexcept { return engine_; }
 
 private:

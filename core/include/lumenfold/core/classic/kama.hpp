@@ -45,24 +45,14 @@ public:
     }
 
     // Batch form: the smoothing constants, which depend on the window alone,
-    // in SIMD lanes; the average's recursion bar by bar.
+    // in SIMD lanes beside the average's recursion, which runs bar by bar.
     void batch(BigEndianOut out, BigEndianSeries x) const {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(period_);
         const std::size_t warm = period_ == 0 || p > n ? n : p;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
-        double value = x[p - 1];
-        lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* v) {
-            lanes::kama_factors(v, count, p, kSlow, kSpread, r);
-            // A local: the stores below could otherwise alias the average.
-            double avg = value;
-            for (std::size_t k = 0; k < count; ++k) {
-                avg = avg + (v[k + p] - avg) * r[k];
-                r[k] = avg;
-            }
-            value = avg;
-        }, x);
+        lanes::kama_run(x.bytes(), n, p, kSlow, kSpread, x[p - 1], out.bytes());
     }
 
 private:

@@ -3,6 +3,7 @@
 // NaN. Period 0 compares each input with itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -33,17 +34,13 @@ public:
         return warm ? buffer_.get_or(n - period_, kNaN) : kNaN;
     }
 
-    // Batch form: NaN through the warm-up, then f(count, results, values,
-    // period) on chunks of the series, values[k + period] being a bar's input
-    // and values[k] the one `period` bars before.
-    template <class F>
-    void batch(BigEndianOut out, BigEndianSeries x, F f) const {
+    // Batch form: NaN through the warm-up, then the changes over `period`
+    // bars (rates of change with `rate`) read straight from the series.
+    void batch(BigEndianOut out, BigEndianSeries x, bool rate) const noexcept {
         const std::size_t n = x.size();
         const std::size_t warm = period_ < n ? static_cast<std::size_t>(period_) : n;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
-        lanes::run_chunks(out, warm, warm, [&](std::size_t count, double* r, const double* v) {
-            f(count, r, v, warm);
-        }, x);
+        lanes::lag_changes(x.bytes(), n - warm, warm, rate, out.bytes() + warm * 8);
     }
 
 private:
@@ -64,11 +61,7 @@ public:
         return warm ? x - old : kNaN;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const {
-        lag_.batch(out, x, [](std::size_t count, double* r, const double* v, std::size_t lag) {
-            for (std::size_t k = 0; k < count; ++k) r[k] = v[k + lag] - v[k];
-        });
-    }
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept { lag_.batch(out, x, false); }
 
 private:
     detail::LagWindow lag_;
@@ -87,11 +80,7 @@ public:
         return ((x - old) / old) * 100.0;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const {
-        lag_.batch(out, x, [](std::size_t count, double* r, const double* v, std::size_t lag) {
-            lanes::rates_of_change(v, count, lag, r);
-        });
-    }
+    void batch(BigEndianOut out, BigEndianSeries x) const noexcept { lag_.batch(out, x, true); }
 
 private:
     detail::LagWindow lag_;

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -48,34 +47,12 @@ public:
     }
 
     // Batch form: the seeding bars stepped, then the smoothing alone, with
-    // the outputs of each chunk of bars in SIMD lanes.
+    // the outputs in SIMD lanes beside it.
     void batch(BigEndianOut out, BigEndianSeries x) {
         const std::size_t n = x.size();
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_) + 1;
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
-        double avg_gain = avg_gain_, avg_loss = avg_loss_;
-        const double pf = period_f_, pf_less1 = period_f_less1_;
-        std::vector<double> losses;
-        lanes::run_chunks(out, 1, seeded, [&](std::size_t count, double* r, const double* v) {
-            losses.resize(count);
-            // Locals: the stores below could otherwise alias the averages.
-            double gain_avg = avg_gain, loss_avg = avg_loss;
-            for (std::size_t k = 0; k < count; ++k) {
-                // max_num(change, 0.0) and the loss without a branch: a NaN or
-                // zero change of either sign gains +0.
-                const double change = v[k + 1] - v[k];
-                const bool up = change > 0.0;
-                const double gain = select(up, change, 0.0);
-                const double loss = select(up, 0.0, -change);
-                gain_avg = (gain + gain_avg * pf_less1) / pf;
-                loss_avg = (loss + pf_less1 * loss_avg) / pf;
-                r[k] = gain_avg;
-                losses[k] = loss_avg;
-            }
-            avg_gain = gain_avg;
-            avg_loss = loss_avg;
-            lanes::rsi_outputs(r, losses.data(), count, r);
-        }, x);
+        lanes::rsi_run(x.bytes(), seeded, n, period_f_, period_f_less1_, avg_gain_, avg_loss_, out.bytes());
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -59,26 +59,38 @@ public:
         return {real, imaginary, turn(real, imaginary)};
     }
 
+    // Batch form, fewer fields than the step: the warm-up's zeros, then the
+    // correlations of every full window read from the series in SIMD lanes.
+    // The angle is not part of the record, so it is not followed. Period 0
+    // (no window to read) is stepped.
+    static constexpr std::size_t kBatchFields = 2;
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        if (period_ == 0) {
+            for (std::size_t t = 0; t < x.size(); ++t) {
+                const CorrelationCycleOutput r = next(x[t]);
+                out.record(t, r.in_phase, r.quadrature);
+            }
+            return;
+        }
+        const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
+        for (std::size_t t = 0; t < warm; ++t) out.record(t, 0.0, 0.0);
+        correlations(x, [out](std::size_t t, double real, double imaginary) mutable {
+            out.record(t, real, imaginary);
+        });
+    }
+
     // For a fresh cycle over the whole series: out[t] = f(angle of bar t),
-    // the warm-up's zero angle included. The correlations of the full windows,
-    // read from the series, are computed in SIMD lanes; the angles, each held
-    // against the one before, bar by bar. Needs a period of at least 1.
+    // the warm-up's zero angle included; the angles, each held against the
+    // one before, bar by bar. Needs a period of at least 1.
     template <class F>
     void angles(BigEndianOut out, BigEndianSeries x, F f) {
-        const std::size_t p = static_cast<std::size_t>(period_);
-        const std::size_t warm = std::min(p - 1, x.size());
+        const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, f(0.0));
         count_ = warm;
-        std::vector<double> imaginary;
-        lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* v) {
-            imaginary.resize(count + lanes::kPad);
-            lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
-                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, r, imaginary.data());
-            for (std::size_t k = 0; k < count; ++k) {
-                ++count_;
-                r[k] = f(turn(r[k], imaginary[k]));
-            }
-        }, x);
+        correlations(x, [&, out](std::size_t t, double real, double imaginary) mutable {
+            ++count_;
+            out.put(t, f(turn(real, imaginary)));
+        });
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -106,6 +118,18 @@ private:
             syy += y * y;
         }
         return {sy, to_f64(w.size()) * syy - sy * sy};
+    }
+
+    // f(bar, real, imaginary) for every bar from the first full window on, in
+    // bar order: the correlations computed from the series in SIMD lanes,
+    // chunk by chunk. Needs a period of at least 1.
+    template <class F>
+    void correlations(BigEndianSeries x, F f) const {
+        const std::size_t p = static_cast<std::size_t>(period_);
+        lanes::each_output_pair(x, p - 1, [&](const double* v, std::size_t count, double* real, double* imaginary) {
+            lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
+                                     negative_sine_.data(), sine_stats_.sum, sine_stats_.var, real, imaginary);
+        }, f);
     }
 
     // (n·Sxy - Sx·Sy)/sqrt(d) with d the product of the two variances, or 0

@@ -12,11 +12,14 @@
 // with a poisoned lock and every later read fails the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
@@ -81,16 +84,49 @@ struct CycleTrendOutput {
 
 class CycleTrendPair {
 public:
-    CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length) : band_(min_length, max_length) {}
+    CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length)
+        : band_(min_length, max_length), min_length_(min_length) {}
 
     CycleTrendOutput next(double x) {
         band_.next_into(x, entries_);
         return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
     }
 
+    // The batch form writes the two doubles of each bar's record.
+    static constexpr std::size_t kBatchFields = 2;
+
+    // Batch form: only the two reported averages are run, their windows read
+    // straight from the series (the band's other entries are never read). A
+    // band too short for the pair fails on the first bar, as `next` does.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (band_.size() < 2) {
+            if (n != 0) {
+                const CycleTrendOutput o = next(x[0]);
+                out.put(0, o.cycle);
+                out.put(1, o.trend);
+            }
+            return;
+        }
+        // The band has a length above min_length, so min_length + 1 does not wrap.
+        const std::uint64_t a = min_length_, b = min_length_ + 1;
+        const double len_a = to_f64(a), len_b = to_f64(b);
+        double sum_a = 0.0, sum_b = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double v = x[i];
+            sum_a = v + sum_a;
+            if (i >= a) sum_a = sum_a - x[i - a];
+            sum_b = v + sum_b;
+            if (i >= b) sum_b = sum_b - x[i - b];
+            out.put(2 * i, v - sum_a / (i < a ? to_f64(i + 1) : len_a));
+            out.put(2 * i + 1, v - sum_b / (i < b ? to_f64(i + 1) : len_b));
+        }
+    }
+
 private:
     CycleTrendAnalytics band_;
     std::vector<double> entries_;  // this bar's band
+    std::uint64_t min_length_;
 };
 
 }  // namespace lumenfold::core

@@ -53,16 +53,20 @@ public:
     // Batch form: every window read from the series, the ranges and variances
     // of the bars in SIMD lanes, the logarithms bar by bar.
     void batch(BigEndianOut out, BigEndianSeries x) const {
+        each(x, [out](std::size_t t, double h) mutable { out.put(t, h); });
+    }
+
+    // The outputs `next` gives over the series, as f(bar, exponent) in bar
+    // order, computed as the batch form does.
+    template <class F>
+    void each(BigEndianSeries x, F f) const {
         const std::size_t p = static_cast<std::size_t>(n_);
         const std::size_t warm = std::min(p - 1, x.size());
-        for (std::size_t t = 0; t < warm; ++t) out.put(t, kNaN);
+        for (std::size_t t = 0; t < warm; ++t) f(t, kNaN);
         const double log_n = std::log(to_f64(n_));
-        std::vector<double> var;
-        lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* v) {
-            var.resize(count + lanes::kPad);
-            lanes::rescaled_ranges(v, count, p, r, var.data());
-            for (std::size_t k = 0; k < count; ++k) r[k] = var[k] == 0.0 ? 0.5 : std::log(r[k]) / log_n;
-        }, x);
+        lanes::each_output_pair(x, p - 1, [p](const double* v, std::size_t count, double* ratio, double* var) {
+            lanes::rescaled_ranges(v, count, p, ratio, var);
+        }, [&](std::size_t t, double ratio, double var) { f(t, var == 0.0 ? 0.5 : std::log(ratio) / log_n); });
     }
 
 private:

@@ -8,13 +8,18 @@
 // and the sine of the phase advanced by 45 degrees.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/cycles/quadrature.hpp"
 #include "lumenfold/core/filters/hilbert_transform.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -34,6 +39,46 @@ public:
         return front_.next(s, period_);
     }
 
+    // Batch form: the first bars stepped, the steady ones in SIMD lanes.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t warm = std::min(kSteadyFrom, x.size());
+        for (std::size_t t = 0; t < warm; ++t) put(out, t, next(x[t]));
+        steady_components(x, [&](std::size_t t, PhasorOutput c) { put(out, t, c); });
+    }
+
+    // From this bar on (counted from 0) the smoother and both FIRs hold
+    // measured values only, so a bar's components are a fixed function of
+    // its last 16 inputs.
+    static constexpr std::size_t kSteadyFrom = 18;
+
+    // The components of bars kSteadyFrom .. n-1 at the stored period, as
+    // f(bar, components) in bar order, read from the inputs alone: the
+    // smoothed prices, then the detrender, then the quadrature over whole
+    // chunks of bars in SIMD lanes.
+    template <class F>
+    void steady_components(BigEndianSeries x, F f) const {
+        constexpr std::size_t kHistory = kSteadyFrom - 3;
+        const std::size_t n = x.size();
+        if (n <= kSteadyFrom) return;
+        const double gain = hilbert_gain(period_);
+        const std::size_t chunk = std::min<std::size_t>(2048, n - kSteadyFrom);
+        std::vector<double> v(chunk + kHistory + lanes::kPad), smooth(chunk + 12 + lanes::kPad),
+            det(chunk + 6 + lanes::kPad), q(chunk + lanes::kPad);
+        for (std::size_t first = kSteadyFrom; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            lanes::from_big_endian(x.bytes() + (first - kHistory) * 8, count + kHistory, v.data());
+            lanes::four_bar_means(v.data(), count + 12, smooth.data());
+            lanes::hilbert_firs(smooth.data(), count + 6, kHilbertOuterTap, kHilbertInnerTap, gain, det.data());
+            lanes::hilbert_firs(det.data(), count, kHilbertOuterTap, kHilbertInnerTap, gain, q.data());
+            for (std::size_t k = 0; k < count; ++k) f(first + k, PhasorOutput{det[k + 3], q[k]});
+        }
+    }
+
+    static void put(BigEndianOut out, std::size_t t, PhasorOutput c) noexcept {
+        out.put(2 * t, c.in_phase);
+        out.put(2 * t + 1, c.quadrature);
+    }
+
     double period() const noexcept { return period_; }
     // True from bar 7 on, when the components are measured.
     bool running() const noexcept { return count_ == 7; }
@@ -50,13 +95,25 @@ public:
     PhasorOutput next(double x) noexcept {
         const PhasorOutput c = phasor_.next(x);  // (0, 0) on bars 1 to 6
         if (!phasor_.running()) return c;
+        return sines(c);
+    }
+
+    // Batch form: the first bars stepped, the steady ones' components in
+    // SIMD lanes, each turned into its sines.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t warm = std::min(Phasor::kSteadyFrom, x.size());
+        for (std::size_t t = 0; t < warm; ++t) Phasor::put(out, t, next(x[t]));
+        phasor_.steady_components(x, [&](std::size_t t, PhasorOutput c) { Phasor::put(out, t, sines(c)); });
+    }
+
+private:
+    static PhasorOutput sines(PhasorOutput c) noexcept {
         double phase = 0.0;
         // A NaN I1 fails the test and gives phase 0.
         if (std::fabs(c.in_phase) > 0.0001) phase = std::atan(c.quadrature / c.in_phase) * kRadToDeg;
         return {std::sin(phase * kDegToRad), std::sin((phase + 45.0) * kDegToRad)};
     }
 
-private:
     Phasor phasor_;  // stepped at its stored period, which stays 6
 };
 

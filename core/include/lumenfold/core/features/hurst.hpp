@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -25,15 +27,27 @@ public:
 
     HurstFeatures next(double x) noexcept {
         const double h = hurst_.next(x);
-        return {h, label(h).value_or(kNoLabel)};
+        return {h, regime_label(h)};
+    }
+
+    // Batch form: the exponents as the embedded core's batch form computes
+    // them, each with its label.
+    void batch(BigEndianOut out, BigEndianSeries x) const {
+        hurst_.each(x, [out](std::size_t t, double h) mutable { out.record(t, h, regime_label(h)); });
     }
 
     // The label of an exponent, none for NaN.
     static std::optional<std::int32_t> label(double h) noexcept {
-        if (h < kLowerThreshold) return -1;
-        if (h > kUpperThreshold) return 1;
-        if (!std::isnan(h)) return 0;
-        return std::nullopt;
+        if (std::isnan(h)) return std::nullopt;
+        return regime_label(h);
+    }
+
+    // The label as the record holds it, kNoLabel for NaN; selects rather than
+    // branches, the comparisons being unpredictable.
+    static std::int32_t regime_label(double h) noexcept {
+        const std::int32_t side =
+            static_cast<std::int32_t>(h > kUpperThreshold) - static_cast<std::int32_t>(h < kLowerThreshold);
+        return std::isnan(h) ? kNoLabel : side;
     }
 
 private:

@@ -29,20 +29,37 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept;
+// The same written big-endian to out + k * 8.
+void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
+                               bool newest_first, double den, std::uint8_t* out) noexcept;
 
-// KAMA's squared smoothing constant of the bar whose window is x[k .. k+p]:
-// the efficiency ratio |x[k+p] - x[k]| over the sum of |changes| added newest
-// first (0 when that sum is 0), sc = slow + er * spread, out[k] = sc * sc.
-void kama_factors(const double* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double* out) noexcept;
+// KAMA over the bars [p, n) of a big-endian series (p >= 1), written
+// big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
+// |changes| of its window added newest first (0 when that sum is 0),
+// sc = slow + er * spread, then value = value + (x[t] - value) * (sc * sc) bar
+// by bar from `value`, the average before bar p.
+void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
+              std::uint8_t* out);
 
-// Rate of change over p bars: out[k] = ((x[k+p] - x[k]) / x[k]) * 100, or 0
-// where x[k] is 0; x holds count + p values.
-void rates_of_change(const double* x, std::size_t count, std::size_t period, double* out) noexcept;
+// Means over a running sum of a big-endian series, written big-endian: for
+// bar i in [from, n), sum = (x[i] + sum) - x[i - lag] from the given sum,
+// out[i] = sum / den. from >= lag.
+void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
+                   std::uint8_t* out) noexcept;
 
-// RSI from the average gain and loss: 100 when the loss is 0, else
-// 100 - 100 / (gain / loss + 1).
-void rsi_outputs(const double* avg_gain, const double* avg_loss, std::size_t n, double* out) noexcept;
+// Changes over `lag` bars of a big-endian series, written big-endian:
+// out[k] = x[k + lag] - x[k], or with `rate` ((x[k + lag] - x[k]) / x[k]) *
+// 100, 0 where x[k] is 0; x holds count + lag values.
+void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept;
+
+// Wilder's RSI over the bars [from, n) of a big-endian series (from >= 1),
+// written big-endian: change = x[i] - x[i-1], gain = change when positive
+// else +0, loss = +0 when the change is positive else -change; avg_gain =
+// (gain + avg_gain * (p - 1)) / p and avg_loss = (loss + (p - 1) * avg_loss)
+// / p from the given averages; out[i] = 100 when avg_loss is 0, else
+// 100 - 100 / (avg_gain / avg_loss + 1).
+void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
+             double avg_gain, double avg_loss, std::uint8_t* out) noexcept;
 
 // DX from Wilder-smoothed movements and range: +DI = (plus * 100) / tr,
 // -DI = (minus * 100) / tr, DX = (|+DI - -DI| * 100) / (+DI + -DI) when that
@@ -163,6 +180,55 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                           std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
 
+// Runs f(first, count, values...) over the bars [begin, n) of equally long
+// series in chunks converted to native doubles, values[j] being
+// series[first - history + j] for the chunk's bars and the `history` values
+// before them (begin >= history); the arrays are padded. The caller writes
+// the outputs (records, say).
+template <class F, class... Series>
+void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
+    const std::size_t n = std::min({series.size()...});
+    if (begin >= n) return;
+    const std::size_t chunk = std::max<std::size_t>(2048, history);
+    const std::size_t most = std::min(n - begin, chunk);
+    std::array<std::vector<double>, sizeof...(Series)> values;
+    for (auto& v : values) v.resize(most + history + kPad);
+    for (std::size_t first = begin; first < n; first += chunk) {
+        const std::size_t count = std::min(chunk, n - first);
+        std::size_t k = 0;
+        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            f(first, count, static_cast<const double*>(values[I].data())...);
+        }(std::index_sequence_for<Series...>{});
+    }
+}
+// Floor-trader pivot levels of n bars read big-endian, written as records of
+// five big-endian doubles: record k holds p = (close + (low + high)) / 3 of
+// bar k, then p + p - low, p + p - high, (high - low) + p and p - (high - low).
+void pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
+                  std::uint8_t* be) noexcept;
+
+// Four-bar weighted means of windows x[k .. k+3] (x holds count + 3 values):
+// out[k] = ((((x[k+3] * 4) + (x[k+2] * 3)) + (x[k+1] + x[k+1])) + x[k]) / 10.
+void four_bar_means(const double* x, std::size_t count, double* out) noexcept;
+
+// Seven-tap Hilbert transforms of windows x[k .. k+6] (x holds count + 6
+// values): out[k] = gain * ((((x[k+6] * outer) + (x[k+4] * inner)) -
+// (x[k+2] * inner)) - (x[k] * outer)).
+void hilbert_firs(const double* x, std::size_t count, double outer, double inner, double gain, double* out) noexcept;
+
+// Volume profile points of control of the windows price[k .. k+p-1],
+// volume[k .. k+p-1] (k < count) whose lowest and highest prices are lo[k]
+// and hi[k]: lo[k] where they are equal, else with width = (hi - lo) / bins,
+// each price's bin floor((price - lo) / width) saturated into 0 .. bins - 1
+// (a NaN quotient giving 0) and its volume added as volume + sum in window
+// order from +0, the first bin holding the most volume (more than -1) gives
+// out[k] = lo + width * (bin + 0.5). The work per bar grows with period *
+// bins (bins below 2^53). `scratch` holds period * kPad doubles; the other
+// arrays are padded.
+void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
+                       std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept;
+
 // Runs a kernel over the bars [begin, n) of equally long series in chunks
 // converted to native doubles: f(count, results, values...) gets, for each
 // series, values[j] = series[first - history + j] for the chunk's bars and the
@@ -171,22 +237,60 @@ void window_part_extremes(const double* high, const double* low, std::size_t cou
 // which are then written to `out`. All arrays are padded.
 template <class F, class... Series>
 void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
-    const std::size_t n = std::min({series.size()...});
-    if (begin >= n) return;
-    const std::size_t chunk = std::max<std::size_t>(2048, history);
-    const std::size_t most = std::min(n - begin, chunk);
-    std::array<std::vector<double>, sizeof...(Series)> values;
-    for (auto& v : values) v.resize(most + history + kPad);
-    std::vector<double> results(most + kPad);
-    for (std::size_t first = begin; first < n; first += chunk) {
-        const std::size_t count = std::min(chunk, n - first);
-        std::size_t k = 0;
-        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            f(count, results.data(), static_cast<const double*>(values[I].data())...);
-        }(std::index_sequence_for<Series...>{});
+    std::vector<double> results;
+    each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {
+        results.resize(count + kPad);
+        f(count, results.data(), values...);
         to_big_endian(results.data(), count, out.bytes() + first * 8);
-    }
+    }, series...);
 }
+
+// ---- Records of integers and flags, and outputs fewer than the step's ----
+
+// A kernel with two outputs per bar over the bars [history, n) of one series,
+// chunk by chunk: kernel(values, count, a, b) fills a[0 .. count) and
+// b[0 .. count) (padded) from values as each_chunk gives them, then
+// f(bar, a[k], b[k]) sees each bar in order.
+template <class Kernel, class F>
+void each_output_pair(BigEndianSeries x, std::size_t history, Kernel kernel, F f) {
+    std::vector<double> a, b;
+    each_chunk(history, history, [&](std::size_t first, std::size_t count, const double* values) {
+        a.resize(count + kPad);
+        b.resize(count + kPad);
+        // Local pointers: the caller's stores could alias the vectors' own.
+        double* const pa = a.data();
+        double* const pb = b.data();
+        kernel(values, count, pa, pb);
+        for (std::size_t k = 0; k < count; ++k) f(first + k, pa[k], pb[k]);
+    }, x);
+}
+
+// Five-bar fractals of the bars whose highs and lows are read big-endian at
+// high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
+// is strictly above the four others, bullish when the middle low is strictly
+// below them (a NaN among them prevents either). out[2k] and out[2k + 1]
+// receive the two flags as bytes 0 or 1.
+void fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                   std::uint8_t* out) noexcept;
+
+// The squeeze test and the momentum's input of bars with full windows of p
+// closes: from the running sums s and q of the closes and of their squares,
+// the average true range a, the window's highest high hi and lowest low lo
+// and the close c, sma = s / p, var = q / p - sma * sma, sd = sqrt(var when
+// > 0, else 0); squeeze[k] = 1 when sma + sd * mult_bb < sma + a * mult_kc
+// and sma - sd * mult_bb > sma - a * mult_kc, else 0; delta[k] = c +
+// (sma + (hi + lo) * 0.5) * -0.5. Arrays are padded.
+void squeeze_parts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
+                   const double* c, std::size_t count, std::size_t period, double mult_bb, double mult_kc,
+                   double* squeeze, double* delta) noexcept;
+
+// Least-squares lines of the windows x[k .. k+p-1] (x at 0 for the oldest
+// value up to p - 1), valued at the newest point: sum_y += y and sum_xy +=
+// y * i from 0, oldest first; slope = (p * sum_xy - sum_y * sum_x) /
+// denominator, intercept = (sum_y - sum_x * slope) / p, out[k] = (p - 1) *
+// slope + intercept; where the denominator is 0, out[k] is the newest value.
+// x holds count + p - 1 values, p >= 1.
+void regression_values(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator,
+                       double* out) noexcept;
 
 }  // namespace lumenfold::core::lanes

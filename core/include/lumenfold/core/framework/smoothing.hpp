@@ -24,7 +24,8 @@ public:
 
     double next(double x) noexcept { return sum_.push(x) / to_f64(sum_.len()); }
 
-    // Batch form: the window is read from the series itself.
+    // Batch form: the window is read from the series itself, the divisions
+    // of full windows in SIMD lanes beside the running sum.
     void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
         const std::size_t n = x.size();
         const std::size_t full = period_ < n ? static_cast<std::size_t>(period_) : n;
@@ -33,11 +34,7 @@ public:
             sum = x[i] + sum;
             out.put(i, sum / to_f64(i + 1));
         }
-        const double len = to_f64(period_);
-        for (std::size_t i = full; i < n; ++i) {
-            sum = (x[i] + sum) - x[i - full];
-            out.put(i, sum / len);
-        }
+        lanes::running_means(x.bytes(), full, n, full, to_f64(period_), sum, out.bytes());
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -87,15 +84,23 @@ public:
             }
             out.put(i, num / den);
         }
+        if (partial == n) return;
         std::vector<double> weights(p);
         double den = 0.0;
         for (std::size_t j = 0; j < p; ++j) {
             weights[j] = to_f64(j + 1);
             den = den + weights[j];
         }
-        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
-            lanes::weighted_means(v, count, p, weights.data(), false, den, r);
-        }, x);
+        // Chunks of the series converted to native doubles, with the p - 1
+        // inputs before each: every input is read p times.
+        const std::size_t chunk = std::max<std::size_t>(2048, p);
+        std::vector<double> values(std::min(chunk, n - partial) + p + lanes::kPad);
+        for (std::size_t first = partial; first < n; first += chunk) {
+            const std::size_t count = std::min(chunk, n - first);
+            lanes::from_big_endian(x.bytes() + (first - (p - 1)) * 8, count + p - 1, values.data());
+            lanes::weighted_means_big_endian(values.data(), count, p, weights.data(), false, den,
+                                             out.bytes() + first * 8);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }
