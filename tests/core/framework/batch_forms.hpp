@@ -33,9 +33,11 @@
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
 #include "lumenfold/core/cycles/cycle_trend_analytics.hpp"
 #include "lumenfold/core/cycles/fourier_dominant_cycle.hpp"
+#include "lumenfold/core/cycles/griffiths_spectrum.hpp"
 #include "lumenfold/core/cycles/hurst.hpp"
 #include "lumenfold/core/cycles/phasor.hpp"
 #include "lumenfold/core/filters/dsma.hpp"
@@ -197,6 +199,12 @@ Kernel kernel(std::string name, Make make, Encode encode) {
             }};
 }
 
+// A vector output (the spectral measures) as its serialized row: the length, then the values.
+inline void spectral_row(Encoded& e, const std::vector<double>& v) {
+    e.i32(static_cast<std::int32_t>(v.size()));
+    for (double x : v) e.f64(x);
+}
+
 // Every core class with a batch form.
 inline const std::vector<Kernel>& kernels() {
     static const std::vector<Kernel> all = {
@@ -299,6 +307,18 @@ inline const std::vector<Kernel>& kernels() {
         // the Hilbert period engine's series loop
         kernel<1>("HT_DCPERIOD", [](std::uint64_t) { return HT_DCPERIOD(); }),
         kernel<1>("HT_PHASOR", [](std::uint64_t) { return HT_PHASOR(); }),
+        // spectral cycle measures: one vector of fixed length per bar
+        kernel<1>("EhlersAutocorrelation",
+                  [](std::uint64_t p) { return EhlersAutocorrelation(std::min<std::uint64_t>(p, 24), p % 19); }, spectral_row),
+        kernel<1>("GriffithsSpectrum",
+                  [](std::uint64_t p) {
+                      return GriffithsSpectrum(p % 7 + 1, p % 7 + 1 + p % 17, std::min<std::uint64_t>(p, 20));
+                  },
+                  spectral_row),
+        kernel<1>("GriffithsSpectrum(no period)", [](std::uint64_t p) { return GriffithsSpectrum(p + 1, p, 5); },
+                  spectral_row),
+        kernel<1>("GriffithsPredictor",
+                  [](std::uint64_t p) { return GriffithsPredictor(8, 30, std::min<std::uint64_t>(p, 24) / 3, p % 8); }),
     };
     return all;
 }

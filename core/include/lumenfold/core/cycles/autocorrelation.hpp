@@ -7,85 +7,100 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "lumenfold/core/cycles/contiguous_window.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
-#include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
 class EhlersAutocorrelation {
 public:
     EhlersAutocorrelation(std::uint64_t length, std::uint64_t num_lags)
-        : window_(history(length, num_lags)), w_(length + num_lags), length_(length), num_lags_(num_lags) {}
+        : window_(history(length, num_lags)),
+          sums_(num_lags),
+          spreads_(num_lags),
+          length_(length),
+          num_lags_(num_lags) {}
 
     std::vector<double> next(double x) {
         window_.push_front(smoother_.next(x));
-        if (window_.len() > length_ + num_lags_) window_.pop_back();
-
         std::vector<double> out(num_lags_, 0.0);
-        if (num_lags_ == 0) return out;
-        if (length_ == 0) {
-            out[0] = 1.0;
-            return out;
-        }
-        // The history read once, newest first, zeros before the first input.
-        const std::uint64_t held = length_ + num_lags_;
-        for (std::uint64_t i = 0; i < held; ++i) w_[i] = window_.get_or(i, 0.0);
-        const double n = to_f64(length_);
-        // The lag-0 segment is the same for every lag.
-        double sa = 0.0;
-        double saa = 0.0;
-        for (std::uint64_t i = 0; i < length_; ++i) {
-            const double a = w_[i];
-            sa = sa + a;
-            saa = saa + a * a;
-        }
-        const double dx = saa * n - sa * sa;
-        if (!(dx > 0.0)) {
-            out[0] = 1.0;
-            return out;
-        }
-        // Each lag's sums run in their own order; four lags advance side by side.
-        for (std::uint64_t k = 0; k < num_lags_; k += 4) {
-            const std::uint64_t m = std::min<std::uint64_t>(4, num_lags_ - k);
-            double sb[4] = {};
-            double sab[4] = {};
-            double sbb[4] = {};
-            for (std::uint64_t i = 0; i < length_; ++i) {
-                const double a = w_[i];
-                for (std::uint64_t g = 0; g < m; ++g) {
-                    const double b = w_[i + k + g];
-                    sb[g] = sb[g] + b;
-                    sab[g] = sab[g] + a * b;
-                    sbb[g] = sbb[g] + b * b;
-                }
-            }
-            for (std::uint64_t g = 0; g < m; ++g) {
-                const double dy = sbb[g] * n - sb[g] * sb[g];
-                if (dy > 0.0) {
-                    out[k + g] = (sab[g] * n - sa * sb[g]) / std::sqrt(dx * dy);
-                } else if (k + g == 0) {
-                    out[0] = 1.0;
-                }
-            }
-        }
+        correlate(out.data());
         return out;
     }
 
+    // Batch form: the step bar by bar, each row written straight into the
+    // result (no vector per bar).
+    std::uint64_t batch_row_length() const noexcept { return num_lags_ <= kMaxRow ? num_lags_ : 0; }
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (n == 0) return;
+        // Such rows cannot be serialized; the step's result would be refused.
+        if (num_lags_ > kMaxRow) throw Panic("vector too long to serialize: " + std::to_string(num_lags_) + " elements");
+        const std::size_t m = static_cast<std::size_t>(num_lags_);
+        std::vector<double> row(m);
+        for (std::size_t t = 0; t < n; ++t) {
+            window_.push_front(smoother_.next(x[t]));
+            correlate(row.data());
+            out.row_length(t, static_cast<std::uint32_t>(m));
+            lanes::to_big_endian(row.data(), m, out.bytes() + t * out.stride() + 4);
+        }
+    }
+
 private:
+    static constexpr std::uint64_t kMaxRow = 0x7fffffff;
+
     // length + num_lags values are kept; a sum that wraps cannot be sized.
     static std::uint64_t history(std::uint64_t length, std::uint64_t num_lags) {
         if (length + num_lags < length) throw Panic("capacity overflow");
         return length + num_lags;
     }
 
-    RingBuffer window_;  // smoothed values, newest first
-    std::vector<double> w_;  // the window copied out for the sums
+    // The num_lags correlations of the window as it stands.
+    //
+    // The segment k bars back is the lag-0 segment of the bar k bars ago, so
+    // its sum and spread (n·Σb² - (Σb)²) are that bar's Σa and dx, the very
+    // same operations on the very same values: they are kept from those bars
+    // (zeros, like the history, before the first) instead of summed again.
+    void correlate(double* out) {
+        const std::size_t m = static_cast<std::size_t>(num_lags_);
+        if (m == 0) return;
+        // No variance: 1 at lag 0, 0 elsewhere.
+        const auto flat = [out, m] {
+            out[0] = 1.0;
+            std::fill(out + 1, out + m, 0.0);
+        };
+        if (length_ == 0) return flat();
+        const double* w = window_.data();
+        const double n = to_f64(length_);
+        double sa = 0.0;
+        double saa = 0.0;
+        for (std::uint64_t i = 0; i < length_; ++i) {
+            const double a = w[i];
+            sa = sa + a;
+            saa = saa + a * a;
+        }
+        const double dx = saa * n - sa * sa;
+        sums_.push_front(sa);
+        spreads_.push_front(dx);
+        if (!(dx > 0.0)) return flat();
+        // Lag 0's spread is dx itself, so its correlation is always formed.
+        spectral::lag_correlations(w, static_cast<std::size_t>(length_), m, n, sa, dx, sums_.data(), spreads_.data(),
+                                   out);
+    }
+
+    ContiguousWindow window_;   // smoothed values, newest first, zeros before the first input
+    ContiguousWindow sums_;     // Σa of the lag-0 segment of the last num_lags bars, newest first
+    ContiguousWindow spreads_;  // dx of the same bars
     std::uint64_t length_;
     std::uint64_t num_lags_;
     UltimateSmoother smoother_{20};

@@ -12,22 +12,24 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/cycles/contiguous_window.hpp"
 #include "lumenfold/core/cycles/period_basis.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/filters/super_smoother.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
-#include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
 
 class GriffithsFilter {
 public:
     GriffithsFilter(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
-        : window_(length_plus_one(length)),
+        : window_(checked(length)),
           coef_(length + 1, 0.0),
           length_(length),
           mu_(1.0 / to_f64(length)),
@@ -44,36 +46,43 @@ public:
         peak_ = std::fabs(s) > decayed ? std::fabs(s) : decayed;
         const double v = peak_ == 0.0 ? 0.0 : s / peak_;
         window_.push_front(v);
-        if (window_.len() > length_) window_.pop_back();
         return window_.len() >= length_;
     }
 
     // One LMS step: predicts the newest value from the ones before it and
     // moves every coefficient along its input by mu·error. Needs a full window.
+    //
+    // Coefficient k meets the value k bars back, input(length - k), and the
+    // last one the window vector's leading 0; the updates are independent of
+    // one another and run in SIMD lanes.
     void adapt() noexcept {
+        if (length_ == 0) return;  // no coefficient
+        const double* w = window_.data();
         double pred = 0.0;
-        for (std::uint64_t k = 1; k <= length_; ++k) pred = pred + coef_[k] * input(length_ - k);
-        const double step = mu_ * (input(length_) - pred);
-        for (std::uint64_t k = 1; k <= length_; ++k) coef_[k] = coef_[k] + step * input(length_ - k);
+        for (std::uint64_t k = 1; k < length_; ++k) pred = pred + coef_[k] * w[k];
+        pred = pred + coef_[length_] * 0.0;
+        const double step = mu_ * (w[0] - pred);
+        spectral::add_scaled(coef_.data() + 1, w + 1, static_cast<std::size_t>(length_ - 1), step);
+        coef_[length_] = coef_[length_] + step * 0.0;
     }
 
     // Entry k (0..length) of the oldest-first window vector: 0 for k = 0, the
     // oldest value for k = 1, the newest for k = length.
-    double input(std::uint64_t k) const noexcept { return k == 0 ? 0.0 : window_[length_ - k]; }
+    double input(std::uint64_t k) const noexcept { return k == 0 ? 0.0 : window_.data()[length_ - k]; }
 
     // The coefficients, index 0 unused.
     const std::vector<double>& coefficients() const noexcept { return coef_; }
     std::uint64_t length() const noexcept { return length_; }
 
 private:
-    // The window's requested capacity, length + 1; a length whose vectors of
-    // length + 1 doubles cannot exist fails here instead of wrapping to 0.
-    static std::uint64_t length_plus_one(std::uint64_t length) {
+    // A length whose vectors of length + 1 doubles cannot exist fails here
+    // instead of wrapping to 0.
+    static std::uint64_t checked(std::uint64_t length) {
         if (length >= static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
-        return length + 1;
+        return length;
     }
 
-    RingBuffer window_;         // normalised values, newest first, at most `length`
+    ContiguousWindow window_;   // the last `length` normalised values, newest first
     std::vector<double> coef_;  // LMS coefficients, index 0..length
     std::uint64_t length_;
     double mu_;
@@ -88,6 +97,7 @@ public:
     GriffithsSweep(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
         : filter_(lower_bound, upper_bound, length),
           basis_(lower_bound, upper_bound, 1, length),
+          powers_(basis_.stride()),
           lower_bound_(lower_bound),
           upper_bound_(upper_bound) {}
 
@@ -99,9 +109,19 @@ public:
         return true;
     }
 
-    // Calls f(period, power) for every period, lowest first.
+    // Whether the periods' angles are tabulated; then powers() gives every
+    // period's power, lowest first, their sums run side by side in SIMD lanes.
+    bool tabulated() const noexcept { return basis_.tabulated(); }
+    const double* powers() {
+        spectral::all_pole_powers(basis_.cosines(), basis_.sines(), basis_.stride(), filter_.length(),
+                                  filter_.coefficients().data() + 1, powers_.data());
+        return powers_.data();
+    }
+
+    // Without the tables: calls f(period, power) for every period, lowest
+    // first, each angle evaluated on the spot.
     template <class F>
-    void sweep(F&& f) const {
+    void sweep(F&& f) {
         const std::vector<double>& coef = filter_.coefficients();
         basis_.each([&coef](std::uint64_t i) { return coef[i + 1]; }, [&f](std::uint64_t p, Projection c) {
             const double one_minus_re = 1.0 - c.re;
@@ -114,7 +134,8 @@ public:
 
 private:
     GriffithsFilter filter_;
-    PeriodBasis basis_;  // cos and sin of (k·2pi)/p, k = 1..length
+    PeriodBasis basis_;            // cos and sin of (k·2pi)/p, k = 1..length
+    std::vector<double> powers_;  // scratch: the tabulated periods' powers
     std::uint64_t lower_bound_;
     std::uint64_t upper_bound_;
 };

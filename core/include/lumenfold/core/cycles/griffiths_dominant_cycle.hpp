@@ -5,9 +5,11 @@
 // wins and a NaN power never does, so a NaN input freezes the output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
@@ -21,12 +23,18 @@ public:
         if (!model_.next(x)) return cycle_;
         double best = 0.0;
         double candidate = cycle_;
-        model_.sweep([&](std::uint64_t p, double power) {
-            if (power > best) {
-                best = power;
-                candidate = to_f64(p);
-            }
-        });
+        if (model_.tabulated()) {
+            const std::size_t periods = static_cast<std::size_t>(model_.upper_bound() - model_.lower_bound() + 1);
+            const std::size_t j = spectral::strongest(model_.powers(), periods, best);
+            if (j < periods) candidate = to_f64(model_.lower_bound() + j);
+        } else {
+            model_.sweep([&](std::uint64_t p, double power) {
+                if (power > best) {
+                    best = power;
+                    candidate = to_f64(p);
+                }
+            });
+        }
         const double prev = cycle_;
         if (candidate > prev + 2.0) {
             cycle_ = prev + 2.0;

@@ -12,10 +12,18 @@
 // before the window fills and for bars_fwd = 0.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -26,18 +34,69 @@ public:
 
     std::vector<double> next(double x) {
         const bool adapted = model_.next(x);
-        std::vector<double> out(model_.upper_bound() - model_.lower_bound() + 1, 0.0);
+        std::vector<double> out(periods(), 0.0);
         if (!adapted || out.empty()) return out;  // empty: no period, or 2^64 of them
-        double best = 0.0;
-        model_.sweep([&](std::uint64_t p, double power) {
-            out[p - model_.lower_bound()] = power;
-            if (power > best) best = power;
-        });
-        for (double& v : out) v = best == 0.0 ? 0.0 : v / best;
+        normalised(out.data());
         return out;
     }
 
+    // Batch form: the step bar by bar, each spectrum written straight into
+    // its row of the result (no vector per bar).
+    std::uint64_t batch_row_length() const noexcept { return periods() <= kMaxRow ? periods() : 0; }
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        if (n == 0) return;
+        const std::uint64_t m = periods();
+        if (m > kMaxRow) {
+            // The step fails on such a vector as it is made, or refuses it once made.
+            if (m > std::vector<double>().max_size()) throw Panic("capacity overflow");
+            throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
+        }
+        const std::size_t width = static_cast<std::size_t>(m);
+        std::vector<double> row(width);
+        for (std::size_t t = 0; t < n; ++t) {
+            std::uint8_t* at = out.bytes() + t * out.stride();
+            out.row_length(t, static_cast<std::uint32_t>(width));
+            if (!model_.next(x[t]) || width == 0) {
+                std::memset(at + 4, 0, width * 8);  // +0.0 in every byte order
+                continue;
+            }
+            normalised(row.data());
+            lanes::to_big_endian(row.data(), width, at + 4);
+        }
+    }
+
 private:
+    static constexpr std::uint64_t kMaxRow = 0x7fffffff;
+
+    // upper - lower + 1, wrapping.
+    std::uint64_t periods() const noexcept { return model_.upper_bound() - model_.lower_bound() + 1; }
+
+    // The adapted model's powers, lowest period first, divided by the
+    // strongest; all zeros when no power is positive. `out` holds one value
+    // per period.
+    void normalised(double* out) {
+        const std::size_t m = static_cast<std::size_t>(periods());
+        double best = 0.0;
+        const double* power = nullptr;
+        if (model_.tabulated()) {
+            power = model_.powers();
+            spectral::strongest(power, m, best);
+        } else {
+            const std::uint64_t lower = model_.lower_bound();
+            model_.sweep([&](std::uint64_t p, double v) {
+                out[p - lower] = v;
+                if (v > best) best = v;
+            });
+            power = out;
+        }
+        if (best == 0.0) {
+            std::fill(out, out + m, 0.0);
+        } else {
+            spectral::divide(power, m, best, out);
+        }
+    }
+
     GriffithsSweep model_;
 };
 
@@ -45,27 +104,76 @@ class GriffithsPredictor {
 public:
     GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,
                        std::uint64_t bars_fwd)
-        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(length + 1, 0.0) {}
+        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(2 * length, 0.0) {}
 
     double next(double x) {
         if (!filter_.push(x)) return 0.0;
         filter_.adapt();
         if (bars_fwd_ == 0) return 0.0;
+        // work_[r0 .. r0 + n - 1] is the window vector's entries 1..n, oldest
+        // first; each prediction joins at the newest end, and when the room
+        // runs out the newest n - 1 entries move back to the start.
         const std::uint64_t n = filter_.length();
-        for (std::uint64_t k = 0; k <= n; ++k) work_[k] = filter_.input(k);
+        for (std::uint64_t k = 1; k <= n; ++k) work_[k - 1] = filter_.input(k);
         const std::vector<double>& coef = filter_.coefficients();
+        std::uint64_t r0 = 0;
         double q = 0.0;
-        for (std::uint64_t step = 0; step < bars_fwd_; ++step) {
+        for (std::uint64_t step = 0; step < bars_fwd_ && n != 0; ++step) {
             // coef[1] meets the newest value.
             q = 0.0;
-            for (std::uint64_t k = 1; k <= n; ++k) q = q + work_[n + 1 - k] * coef[k];
-            for (std::uint64_t i = 1; i < n; ++i) work_[i] = work_[i + 1];
-            work_[n] = q;
+            for (std::uint64_t k = 1; k <= n; ++k) q = q + work_[r0 + n - k] * coef[k];
+            if (r0 == n) {
+                std::memmove(work_.data(), work_.data() + n + 1, (n - 1) * sizeof(double));
+                r0 = static_cast<std::uint64_t>(-1);
+            }
+            work_[r0 + n] = q;
+            ++r0;
         }
         return q;
     }
 
+    // Batch form: the filter adapts bar by bar as in the step, and the
+    // extrapolations, independent of one another once a bar's coefficients
+    // and window are known, run kModels bars side by side in SIMD lanes.
+    // Bars before the window fills give 0 (and every bar with no step ahead
+    // or no coefficient); very long windows are stepped.
+    void batch(BigEndianOut out, BigEndianSeries x) {
+        const std::size_t n = x.size();
+        const std::uint64_t len = filter_.length();
+        if (bars_fwd_ == 0 || len == 0 || len > kMaxBatchLength) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
+            return;
+        }
+        constexpr std::size_t W = spectral::kModels;
+        const std::size_t L = static_cast<std::size_t>(len);
+        std::vector<double> coef_t(L * W, 0.0), work_t(2 * L * W, 0.0), q(W);
+        std::size_t first = 0;  // the bar of column 0
+        std::size_t cols = 0;
+        for (std::size_t t = 0; t < n; ++t) {
+            if (!filter_.push(x[t])) {
+                out.put(t, 0.0);
+                continue;
+            }
+            filter_.adapt();
+            // Once full the window stays full: the columns are consecutive bars.
+            if (cols == 0) first = t;
+            const std::vector<double>& coef = filter_.coefficients();
+            for (std::size_t k = 1; k <= L; ++k) {
+                coef_t[(k - 1) * W + cols] = coef[k];
+                work_t[(k - 1) * W + cols] = filter_.input(k);
+            }
+            if (++cols == W || t + 1 == n) {
+                spectral::extrapolations(coef_t.data(), work_t.data(), L, bars_fwd_, q.data());
+                for (std::size_t j = 0; j < cols; ++j) out.put(first + j, q[j]);
+                cols = 0;
+            }
+        }
+    }
+
 private:
+    // Windows up to this length keep a block of kModels models (about 3 MiB).
+    static constexpr std::uint64_t kMaxBatchLength = 4096;
+
     GriffithsFilter filter_;
     std::uint64_t bars_fwd_;
     std::vector<double> work_;  // the window vector, extended by the predictions

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
@@ -33,23 +34,27 @@ public:
         const std::uint64_t span = upper - lower;  // periods - 1, never wraps
         if (span >= kMaxTabulated || (terms != 0 && span + 1 > kMaxTabulated / terms)) return;
         const std::uint64_t periods = span + 1;
-        table_.resize(periods * terms * 2);
+        stride_ = (periods + kColumns - 1) / kColumns * kColumns;
+        cos_.resize(stride_ * terms);
+        sin_.resize(stride_ * terms);
         for (std::uint64_t j = 0; j < periods; ++j) {
-            double* row = table_.data() + j * terms * 2;
             for (std::uint64_t i = 0; i < terms; ++i) {
                 const double t = angle(lower + j, first + i);
-                row[2 * i] = std::cos(t);
-                row[2 * i + 1] = std::sin(t);
+                cos_[i * stride_ + j] = std::cos(t);
+                sin_[i * stride_ + j] = std::sin(t);
             }
         }
+        values_.resize(terms);
+        re_.resize(stride_);
+        im_.resize(stride_);
         tabulated_ = true;
     }
 
     // Calls f(p, projection of value(i), i = 0..terms-1) for every period p,
-    // lowest first. Each sum runs in its own order; tabulated periods are
-    // taken four at a time so that their sums advance side by side.
+    // lowest first. Each sum runs in its own order; tabulated periods run
+    // side by side in SIMD lanes.
     template <class Value, class F>
-    void each(Value&& value, F&& f) const {
+    void each(Value&& value, F&& f) {
         if (lower_ > upper_) return;
         if (!tabulated_) {
             for (std::uint64_t p = lower_;; ++p) {
@@ -66,34 +71,19 @@ public:
             }
             return;
         }
+        for (std::uint64_t i = 0; i < terms_; ++i) values_[i] = value(i);
+        spectral::projections(cos_.data(), sin_.data(), stride_, terms_, values_.data(), re_.data(), im_.data());
         const std::uint64_t periods = upper_ - lower_ + 1;
-        const std::uint64_t stride = terms_ * 2;
-        std::uint64_t j = 0;
-        for (; j + 4 <= periods; j += 4) {
-            const double* row = table_.data() + j * stride;
-            double re[4] = {0.0, 0.0, 0.0, 0.0};
-            double im[4] = {0.0, 0.0, 0.0, 0.0};
-            for (std::uint64_t i = 0; i < terms_; ++i) {
-                const double v = value(i);
-                for (int g = 0; g < 4; ++g) {
-                    re[g] = re[g] + v * row[g * stride + 2 * i];
-                    im[g] = im[g] + v * row[g * stride + 2 * i + 1];
-                }
-            }
-            for (int g = 0; g < 4; ++g) f(lower_ + j + g, Projection{re[g], im[g]});
-        }
-        for (; j < periods; ++j) {
-            const double* row = table_.data() + j * stride;
-            double re = 0.0;
-            double im = 0.0;
-            for (std::uint64_t i = 0; i < terms_; ++i) {
-                const double v = value(i);
-                re = re + v * row[2 * i];
-                im = im + v * row[2 * i + 1];
-            }
-            f(lower_ + j, Projection{re, im});
-        }
+        for (std::uint64_t j = 0; j < periods; ++j) f(lower_ + j, Projection{re_[j], im_[j]});
     }
+
+    // Whether the angles are tabulated, and the tables: row i holds the
+    // cosines (sines) of term first + i at the periods lower, lower + 1, ...,
+    // padded with zeros to `stride` columns.
+    bool tabulated() const noexcept { return tabulated_; }
+    const double* cosines() const noexcept { return cos_.data(); }
+    const double* sines() const noexcept { return sin_.data(); }
+    std::uint64_t stride() const noexcept { return stride_; }
 
     // The angle of term k at the period: (k·2pi)/period.
     static double angle(std::uint64_t period, std::uint64_t k) noexcept {
@@ -101,15 +91,22 @@ public:
     }
 
 private:
-    // Up to 2^16 (cos, sin) pairs: 1 MiB.
+    // Up to 2^16 (cos, sin) pairs: about 1 MiB.
     static constexpr std::uint64_t kMaxTabulated = std::uint64_t{1} << 16;
+    // Table rows are whole vectors of lanes on every instruction set.
+    static constexpr std::uint64_t kColumns = 8;
 
     std::uint64_t lower_;
     std::uint64_t upper_;
     std::uint64_t first_;
     std::uint64_t terms_;
     bool tabulated_ = false;
-    std::vector<double> table_;  // per period, per term: cos, sin
+    std::uint64_t stride_ = 0;
+    std::vector<double> cos_;     // per term, per period
+    std::vector<double> sin_;
+    std::vector<double> values_;  // scratch: the terms' values, then the projections
+    std::vector<double> re_;
+    std::vector<double> im_;
 };
 
 }  // namespace lumenfold::core
