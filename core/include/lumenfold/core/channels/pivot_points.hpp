@@ -4,6 +4,7 @@
 // previous bar, gives five zeros; a bar never enters its own levels.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 
@@ -41,7 +42,7 @@ public:
     // Batch form: bar 0 is stepped, every later bar's levels read the bar
     // before it straight from the series.
     void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
-        const std::size_t n = high.size();
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
         if (n == 0) return;
         const PivotPointsOutput first = next(high[0], low[0], close[0]);
         put(out, 0, first);

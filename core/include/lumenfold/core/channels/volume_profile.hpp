@@ -65,7 +65,7 @@ public:
     // Period 0 is stepped, and so are many bins, where the lanes' work
     // (period * bins per bar) outgrows the step's (period + bins).
     void batch(BigEndianOut out, BigEndianSeries price, BigEndianSeries volume) {
-        const std::size_t n = price.size();
+        const std::size_t n = std::min(price.size(), volume.size());
         const std::size_t warm = period_ == 0 || bins_ > kLaneBins ? n : std::min<std::size_t>(period_ - 1, n);
         for (std::size_t t = 0; t < warm; ++t) put(out, t, next(price[t], volume[t]));
         if (warm == n) return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,7 @@ public:
     void record(std::size_t i, F... fields) noexcept {
         std::uint8_t* at = bytes_ + i * stride_;
         ((at = field(at, fields)), ...);
+        assert(at == bytes_ + (i + 1) * stride_ && "record fields must fill the record's stride exactly");
     }
 
     void row_length(std::size_t i, std::uint32_t m) noexcept {

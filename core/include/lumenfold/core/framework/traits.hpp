@@ -17,7 +17,9 @@ using NextOutput = decltype(std::declval<T&>().next(std::declval<In>()...));
 
 // A batch form: `batch(out, series...)`, called once on a freshly constructed
 // object with one series per `next` input, all of one length, writes the
-// outputs `next` would give bar by bar over those series, bit for bit.
+// outputs `next` would give bar by bar over those series, bit for bit. It
+// consumes the object: stepping it afterwards continues from no defined bar,
+// so callers batch a copy (the boundary batches a local).
 template <class T, class... In>
 concept BatchForm = requires(T t, BigEndianOut out, In... in) { t.batch(out, in...); };
 
