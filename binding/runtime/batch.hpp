@@ -128,7 +128,7 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
         std::uint64_t stride = bytes_per_output<K>();
         if constexpr (kFixedRows<K, Core>) {
             const std::uint64_t m = core.batch_row_length();
-            if (m > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+            if (m > core::BigEndianOut::kMaxRowLength)
                 throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
             stride = 4 + m * 8;
         } else if constexpr (doubles_per_output<K>() != 0 && !requires { Core::kBatchFields; }) {

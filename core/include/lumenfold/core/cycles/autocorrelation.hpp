@@ -40,12 +40,15 @@ public:
 
     // Batch form: the step bar by bar, each row written straight into the
     // result (no vector per bar).
-    std::uint64_t batch_row_length() const noexcept { return num_lags_ <= kMaxRow ? num_lags_ : 0; }
+    std::uint64_t batch_row_length() const noexcept {
+        return num_lags_ <= BigEndianOut::kMaxRowLength ? num_lags_ : 0;
+    }
     void batch(BigEndianOut out, BigEndianSeries x) {
         const std::size_t n = x.size();
         if (n == 0) return;
         // Such rows cannot be serialized; the step's result would be refused.
-        if (num_lags_ > kMaxRow) throw Panic("vector too long to serialize: " + std::to_string(num_lags_) + " elements");
+        if (num_lags_ > BigEndianOut::kMaxRowLength)
+            throw Panic("vector too long to serialize: " + std::to_string(num_lags_) + " elements");
         const std::size_t m = static_cast<std::size_t>(num_lags_);
         std::vector<double> row(m);
         for (std::size_t t = 0; t < n; ++t) {
@@ -57,8 +60,6 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kMaxRow = 0x7fffffff;
-
     // length + num_lags values are kept; a sum that wraps cannot be sized.
     static std::uint64_t history(std::uint64_t length, std::uint64_t num_lags) {
         if (length + num_lags < length) throw Panic("capacity overflow");

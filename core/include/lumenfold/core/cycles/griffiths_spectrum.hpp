@@ -42,12 +42,14 @@ public:
 
     // Batch form: the step bar by bar, each spectrum written straight into
     // its row of the result (no vector per bar).
-    std::uint64_t batch_row_length() const noexcept { return periods() <= kMaxRow ? periods() : 0; }
+    std::uint64_t batch_row_length() const noexcept {
+        return periods() <= BigEndianOut::kMaxRowLength ? periods() : 0;
+    }
     void batch(BigEndianOut out, BigEndianSeries x) {
         const std::size_t n = x.size();
         if (n == 0) return;
         const std::uint64_t m = periods();
-        if (m > kMaxRow) {
+        if (m > BigEndianOut::kMaxRowLength) {
             // The step fails on such a vector as it is made, or refuses it once made.
             if (m > std::vector<double>().max_size()) throw Panic("capacity overflow");
             throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
@@ -67,8 +69,6 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kMaxRow = 0x7fffffff;
-
     // upper - lower + 1, wrapping.
     std::uint64_t periods() const noexcept { return model_.upper_bound() - model_.lower_bound() + 1; }
 

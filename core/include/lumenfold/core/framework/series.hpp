@@ -45,6 +45,9 @@ private:
 //   `row_put`): a 4-byte length, then the values.
 class BigEndianOut {
 public:
+    // The longest vector a serialized result can hold (its length is an i32).
+    static constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
+
     explicit BigEndianOut(std::uint8_t* bytes, std::size_t stride = 0) noexcept : bytes_(bytes), stride_(stride) {}
 
     void put(std::size_t i, double v) noexcept { put_at(bytes_ + i * 8, v); }
@@ -60,13 +63,14 @@ public:
         assert(at == bytes_ + (i + 1) * stride_ && "record fields must fill the record's stride exactly");
     }
 
-    void row_length(std::size_t i, std::uint32_t m) noexcept {
-        const std::uint32_t be = std::endian::native == std::endian::little ? __builtin_bswap32(m) : m;
-        std::memcpy(bytes_ + i * stride_, &be, 4);
-    }
+    void row_length(std::size_t i, std::uint32_t m) noexcept { put_u32_at(bytes_ + i * stride_, m); }
     void row_put(std::size_t i, std::size_t j, double v) noexcept { put_at(bytes_ + i * stride_ + 4 + j * 8, v); }
 
 private:
+    static void put_u32_at(std::uint8_t* at, std::uint32_t v) noexcept {
+        if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+        std::memcpy(at, &v, 4);
+    }
     static void put_at(std::uint8_t* at, double v) noexcept {
         const std::uint64_t bits = big_endian_bits(std::bit_cast<std::uint64_t>(v));
         std::memcpy(at, &bits, 8);
@@ -80,9 +84,7 @@ private:
             put_at(at, v);
             return at + 8;
         } else if constexpr (std::is_same_v<F, std::int32_t>) {
-            std::uint32_t u = static_cast<std::uint32_t>(v);
-            if constexpr (std::endian::native == std::endian::little) u = __builtin_bswap32(u);
-            std::memcpy(at, &u, 4);
+            put_u32_at(at, static_cast<std::uint32_t>(v));
             return at + 4;
         } else {
             *at = static_cast<std::uint8_t>(v);
