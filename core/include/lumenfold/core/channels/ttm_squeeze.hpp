@@ -72,14 +72,8 @@ public:
             squares.push(c * c);
         }
         ATR atr = atr_;
-        // The regression's sums of x over a full window, as its constructor forms them.
-        double sum_x = 0.0, sum_x2 = 0.0;
-        for (std::size_t i = 0; i < p; ++i) {
-            const double fi = to_f64(i);
-            sum_x = sum_x + fi;
-            sum_x2 = sum_x2 + fi * fi;
-        }
-        const double denominator = sum_x2 * to_f64(p) - sum_x * sum_x;
+        const double sum_x = momentum_.full_sum_x();
+        const double denominator = momentum_.full_denominator();
         std::vector<double> s, q, a, upper, lower, squeeze, momentum;
         lanes::each_chunk(p - 1, p - 1, [&, records = out](std::size_t first, std::size_t count, const double* h,
                                                               const double* l, const double* c) {

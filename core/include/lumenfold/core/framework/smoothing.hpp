@@ -93,14 +93,12 @@ public:
         }
         // Chunks of the series converted to native doubles, with the p - 1
         // inputs before each: every input is read p times.
-        const std::size_t chunk = std::max<std::size_t>(2048, p);
-        std::vector<double> values(std::min(chunk, n - partial) + p + lanes::kPad);
-        for (std::size_t first = partial; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(x.bytes() + (first - (p - 1)) * 8, count + p - 1, values.data());
-            lanes::weighted_means_big_endian(values.data(), count, p, weights.data(), false, den,
-                                             out.bytes() + first * 8);
-        }
+        lanes::each_chunk(
+            p - 1, partial,
+            [&](std::size_t first, std::size_t count, const double* values) {
+                lanes::weighted_means_big_endian(values, count, p, weights.data(), false, den, out.bytes() + first * 8);
+            },
+            x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -84,6 +84,11 @@ public:
         return (big_n - 1.0) * slope + intercept;
     }
 
+    // Over a full window: the sum of the positions 0..period-1 and the
+    // regression's denominator, as `next` forms them.
+    double full_sum_x() const noexcept { return sum_x_; }
+    double full_denominator() const noexcept { return sum_x2_ * to_f64(period_) - sum_x_ * sum_x_; }
+
 private:
     RingBuffer window_;
     std::uint64_t period_;
