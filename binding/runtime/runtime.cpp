@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <mutex>
+#include <atomic>
 #include <new>
 
 #include "exports.h"
@@ -16,12 +16,17 @@ namespace lumenfold::ffi {
 namespace {
 constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-// Freed large blocks kept for reuse. A request takes the smallest kept block
-// that holds it and is at most twice its size; a block that does not fit the
-// bounds goes back to the heap, and so do the oldest kept blocks when a new
-// one needs their room. Block sizes are the heap's own usable sizes, never a
-// caller's capacity field. The blocks stay reachable from this static object
-// until the process ends.
+// Freed large blocks kept for reuse, so that repeated calls of the same sizes
+// touch no fresh pages. A request takes a kept block that holds it and is at
+// most twice its size; a block that does not fit the bounds goes back to the
+// heap, and so do kept blocks when a new one needs their room. Block sizes are
+// the heap's own usable sizes, never a caller's capacity field.
+//
+// The slots are claimed and filled with atomic exchanges, never under a lock:
+// a process that forks while another thread is inside the cache gets a child
+// that can still allocate (at worst a block in flight is not in the child's
+// cache). The blocks stay reachable from this static object until the process
+// ends.
 class StorageCache {
 public:
     static constexpr std::uint64_t kMinBlock = std::uint64_t{64} << 10;
@@ -30,57 +35,58 @@ public:
 
     std::uint8_t* take(std::uint64_t size) noexcept {
         if (size < kMinBlock) return nullptr;
-        const std::lock_guard<std::mutex> lock(mutex_);
-        Slot* best = nullptr;
-        for (Slot& s : slots_) {
-            if (s.block != nullptr && s.size >= size && s.size - size <= size && (!best || s.size < best->size))
-                best = &s;
+        for (std::atomic<std::uint8_t*>& slot : slots_) {
+            if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+            std::uint8_t* block = slot.exchange(nullptr, std::memory_order_acquire);
+            if (block == nullptr) continue;
+            // Ours now: no other thread can free it while its size is read.
+            const std::uint64_t have = malloc_usable_size(block);
+            if (have >= size && have - size <= size) {
+                held_.fetch_sub(have, std::memory_order_relaxed);
+                return block;
+            }
+            put_back(block);
         }
-        if (best == nullptr) return nullptr;
-        held_ -= best->size;
-        std::uint8_t* block = best->block;
-        *best = Slot{};
-        return block;
+        return nullptr;
     }
 
     // Keeps `block` (of `size` usable bytes) for reuse; false when it is not
     // worth keeping and must go back to the heap.
     bool keep(std::uint8_t* block, std::uint64_t size) noexcept {
         if (size < kMinBlock || size > kMaxBytes) return false;
-        std::uint8_t* evicted[kSlots];
-        std::size_t n_evicted = 0;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            Slot* free_slot = nullptr;
-            for (;;) {
-                Slot* oldest = nullptr;
-                free_slot = nullptr;
-                for (Slot& s : slots_) {
-                    if (s.block == nullptr) free_slot = &s;
-                    else if (!oldest || s.stamp < oldest->stamp) oldest = &s;
-                }
-                if (free_slot != nullptr && held_ + size <= kMaxBytes) break;
-                held_ -= oldest->size;
-                evicted[n_evicted++] = oldest->block;
-                *oldest = Slot{};
-            }
-            *free_slot = Slot{block, size, ++clock_};
-            held_ += size;
+        held_.fetch_add(size, std::memory_order_relaxed);
+        put_back(block);
+        // Over the byte bound: release kept blocks, the next victims first.
+        for (std::size_t tries = 0; tries < kSlots && held_.load(std::memory_order_relaxed) > kMaxBytes; ++tries) {
+            std::uint8_t* old = slots_[next_victim()].exchange(nullptr, std::memory_order_acquire);
+            if (old != nullptr) discard(old);
         }
-        for (std::size_t i = 0; i < n_evicted; ++i) std::free(evicted[i]);
         return true;
     }
 
 private:
-    struct Slot {
-        std::uint8_t* block = nullptr;
-        std::uint64_t size = 0;
-        std::uint64_t stamp = 0;
-    };
-    std::mutex mutex_;
-    Slot slots_[kSlots];
-    std::uint64_t held_ = 0;
-    std::uint64_t clock_ = 0;
+    // Stores a block this thread owns (counted in held_) in an empty slot, or
+    // in place of a victim, which goes back to the heap.
+    void put_back(std::uint8_t* block) noexcept {
+        for (std::atomic<std::uint8_t*>& slot : slots_) {
+            std::uint8_t* expected = nullptr;
+            if (slot.compare_exchange_strong(expected, block, std::memory_order_release, std::memory_order_relaxed))
+                return;
+        }
+        std::uint8_t* old = slots_[next_victim()].exchange(block, std::memory_order_acq_rel);
+        if (old != nullptr) discard(old);
+    }
+
+    void discard(std::uint8_t* block) noexcept {
+        held_.fetch_sub(malloc_usable_size(block), std::memory_order_relaxed);
+        std::free(block);
+    }
+
+    std::size_t next_victim() noexcept { return victim_.fetch_add(1, std::memory_order_relaxed) % kSlots; }
+
+    std::atomic<std::uint8_t*> slots_[kSlots] = {};
+    std::atomic<std::uint64_t> held_{0};
+    std::atomic<std::size_t> victim_{0};
 };
 
 constinit StorageCache storage_cache;

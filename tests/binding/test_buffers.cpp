@@ -2,9 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "boundary.hpp"
@@ -212,6 +218,52 @@ TEST(Buffers, RepeatedCallsFaultInAlmostNothing) {
     };
     faults_of_one_call();
     EXPECT_LT(faults_of_one_call(), 64);
+}
+
+// A fork while other threads allocate and free recycled blocks gives a child
+// that can allocate: nothing the cache does can leave it waiting for ever.
+TEST(Buffers, ForkWhileOtherThreadsRecycleBlocks) {
+    constexpr std::uint64_t kBlock = std::uint64_t{1} << 20;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> churn;
+    for (int t = 0; t < 4; ++t) {
+        churn.emplace_back([&] {
+            // Growing an empty buffer takes storage without writing it: the
+            // threads spend most of their time inside the cache.
+            while (!stop.load(std::memory_order_relaxed)) {
+                Status st;
+                RustBuffer b = ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 0, nullptr}, kBlock, &st);
+                ffi_lumenfold_python_rustbuffer_free(b, &st);
+            }
+        });
+    }
+    int blocked = 0, failed = 0;
+    for (int round = 0; round < 300 && blocked < 3; ++round) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            Status st;
+            RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(kBlock, &st);
+            ffi_lumenfold_python_rustbuffer_free(b, &st);
+            _exit(st.code == 0 ? 0 : 1);
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ++blocked;
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
+    }
+    stop = true;
+    for (std::thread& t : churn) t.join();
+    EXPECT_EQ(blocked, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 TEST(Buffers, ContractVersion) {

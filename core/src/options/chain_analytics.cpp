@@ -31,8 +31,9 @@ void require(const std::vector<T>& v, std::size_t n) {
     if (v.size() < n) out_of_bounds(v.size(), v.size());
 }
 
-std::uint64_t wrapping_sum(const std::vector<std::uint64_t>& v) {
-    std::uint64_t sum = 0;
+// The exact sum: 128 bits hold the sum of up to 2^64 values of 64 bits.
+unsigned __int128 exact_sum(const std::vector<std::uint64_t>& v) {
+    unsigned __int128 sum = 0;
     for (std::uint64_t x : v) sum += x;
     return sum;
 }
@@ -57,9 +58,11 @@ std::vector<double> largest(const std::vector<double>& strikes, const std::vecto
 }  // namespace
 
 double chain_pcr(const std::vector<std::uint64_t>& ce_oi, const std::vector<std::uint64_t>& pe_oi) {
-    const std::uint64_t calls = wrapping_sum(ce_oi);
+    // Each sum is rounded to a double once, so a sum below 2^64 converts as
+    // it always did and a larger one no longer wraps.
+    const unsigned __int128 calls = exact_sum(ce_oi);
     if (calls == 0) return 0.0;
-    return static_cast<double>(wrapping_sum(pe_oi)) / static_cast<double>(calls);
+    return static_cast<double>(exact_sum(pe_oi)) / static_cast<double>(calls);
 }
 
 std::vector<double> strike_pcr(const std::vector<std::uint64_t>& ce_oi, const std::vector<std::uint64_t>& pe_oi) {

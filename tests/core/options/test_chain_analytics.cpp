@@ -28,6 +28,15 @@ TEST(ChainPcr, TotalsOverTheirOwnLengths) {
     EXPECT_EQ(chain_pcr({4}, {1, 2, 3}), 1.5);
 }
 
+TEST(ChainPcr, SumsPast64BitsDoNotWrap) {
+    constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
+    EXPECT_EQ(chain_pcr({kTop, kTop}, {1}), 0x1p-64);
+    EXPECT_EQ(chain_pcr({~std::uint64_t{0}, 2}, {7}), 7.0 / 0x1p64);
+    EXPECT_EQ(chain_pcr({3}, {kTop, kTop, kTop}), 0x1.8p64 / 3.0);
+    // Below 2^64 each sum still rounds once, as a 64-bit value would.
+    EXPECT_EQ(chain_pcr({3}, {~std::uint64_t{0} - 1}), static_cast<double>(~std::uint64_t{0} - 1) / 3.0);
+}
+
 TEST(StrikePcr, ShorterLengthAndZeroCalls) {
     EXPECT_EQ(strike_pcr({10, 0, 4}, {5, 7}), (D{0.5, 0.0}));
     EXPECT_EQ(strike_pcr({}, {1}), D{});
