@@ -1,13 +1,16 @@
-# Two entry points: `make demo` builds everything and runs the demo;
-# `make test` builds everything and runs every test. `make hardening` (CI
-# runs it after `make test`) repeats the suite under the sanitizers and runs
-# every fuzz target for FUZZ_SECONDS; `make asan`, `make tsan` and `make fuzz`
-# run one part.
+# Two entry points: `make demo` builds only the library and its Python module
+# and runs the demo; `make test` builds everything and runs every test.
+# `make hardening` (CI runs it after `make test`) repeats the suite under the
+# sanitizers and runs every fuzz target for FUZZ_SECONDS; `make asan`,
+# `make tsan` and `make fuzz` run one part.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 FUZZ_SECONDS ?= 60
+
+# Keeps the nested makes of the CMake build from announcing every directory.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all demo test bench clean deps hardening asan tsan fuzz
 
@@ -21,8 +24,12 @@ $(BUILD)/.built: deps FORCE
 	cmake --build $(BUILD) -j $(JOBS)
 	@touch $@
 
-demo: all
-	python3 examples/demo.py
+# The same build tree as `make test`, but only the library with the C
+# interface and the generated Python module are built.
+demo: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lumenfold_python_module
+	PYTHONPATH=$(BUILD)/python python3 examples/demo.py
 
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build and test tools from Debian's packages when any is missing.
+# Installs the build and test tools from Debian's packages when any is missing
+# (as root; any other user is shown the apt-get command and the script fails).
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -18,6 +19,12 @@ if ! command -v clang++ >/dev/null ||
   need+=(libclang-rt-14-dev)
 fi
 if [ "${#need[@]}" -gt 0 ]; then
+  # Only root can install; anyone else gets the command to run.
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing build tools; install them with:" >&2
+    echo "  sudo apt-get install ${need[*]}" >&2
+    exit 1
+  fi
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq

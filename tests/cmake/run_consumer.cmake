@@ -1,6 +1,7 @@
 # cmake -P script: builds and runs the consumer project both ways.
 # LUMENFOLD_SOURCE, LUMENFOLD_BUILD (a built tree to install), CONSUMER, WORK,
-# CXX and GENERATOR come from the test's command line.
+# CXX, GENERATOR, PYTHON and PYTHONDIR (the package directory under the
+# prefix) come from the test's command line.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
@@ -31,3 +32,15 @@ build_and_run(installed -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 if(NOT EXISTS ${WORK}/installed/consumer_c)
   message(FATAL_ERROR "the installed package has no lumenfold::python")
 endif()
+
+# The installed package imports with only its prefix directory on the path, and
+# the library it maps is the one installed with it, not the build tree's.
+set(site ${WORK}/prefix/${PYTHONDIR})
+run(${CMAKE_COMMAND} -E env PYTHONPATH=${site} PYTHONDONTWRITEBYTECODE=1 ${PYTHON} -c "
+import sys, lumenfold_python as lf
+site = sys.argv[1] + '/'
+maps = {line.split()[-1] for line in open('/proc/self/maps') if 'liblumenfold_python' in line}
+assert lf.__file__.startswith(site) and maps and all(m.startswith(site) for m in maps), (lf.__file__, maps)
+assert lf.sma(2, [1.0, 3.0, 7.0]) == [1.0, 2.0, 5.0]
+" ${site})
+message(STATUS "installed: the Python package imported from ${site}")
