@@ -70,41 +70,38 @@ private:
     std::size_t kept_count_ = 0;
 };
 
-// Doubles per output of element kind K when every output is one double or a
-// record of doubles only (0 otherwise).
-template <class K>
-constexpr std::size_t doubles_per_output() {
-    if constexpr (std::is_same_v<K, F64>) return 1;
-    else if constexpr (requires { K::kDoubles; }) return K::kDoubles;
-    else return 0;
-}
-
 // Bytes per output of element kind K when every output has one fixed size: a
 // double or a record of fixed-size scalars (0 otherwise).
 template <class K>
 constexpr std::size_t bytes_per_output() {
-    if constexpr (std::is_same_v<K, F64>) return 8;
-    else if constexpr (requires { K::kBytes; }) return K::kBytes;
+    if constexpr (requires { K::kBytes; }) return K::kBytes;
     else return 0;
 }
 
-// Whether each output of kind K is a vector of doubles whose length `Core`
-// fixes for the whole series (`batch_row_length()`).
-template <class K, class Core>
-inline constexpr bool kFixedRows = std::is_same_v<K, Vec<F64>> && requires(const Core& c) {
-    { c.batch_row_length() } -> std::convertible_to<std::uint64_t>;
-};
-
-template <class>
-using AsSeries = core::BigEndianSeries;
 template <class>
 using AsDouble = double;
 
-// Whether `Core` offers a batch form over these inputs and kind K of output.
+// Whether `Core` offers a batch form whose outputs serialize as element kind
+// K: fixed-size outputs, or rows of doubles of one length.
 template <class K, class Core, class... Vecs>
-inline constexpr bool kUsesBatchForm = (std::is_base_of_v<core::BigEndianSeries, Vecs> && ...) &&
-                                       (bytes_per_output<K>() != 0 || kFixedRows<K, Core>) &&
-                                       core::BatchForm<Core, AsSeries<Vecs>...>;
+inline constexpr bool kUsesBatchForm = (std::is_base_of_v<WireSeries, Vecs> && ...) &&
+                                       (bytes_per_output<K>() != 0 ||
+                                        (std::is_same_v<K, Vec<F64>> && core::FixedRows<Core>)) &&
+                                       core::BatchForm<Core, AsDouble<Vecs>...>;
+
+// TRANSITIONAL: batch forms that still write serialized bytes themselves.
+template <class K>
+constexpr std::size_t doubles_per_output() {
+    if constexpr (requires { K::kDoubles; }) return K::kDoubles;
+    else return 0;
+}
+template <class>
+using AsLegacySeries = core::BigEndianSeries;
+template <class K, class Core, class... Vecs>
+inline constexpr bool kUsesLegacyBatchForm =
+    (std::is_base_of_v<WireSeries, Vecs> && ...) &&
+    (bytes_per_output<K>() != 0 || (std::is_same_v<K, Vec<F64>> && core::FixedRows<Core>)) &&
+    requires(Core c, core::BigEndianOut out, AsLegacySeries<Vecs>... in) { c.batch(out, in...); };
 
 // Claims the bytes of n outputs of `stride` bytes each, failing the call when
 // they could not be addressed.
@@ -113,6 +110,9 @@ inline std::uint8_t* claim_rows(Writer& w, std::uint64_t n, std::uint64_t stride
         throw Panic("capacity overflow");
     return w.claim(n * stride);
 }
+
+// The longest vector a serialized result can hold (its length is an i32).
+inline constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
 
 // Runs `core` over the inputs zipped to the shortest and writes each output
 // straight into the result buffer as element kind K: through the core's batch
@@ -125,27 +125,33 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     Writer w;
     w.count(n);
     if constexpr (kUsesBatchForm<K, Core, Vecs...>) {
-        std::uint64_t stride = bytes_per_output<K>();
-        if constexpr (kFixedRows<K, Core>) {
+        if constexpr (core::FixedRows<Core>) {
             const std::uint64_t m = core.batch_row_length();
-            if (m > core::BigEndianOut::kMaxRowLength)
-                throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
+            if (m > kMaxRowLength) throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
+            const WireRows rows(nullptr, static_cast<std::uint32_t>(m));
+            std::uint8_t* out = claim_rows(w, n, rows.stride());
+            core.batch(WireRows(out, static_cast<std::uint32_t>(m)), inputs.first(n)...);
+        } else {
+            std::uint8_t* out = claim_rows(w, n, bytes_per_output<K>());
+            core.batch(WireOutputs<K, core::BatchOutput<Core, AsDouble<Vecs>...>>(out, bytes_per_output<K>()),
+                       inputs.first(n)...);
+        }
+    } else if constexpr (kUsesLegacyBatchForm<K, Core, Vecs...>) {
+        std::uint64_t stride = bytes_per_output<K>();
+        if constexpr (core::FixedRows<Core>) {
+            const std::uint64_t m = core.batch_row_length();
+            if (m > kMaxRowLength) throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
             stride = 4 + m * 8;
         } else if constexpr (doubles_per_output<K>() != 0 && !requires { Core::kBatchFields; }) {
-            // A core whose step returns more than the record holds says how
-            // many fields its batch form writes; any other returns exactly them.
             static_assert(sizeof(core::NextOutput<Core, AsDouble<Vecs>...>) == doubles_per_output<K>() * sizeof(double));
         } else if constexpr (requires { Core::kBatchFields; }) {
             static_assert(Core::kBatchFields == doubles_per_output<K>());
         }
         std::uint8_t* out = claim_rows(w, n, stride);
-        core.batch(core::BigEndianOut(out, stride), static_cast<const core::BigEndianSeries&>(inputs).first(n)...);
+        core.batch(core::BigEndianOut(out, stride), inputs.legacy().first(n)...);
     } else if constexpr (std::is_same_v<K, F64>) {
         std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t be = to_be(std::bit_cast<std::uint64_t>(static_cast<double>(core.next(inputs[i]...))));
-            std::memcpy(out + i * 8, &be, 8);
-        }
+        for (std::size_t i = 0; i < n; ++i) write_f64(out + i * 8, static_cast<double>(core.next(inputs[i]...)));
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             K::write(w, core.next(inputs[i]...));

@@ -15,18 +15,10 @@
 #include <vector>
 
 #include "ffi.hpp"
-#include "lumenfold/core/framework/series.hpp"
+#include "lumenfold/core/framework/series.hpp"  // TRANSITIONAL: F64View::legacy
+#include "wire.hpp"
 
 namespace lumenfold::ffi {
-
-inline std::uint64_t to_be(std::uint64_t v) noexcept {
-    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
-    return v;
-}
-inline std::uint32_t to_be(std::uint32_t v) noexcept {
-    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(v);
-    return v;
-}
 
 std::string shortage_reason(std::uint64_t remaining, std::uint64_t needed);
 std::string leftover_reason(std::uint64_t remaining);
@@ -155,10 +147,10 @@ public:
     // Bulk big-endian doubles.
     void f64_array(const double* v, std::uint64_t n) {
         reserve_more(n * 8);
-        std::uint8_t* out = data_ + len_;
-        for (std::uint64_t i = 0; i < n; ++i) {
-            const std::uint64_t be = to_be(std::bit_cast<std::uint64_t>(v[i]));
-            std::memcpy(out + i * 8, &be, 8);
+        if constexpr (std::endian::native == std::endian::little) {
+            swap_words(v, n, data_ + len_);
+        } else if (n != 0) {
+            std::memcpy(data_ + len_, v, n * 8);
         }
         len_ += n * 8;
     }
@@ -187,22 +179,41 @@ struct U8 {
     static std::uint8_t read(Reader& r) { return r.u8(); }
     static void write(Writer& w, std::uint8_t v) { w.u8(v); }
 };
+// Fixed-size kinds also write one value in place: put_at(at, v) returns the
+// address past it.
 struct I8 {
     static std::int8_t read(Reader& r) { return static_cast<std::int8_t>(r.u8()); }
     template <std::integral T> static void write(Writer& w, T v) { w.i8(static_cast<std::int8_t>(v)); }
+    template <std::integral T> static std::uint8_t* put_at(std::uint8_t* at, T v) noexcept {
+        *at = static_cast<std::uint8_t>(static_cast<std::int8_t>(v));
+        return at + 1;
+    }
 };
 struct U32 {
     static std::uint32_t read(Reader& r) { return r.u32(); }
     template <std::integral T> static void write(Writer& w, T v) { w.u32(static_cast<std::uint32_t>(v)); }
+    template <std::integral T> static std::uint8_t* put_at(std::uint8_t* at, T v) noexcept {
+        write_u32(at, static_cast<std::uint32_t>(v));
+        return at + 4;
+    }
 };
 struct I32 {
     static std::int32_t read(Reader& r) { return r.i32(); }
     template <std::integral T> static void write(Writer& w, T v) { w.i32(static_cast<std::int32_t>(v)); }
+    template <std::integral T> static std::uint8_t* put_at(std::uint8_t* at, T v) noexcept {
+        write_u32(at, static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
+        return at + 4;
+    }
 };
 struct U64 {
     static constexpr std::uint64_t kSize = 8;
     static std::uint64_t read(Reader& r) { return r.u64(); }
     template <std::integral T> static void write(Writer& w, T v) { w.u64(static_cast<std::uint64_t>(v)); }
+    template <std::integral T> static std::uint8_t* put_at(std::uint8_t* at, T v) noexcept {
+        const std::uint64_t bits = to_be(static_cast<std::uint64_t>(v));
+        std::memcpy(at, &bits, 8);
+        return at + 8;
+    }
 };
 struct I64 {
     static std::int64_t read(Reader& r) { return static_cast<std::int64_t>(r.u64()); }
@@ -210,13 +221,23 @@ struct I64 {
 };
 struct F64 {
     static constexpr std::uint64_t kSize = 8;
+    static constexpr std::size_t kBytes = 8;
+    static constexpr std::size_t kDoubles = 1;
     static double read(Reader& r) { return r.f64(); }
     static void write(Writer& w, double v) { w.f64(v); }
+    static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {
+        write_f64(at, v);
+        return at + 8;
+    }
 };
 struct Bool {
     static constexpr std::uint64_t kSize = 1;
     static bool read(Reader& r) { return r.boolean(); }
     static void write(Writer& w, bool v) { w.boolean(v); }
+    static std::uint8_t* put_at(std::uint8_t* at, bool v) noexcept {
+        *at = v ? 1 : 0;
+        return at + 1;
+    }
 };
 
 template <class E>
@@ -284,7 +305,7 @@ struct Enum {
 };
 
 // A validated vector-of-f64 argument read in place, converting on access.
-class F64View : public core::BigEndianSeries {
+class F64View : public WireSeries {
 public:
     static F64View of(const RustBuffer& buf) {
         if (!check_buffer(buf)) {
@@ -300,8 +321,11 @@ public:
         return F64View(data, n);
     }
 
+    // TRANSITIONAL: the byte-level series of the batch forms not yet moved.
+    core::BigEndianSeries legacy() const noexcept { return core::BigEndianSeries(bytes(), size()); }
+
 private:
-    F64View(const std::uint8_t* data, std::size_t n) : core::BigEndianSeries(data, n) {}
+    F64View(const std::uint8_t* data, std::size_t n) : WireSeries(data, n) {}
 };
 
 // ---- whole-buffer lift and lower ----

@@ -14,12 +14,12 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "framework/dispatch.hpp"
+#include "framework/lane_ops-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
-
-using D = hn::ScalableTag<double>;
-using V = hn::Vec<D>;
 
 inline double load_be1(const std::uint8_t* p) {
     std::uint64_t bits;
@@ -29,16 +29,6 @@ inline double load_be1(const std::uint8_t* p) {
 inline void store_be1(double x, std::uint8_t* p) {
     const std::uint64_t bits = __builtin_bswap64(std::bit_cast<std::uint64_t>(x));
     std::memcpy(p, &bits, 8);
-}
-
-// vec(i) for each whole vector of lanes from index 0 on, then one(i) for
-// each index left below n.
-template <class Vec, class One>
-inline void lane_groups(std::size_t n, Vec vec, One one) {
-    const std::size_t L = hn::Lanes(D());
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) vec(i);
-    for (; i < n; ++i) one(i);
 }
 
 // Vectors of doubles read and written big-endian.
@@ -130,28 +120,6 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
         [&](double v, std::size_t k) { out[k] = v; });
 }
 
-void WeightedMeansBigEndian(const double* x, std::size_t count, std::size_t p, const double* weights,
-                            bool newest_first, double den, std::uint8_t* out) {
-    weighted_means_to(
-        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { store_be(v, out + k * 8); },
-        [&](double v, std::size_t k) { store_be1(v, out + k * 8); });
-}
-
-// The groups q < ceil(count / group) of a sequential computation: ahead(q)
-// prepares group q one group before chain(q) runs over it, and behind(q)
-// completes it one group after, so that the work in lanes, which the chain
-// does not wait for, runs while the chain does, and every load finds its
-// values stored.
-template <class Ahead, class Chain, class Behind>
-inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, Chain chain, Behind behind) {
-    const std::size_t groups = (count + group - 1) / group;
-    // One call site each, so that all three are inlined.
-    for (std::size_t q = 0; q < groups + 2; ++q) {
-        if (q < groups) ahead(q);
-        if (q >= 1 && q <= groups) chain(q - 1);
-        if (q >= 2) behind(q - 2);
-    }
-}
 
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
@@ -229,41 +197,6 @@ void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, 
     }
 }
 
-// The running sum bar by bar over native doubles, converted in lanes ahead
-// and divided in lanes behind.
-void RunningMeans(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
-                  std::uint8_t* out) {
-    if (from >= n) return;
-    const D d;
-    const V vden = hn::Set(d, den);
-    constexpr std::size_t kGroup = 64;
-    alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
-    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
-    pipelined_groups(
-        n - from, kGroup,
-        [&](std::size_t q) {
-            const std::size_t first = from + q * kGroup;
-            FromBigEndian(be + first * 8, size(q), entering[q % 2]);
-            FromBigEndian(be + (first - lag) * 8, size(q), leaving[q % 2]);
-        },
-        [&](std::size_t q) {
-            const double* in = entering[q % 2];
-            const double* old = leaving[q % 2];
-            double* sq = sums[q % 2];
-            for (std::size_t j = 0, count = size(q); j < count; ++j) {
-                sum = (in[j] + sum) - old[j];
-                sq[j] = sum;
-            }
-        },
-        [&](std::size_t q) {
-            const double* sq = sums[q % 2];
-            std::uint8_t* at = out + (from + q * kGroup) * 8;
-            lane_groups(
-                size(q), [&](std::size_t j) { store_be(hn::Div(hn::LoadU(d, sq + j), vden), at + j * 8); },
-                [&](std::size_t j) { store_be1(sq[j] / den, at + j * 8); });
-        });
-}
-
 // Wilder's averages bar by bar over native doubles, converted in lanes
 // ahead; the RSI of each bar in lanes behind.
 void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, double pf_less1, double avg_gain,
@@ -311,39 +244,28 @@ void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, 
         });
 }
 
-// Changes over `lag` bars read and written big-endian: x[k + lag] - x[k], or
-// with kRate ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0.
+// Changes over `lag` bars: x[k + lag] - x[k], or with kRate ((x[k + lag] -
+// x[k]) / x[k]) * 100, 0 where x[k] is 0.
 template <bool kRate>
-void LagChangesOf(const std::uint8_t* be, std::size_t count, std::size_t lag, std::uint8_t* out) {
+void LagChangesOf(const double* x, std::size_t count, std::size_t lag, double* out) {
     const D d;
     const V hundred = hn::Set(d, 100.0);
-    lane_groups(
-        count,
-        [&](std::size_t k) {
-            const V old = load_be(be + k * 8);
-            const V change = hn::Sub(load_be(be + (k + lag) * 8), old);
-            if constexpr (kRate) {
-                store_be(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), out + k * 8);
-            } else {
-                store_be(change, out + k * 8);
-            }
-        },
-        [&](std::size_t k) {
-            const double old = load_be1(be + k * 8);
-            const double change = load_be1(be + (k + lag) * 8) - old;
-            if constexpr (kRate) {
-                store_be1(old == 0.0 ? 0.0 : (change / old) * 100.0, out + k * 8);
-            } else {
-                store_be1(change, out + k * 8);
-            }
-        });
+    padded_groups(count, [&](std::size_t k) {
+        const V old = hn::LoadU(d, x + k);
+        const V change = hn::Sub(hn::LoadU(d, x + k + lag), old);
+        if constexpr (kRate) {
+            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), d, out + k);
+        } else {
+            hn::StoreU(change, d, out + k);
+        }
+    });
 }
 
-void LagChanges(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
+void LagChanges(const double* x, std::size_t count, std::size_t lag, bool rate, double* out) {
     if (rate) {
-        LagChangesOf<true>(be, count, lag, out);
+        LagChangesOf<true>(x, count, lag, out);
     } else {
-        LagChangesOf<false>(be, count, lag, out);
+        LagChangesOf<false>(x, count, lag, out);
     }
 }
 
@@ -621,14 +543,6 @@ void CenterOfGravityOutputs(const double* x, std::size_t count, std::size_t p, d
         }
         out[k] = den == 0.0 ? 0.0 : (-num) / den;
     }
-}
-
-// vec(i) for each vector of lanes from index 0 on, the last one partly past
-// n: for padded arrays, whose room past n the lanes may read and write.
-template <class Vec>
-inline void padded_groups(std::size_t n, Vec vec) {
-    const std::size_t L = hn::Lanes(D());
-    for (std::size_t i = 0; i < n; i += L) vec(i);
 }
 
 // G vectors of bars from window w on, each lane walking its window as the
@@ -1159,13 +1073,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::core::lanes {
 
+LF_DISPATCH(lag_changes, LagChanges)
+
 HWY_EXPORT(FromBigEndian);
 HWY_EXPORT(ToBigEndian);
 HWY_EXPORT(WeightedMeans);
-HWY_EXPORT(WeightedMeansBigEndian);
 HWY_EXPORT(KamaRun);
-HWY_EXPORT(LagChanges);
-HWY_EXPORT(RunningMeans);
 HWY_EXPORT(RsiRun);
 HWY_EXPORT(DirectionalIndex);
 HWY_EXPORT(AnyNan);
@@ -1203,24 +1116,13 @@ void weighted_means(const double* x, std::size_t count, std::size_t period, cons
                     double den, double* out) noexcept {
     HWY_DYNAMIC_DISPATCH(WeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
-void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
-                               bool newest_first, double den, std::uint8_t* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(WeightedMeansBigEndian)(x, count, period, weights, newest_first, den, out);
-}
 void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
               std::uint8_t* out) {
     HWY_DYNAMIC_DISPATCH(KamaRun)(be, n, period, slow, spread, value, out);
 }
-void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
-                   std::uint8_t* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(RunningMeans)(be, from, n, lag, den, sum, out);
-}
 void rsi_run(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1,
              double avg_gain, double avg_loss, std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(RsiRun)(be, from, n, period, period_less1, avg_gain, avg_loss, out);
-}
-void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(LagChanges)(be, count, lag, rate, out);
 }
 void directional_index(const double* plus, const double* minus, const double* tr, std::size_t n,
                        double* dx) noexcept {

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <span>
+#include <type_traits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +53,7 @@
 #include "lumenfold/core/filters/truncated_bandpass.hpp"
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
+#include "lumenfold/core/framework/traits.hpp"
 #include "lumenfold/core/features/frac_diff.hpp"
 #include "lumenfold/core/features/hurst.hpp"
 #include "lumenfold/core/oscillators/cg.hpp"
@@ -94,22 +97,70 @@ Bits stepped(Core core, const Columns& cols, std::index_sequence<I...>) {
     return bits;
 }
 
+// Outputs into an array of n, noting any write past it.
+template <class T>
+struct CheckedOutputs {
+    T* out;
+    std::size_t n;
+    bool* overrun;
+    void put(std::size_t i, const T& v) const {
+        if (i < n) out[i] = v;
+        else *overrun = true;
+    }
+    void store(std::size_t from, std::size_t count, const T* values) const {
+        for (std::size_t k = 0; k < count; ++k) put(from + k, values[k]);
+    }
+};
+struct CheckedRows {
+    std::vector<double>* rows;
+    std::size_t n;
+    bool* overrun;
+    void put(std::size_t i, std::span<const double> row) const {
+        if (i < n) rows[i].assign(row.begin(), row.end());
+        else *overrun = true;
+    }
+};
+
+template <class>
+using AsDouble = double;
+
+// The batch form's outputs as `next` would return them; `overrun` when it
+// wrote past them.
+template <class Core, std::size_t... I>
+auto batch_outputs(Core core, const Columns& cols, bool& overrun, std::index_sequence<I...>) {
+    using Out = BatchOutput<Core, AsDouble<decltype(I)>...>;
+    const std::size_t n = cols[0].size();
+    std::vector<std::conditional_t<FixedRows<Core>, std::vector<double>, Out>> out(n);
+    if constexpr (FixedRows<Core>) {
+        core.batch(CheckedRows{out.data(), n, &overrun}, PlainSeries(cols[I])...);
+    } else {
+        core.batch(CheckedOutputs<Out>{out.data(), n, &overrun}, PlainSeries(cols[I])...);
+    }
+    return out;
+}
+
 // The batch form's outputs; `overrun` when it wrote past them.
 template <class Core, std::size_t... I>
 Bits batched(Core core, const Columns& cols, bool& overrun, std::index_sequence<I...>) {
-    using Out = decltype(core.next(cols[I][0]...));
-    const std::size_t n = cols[0].size();
-    const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
-    std::vector<std::uint8_t> out(n * sizeof(Out) + 1, 0xa5);
-    core.batch(BigEndianOut(out.data()), BigEndianSeries(in[I].data(), n)...);
-    overrun = out.back() != 0xa5;
-    Bits bits(n * sizeof(Out) / 8);
-    for (std::size_t k = 0; k < bits.size(); ++k) {
-        std::uint64_t b;
-        std::memcpy(&b, out.data() + k * 8, 8);
-        bits[k] = canonical(big_endian_bits(b));
+    Bits bits;
+    if constexpr (BatchForm<Core, AsDouble<decltype(I)>...>) {
+        for (const auto& v : batch_outputs(core, cols, overrun, std::index_sequence<I...>{})) append_bits(bits, v);
+        return bits;
+    } else {  // TRANSITIONAL: forms that write serialized bytes
+        using Out = decltype(core.next(cols[I][0]...));
+        const std::size_t n = cols[0].size();
+        const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
+        std::vector<std::uint8_t> out(n * sizeof(Out) + 1, 0xa5);
+        core.batch(BigEndianOut(out.data()), BigEndianSeries(in[I].data(), n)...);
+        overrun = out.back() != 0xa5;
+        bits.resize(n * sizeof(Out) / 8);
+        for (std::size_t k = 0; k < bits.size(); ++k) {
+            std::uint64_t b;
+            std::memcpy(&b, out.data() + k * 8, 8);
+            bits[k] = canonical(big_endian_bits(b));
+        }
+        return bits;
     }
-    return bits;
 }
 
 struct Outcome {
@@ -180,15 +231,22 @@ Outcome run_encoded(Core step, Core batch, const Encode& encode, const Columns& 
     for (std::size_t t = 0; t < n; ++t) encode(e, step.next(cols[I][t]...));
     Outcome o;
     o.step = fields_of(e.bytes.data(), e.layout);
-    // Fixed-size outputs: every bar takes the bytes of the first.
-    std::size_t stride = n == 0 ? 0 : e.bytes.size() / n;
-    if constexpr (requires { batch.batch_row_length(); }) stride = 4 + 8 * batch.batch_row_length();
-    const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
-    std::vector<std::uint8_t> out(n * stride + 1, 0xa5);
-    batch.batch(BigEndianOut(out.data(), stride), BigEndianSeries(in[I].data(), n)...);
-    o.overrun = out.back() != 0xa5 || n * stride != e.bytes.size();
-    if (!o.overrun) o.batch = fields_of(out.data(), e.layout);
-    return o;
+    if constexpr (BatchForm<Core, AsDouble<decltype(I)>...>) {
+        Encoded b;
+        for (const auto& v : batch_outputs(batch, cols, o.overrun, std::index_sequence<I...>{})) encode(b, v);
+        o.batch = fields_of(b.bytes.data(), b.layout);
+        return o;
+    } else {  // TRANSITIONAL: forms that write serialized bytes
+        // Fixed-size outputs: every bar takes the bytes of the first.
+        std::size_t stride = n == 0 ? 0 : e.bytes.size() / n;
+        if constexpr (requires { batch.batch_row_length(); }) stride = 4 + 8 * batch.batch_row_length();
+        const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
+        std::vector<std::uint8_t> out(n * stride + 1, 0xa5);
+        batch.batch(BigEndianOut(out.data(), stride), BigEndianSeries(in[I].data(), n)...);
+        o.overrun = out.back() != 0xa5 || n * stride != e.bytes.size();
+        if (!o.overrun) o.batch = fields_of(out.data(), e.layout);
+        return o;
+    }
 }
 
 // A core class whose outputs the test serializes with `encode(Encoded&, out)`.
@@ -289,7 +347,7 @@ inline const std::vector<Kernel>& kernels() {
                       e.i32(o.regime_label);
                   }),
         kernel<1>("CorrelationCycle", [](std::uint64_t p) { return CorrelationCycle(p); },
-                  [](Encoded& e, CorrelationCycleOutput o) {
+                  [](Encoded& e, const auto& o) {
                       e.f64(o.in_phase);
                       e.f64(o.quadrature);
                   }),
@@ -297,9 +355,9 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("Phasor", [](std::uint64_t) { return Phasor(); }),
         kernel<1>("SineWave", [](std::uint64_t) { return SineWave(); }),
         kernel<1>("CycleTrendPair(p, p + 1)", [](std::uint64_t p) { return CycleTrendPair(p, p + 1); },
-                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+                  [](Encoded& e, const auto& o) { e.f64(o.cycle); e.f64(o.trend); }),
         kernel<1>("CycleTrendPair(p / 3, p + 4)", [](std::uint64_t p) { return CycleTrendPair(p / 3, p + 4); },
-                  [](Encoded& e, const CycleTrendOutput& o) { e.f64(o.cycle); e.f64(o.trend); }),
+                  [](Encoded& e, const auto& o) { e.f64(o.cycle); e.f64(o.trend); }),
         kernel<2>("VolumeProfile(p, 12)", [](std::uint64_t p) { return VolumeProfile(p, 12); }),
         kernel<2>("VolumeProfile(p, 1 + p % 40)", [](std::uint64_t p) { return VolumeProfile(p, 1 + p % 40); }),
         kernel<2>("VolumeProfile(p / 2, 0)", [](std::uint64_t p) { return VolumeProfile(p / 2, 0); }),

@@ -54,7 +54,8 @@ public:
         return value_;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) const noexcept {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) const noexcept {
         const std::size_t n = high.size();
         if (n == 0) return;
         double prev_close = close[0];

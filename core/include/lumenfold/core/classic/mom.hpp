@@ -36,11 +36,14 @@ public:
 
     // Batch form: NaN through the warm-up, then the changes over `period`
     // bars (rates of change with `rate`) read straight from the series.
-    void batch(BigEndianOut out, BigEndianSeries x, bool rate) const noexcept {
+    template <class O, Series S>
+    void batch(const O& out, const S& x, bool rate) const {
         const std::size_t n = x.size();
         const std::size_t warm = period_ < n ? static_cast<std::size_t>(period_) : n;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
-        lanes::lag_changes(x.bytes(), n - warm, warm, rate, out.bytes() + warm * 8);
+        lanes::run_chunks(out, warm, warm, [&](std::size_t count, double* r, const double* v) {
+            lanes::lag_changes(v, count, warm, rate, r);
+        }, x);
     }
 
 private:
@@ -61,7 +64,10 @@ public:
         return warm ? x - old : kNaN;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept { lag_.batch(out, x, false); }
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
+        lag_.batch(out, x, false);
+    }
 
 private:
     detail::LagWindow lag_;
@@ -80,7 +86,10 @@ public:
         return ((x - old) / old) * 100.0;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept { lag_.batch(out, x, true); }
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
+        lag_.batch(out, x, true);
+    }
 
 private:
     detail::LagWindow lag_;

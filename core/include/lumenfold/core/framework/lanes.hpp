@@ -12,13 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
-
-// Scratch arrays passed as `padded` need this many doubles of room past the
-// bars they hold: a last group of lanes reads and writes whole vectors.
-inline constexpr std::size_t kPad = 16;
 
 // n big-endian doubles to native ones and back.
 void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept;
@@ -29,9 +27,6 @@ void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 void weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first,
                     double den, double* out) noexcept;
-// The same written big-endian to out + k * 8.
-void weighted_means_big_endian(const double* x, std::size_t count, std::size_t period, const double* weights,
-                               bool newest_first, double den, std::uint8_t* out) noexcept;
 
 // KAMA over the bars [p, n) of a big-endian series (p >= 1), written
 // big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
@@ -41,16 +36,10 @@ void weighted_means_big_endian(const double* x, std::size_t count, std::size_t p
 void kama_run(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value,
               std::uint8_t* out);
 
-// Means over a running sum of a big-endian series, written big-endian: for
-// bar i in [from, n), sum = (x[i] + sum) - x[i - lag] from the given sum,
-// out[i] = sum / den. from >= lag.
-void running_means(const std::uint8_t* be, std::size_t from, std::size_t n, std::size_t lag, double den, double sum,
-                   std::uint8_t* out) noexcept;
-
-// Changes over `lag` bars of a big-endian series, written big-endian:
-// out[k] = x[k + lag] - x[k], or with `rate` ((x[k + lag] - x[k]) / x[k]) *
-// 100, 0 where x[k] is 0; x holds count + lag values.
-void lag_changes(const std::uint8_t* be, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) noexcept;
+// Changes over `lag` bars: out[k] = x[k + lag] - x[k], or with `rate`
+// ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0; x holds count + lag
+// values. Arrays are padded.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t lag, bool rate, double* out)> lag_changes;
 
 // Wilder's RSI over the bars [from, n) of a big-endian series (from >= 1),
 // written big-endian: change = x[i] - x[i-1], gain = change when positive
@@ -180,28 +169,6 @@ void rank_changes(const double* x, std::size_t count, std::size_t period, double
 void window_part_extremes(const double* high, const double* low, std::size_t count, std::size_t width,
                           std::size_t from, std::size_t to, double* highest, double* lowest) noexcept;
 
-// Runs f(first, count, values...) over the bars [begin, n) of equally long
-// series in chunks converted to native doubles, values[j] being
-// series[first - history + j] for the chunk's bars and the `history` values
-// before them (begin >= history); the arrays are padded. The caller writes
-// the outputs (records, say).
-template <class F, class... Series>
-void each_chunk(std::size_t history, std::size_t begin, F f, Series... series) {
-    const std::size_t n = std::min({series.size()...});
-    if (begin >= n) return;
-    const std::size_t chunk = std::max<std::size_t>(2048, history);
-    const std::size_t most = std::min(n - begin, chunk);
-    std::array<std::vector<double>, sizeof...(Series)> values;
-    for (auto& v : values) v.resize(most + history + kPad);
-    for (std::size_t first = begin; first < n; first += chunk) {
-        const std::size_t count = std::min(chunk, n - first);
-        std::size_t k = 0;
-        (from_big_endian(series.bytes() + (first - history) * 8, count + history, values[k++].data()), ...);
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            f(first, count, static_cast<const double*>(values[I].data())...);
-        }(std::index_sequence_for<Series...>{});
-    }
-}
 // Floor-trader pivot levels of n bars read big-endian, written as records of
 // five big-endian doubles: record k holds p = (close + (low + high)) / 3 of
 // bar k, then p + p - low, p + p - high, (high - low) + p and p - (high - low).
@@ -228,42 +195,6 @@ void hilbert_firs(const double* x, std::size_t count, double outer, double inner
 // arrays are padded.
 void points_of_control(const double* price, const double* volume, const double* lo, const double* hi,
                        std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out) noexcept;
-
-// Runs a kernel over the bars [begin, n) of equally long series in chunks
-// converted to native doubles: f(count, results, values...) gets, for each
-// series, values[j] = series[first - history + j] for the chunk's bars and the
-// `history` values before them (begin >= history), and fills
-// results[0 .. count) with the outputs of bars first .. first + count - 1,
-// which are then written to `out`. All arrays are padded.
-template <class F, class... Series>
-void run_chunks(BigEndianOut out, std::size_t history, std::size_t begin, F f, Series... series) {
-    std::vector<double> results;
-    each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {
-        results.resize(count + kPad);
-        f(count, results.data(), values...);
-        to_big_endian(results.data(), count, out.bytes() + first * 8);
-    }, series...);
-}
-
-// ---- Records of integers and flags, and outputs fewer than the step's ----
-
-// A kernel with two outputs per bar over the bars [history, n) of one series,
-// chunk by chunk: kernel(values, count, a, b) fills a[0 .. count) and
-// b[0 .. count) (padded) from values as each_chunk gives them, then
-// f(bar, a[k], b[k]) sees each bar in order.
-template <class Kernel, class F>
-void each_output_pair(BigEndianSeries x, std::size_t history, Kernel kernel, F f) {
-    std::vector<double> a, b;
-    each_chunk(history, history, [&](std::size_t first, std::size_t count, const double* values) {
-        a.resize(count + kPad);
-        b.resize(count + kPad);
-        // Local pointers: the caller's stores could alias the vectors' own.
-        double* const pa = a.data();
-        double* const pb = b.data();
-        kernel(values, count, pa, pb);
-        for (std::size_t k = 0; k < count; ++k) f(first + k, pa[k], pb[k]);
-    }, x);
-}
 
 // Five-bar fractals of the bars whose highs and lows are read big-endian at
 // high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high

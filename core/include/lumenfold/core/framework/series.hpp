@@ -1,99 +1,84 @@
-// Whole series as the batch forms of the indicators see them: doubles stored
-// contiguously in big-endian byte order (the layout of serialized vectors),
-// converted as they are read and written.
+// What a batch form reads and where it writes.
+//
+// A batch form is a member template `batch(out, series...)` (see traits.hpp):
+// it reads each input as a `Series` of plain doubles and writes the outputs
+// through an `Outputs` sink, one output value per bar. Plain arrays come as
+// `PlainSeries` and `PlainOutputs`; any other storage takes part by offering
+// the same few operations.
 #pragma once
 
-#include <bit>
-#include <cassert>
+#include <algorithm>
+#include <concepts>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <type_traits>
+#include <span>
+#include <vector>
 
 namespace lumenfold::core {
 
-inline std::uint64_t big_endian_bits(std::uint64_t v) noexcept {
-    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
-    return v;
-}
-
-class BigEndianSeries {
-public:
-    BigEndianSeries(const std::uint8_t* bytes, std::size_t size) noexcept : bytes_(bytes), size_(size) {}
-
-    std::size_t size() const noexcept { return size_; }
-    const std::uint8_t* bytes() const noexcept { return bytes_; }
-    double operator[](std::size_t i) const noexcept {
-        std::uint64_t bits;
-        std::memcpy(&bits, bytes_ + i * 8, 8);
-        return std::bit_cast<double>(big_endian_bits(bits));
-    }
-    // The first n elements (n <= size()).
-    BigEndianSeries first(std::size_t n) const noexcept { return BigEndianSeries(bytes_, n); }
-
-private:
-    const std::uint8_t* bytes_;
-    std::size_t size_;
+// A read-only series of doubles: s.size(), s[i], and s.load(from, count, dst),
+// which copies the values [from, from + count) to dst.
+template <class S>
+concept Series = requires(const S& s, std::size_t i, double* dst) {
+    { s.size() } -> std::convertible_to<std::size_t>;
+    { s[i] } -> std::convertible_to<double>;
+    s.load(i, i, dst);
 };
 
-// Where a batch form writes its outputs, in the layout of serialized results:
-// - element i of a double result (`put`), or field f of bar i at element
-//   i * fields + f of a record of doubles;
-// - record i of a fixed-size record with other fields (`record`): bars are
-//   `stride` bytes apart and each field takes its own encoding;
-// - row i of a result with a vector of fixed length per bar (`row_length`,
-//   `row_put`): a 4-byte length, then the values.
-class BigEndianOut {
+// Where outputs of type T go: o.put(i, v) sets the output of bar i, and
+// o.store(from, count, values) those of the bars [from, from + count).
+template <class O, class T>
+concept Outputs = requires(const O& o, std::size_t i, const T& v, const T* values) {
+    o.put(i, v);
+    o.store(i, i, values);
+};
+
+// Where rows of doubles go, one per bar, all of the length the indicator
+// fixes for the whole series (`batch_row_length()`): o.put(i, row).
+template <class O>
+concept RowOutputs = requires(const O& o, std::size_t i, std::span<const double> row) { o.put(i, row); };
+
+// A series held as a contiguous array.
+class PlainSeries {
 public:
-    // The longest vector a serialized result can hold (its length is an i32).
-    static constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
+    PlainSeries(std::span<const double> values) noexcept : values_(values) {}
 
-    explicit BigEndianOut(std::uint8_t* bytes, std::size_t stride = 0) noexcept : bytes_(bytes), stride_(stride) {}
-
-    void put(std::size_t i, double v) noexcept { put_at(bytes_ + i * 8, v); }
-    std::uint8_t* bytes() const noexcept { return bytes_; }
-    std::size_t stride() const noexcept { return stride_; }
-
-    // Fields of record i in declared order: double, std::int32_t, std::int8_t
-    // or bool, exactly the types the record declares.
-    template <class... F>
-    void record(std::size_t i, F... fields) noexcept {
-        std::uint8_t* at = bytes_ + i * stride_;
-        ((at = field(at, fields)), ...);
-        assert(at == bytes_ + (i + 1) * stride_ && "record fields must fill the record's stride exactly");
+    std::size_t size() const noexcept { return values_.size(); }
+    double operator[](std::size_t i) const noexcept { return values_[i]; }
+    void load(std::size_t from, std::size_t count, double* dst) const noexcept {
+        if (count != 0) std::memcpy(dst, values_.data() + from, count * sizeof(double));
     }
-
-    void row_length(std::size_t i, std::uint32_t m) noexcept { put_u32_at(bytes_ + i * stride_, m); }
-    void row_put(std::size_t i, std::size_t j, double v) noexcept { put_at(bytes_ + i * stride_ + 4 + j * 8, v); }
 
 private:
-    static void put_u32_at(std::uint8_t* at, std::uint32_t v) noexcept {
-        if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
-        std::memcpy(at, &v, 4);
-    }
-    static void put_at(std::uint8_t* at, double v) noexcept {
-        const std::uint64_t bits = big_endian_bits(std::bit_cast<std::uint64_t>(v));
-        std::memcpy(at, &bits, 8);
-    }
-    template <class F>
-    static std::uint8_t* field(std::uint8_t* at, F v) noexcept {
-        static_assert(std::is_same_v<F, double> || std::is_same_v<F, std::int32_t> || std::is_same_v<F, std::int8_t> ||
-                          std::is_same_v<F, bool>,
-                      "record fields are double, std::int32_t, std::int8_t or bool");
-        if constexpr (std::is_same_v<F, double>) {
-            put_at(at, v);
-            return at + 8;
-        } else if constexpr (std::is_same_v<F, std::int32_t>) {
-            put_u32_at(at, static_cast<std::uint32_t>(v));
-            return at + 4;
-        } else {
-            *at = static_cast<std::uint8_t>(v);
-            return at + 1;
-        }
+    std::span<const double> values_;
+};
+
+// Outputs written into an array of one T per bar.
+template <class T>
+class PlainOutputs {
+public:
+    explicit PlainOutputs(T* out) noexcept : out_(out) {}
+
+    void put(std::size_t i, const T& v) const noexcept { out_[i] = v; }
+    void store(std::size_t from, std::size_t count, const T* values) const noexcept {
+        std::copy_n(values, count, out_ + from);
     }
 
-    std::uint8_t* bytes_;
-    std::size_t stride_;
+private:
+    T* out_;
+};
+
+// Rows written into one vector per bar.
+class PlainRows {
+public:
+    explicit PlainRows(std::vector<double>* rows) noexcept : rows_(rows) {}
+
+    void put(std::size_t i, std::span<const double> row) const { rows_[i].assign(row.begin(), row.end()); }
+
+private:
+    std::vector<double>* rows_;
 };
 
 }  // namespace lumenfold::core
+
+#include "lumenfold/core/framework/transitional_series.hpp"  // TRANSITIONAL

@@ -24,9 +24,9 @@ public:
 
     double next(double x) noexcept { return sum_.push(x) / to_f64(sum_.len()); }
 
-    // Batch form: the window is read from the series itself, the divisions
-    // of full windows in SIMD lanes beside the running sum.
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+    // Batch form: the window is read from the series itself.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t full = period_ < n ? static_cast<std::size_t>(period_) : n;
         double sum = 0.0;
@@ -34,7 +34,11 @@ public:
             sum = x[i] + sum;
             out.put(i, sum / to_f64(i + 1));
         }
-        lanes::running_means(x.bytes(), full, n, full, to_f64(period_), sum, out.bytes());
+        const double den = to_f64(period_);
+        for (std::size_t i = full; i < n; ++i) {
+            sum = (x[i] + sum) - x[i - full];
+            out.put(i, sum / den);
+        }
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -66,7 +70,8 @@ public:
 
     // Batch form: the partial windows of the first bars one by one, then the
     // full windows read from the series in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         if (period_ == 0) {
             for (std::size_t i = 0; i < n; ++i) out.put(i, 0.0);
@@ -91,14 +96,10 @@ public:
             weights[j] = to_f64(j + 1);
             den = den + weights[j];
         }
-        // Chunks of the series converted to native doubles, with the p - 1
-        // inputs before each: every input is read p times.
-        lanes::each_chunk(
-            p - 1, partial,
-            [&](std::size_t first, std::size_t count, const double* values) {
-                lanes::weighted_means_big_endian(values, count, p, weights.data(), false, den, out.bytes() + first * 8);
-            },
-            x);
+        // Every input is read p times, from a chunk with the p - 1 inputs before it.
+        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
+            lanes::weighted_means(v, count, p, weights.data(), false, den, r);
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -120,7 +121,8 @@ public:
         return out;
     }
 
-    void batch(BigEndianOut out, BigEndianSeries x) const noexcept {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const noexcept {
         const std::size_t n = x.size();
         if (n == 0) return;
         const double keep = 1.0 - alpha_;
