@@ -9,9 +9,21 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Five-bar fractals of the bars whose highs and lows are read big-endian at
+// high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
+// is strictly above the four others, bullish when the middle low is strictly
+// below them (a NaN among them prevents either). out[2k] and out[2k + 1]
+// receive the two flags as bytes 0 or 1.
+extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out)> fractal_flags;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -8,8 +8,18 @@
 #include <cstddef>
 #include <optional>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Floor-trader pivot levels of n bars read big-endian, written as records of
+// five big-endian doubles: record k holds p = (close + (low + high)) / 3 of
+// bar k, then p + p - low, p + p - high, (high - low) + p and p - (high - low).
+extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n, std::uint8_t* be)> pivot_levels;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

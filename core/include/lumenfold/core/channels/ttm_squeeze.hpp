@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/channels/donchian.hpp"
 #include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/classic/atr.hpp"
@@ -25,6 +26,27 @@
 #include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "lumenfold/core/framework/statistics.hpp"
+
+namespace lumenfold::core::lanes {
+
+// The squeeze test and the momentum's input of bars with full windows of p
+// closes: from the running sums s and q of the closes and of their squares,
+// the average true range a, the window's highest high hi and lowest low lo
+// and the close c, sma = s / p, var = q / p - sma * sma, sd = sqrt(var when
+// > 0, else 0); squeeze[k] = 1 when sma + sd * mult_bb < sma + a * mult_kc
+// and sma - sd * mult_bb > sma - a * mult_kc, else 0; delta[k] = c +
+// (sma + (hi + lo) * 0.5) * -0.5. Arrays are padded.
+extern const Kernel<void(const double* s, const double* q, const double* a, const double* hi, const double* lo, const double* c, std::size_t count, std::size_t period, double mult_bb, double mult_kc, double* squeeze, double* delta)> squeeze_parts;
+
+// Least-squares lines of the windows x[k .. k+p-1] (x at 0 for the oldest
+// value up to p - 1), valued at the newest point: sum_y += y and sum_xy +=
+// y * i from 0, oldest first; slope = (p * sum_xy - sum_y * sum_x) /
+// denominator, intercept = (sum_y - sum_x * slope) / p, out[k] = (p - 1) *
+// slope + intercept; where the denominator is 0, out[k] is the newest value.
+// x holds count + p - 1 values, p >= 1.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double sum_x, double denominator, double* out)> regression_values;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

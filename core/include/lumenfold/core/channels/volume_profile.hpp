@@ -15,12 +15,28 @@
 #include <new>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Volume profile points of control of the windows price[k .. k+p-1],
+// volume[k .. k+p-1] (k < count) whose lowest and highest prices are lo[k]
+// and hi[k]: lo[k] where they are equal, else with width = (hi - lo) / bins,
+// each price's bin floor((price - lo) / width) saturated into 0 .. bins - 1
+// (a NaN quotient giving 0) and its volume added as volume + sum in window
+// order from +0, the first bin holding the most volume (more than -1) gives
+// out[k] = lo + width * (bin + 0.5). The work per bar grows with period *
+// bins (bins below 2^53). `scratch` holds period * kPad doubles; the other
+// arrays are padded.
+extern const Kernel<void(const double* price, const double* volume, const double* lo, const double* hi, std::size_t count, std::size_t period, std::size_t bins, double* scratch, double* out)> points_of_control;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

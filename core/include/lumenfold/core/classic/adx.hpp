@@ -18,9 +18,19 @@
 #include <optional>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// DX from Wilder-smoothed movements and range: +DI = (plus * 100) / tr,
+// -DI = (minus * 100) / tr, DX = (|+DI - -DI| * 100) / (+DI + -DI) when that
+// sum is positive, else 0. Any value where tr <= 0 (no DX there).
+extern const Kernel<void(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx)> directional_index;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

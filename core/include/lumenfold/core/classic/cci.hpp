@@ -15,9 +15,25 @@
 #include <new>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+
+namespace lumenfold::core::lanes {
+
+// (close + (low + high)) / 3 of n bars read big-endian.
+extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n, double* out)> typical_prices;
+
+// CCI of the bars first .. first + count - 1 (first >= p - 1): tp[b - base]
+// is bar b's typical price for every bar of their windows (and tp holds the
+// bars up to first + count - 1), sums[j] the running sum of bar first + j.
+// The deviation adds over the slots of a p-slot circular store in slot order:
+// slot i holds the bar b of the window with b % p == i. `tp`, `sums` and
+// `out` are padded.
+extern const Kernel<void(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count, std::size_t period, double* out)> cci_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

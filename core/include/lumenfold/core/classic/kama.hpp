@@ -9,9 +9,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core::lanes {
+
+// KAMA over the bars [p, n) of a big-endian series (p >= 1), written
+// big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
+// |changes| of its window added newest first (0 when that sum is 0),
+// sc = slow + er * spread, then value = value + (x[t] - value) * (sc * sc) bar
+// by bar from `value`, the average before bar p.
+extern const Kernel<void(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value, std::uint8_t* out)> kama_run;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

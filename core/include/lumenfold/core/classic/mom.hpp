@@ -7,10 +7,20 @@
 #include <cstdint>
 #include <limits>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Changes over `lag` bars: out[k] = x[k + lag] - x[k], or with `rate`
+// ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0; x holds count + lag
+// values. Arrays are padded.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t lag, bool rate, double* out)> lag_changes;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -10,8 +10,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Wilder's RSI over the bars [from, n) of a big-endian series (from >= 1),
+// written big-endian: change = x[i] - x[i-1], gain = change when positive
+// else +0, loss = +0 when the change is positive else -change; avg_gain =
+// (gain + avg_gain * (p - 1)) / p and avg_loss = (loss + (p - 1) * avg_loss)
+// / p from the given averages; out[i] = 100 when avg_loss is 0, else
+// 100 - 100 / (avg_gain / avg_loss + 1).
+extern const Kernel<void(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1, double avg_gain, double avg_loss, std::uint8_t* out)> rsi_run;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -14,10 +14,22 @@
 #include <cstdint>
 #include <limits>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Williams %R of the bars whose windows are high[k .. k+p-1] and
+// low[k .. k+p-1] (close[k+p-1] their close), for windows without NaN: the
+// extremes folded from the oldest bar on, a value at least as extreme
+// replacing the standing one; ((highest - close) * -100) / range when the
+// range is positive, else 0.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, double* out)> willr_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -90,7 +102,7 @@ public:
     // the series itself when they leave the window.
     void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
         const std::size_t n = high.size();
-        if (period_ >= 2 && period_ <= n && !lanes::any_nan(high.bytes(), n) && !lanes::any_nan(low.bytes(), n)) {
+        if (period_ >= 2 && period_ <= n && !lanes::has_nan(high) && !lanes::has_nan(low)) {
             const std::size_t p = static_cast<std::size_t>(period_);
             for (std::size_t t = 0; t + 1 < p; ++t) out.put(t, kNaN);
             lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* h, const double* l,

@@ -17,9 +17,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Pearson correlations of the windows x[k .. k+p-1] with two waves, entry i
+// of a wave meeting x[k + p - 1 - i]: the sums Σx, Σx², Σx·a, Σx·b added
+// newest first, then (p·Σxy - Σx·Σy)/sqrt(d) with d = (p·Σx² - (Σx)²)·var_y,
+// or 0 unless d > 0. Arrays are padded (x for count + p - 1 values).
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, const double* a, double a_sum, double a_var, const double* b, double b_sum, double b_var, double* corr_a, double* corr_b)> wave_correlations;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

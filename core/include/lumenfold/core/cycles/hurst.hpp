@@ -11,9 +11,22 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Rescaled ranges of the windows x[k .. k+p-1] (oldest first), k < count:
+// the mean of the sum added oldest first, the range hi - lo of the running
+// deviation sums (from -max and +max, a greater or lesser sum replacing
+// them), the population variance of squared deviations added oldest first;
+// ratio[k] = range / sqrt(variance), var[k] the variance. Arrays are padded
+// (x for count + p - 1 values).
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double* ratio, double* var)> rescaled_ranges;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

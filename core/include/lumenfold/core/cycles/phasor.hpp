@@ -14,12 +14,26 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/cycles/quadrature.hpp"
 #include "lumenfold/core/filters/hilbert_transform.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Four-bar weighted means of windows x[k .. k+3] (x holds count + 3 values):
+// out[k] = ((((x[k+3] * 4) + (x[k+2] * 3)) + (x[k+1] + x[k+1])) + x[k]) / 10.
+extern const Kernel<void(const double* x, std::size_t count, double* out)> four_bar_means;
+
+// Seven-tap Hilbert transforms of windows x[k .. k+6] (x holds count + 6
+// values): out[k] = gain * ((((x[k+6] * outer) + (x[k+4] * inner)) -
+// (x[k+2] * inner)) - (x[k] * outer)).
+extern const Kernel<void(const double* x, std::size_t count, double outer, double inner, double gain, double* out)> hilbert_firs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -60,7 +60,7 @@ public:
     void batch(BigEndianOut out, BigEndianSeries x) const {
         const std::size_t n = x.size();
         const std::size_t w = weights_.size();
-        if (!lanes::any_nan(x.bytes(), n)) {
+        if (!lanes::has_nan(x)) {
             const std::size_t first = std::min(w - 1, n);
             for (std::size_t t = 0; t < first; ++t) out.put(t, kNaN);
             lanes::run_chunks(out, w - 1, first, [&](std::size_t count, double* r, const double* v) {

@@ -16,10 +16,20 @@
 #include <cstring>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/two_pole.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Sums of squares of windows of p values, newest first: out[k] =
+// (((0 + x_0 * x_0) + x_1 * x_1) + ... + x_{p-1} * x_{p-1}) with
+// x_i = x[k + p - 1 - i]; x holds count + p - 1 values, p >= 1.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double* out)> sums_of_squares;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

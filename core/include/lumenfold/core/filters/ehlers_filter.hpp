@@ -11,7 +11,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Ehlers filter of the bars whose windows of 2p - 1 inputs end at x[k + 2p - 2]
+// (k < count), w_c = x[k + 2p - 2 - c] newest first: for c = 0 .. p-1 in
+// order, coef = sum over j = 1 .. p-1 of (w_c - w_{c+j})^2 from 0,
+// num += w_c * coef, den += coef; out[k] = den == 0 ? w_0 : num / den. p >= 1.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double* out)> ehlers_filter_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

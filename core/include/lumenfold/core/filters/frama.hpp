@@ -15,9 +15,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Highest high and lowest low at positions [from, to) of windows of `width`
+// bars counted from the newest, x[k + width - 1] (k < count): folded newest
+// first from -DBL_MAX and DBL_MAX, a value replacing the standing one only
+// when strictly beyond it, so NaN is ignored.
+extern const Kernel<void(const double* high, const double* low, std::size_t count, std::size_t width, std::size_t from, std::size_t to, double* highest, double* lowest)> window_part_extremes;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -15,8 +15,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// How a full window of p values changes its count of rising pairs when
+// x[k + p] enters and x[k] leaves: out[k] = sum over i = 1 .. p-1 of
+// vote(x[k + p], x[k + p - i]) - vote(x[k + p - i], x[k]), vote(newer, older)
+// being +1 when older - newer < 0, -1 when > 0, else 0. Small integers, so
+// exact whatever the order. x holds count + p values.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double* out)> rank_changes;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

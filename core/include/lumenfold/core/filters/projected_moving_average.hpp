@@ -10,8 +10,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Projected moving average of the bars whose windows of p inputs end at
+// x[k + p - 1], w_j = x[k + p - 1 - j] newest first: sum_y += w_j and
+// sum_xy += w_j * (j + 1) for j = 0 .. p-1 from 0; slope = 0 when denom is 0,
+// else -((sum_xy * p) - (sum_y * sum_x)) / denom; pma[k] = (sum_y / p) +
+// ((slope * p) * 0.5), slope[k] = slope. p >= 1.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double sum_x, double denom, double* pma, double* slope)> projected_means;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

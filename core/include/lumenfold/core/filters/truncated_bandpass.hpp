@@ -10,8 +10,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Truncated band-pass of the bars whose windows of p + 2 inputs end at
+// x[k + p + 1], w_c = x[k + p + 1 - c] newest first: from t1 = t2 = 0, for
+// c = p-1 down to 0, t = ((a * t1) + (b * (w_c - w_{c+2}))) - (s1 * t2),
+// t2 = t1, t1 = t; out[k] = t1. p >= 1.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double a, double b, double s1, double* out)> truncated_bandpass_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

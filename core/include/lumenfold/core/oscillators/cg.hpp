@@ -8,10 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Centre of gravity of the bars whose windows are x[k .. k+p-1] (x holds
+// count + p - 1 values): from the newest value on, num += xi * (i + 1) and
+// den += xi for the value i bars back; out[k] = (-num) / den, or 0 where den
+// is 0.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double* out)> center_of_gravity_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

@@ -10,10 +10,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Correlation with a line of the bars whose windows are x[k .. k+p-1] (x
+// holds count + p - 1 values), the value i bars back at ordinate -i: from the
+// newest value on, sx += xi, sxx += xi * xi, sxy = sxy - xi * i; then
+// varx = sxx * p - sx * sx, and out[k] = (sxy * p - sx * sum_y) /
+// sqrt(varx * vary) where varx > 0, else 0 (vary > 0 given).
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double sum_y, double vary, double* out)> correlation_trend_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

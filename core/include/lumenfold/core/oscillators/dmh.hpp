@@ -13,11 +13,22 @@
 #include <optional>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Directional movement differences: for the bar of high[k + 1], low[k + 1]
+// after high[k], low[k], up = high[k+1] - high[k] and down = low[k] - low[k+1];
+// plus is up when up > down and up > 0, minus is down when down > up and
+// down > 0, each +0 otherwise; out[k] = plus - minus. The arrays hold n + 1 bars.
+extern const Kernel<void(const double* high, const double* low, std::size_t n, double* out)> directional_differences;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 

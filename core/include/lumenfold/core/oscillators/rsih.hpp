@@ -10,11 +10,23 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/oscillators/up_down.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Normalised RSI of the bars whose windows are x[k .. k+c] (c changes, x
+// holds count + c values): change i = 1..c is x[k+c-i+1] - x[k+c-i], its
+// size |change| * weights[i-1] added to the up sum when the change is
+// positive, to the down sum when negative (+0 otherwise), both from +0;
+// (up - down) / (down + up) when that sum exceeds 1e-10 in magnitude, else 0.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t changes, const double* weights, double* out)> weighted_rsi_outputs;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
