@@ -1,6 +1,7 @@
-// Benchmarks: every indicator's core over a seeded series of 1e6 bars and its
-// batch function through the C boundary (registered from the interface
-// description), plus hand-written baselines and the cost of one boundary call.
+// Benchmarks: every indicator's core over a seeded market-like series of 1e6
+// bars and its batch function through the C boundary (registered from the
+// interface description) on that series and on a predictable one, plus
+// hand-written baselines and the cost of one boundary call.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -8,7 +9,10 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <array>
+#include <cstdio>
 #include <map>
+#include <string>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -27,27 +31,66 @@ struct Bars {
     std::vector<double> open, high, low, close, volume;
 };
 
-const Bars& bars() {
+constexpr std::size_t kBars = 1'000'000;
+
+// Daily-like bars: log-returns of about 1% from one close to the next (a gap
+// to the open, then the session), highs and lows beyond the open and the
+// close, lognormal volume. Which true-range term wins, which directional move
+// and which window extreme, changes from bar to bar as on real markets.
+const Bars& market_bars() {
     static const Bars b = [] {
         Bars out;
-        out.n = 1'000'000;
+        out.n = kBars;
         std::mt19937_64 rng(42);
-        std::normal_distribution<double> step(0.0, 1.0);
-        std::uniform_real_distribution<double> wick(0.0, 1.0);
-        double price = 100.0;
+        std::normal_distribution<double> gap(0.0, 0.003), session(0.0, 0.0095), wick(0.0, 0.004), lot(13.8, 0.5);
+        double close = 100.0;
         for (std::size_t i = 0; i < out.n; ++i) {
-            const double o = price;
-            const double c = std::max(1.0, o + step(rng));
+            const double o = close * std::exp(gap(rng));
+            close = o * std::exp(session(rng));
             out.open.push_back(o);
-            out.close.push_back(c);
-            out.high.push_back(std::max(o, c) + wick(rng));
-            out.low.push_back(std::min(o, c) - wick(rng));
-            out.volume.push_back(1000.0 + std::floor(wick(rng) * 4000.0));
-            price = c;
+            out.close.push_back(close);
+            out.high.push_back(std::max(o, close) * std::exp(std::fabs(wick(rng))));
+            out.low.push_back(std::min(o, close) * std::exp(-std::fabs(wick(rng))));
+            out.volume.push_back(std::round(std::exp(lot(rng))));
         }
         return out;
     }();
     return b;
+}
+
+// A steady rise: each bar opens at the last close and closes 0.01 higher,
+// high = close + 1 and low = close - 1, constant volume. Every comparison
+// goes the same way on every bar.
+const Bars& predictable_bars() {
+    static const Bars b = [] {
+        Bars out;
+        out.n = kBars;
+        double close = 100.0;
+        for (std::size_t i = 0; i < out.n; ++i) {
+            out.open.push_back(close);
+            close += 0.01;
+            out.close.push_back(close);
+            out.high.push_back(close + 1.0);
+            out.low.push_back(close - 1.0);
+            out.volume.push_back(1.0e6);
+        }
+        return out;
+    }();
+    return b;
+}
+
+const Bars& bars() { return market_bars(); }
+
+// The batch functions run on both series: argument 0 the market-like one,
+// 1 the predictable one.
+const Bars& bars(const benchmark::State& state) { return state.range(0) == 0 ? market_bars() : predictable_bars(); }
+
+void on_both_series(benchmark::internal::Benchmark* b) { b->ArgName("predictable")->Arg(0)->Arg(1); }
+
+// Best ns per bar of each batch function on each series, for the closing table.
+std::map<std::string, std::array<double, 2>>& series_times() {
+    static std::map<std::string, std::array<double, 2>> times;
+    return times;
 }
 
 using Bytes = std::vector<std::uint8_t>;
@@ -91,8 +134,17 @@ long minor_faults() {
 // time over the best memcpy of `input` into storage already in place (timed
 // between the calls, so both see the same caches), and the minor page faults
 // of the last call.
+// "atr(14)": a batch function and its scalar arguments, naming it in the table.
+template <class... A>
+std::string batch_key(const char* fn, A... args) {
+    std::string key = fn;
+    const char* sep = "(";
+    ((key += sep + std::to_string(args), sep = ", "), ...);
+    return sizeof...(A) == 0 ? key : key + ")";
+}
+
 template <class Call>
-void measure_batch(benchmark::State& state, std::size_t bars, const Bytes& input, Call call) {
+void measure_batch(benchmark::State& state, std::size_t bars, const Bytes& input, const std::string& key, Call call) {
     Bytes target(input.size(), 1);
     double best = std::numeric_limits<double>::infinity();
     double best_copy = std::numeric_limits<double>::infinity();
@@ -112,6 +164,8 @@ void measure_batch(benchmark::State& state, std::size_t bars, const Bytes& input
     state.counters["x_memcpy"] = best / best_copy;
     state.counters["memcpy_ns_per_bar"] = best_copy / static_cast<double>(bars);
     state.counters["faults"] = static_cast<double>(faults);
+    auto& t = series_times().try_emplace(key, std::array<double, 2>{0.0, 0.0}).first->second;
+    t[state.range(0) == 0 ? 0 : 1] = best / static_cast<double>(bars);
 }
 
 }  // namespace
@@ -184,18 +238,18 @@ BENCHMARK(BM_ffi_stream_ema_next);
 #include "bench_cases.inc"
 
 // The batch functions again with the parameters of the published comparison.
-BENCHMARK_CAPTURE(BM_ffi_sma, 20, 20ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_ema, 10, 10ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_wma, 20, 20ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_kama, 10, 10ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_mom, 10, 10ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_roc, 10, 10ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_rsi, 14, 14ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_macd, 12_26_9, 12ull, 26ull, 9ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_atr, 14, 14ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_adx, 14, 14ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_cci, 14, 14ull)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_willr, 14, 14ull)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_sma, 20, 20ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_ema, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_wma, 20, 20ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_kama, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_mom, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_roc, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_rsi, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_macd, 12_26_9, 12ull, 26ull, 9ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_atr, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_adx, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_cci, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_willr, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
 
 // ---- floors: the arithmetic alone ----
 // Each batch function's own order of operations as a plain loop over native
@@ -346,4 +400,21 @@ static void BM_floor_htdcperiod(benchmark::State& state) {
 }
 BENCHMARK(BM_floor_htdcperiod)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// The benchmarks, then for every batch function measured on both series its
+// time on the market-like bars over its time on the predictable ones.
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    bool header = false;
+    for (const auto& [name, t] : series_times()) {
+        if (t[0] == 0.0 || t[1] == 0.0) continue;
+        if (!header) {
+            std::printf("\n%-44s %14s %14s %8s\n", "batch function", "market ns/bar", "predict ns/bar", "ratio");
+            header = true;
+        }
+        std::printf("%-44s %14.3f %14.3f %8.2f\n", name.c_str(), t[0], t[1], t[0] / t[1]);
+    }
+    return 0;
+}

@@ -852,14 +852,14 @@ def bench_cases(iface: Interface) -> str:
             register = (f"BENCHMARK_CAPTURE({', '.join([bm, 'contract'] + registered)})" if registered
                         else f"BENCHMARK({bm})")
             out.append(f"static void BM_ffi_{fn['name']}({', '.join(['benchmark::State& state'] + params)}) {{\n"
-                       f"    const Bars& b = bars();\n"
+                       f"    const Bars& b = bars(state);\n"
                        + "".join(prep) +
-                       f"    measure_batch(state, b.n, {first}, [&] {{\n"
+                       f"    measure_batch(state, b.n, {first}, batch_key({', '.join([chr(34) + fn['name'] + chr(34)] + [p.split()[-1] for p in params])}), [&] {{\n"
                        + "".join(copies) +
                        f"        RustCallStatus st{{0, {{0, 0, nullptr}}}};\n"
                        f"        release_result({sym_func(fn['name'])}({', '.join(args + ['&st'])}), st);\n"
                        f"    }});\n}}\n"
-                       f"{register}->Unit(benchmark::kMillisecond);")
+                       f"{register}->Apply(on_both_series)->Unit(benchmark::kMillisecond);")
     return "\n".join(out) + "\n"
 
 
