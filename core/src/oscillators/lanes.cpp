@@ -6,12 +6,8 @@
 #include "lumenfold/core/oscillators/dmh.hpp"
 #include "lumenfold/core/oscillators/rsih.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
-#include <limits>
-#include <vector>
+#include <cstddef>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "oscillators/lanes.cpp"

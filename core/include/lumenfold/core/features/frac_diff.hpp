@@ -57,7 +57,8 @@ public:
     // and the weighted sums of the full windows run over them in SIMD lanes (a
     // divisor of 1 changes no bit); NaN bars, and bars before W inputs are
     // held, give NaN. Without NaN the windows are read from the series.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t w = weights_.size();
         if (!lanes::has_nan(x)) {

@@ -4,12 +4,15 @@
 // period - 1 bars, or a NaN in the window).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include "lumenfold/core/cycles/hurst.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
@@ -23,17 +26,27 @@ class HurstFeatureExtractor {
 public:
     static constexpr std::int32_t kNoLabel = -99;
 
-    explicit HurstFeatureExtractor(std::uint64_t period) : hurst_(period) {}
+    explicit HurstFeatureExtractor(std::uint64_t period) : hurst_(period), n_(std::max<std::uint64_t>(period, 2)) {}
 
     HurstFeatures next(double x) noexcept {
         const double h = hurst_.next(x);
         return {h, regime_label(h)};
     }
 
-    // Batch form: the exponents as the embedded core's batch form computes
-    // them, each with its label.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
-        hurst_.each(x, [out](std::size_t t, double h) mutable { out.record(t, h, regime_label(h)); });
+    // Batch form: every window read from the series, the ranges and variances
+    // of the bars in SIMD lanes, the exponents and their labels bar by bar.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
+        const std::size_t p = static_cast<std::size_t>(n_);
+        const std::size_t warm = std::min(p - 1, x.size());
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, HurstFeatures{kNaN, kNoLabel});
+        const double log_n = std::log(to_f64(n_));
+        lanes::each_output_pair(x, p - 1, [p](const double* v, std::size_t count, double* ratio, double* var) {
+            lanes::rescaled_ranges(v, count, p, ratio, var);
+        }, [out, log_n](std::size_t t, double ratio, double var) {
+            const double h = var == 0.0 ? 0.5 : std::log(ratio) / log_n;
+            out.put(t, HurstFeatures{h, regime_label(h)});
+        });
     }
 
     // The label of an exponent, none for NaN.
@@ -55,6 +68,7 @@ private:
     static constexpr double kUpperThreshold = 0.55;
 
     HurstExponent hurst_;
+    std::uint64_t n_;  // hurst_'s window length, divisor and logarithm base
 };
 
 }  // namespace lumenfold::core

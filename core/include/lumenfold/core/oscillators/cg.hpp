@@ -45,7 +45,8 @@ public:
 
     // Batch form: the partial windows stepped, then the full windows read
     // from the series in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(window_.length());
         const std::size_t first = p == 0 ? n : std::min(p - 1, n);

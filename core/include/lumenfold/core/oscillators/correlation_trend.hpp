@@ -63,7 +63,8 @@ public:
     // Batch form: 0 until the window is full (and on every bar when the
     // ordinates have no variance), then each bar's sums read from the series
     // in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(window_.length());
         const double n_f = to_f64(window_.length());

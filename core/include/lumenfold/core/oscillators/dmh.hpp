@@ -68,7 +68,8 @@ public:
     // bars' directional differences in SIMD lanes, their smoothing recursion
     // bar by bar into a store that keeps the last length - 1 smoothed values
     // before the chunk, and the full windows' weighted means in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) {
         const std::size_t n = high.size();
         const std::size_t len = static_cast<std::size_t>(window_.length());
         // At least one bar is stepped: the differences start from a previous bar.

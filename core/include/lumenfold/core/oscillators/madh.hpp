@@ -34,7 +34,8 @@ public:
     // Batch form: the bars before the long window is full are stepped; from
     // there on both filters' means are read from the series in SIMD lanes (the
     // short one the input itself when it never divides) and combined per bar.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t ls = static_cast<std::size_t>(short_hann_.period());
         const std::size_t ll = static_cast<std::size_t>(long_hann_.period());

@@ -46,7 +46,8 @@ public:
 
     // Batch form: 0 until the window is full, then each bar's weighted moves
     // read from the series in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t c = static_cast<std::size_t>(length_);
         const std::size_t first = std::min(c, n);
