@@ -212,7 +212,7 @@ def c_type(t: tuple) -> str:
         return "None"
     if t[0] == "object":
         return "ctypes.c_uint64"
-    return "_RustBuffer"
+    return "_Returned"
 
 
 def arg_converter(t: tuple) -> str:
@@ -294,42 +294,61 @@ class Emitter:
         """A Python function for one entry point, called `label` in argument
         errors. Arguments are checked and converted first (nothing of the
         library's is held yet if that fails), then the serialized ones become
-        buffers (the items of a list or tuple converted as they are copied in;
-        a failure releases every buffer made), then a method clones its
-        handle, and the call runs with a fresh status."""
+        buffers (the items of a list or tuple converted as they are copied in),
+        a method clones its handle, and the call runs. Whatever exception ends
+        it, and wherever, the status record is reset and every buffer, clone
+        and handle the call still holds is released (see _unwind): a flag says
+        whether the clone is still owed, and a buffer stops being the call's
+        own right before the call that consumes it, with no call in between."""
         args = entry["args"]
         params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in args])
         ret = entry["returns"]
         fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
-        self.bindings.append(f"{fn_var} = _bind({symbol!r}, {c_type(ret)})")
+        restype = f"_handle_{ret[1].lower()}" if ret[0] == "object" else c_type(ret)
+        self.bindings.append(f"{fn_var} = _bind({symbol!r}, {restype})")
         annot = " -> " + (py_annotation(ret) if ret[0] != "object" else "None")
         body = []
         call_args = []
-        serialized = [n for n, t in args if t[0] not in ("scalar",)]
         for i, (n, t) in enumerate(args):
             var = f"a{i}" if t[0] == "scalar" else f"p{i}"
             body += arg_lines(var, n, t, f"{label}(): argument {n!r}", self.converters)
             call_args.append(f"a{i}" if t[0] == "scalar" else f"b{i}")
-        if len(serialized) == 1:
-            i = next(i for i, (n, t) in enumerate(args) if t[0] != "scalar")
-            body.append(f"b{i} = _buffer_of(p{i})")
-        elif serialized:
-            idx = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
-            body.append(f"{', '.join(f'b{i}' for i in idx)} = _buffers({', '.join(f'p{i}' for i in idx)})")
-        if method:
-            body += ["h = self._h", f"{method}(h, _UNUSED)"]
-            call_args.insert(0, "h")
+        serialized = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
+        bufs = [f"b{i}" for i in serialized]
+        returns_value = ret[0] not in ("scalar", "unit")
         body += ["try:", "    st, sp = _thread.status", "except AttributeError:", "    st, sp = _thread_status()"]
-        body.append(f"result = {fn_var}({', '.join(call_args + ['sp'])})")
-        body += ["if st.code:", "    _raise_status(st)"]
+        held = (["result"] if returns_value else []) + bufs
+        if held:
+            body.append(" = ".join(held + ["None"]))
+        if method:
+            body.append("owed = False")
+        call = []
+        if len(bufs) == 1:
+            call.append(f"{bufs[0]} = _buffer_of(p{serialized[0]})")
+        elif bufs:
+            call.append(f"{', '.join(bufs)} = _buffers({', '.join(f'p{i}' for i in serialized)})")
+        if method:
+            call += ["h = self._h", "owed = True", f"{method}(h, _UNUSED)"]
+            call_args.insert(0, "h")
+        if bufs:
+            call.append(" = ".join(f"{b}.__class__" for b in bufs) + " = _RustBuffer")
+        if method:
+            call.append("owed = False")
+        call.append(f"{'result = ' if ret[0] != 'unit' else ''}{fn_var}({', '.join(call_args + ['sp'])})")
+        call += ["if st.code:", "    _raise_status(st)"]
+        after = []
         if ret[0] == "object":
-            body.append("self._h = _c_uint64(result)")
+            after.append("self._adopt(result)")
         elif ret == ("scalar", "bool"):
-            body.append("return bool(result)")
+            after.append("return bool(result)")
         elif ret[0] == "scalar":
-            body.append("return result")
-        elif ret[0] != "unit":
-            body.append(f"return {self.decoder(ret)}(result)")
+            after.append("return result")
+        elif returns_value:
+            call.append(f"return {self.decoder(ret)}(result)")
+        clone = "h if owed else None, self._free" if method else "None, None"
+        body += ["try:"] + [f"    {line}" for line in call]
+        body += ["except BaseException:", f"    _unwind(st, {', '.join([clone] + held)})", "    raise"]
+        body += after
         self.lines.append(f"{indent}def {py_name}({params}){annot}:")
         self.lines += [f"{indent}    {line}" for line in body]
 
@@ -362,6 +381,8 @@ class Emitter:
             body.append(f"\n\n_RECORDS[{name!r}] = ({name}, {fields!r})")
         for name, obj in sorted(self.items["objects"].items()):
             sym = name.lower()
+            self.bindings.append(f"_free_{sym} = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
+            self.bindings.append(f"_handle_{sym} = _handle_type(_free_{sym})")
             body.append(f"\n\nclass {name}(_Object):")
             if obj.get("doc"):
                 body.append(f"    {obj['doc']!r}")
@@ -386,7 +407,7 @@ class Emitter:
             for m in obj["methods"]:
                 symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
                 self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var)
-            body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
+            body.append(f"\n\n{name}._free = _free_{sym}")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
             self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"])
