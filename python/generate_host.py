@@ -215,6 +215,12 @@ def c_type(t: tuple) -> str:
     return "_Returned"
 
 
+def targets(names) -> str:
+    """The targets of an assignment from a tuple: `a, b` or `a,`."""
+    names = list(names)
+    return ", ".join(names) + ("," if len(names) == 1 else "")
+
+
 def arg_converter(t: tuple) -> str:
     """The runtime function that turns a Python argument into what the entry
     point takes: a ctypes scalar, or a bytearray to be made a buffer."""
@@ -283,11 +289,94 @@ class Emitter:
         self.lines: list[str] = []
         self.decoders: dict[tuple, str] = {}
         self.converters: dict[str, str] = {}
+        self.structs: dict[str, str] = {}
+        self.readers: dict[str, str] = {}
+        self.reader_lines: list[str] = []
 
     def decoder(self, t: tuple) -> str:
         if t not in self.decoders:
             self.decoders[t] = f"_decode_{len(self.decoders)}"
         return self.decoders[t]
+
+    def unpacker(self, fmt: str) -> str:
+        """The precompiled unpack_from of a big-endian struct format."""
+        if fmt not in self.structs:
+            self.structs[fmt] = f"_unpack_{len(self.structs)}"
+        return self.structs[fmt]
+
+    def flat_format(self, name: str) -> str | None:
+        """The struct format of a record made of scalars only, else None."""
+        fields = self.items["records"][name]
+        if fields and all(t[0] == "scalar" for _, t in fields):
+            return ">" + "".join(STRUCT_FORMATS[t[1]] for _, t in fields)
+        return None
+
+    def readable(self, t: tuple) -> bool:
+        """Whether generated code decodes `t`: scalars, records and optional
+        values of them (the rest goes through the runtime's decoders)."""
+        if t[0] == "record":
+            return all(self.readable(ft) for _, ft in self.items["records"][t[1]])
+        return t[0] == "scalar" or (t[0] == "opt" and self.readable(t[1]))
+
+    def read_lines(self, target: str, t: tuple, depth: int) -> list[str]:
+        """Lines that decode `t` from the bytes `view` at `pos` into `target`,
+        advancing `pos`. A record is made without running __init__ (which
+        only assigns the fields) and the scalars that follow each other are
+        unpacked in one step."""
+        if t[0] == "scalar":
+            fmt = ">" + STRUCT_FORMATS[t[1]]
+            return [f"{targets([target])} = {self.unpacker(fmt)}(view, pos)", f"pos += {struct.calcsize(fmt)}"]
+        if t[0] == "opt":
+            inner = self.read_lines(target, t[1], depth)
+            return (["if view[pos]:", "    pos += 1"] + [f"    {line}" for line in inner]
+                    + ["else:", f"    {target} = None", "    pos += 1"])
+        record = f"r{depth}"
+        lines = [f"{record} = _new({t[1]})"]
+        run: list[tuple[str, str]] = []
+
+        def flush() -> None:
+            if run:
+                fmt = ">" + "".join(STRUCT_FORMATS[s] for _, s in run)
+                lines.append(f"{targets(f'{record}.{n}' for n, _ in run)} = {self.unpacker(fmt)}(view, pos)")
+                lines.append(f"pos += {struct.calcsize(fmt)}")
+                run.clear()
+        for name, ft in self.items["records"][t[1]]:
+            if ft[0] == "scalar":
+                run.append((name, ft[1]))
+            else:
+                flush()
+                lines += self.read_lines(f"{record}.{name}", ft, depth + 1)
+        flush()
+        return lines + [f"{target} = {record}"]
+
+    def reader(self, name: str) -> str:
+        """A generated function decoding a whole record from a memoryview of
+        its bytes."""
+        if name not in self.readers:
+            fn = self.readers[name] = f"_read_{name}"
+            body = ["pos = 0"] + self.read_lines("value", ("record", name), 0)
+            body += ["if pos != len(view):", "    raise _leftover_error(len(view) - pos)", "return value"]
+            self.reader_lines += ["", "", f"def {fn}(view):"] + [f"    {line}" for line in body]
+        return self.readers[name]
+
+    def record_result(self, name: str) -> list[str] | None:
+        """Lines that decode a returned record straight from the library's
+        buffer, release it and return the record; None when the runtime's
+        decoders do it. A record of scalars is unpacked where it lies."""
+        release = ["result.__class__ = _RustBuffer", "_buffer_release(result, _UNUSED)", "return value"]
+        fmt = self.flat_format(name)
+        if fmt:
+            # A failed call returns no buffer. A returned one holds the record
+            # whole: its layout is the one the checksums verified at import.
+            fields = [n for n, _ in self.items["records"][name]]
+            return ["at = result.data", "if not at:", "    _raise_status(st)", f"value = _new({name})",
+                    f"{targets(f'value.{n}' for n in fields)} = {self.unpacker(fmt)}(_MEMORY, at)"] + release
+        if self.readable(("record", name)):
+            # The view is released before the buffer: a traceback kept after
+            # a decoding error holds no view of freed memory.
+            return ["n = result.len", "if not n:", "    _raise_status(st)", "at = result.data",
+                    "with _MEMORY[at:at + n] as view:", f"    value = {self.reader(name)}(view)"] + release
+        return None
 
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
                  label: str, method: str | None = None) -> None:
@@ -335,7 +424,9 @@ class Emitter:
         if method:
             call.append("owed = False")
         call.append(f"{'result = ' if ret[0] != 'unit' else ''}{fn_var}({', '.join(call_args + ['sp'])})")
-        call += ["if st.code:", "    _raise_status(st)"]
+        record = self.record_result(ret[1]) if ret[0] == "record" else None
+        if not record:  # a record checks for a returned buffer instead: a failed call returns none
+            call += ["if st.code:", "    _raise_status(st)"]
         after = []
         if ret[0] == "object":
             after.append("self._adopt(result)")
@@ -343,6 +434,8 @@ class Emitter:
             after.append("return bool(result)")
         elif ret[0] == "scalar":
             after.append("return result")
+        elif record:
+            call += record
         elif returns_value:
             call.append(f"return {self.decoder(ret)}(result)")
         clone = "h if owed else None, self._free" if method else "None, None"
@@ -412,6 +505,8 @@ class Emitter:
             body.append("\n")
             self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"])
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
+        tail += [f"{var} = struct.Struct({fmt!r}).unpack_from" for fmt, var in self.structs.items()]
+        tail += self.reader_lines
         tail += [f"{var} = {conv}" for conv, var in self.converters.items()]
         tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
         exports = sorted(["LumenfoldError", "LibraryMismatchError"] + list(self.items["enums"])

@@ -93,10 +93,11 @@ _buffer_from_bytes.restype = _Returned
 _buffer_free = _lib.ffi_lumenfold_python_rustbuffer_free
 _buffer_free.argtypes = [_RustBuffer, ctypes.POINTER(_RustCallStatus)]
 _buffer_free.restype = None
-# The same entry point without argtypes (half the cost of a call), for the
-# buffers the library handed over: their release cannot fail, so it never
-# writes its status.
-_buffer_release = _lib["ffi_lumenfold_python_rustbuffer_free"]
+# The same entry point for the buffers the library handed over: their release
+# cannot fail, so it never writes its status, and it never waits, so it keeps
+# the GIL (no release and re-acquire around it). No argtypes: half the cost of
+# a call.
+_buffer_release = ctypes.PyDLL(_LIB_PATH)["ffi_lumenfold_python_rustbuffer_free"]
 _buffer_release.restype = None
 
 # Clone and free never write their status; one shared record serves them all.
@@ -106,6 +107,11 @@ _byref = ctypes.byref
 _c_double = ctypes.c_double
 _c_uint64 = ctypes.c_uint64
 _I32 = struct.Struct(">i")
+_new = object.__new__
+# A read-only view of the whole address space: a returned record is unpacked
+# where the library wrote it, at the address its buffer holds, with no object
+# made to reach it. Only the bytes of a buffer just returned are read through it.
+_MEMORY = memoryview((ctypes.c_char * sys.maxsize).from_address(0)).cast("B").toreadonly()
 # Vectors and strings carry their count as a signed 32-bit integer.
 _MAX_COUNT = 2**31 - 1
 
@@ -137,6 +143,10 @@ def _raise_status(st):
     if code == 2:
         raise LumenfoldError(message)
     raise LumenfoldError(f"unexpected call status {code}" + (f": {message}" if message else ""))
+
+
+def _leftover_error(n):
+    return LumenfoldError(f"{n} bytes left over after decoding a result")
 
 
 def _unwind(st, clone, free, *held):

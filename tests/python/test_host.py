@@ -234,16 +234,26 @@ class Declarations(unittest.TestCase):
         self.assertIn("Negative Params", lf.Ema.__doc__)
 
     def test_decoding_nested_records(self):
-        # A hand-made buffer run through the module's own decoder.
+        # Hand-made buffers run through the runtime's decoder and the reader
+        # generated for the record, which must agree.
         import struct
-        desc = ("record", "MarketStructureStateResult")
-        body = (struct.pack(">I", 2) + b"\x01" + struct.pack(">Qd?", 4, 10.5, True) + b"\x00" + b"\x00"
-                + struct.pack(">IQ", 3, 9))
-        value = lf._decoder(desc)(lf._Reader(body))
+        swing = b"\x01" + struct.pack(">Qd?", 4, 10.5, True)
+        state = struct.pack(">I", 2) + swing + b"\x00" + b"\x00" + struct.pack(">IQ", 3, 9)
+        value = lf._decoder(("record", "MarketStructureStateResult"))(lf._Reader(state))
         self.assertEqual(value.bias, 2)
         self.assertEqual(value.last_swing_high, lf.SwingPointResult(4, 10.5, True))
         self.assertIsNone(value.last_swing_low)
         self.assertEqual(value.bar_index, 9)
+        full = (struct.pack(">I", 1) + swing + swing + b"\x01" + struct.pack(">?dQI", True, 9.5, 7, 2)
+                + struct.pack(">IQ", 3, 9)
+                + b"\x01" + struct.pack(">I?QQQQdd?d", 5, True, 1, 2, 3, 4, 1.5, 2.5, False, 8.0)
+                + b"\x01" + struct.pack(">I?ddd?", 6, False, 1.0, 2.0, 3.0, True))
+        for name, body in (("MarketStructureStateResult", state), ("GeometricNextResult", state + b"\x00\x00"),
+                           ("GeometricNextResult", full)):
+            expected = lf._decoder(("record", name))(lf._Reader(body))
+            self.assertTrue(same(getattr(lf, f"_read_{name}")(memoryview(body)), expected), name)
+            with self.assertRaises(lf.LumenfoldError):
+                getattr(lf, f"_read_{name}")(memoryview(body + b"\x00"))
 
 
 class RawCalls(unittest.TestCase):
