@@ -173,15 +173,15 @@ def record_nexts(runs=25):
     """µs per `next` of every object whose `next` returns a record and of the
     float-returning reference fed the same rows, their ratio, and the part of
     each that is the foreign calls alone."""
-    spec = interface()
+    described = interface()
     data = bars(BARS)
     print(f"\nrecord-returning next against a float-returning one with the same inputs, best of {runs} "
           f"interleaved runs of {BARS} bars;\nin brackets: the foreign calls alone (clone, next, and the release "
           "of the record), with ready arguments")
     ratios = []
-    for obj in spec["objects"]:
+    for obj in described["objects"]:
         method = obj["methods"][0] if obj["methods"] else None
-        if not method or method["name"] != "next" or method["returns"] not in spec["records"]:
+        if not method or method["name"] != "next" or method["returns"] not in described["records"]:
             continue
         names = [name for name, _ in method["args"]]
         rows = list(zip(*[data[n] if n in data else data["close"] for n in names]))
