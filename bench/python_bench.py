@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
 """Cost of the Python host: batch round trips per element against the
-unavoidable conversion floor, and one streaming `next` against one bare
-ctypes call of a C function taking and returning a double.
+unavoidable conversion floor, one streaming `next` against one bare ctypes
+call of a C function taking and returning a double, and every `next` that
+returns a record against a `next` that returns a float from the same inputs.
 
 Each measurement and its floor run back to back, in alternating order, many
 times; a ratio is the median of those pairs and a time the median of its runs
-(the process's CPU time), so a loaded machine moves both sides alike."""
+(the process's CPU time), so a loaded machine moves both sides alike. The
+record `next` figures are the best of several interleaved runs instead: they
+are short, and the best run is the one the machine disturbed least."""
 
 import ctypes
 import ctypes.util
+import json
+import os
+import pathlib
 import random
 import resource
 import statistics
+import struct
 import time
 from array import array
 
@@ -86,6 +93,145 @@ def main() -> None:
             step(1.5)
 
     report("streaming next", streaming, bare, "bare ctypes call", per=CALLS, unit="ns/call")
+    record_nexts()
+
+
+# The float-returning `next` each record-returning one is measured against,
+# by the number of its (f64) inputs.
+REFERENCES = {1: ("Ema", [10]), 2: ("Dmh", [14]), 3: ("Atr", [14]), 4: ("Ad", [])}
+BARS = 1000
+
+
+def interface():
+    build = os.environ.get("LUMENFOLD_BUILD_DIR") or pathlib.Path(lf.__file__).parents[2]
+    return json.loads((pathlib.Path(build) / "generated" / "interface.json").read_text())
+
+
+def bars(n):
+    rng = random.Random(7)
+    out = {k: [] for k in ("open", "high", "low", "close", "volume")}
+    price = 100.0
+    for _ in range(n):
+        close = max(1.0, price + rng.gauss(0, 1.5))
+        out["open"].append(price)
+        out["close"].append(close)
+        out["high"].append(max(price, close) + rng.random())
+        out["low"].append(min(price, close) - rng.random())
+        out["volume"].append(float(rng.randint(1000, 5000)))
+        price = close
+    return out
+
+
+def compiled(source):
+    scope = {"lf": lf, "struct": struct}
+    exec(source, scope)
+    return scope["run"]
+
+
+def feeder(arity):
+    """run(step, rows): every row fed to a `next` (no unpacking in the call,
+    so both sides of a ratio pay the same for the loop)."""
+    names = ", ".join(f"x{i}" for i in range(arity))
+    return compiled(f"def run(step, rows):\n    for {names}, in rows:\n        step({names})")
+
+
+def foreign_calls(obj, arity, record, keep=None):
+    """run(rows): only the foreign calls of `obj.next` over rows of ready ctypes
+    arguments: clone and next, and the release of a returned record (or, with
+    `keep`, the record buffers gathered there to be released later)."""
+    sym = type(obj).__name__.lower()
+    names = ", ".join(f"x{i}" for i in range(arity))
+    after = ""
+    if record:
+        after = "\n        r.__class__ = lf._RustBuffer\n        " + ("keep(r)" if keep else "lf._buffer_release(r, u)")
+    run = compiled(f"""def run(h, rows, clone=lf._clone_{sym}, step=lf._fn_method_{sym}_next, u=lf._UNUSED,
+        sp=lf._thread_status()[1], keep=None):
+    for {names}, in rows:
+        clone(h, u)
+        r = step(h, {names}, sp){after}""")
+    return lambda rows: run(obj._h, rows, keep=keep)
+
+
+def ctypes_rows(rows):
+    return [tuple(map(ctypes.c_double, row)) for row in rows]
+
+
+def best_of(runs, *loops):
+    """The best time of each loop over `runs` rounds, the loops taken in
+    alternating order (the process's own CPU time, not the wall clock)."""
+    best = [float("inf")] * len(loops)
+    for r in range(runs):
+        order = list(enumerate(loops)) if r % 2 else list(enumerate(loops))[::-1]
+        for i, loop in order:
+            t0 = time.thread_time()
+            loop()
+            best[i] = min(best[i], time.thread_time() - t0)
+    return best
+
+
+def record_nexts(runs=25):
+    """µs per `next` of every object whose `next` returns a record and of the
+    float-returning reference fed the same rows, their ratio, and the part of
+    each that is the foreign calls alone."""
+    described = interface()
+    data = bars(BARS)
+    print(f"\nrecord-returning next against a float-returning one with the same inputs, best of {runs} "
+          f"interleaved runs of {BARS} bars;\nin brackets: the foreign calls alone (clone, next, and the release "
+          "of the record), with ready arguments")
+    ratios = []
+    for obj in described["objects"]:
+        method = obj["methods"][0] if obj["methods"] else None
+        if not method or method["name"] != "next" or method["returns"] not in described["records"]:
+            continue
+        names = [name for name, _ in method["args"]]
+        rows = list(zip(*[data[n] if n in data else data["close"] for n in names]))
+        ref_name, ref_args = REFERENCES[len(names)]
+        record = getattr(lf, obj["name"])(*obj["test_new"])
+        reference = getattr(lf, ref_name)(*ref_args)
+        feed = feeder(len(names))
+        raw, raw_ref = foreign_calls(record, len(names), True), foreign_calls(reference, len(names), False)
+        c_rows = ctypes_rows(rows)
+        t, ref, c, c_ref = best_of(runs, lambda: feed(record.next, rows), lambda: feed(reference.next, rows),
+                                   lambda: raw(c_rows), lambda: raw_ref(c_rows))
+        ratios.append(t / ref)
+        print(f"  {obj['name'] + '.next':44} {t / BARS * 1e6:5.2f} µs ({c / BARS * 1e6:4.2f})   "
+              f"{ref_name + '.next':9} {ref / BARS * 1e6:5.2f} µs ({c_ref / BARS * 1e6:4.2f})   ratio {t / ref:4.2f}")
+    print(f"  ratio: highest {max(ratios):.2f}, median {statistics.median(ratios):.2f}")
+    where_the_time_goes(runs)
+
+
+def where_the_time_goes(runs):
+    """The cost of Macd.next taken apart, with Ema.next alongside: the foreign
+    calls (clone and next), the release of the record buffer, decoding it and
+    making the record, and the rest (argument conversion, status record,
+    ownership bookkeeping, the call of the method itself)."""
+    rows = [(x,) for x in bars(BARS)["close"]]
+    c_rows = ctypes_rows(rows)
+    macd, ema = lf.Macd(12, 26, 9), lf.Ema(10)
+    feed = feeder(1)
+    kept = []
+    calls, ref_calls = foreign_calls(macd, 1, True), foreign_calls(ema, 1, False)
+    unreleased = foreign_calls(macd, 1, True, keep=kept.append)
+    unreleased(c_rows[:1])
+    decode = compiled("""def run(rows, new=lf._new, cls=lf.MacdResult, unpack=struct.Struct(">ddd").unpack_from,
+        memory=lf._MEMORY, at=0):
+    for x, in rows:
+        value = new(cls)
+        value.macd, value.signal, value.histogram = unpack(memory, at)""")
+    at = kept[0].data
+    t, ref, c, c_ref, c_unreleased, dec = best_of(
+        runs, lambda: feed(macd.next, rows), lambda: feed(ema.next, rows), lambda: calls(c_rows),
+        lambda: ref_calls(c_rows), lambda: unreleased(c_rows), lambda: decode(rows, at=at))
+    for r in kept:
+        lf._buffer_release(r, lf._UNUSED)
+    ns = 1e9 / BARS
+    print("\nwhere the time of Macd.next goes, ns per call (Ema.next in brackets):")
+    print(f"  the whole next                                 {t * ns:5.0f}  ({ref * ns:.0f})")
+    print(f"  clone and next (a record comes back as a       {c_unreleased * ns:5.0f}  ({c_ref * ns:.0f})")
+    print("    struct that ctypes makes, then disowned)")
+    print(f"  release of the record buffer                   {(c - c_unreleased) * ns:5.0f}")
+    print(f"  decoding it and making the record              {dec * ns:5.0f}")
+    print(f"  the rest: arguments, status, ownership, call   {(t - c - dec) * ns:5.0f}  ({(ref - c_ref) * ns:.0f})")
 
 
 if __name__ == "__main__":

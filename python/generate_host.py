@@ -212,7 +212,13 @@ def c_type(t: tuple) -> str:
         return "None"
     if t[0] == "object":
         return "ctypes.c_uint64"
-    return "_RustBuffer"
+    return "_Returned"
+
+
+def targets(names) -> str:
+    """The targets of an assignment from a tuple: `a, b` or `a,`."""
+    names = list(names)
+    return ", ".join(names) + ("," if len(names) == 1 else "")
 
 
 def arg_converter(t: tuple) -> str:
@@ -283,53 +289,159 @@ class Emitter:
         self.lines: list[str] = []
         self.decoders: dict[tuple, str] = {}
         self.converters: dict[str, str] = {}
+        self.structs: dict[str, str] = {}
+        self.readers: dict[str, str] = {}
+        self.reader_lines: list[str] = []
 
     def decoder(self, t: tuple) -> str:
         if t not in self.decoders:
             self.decoders[t] = f"_decode_{len(self.decoders)}"
         return self.decoders[t]
 
+    def unpacker(self, fmt: str) -> str:
+        """The precompiled unpack_from of a big-endian struct format."""
+        if fmt not in self.structs:
+            self.structs[fmt] = f"_unpack_{len(self.structs)}"
+        return self.structs[fmt]
+
+    def flat_format(self, name: str) -> str | None:
+        """The struct format of a record made of scalars only, else None."""
+        fields = self.items["records"][name]
+        if fields and all(t[0] == "scalar" for _, t in fields):
+            return ">" + "".join(STRUCT_FORMATS[t[1]] for _, t in fields)
+        return None
+
+    def readable(self, t: tuple) -> bool:
+        """Whether generated code decodes `t`: scalars, records and optional
+        values of them (the rest goes through the runtime's decoders)."""
+        if t[0] == "record":
+            return all(self.readable(ft) for _, ft in self.items["records"][t[1]])
+        return t[0] == "scalar" or (t[0] == "opt" and self.readable(t[1]))
+
+    def read_lines(self, target: str, t: tuple, depth: int) -> list[str]:
+        """Lines that decode `t` from the bytes `view` at `pos` into `target`,
+        advancing `pos`. A record is made without running __init__ (which
+        only assigns the fields) and the scalars that follow each other are
+        unpacked in one step."""
+        if t[0] == "scalar":
+            fmt = ">" + STRUCT_FORMATS[t[1]]
+            return [f"{targets([target])} = {self.unpacker(fmt)}(view, pos)", f"pos += {struct.calcsize(fmt)}"]
+        if t[0] == "opt":
+            inner = self.read_lines(target, t[1], depth)
+            return (["if view[pos]:", "    pos += 1"] + [f"    {line}" for line in inner]
+                    + ["else:", f"    {target} = None", "    pos += 1"])
+        record = f"r{depth}"
+        lines = [f"{record} = _new({t[1]})"]
+        run: list[tuple[str, str]] = []
+
+        def flush() -> None:
+            if run:
+                fmt = ">" + "".join(STRUCT_FORMATS[s] for _, s in run)
+                lines.append(f"{targets(f'{record}.{n}' for n, _ in run)} = {self.unpacker(fmt)}(view, pos)")
+                lines.append(f"pos += {struct.calcsize(fmt)}")
+                run.clear()
+        for name, ft in self.items["records"][t[1]]:
+            if ft[0] == "scalar":
+                run.append((name, ft[1]))
+            else:
+                flush()
+                lines += self.read_lines(f"{record}.{name}", ft, depth + 1)
+        flush()
+        return lines + [f"{target} = {record}"]
+
+    def reader(self, name: str) -> str:
+        """A generated function decoding a whole record from a memoryview of
+        its bytes."""
+        if name not in self.readers:
+            fn = self.readers[name] = f"_read_{name}"
+            body = ["pos = 0"] + self.read_lines("value", ("record", name), 0)
+            body += ["if pos != len(view):", "    raise _leftover_error(len(view) - pos)", "return value"]
+            self.reader_lines += ["", "", f"def {fn}(view):"] + [f"    {line}" for line in body]
+        return self.readers[name]
+
+    def record_result(self, name: str) -> list[str] | None:
+        """Lines that decode a returned record straight from the library's
+        buffer, release it and return the record; None when the runtime's
+        decoders do it. A record of scalars is unpacked where it lies."""
+        release = ["result.__class__ = _RustBuffer", "_buffer_release(result, _UNUSED)", "return value"]
+        fmt = self.flat_format(name)
+        if fmt:
+            # A failed call returns no buffer. A returned one holds the record
+            # whole: its layout is the one the checksums verified at import.
+            fields = [n for n, _ in self.items["records"][name]]
+            return ["at = result.data", "if not at:", "    _raise_status(st)", f"value = _new({name})",
+                    f"{targets(f'value.{n}' for n in fields)} = {self.unpacker(fmt)}(_MEMORY, at)"] + release
+        if self.readable(("record", name)):
+            # The view is released before the buffer: a traceback kept after
+            # a decoding error holds no view of freed memory.
+            return ["n = result.len", "if not n:", "    _raise_status(st)", "at = result.data",
+                    "with _MEMORY[at:at + n] as view:", f"    value = {self.reader(name)}(view)"] + release
+        return None
+
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
                  label: str, method: str | None = None) -> None:
         """A Python function for one entry point, called `label` in argument
         errors. Arguments are checked and converted first (nothing of the
         library's is held yet if that fails), then the serialized ones become
-        buffers (the items of a list or tuple converted as they are copied in;
-        a failure releases every buffer made), then a method clones its
-        handle, and the call runs with a fresh status."""
+        buffers (the items of a list or tuple converted as they are copied in),
+        a method clones its handle, and the call runs. Whatever exception ends
+        it, and wherever, the status record is reset and every buffer, clone
+        and handle the call still holds is released (see _unwind): a flag says
+        whether the clone is still owed, and a buffer stops being the call's
+        own right before the call that consumes it, with no call in between."""
         args = entry["args"]
         params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in args])
         ret = entry["returns"]
         fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
-        self.bindings.append(f"{fn_var} = _bind({symbol!r}, {c_type(ret)})")
+        restype = f"_handle_{ret[1].lower()}" if ret[0] == "object" else c_type(ret)
+        self.bindings.append(f"{fn_var} = _bind({symbol!r}, {restype})")
         annot = " -> " + (py_annotation(ret) if ret[0] != "object" else "None")
         body = []
         call_args = []
-        serialized = [n for n, t in args if t[0] not in ("scalar",)]
         for i, (n, t) in enumerate(args):
             var = f"a{i}" if t[0] == "scalar" else f"p{i}"
             body += arg_lines(var, n, t, f"{label}(): argument {n!r}", self.converters)
             call_args.append(f"a{i}" if t[0] == "scalar" else f"b{i}")
-        if len(serialized) == 1:
-            i = next(i for i, (n, t) in enumerate(args) if t[0] != "scalar")
-            body.append(f"b{i} = _buffer_of(p{i})")
-        elif serialized:
-            idx = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
-            body.append(f"{', '.join(f'b{i}' for i in idx)} = _buffers({', '.join(f'p{i}' for i in idx)})")
-        if method:
-            body += ["h = self._h", f"{method}(h, _UNUSED)"]
-            call_args.insert(0, "h")
+        serialized = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
+        bufs = [f"b{i}" for i in serialized]
+        returns_value = ret[0] not in ("scalar", "unit")
         body += ["try:", "    st, sp = _thread.status", "except AttributeError:", "    st, sp = _thread_status()"]
-        body.append(f"result = {fn_var}({', '.join(call_args + ['sp'])})")
-        body += ["if st.code:", "    _raise_status(st)"]
+        held = (["result"] if returns_value else []) + bufs
+        if held:
+            body.append(" = ".join(held + ["None"]))
+        if method:
+            body.append("owed = False")
+        call = []
+        if len(bufs) == 1:
+            call.append(f"{bufs[0]} = _buffer_of(p{serialized[0]})")
+        elif bufs:
+            call.append(f"{', '.join(bufs)} = _buffers({', '.join(f'p{i}' for i in serialized)})")
+        if method:
+            call += ["h = self._h", "owed = True", f"{method}(h, _UNUSED)"]
+            call_args.insert(0, "h")
+        if bufs:
+            call.append(" = ".join(f"{b}.__class__" for b in bufs) + " = _RustBuffer")
+        if method:
+            call.append("owed = False")
+        call.append(f"{'result = ' if ret[0] != 'unit' else ''}{fn_var}({', '.join(call_args + ['sp'])})")
+        record = self.record_result(ret[1]) if ret[0] == "record" else None
+        if not record:  # a record checks for a returned buffer instead: a failed call returns none
+            call += ["if st.code:", "    _raise_status(st)"]
+        after = []
         if ret[0] == "object":
-            body.append("self._h = _c_uint64(result)")
+            after.append("self._adopt(result)")
         elif ret == ("scalar", "bool"):
-            body.append("return bool(result)")
+            after.append("return bool(result)")
         elif ret[0] == "scalar":
-            body.append("return result")
-        elif ret[0] != "unit":
-            body.append(f"return {self.decoder(ret)}(result)")
+            after.append("return result")
+        elif record:
+            call += record
+        elif returns_value:
+            call.append(f"return {self.decoder(ret)}(result)")
+        clone = "h if owed else None, self._free" if method else "None, None"
+        body += ["try:"] + [f"    {line}" for line in call]
+        body += ["except BaseException:", f"    _unwind(st, {', '.join([clone] + held)})", "    raise"]
+        body += after
         self.lines.append(f"{indent}def {py_name}({params}){annot}:")
         self.lines += [f"{indent}    {line}" for line in body]
 
@@ -362,6 +474,8 @@ class Emitter:
             body.append(f"\n\n_RECORDS[{name!r}] = ({name}, {fields!r})")
         for name, obj in sorted(self.items["objects"].items()):
             sym = name.lower()
+            self.bindings.append(f"_free_{sym} = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
+            self.bindings.append(f"_handle_{sym} = _handle_type(_free_{sym})")
             body.append(f"\n\nclass {name}(_Object):")
             if obj.get("doc"):
                 body.append(f"    {obj['doc']!r}")
@@ -386,11 +500,13 @@ class Emitter:
             for m in obj["methods"]:
                 symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
                 self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var)
-            body.append(f"\n\n{name}._free = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
+            body.append(f"\n\n{name}._free = _free_{sym}")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
             self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"])
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
+        tail += [f"{var} = struct.Struct({fmt!r}).unpack_from" for fmt, var in self.structs.items()]
+        tail += self.reader_lines
         tail += [f"{var} = {conv}" for conv, var in self.converters.items()]
         tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
         exports = sorted(["LumenfoldError", "LibraryMismatchError"] + list(self.items["enums"])

@@ -42,24 +42,78 @@ class _RustCallStatus(ctypes.Structure):
     _fields_ = [("code", ctypes.c_int8), ("error_buf", _RustBuffer)]
 
 
+# Ownership across an exception. An exception can land between any two calls
+# (a signal handler's KeyboardInterrupt lands right after the foreign call
+# that was running), so whatever the library hands over is held from the
+# moment it exists by an object that releases it when dropped: buffers come
+# back as _Returned and handles as _Handle (the restypes of the entry points).
+# Where ownership passes on (a buffer consumed by a call or freed, a handle
+# stored in its object), the object is made a plain value by assigning its
+# __class__, with no call in between, so no exception can come between the
+# hand-over and the change.
+
+class _Returned(_RustBuffer):
+    """A buffer the library handed over that this host still has to release:
+    freed when dropped."""
+    __slots__ = ()
+
+    def __del__(self):
+        if self.data:
+            self.__class__ = _RustBuffer
+            _buffer_release(self, _UNUSED)
+
+
+class _Handle(ctypes.c_uint64):
+    """A handle a constructor returned, not yet stored in its object: the
+    library object is freed when this is dropped. One subclass per object
+    type, carrying its free function."""
+    __slots__ = ()
+    _free = None
+
+    def __del__(self):
+        free = self._free
+        if self.value:
+            self.__class__ = ctypes.c_uint64
+            free(self, _UNUSED)
+
+
+def _handle_type(free):
+    return type("_Handle", (_Handle,), {"__slots__": (), "_free": free})
+
+
 _LIB_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), _LIB_FILE)
 _lib = ctypes.CDLL(_LIB_PATH)
 
 _buffer_alloc = _lib.ffi_lumenfold_python_rustbuffer_alloc
 _buffer_alloc.argtypes = [ctypes.c_uint64, ctypes.POINTER(_RustCallStatus)]
-_buffer_alloc.restype = _RustBuffer
+_buffer_alloc.restype = _Returned
 _buffer_from_bytes = _lib.ffi_lumenfold_python_rustbuffer_from_bytes
 _buffer_from_bytes.argtypes = [_ForeignBytes, ctypes.POINTER(_RustCallStatus)]
-_buffer_from_bytes.restype = _RustBuffer
+_buffer_from_bytes.restype = _Returned
 _buffer_free = _lib.ffi_lumenfold_python_rustbuffer_free
 _buffer_free.argtypes = [_RustBuffer, ctypes.POINTER(_RustCallStatus)]
 _buffer_free.restype = None
+# The same entry point for the buffers the library handed over: their release
+# cannot fail, so it never writes its status, and it never waits, so it keeps
+# the GIL (no release and re-acquire around it). No argtypes: half the cost of
+# a call.
+_buffer_release = ctypes.PyDLL(_LIB_PATH)["ffi_lumenfold_python_rustbuffer_free"]
+_buffer_release.restype = None
 
 # Clone and free never write their status; one shared record serves them all.
 _UNUSED = ctypes.byref(_RustCallStatus())
+_NO_BUFFER = _RustBuffer(0, 0, None)
 _byref = ctypes.byref
 _c_double = ctypes.c_double
 _c_uint64 = ctypes.c_uint64
+_I32 = struct.Struct(">i")
+_new = object.__new__
+# A read-only view of the whole address space: a returned record is unpacked
+# where the library wrote it, at the address its buffer holds, with no object
+# made to reach it. Only the bytes of a buffer just returned are read through it.
+_MEMORY = memoryview((ctypes.c_char * sys.maxsize).from_address(0)).cast("B").toreadonly()
+# Vectors and strings carry their count as a signed 32-bit integer.
+_MAX_COUNT = 2**31 - 1
 
 
 def _take_buffer(buf):
@@ -67,23 +121,56 @@ def _take_buffer(buf):
     try:
         return ctypes.string_at(buf.data, buf.len) if buf.len else b""
     finally:
-        _buffer_free(buf, _byref(_RustCallStatus()))
+        buf.__class__ = _RustBuffer
+        _buffer_release(buf, _UNUSED)
+
+
+def _take_message(st):
+    """The message of the failure recorded in `st`; `st` is reset for the next
+    call on this thread and the message buffer released."""
+    eb = st.error_buf  # a view into st: copy it before resetting st
+    buf = _RustBuffer(eb.capacity, eb.len, eb.data)
+    # From here `buf` alone holds the message: no call in between.
+    st.code = 0
+    st.error_buf = _NO_BUFFER
+    buf.__class__ = _Returned
+    return _take_buffer(buf).decode("utf-8", "replace")
 
 
 def _raise_status(st):
-    eb = st.error_buf  # a view into st: copy it before clearing st
-    code, buf = st.code, _RustBuffer(eb.capacity, eb.len, eb.data)
-    # The status record is reused by the next call on this thread.
-    st.code = 0
-    st.error_buf = _RustBuffer(0, 0, None)
-    message = _take_buffer(buf).decode("utf-8", "replace") if buf.data else ""
+    code = st.code
+    message = _take_message(st)
     if code == 2:
         raise LumenfoldError(message)
     raise LumenfoldError(f"unexpected call status {code}" + (f": {message}" if message else ""))
 
 
+def _leftover_error(n):
+    return LumenfoldError(f"{n} bytes left over after decoding a result")
+
+
+def _unwind(st, clone, free, *held):
+    """Releases what a call that ends in an exception still holds: the failure
+    left in its status record, the clone of its object's handle that no call
+    consumed (freed with `free`), and the buffers and handles in `held` that
+    are still its own."""
+    if st.code:
+        _take_message(st)
+    if clone is not None:
+        free(clone, _UNUSED)
+    for value in held:
+        if isinstance(value, _Returned):
+            value.__class__ = _RustBuffer
+            _buffer_release(value, _UNUSED)
+        elif isinstance(value, _Handle):
+            free_handle = value._free
+            value.__class__ = _c_uint64
+            if value.value:
+                free_handle(value, _UNUSED)
+
+
 # One status record per thread: the library writes it only when a call fails,
-# and _raise_status clears it again, so it is all zeros before every call.
+# and every path out of a call resets it, so it is all zeros before every call.
 _thread = threading.local()
 
 
@@ -91,6 +178,13 @@ def _thread_status():
     st = _RustCallStatus()
     _thread.status = pair = (st, _byref(st))
     return pair
+
+
+def _status():
+    try:
+        return _thread.status
+    except AttributeError:
+        return _thread_status()
 
 
 # Vectors cross in pieces of this many elements: each piece is converted,
@@ -120,60 +214,79 @@ class _Series:
             raise _element_error(part, self.where, e, start) from None
 
 
-def _pieces_of(payload):
-    """piece(start, stop) of a vector payload: its elements start..stop as a
-    new array in native order."""
-    if isinstance(payload, _Series):
-        return payload.piece
-    if isinstance(payload, memoryview):  # the caller's own doubles: copied, never swapped in place
-        raw = payload.cast("B")
+class _Doubles:
+    """A caller's buffer of native doubles, copied whole into the library.
+    No view of it is held in between: a view kept alive (by a traceback that
+    holds this frame) would stop the caller's array from growing."""
+    __slots__ = ("values", "where")
 
-        def piece(start, stop):
-            a = array("d")
-            a.frombytes(raw[8 * start:8 * stop])
-            return a
-        return piece
-    return lambda start, stop: payload[start:stop]  # an array of our own
+    def __init__(self, values, where):
+        self.values = values
+        self.where = where
 
 
-def _vector_buffer(payload):
-    """A library buffer holding a vector of 8-byte elements, written piece by
-    piece behind its count in big-endian order."""
-    n = len(payload)
-    piece = _pieces_of(payload)
-    st = _RustCallStatus()
-    buf = _buffer_alloc(4 + 8 * n, _byref(st))
+def _count_error(where, n):
+    return ValueError(f"{where} has {n} items, more than the {_MAX_COUNT} a vector can hold")
+
+
+def _vector_buffer(n, piece, where):
+    """A library buffer holding a vector of n 8-byte elements, written piece by
+    piece behind its count in big-endian order; piece(start, stop) gives the
+    elements start..stop as an array in native order."""
+    if n > _MAX_COUNT:
+        raise _count_error(where, n)
+    st, sp = _status()
+    buf = _buffer_alloc(4 + 8 * n, sp)
     if st.code:
         _raise_status(st)
     try:
-        ctypes.memmove(buf.data, struct.pack(">i", n), 4)
-        at = buf.data + 4
+        at = buf.data
+        ctypes.memmove(at, _I32.pack(n), 4)
+        at += 4
         for start in range(0, n, _PIECE):
             a = piece(start, min(start + _PIECE, n))
             if _LITTLE:
                 a.byteswap()
             ctypes.memmove(at + 8 * start, a.buffer_info()[0], 8 * len(a))
     except BaseException:
-        _buffer_free(buf, _byref(_RustCallStatus()))
+        buf.__class__ = _RustBuffer
+        _buffer_release(buf, _UNUSED)
         raise
     return buf
 
 
+def _doubles_buffer(payload):
+    with memoryview(payload.values) as view:
+        # Checked again: another thread may have changed the object since.
+        if view.ndim != 1 or view.format not in ("d", "@d") or not view.c_contiguous:
+            raise ValueError(f"{payload.where} changed while it was being converted")
+        with view.cast("B") as raw:
+            def piece(start, stop):
+                a = array("d")
+                a.frombytes(raw[8 * start:8 * stop])
+                return a
+            return _vector_buffer(len(view), piece, payload.where)
+
+
 def _buffer_of(payload):
-    """A library-owned buffer holding a serialized argument: a bytearray of
-    its bytes, or a vector (an array of 8-byte elements in native order, a
-    memoryview of the caller's doubles, or a _Series)."""
-    if not isinstance(payload, bytearray):
-        return _vector_buffer(payload)
-    n = len(payload)
-    if n == 0:
-        return _RustBuffer(0, 0, None)
-    st = _RustCallStatus()
-    view = (ctypes.c_char * n).from_buffer(payload)
-    buf = _buffer_from_bytes(_ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)), _byref(st))
-    if st.code:
-        _raise_status(st)
-    return buf
+    """A library buffer (a _Returned) holding a serialized argument: a
+    bytearray of its bytes, or a vector (a _Series, a _Doubles, or an array of
+    8-byte elements in native order of our own)."""
+    if isinstance(payload, bytearray):
+        n = len(payload)
+        if n == 0:
+            return _RustBuffer(0, 0, None)
+        st, sp = _status()
+        view = (ctypes.c_char * n).from_buffer(payload)
+        buf = _buffer_from_bytes(_ForeignBytes(n, ctypes.cast(view, ctypes.c_void_p)), sp)
+        if st.code:
+            _raise_status(st)
+        return buf
+    if isinstance(payload, _Series):
+        return _vector_buffer(len(payload), payload.piece, payload.where)
+    if isinstance(payload, _Doubles):
+        return _doubles_buffer(payload)
+    return _vector_buffer(len(payload), lambda start, stop: payload[start:stop], "a vector")
 
 
 def _buffers(*payloads):
@@ -185,7 +298,8 @@ def _buffers(*payloads):
             made.append(_buffer_of(p))
     except BaseException:
         for b in made:
-            _buffer_free(b, _byref(_RustCallStatus()))
+            b.__class__ = _RustBuffer
+            _buffer_release(b, _UNUSED)
         raise
     return made
 
@@ -248,8 +362,21 @@ _f64 = _real(ctypes.c_double)
 _f32 = _real(ctypes.c_float)
 
 
+def _is_bool(value):
+    """True for a bool, or NumPy's bool (told by its type, without importing
+    NumPy): nothing else is taken for a flag, not even 0 and 1."""
+    kind = type(value)
+    return kind is bool or (kind.__name__ in ("bool_", "bool") and kind.__module__ == "numpy")
+
+
+def _truth(value, where):
+    if not _is_bool(value):
+        raise _type_error(where, "a bool", value)
+    return bool(value)
+
+
 def _bool(value, where):
-    return ctypes.c_int8(1 if value else 0)
+    return ctypes.c_int8(_truth(value, where))
 
 
 def _scalar(ctype, check):
@@ -258,10 +385,6 @@ def _scalar(ctype, check):
 
 def _float(value, where):
     return _f64(value, where).value
-
-
-def _truth(value, where):
-    return bool(value)
 
 
 def _packed(fmt, check):
@@ -279,11 +402,48 @@ def _optional(inner):
 # Not vectors, though they iterate: text and raw bytes (whose items are
 # characters or bytes, not numbers), mappings and sets (no order of their own).
 _NOT_VECTORS = (str, bytes, bytearray, Mapping, Set)
+_BYTE_FORMATS = ("B", "b", "c")
+
+
+def _is_number_array(obj):
+    """An array.array or a NumPy array: their items are numbers whatever
+    their size."""
+    kind = type(obj)
+    return isinstance(obj, array) or (kind.__name__ == "ndarray" and kind.__module__ == "numpy")
 
 
 def _check_vector(values, where, items):
+    """Refuses what is not a vector of `items`. Returns the format and
+    contiguity of a one-dimensional buffer, None for anything else."""
     if isinstance(values, _NOT_VECTORS):
         raise _type_error(where, f"a sequence of {items}", values)
+    try:
+        view = memoryview(values)
+    except TypeError:
+        layout = None
+    else:
+        with view:
+            # Raw bytes stay refused however they are wrapped (a memoryview,
+            # a cast, a ctypes array): a buffer of single bytes is a vector
+            # only when it is an array of numbers.
+            if view.format.lstrip("@=<>!") in _BYTE_FORMATS and not _is_number_array(view.obj):
+                raise TypeError(f"{where} must be a sequence of {items}, not a buffer of bytes "
+                                f"({type(values).__name__})")
+            if view.ndim > 1:
+                raise TypeError(f"{where} must be a sequence of {items}, not a {view.ndim}-dimensional "
+                                f"{type(values).__name__}")
+            if len(view) > _MAX_COUNT:
+                raise _count_error(where, len(view))
+            layout = (view.format, view.c_contiguous) if view.ndim == 1 else None
+    if layout is None:
+        try:
+            n = len(values)
+        except TypeError:
+            pass  # an iterable without a length: counted as it is converted
+        else:
+            if n > _MAX_COUNT:
+                raise _count_error(where, n)
+    return layout
 
 
 def _element_error(values, where, error, first=0):
@@ -312,30 +472,33 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
 def _vec_f64(values, where):
     """A vector of doubles, converted with no work per element in Python: a
     buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
-    stays a view of the caller's data and a list or tuple stays itself until
-    they are copied into the library; any other sequence of numbers becomes an
-    array of our own now."""
+    and a list or tuple stay the caller's until they are copied into the
+    library; another buffer of doubles or any other sequence of numbers
+    becomes an array of our own now."""
     if type(values) is list or type(values) is tuple:
+        if len(values) > _MAX_COUNT:
+            raise _count_error(where, len(values))
         return _Series(values, where)
-    _check_vector(values, where, "numbers")
-    try:
-        view = memoryview(values)
-    except TypeError:
-        view = None
-    if view is not None:
-        order = _DOUBLE_FORMATS.get(view.format) if view.ndim == 1 else None
-        if order == sys.byteorder and view.format in ("d", "@d") and view.c_contiguous:
-            return view
+    layout = _check_vector(values, where, "numbers")
+    if layout is not None:
+        fmt, contiguous = layout
+        order = _DOUBLE_FORMATS.get(fmt)
+        if order == sys.byteorder and fmt in ("d", "@d") and contiguous:
+            return _Doubles(values, where)
         if order is not None:
             a = array("d")
-            a.frombytes(view.tobytes())
+            with memoryview(values) as view:
+                a.frombytes(view.tobytes())
             if order != sys.byteorder:
                 a.byteswap()
             return a
     try:
-        return array("d", values)
+        a = array("d", values)
     except (TypeError, OverflowError) as e:
         raise _element_error(values, where, e) from None
+    if len(a) > _MAX_COUNT:
+        raise _count_error(where, len(a))
+    return a
 
 
 def _vec_u64(values, where):
@@ -344,16 +507,28 @@ def _vec_u64(values, where):
         items = iter(values)
     except TypeError:
         raise _type_error(where, "a sequence of integers", values) from None
-    return array("Q", (_u64(v, f"{where} item {i}") for i, v in enumerate(items)))
+    a = array("Q", (_u64(v, f"{where} item {i}") for i, v in enumerate(items)))
+    if len(a) > _MAX_COUNT:
+        raise _count_error(where, len(a))
+    return a
 
 
 def _vec_bool(values, where):
     _check_vector(values, where, "booleans")
     try:
-        flags = bytes(1 if v else 0 for v in values)
+        items = iter(values)
     except TypeError:
         raise _type_error(where, "a sequence of booleans", values) from None
-    return bytearray(struct.pack(">i", len(flags)) + flags)
+    flags = bytearray(4)
+    for i, v in enumerate(items):
+        if not _is_bool(v):
+            raise TypeError(f"{where} must be a sequence of booleans, but item {i} is {type(v).__name__}")
+        flags.append(1 if v else 0)
+    n = len(flags) - 4
+    if n > _MAX_COUNT:
+        raise _count_error(where, n)
+    flags[:4] = _I32.pack(n)
+    return flags
 
 
 def _string(value, where):
@@ -364,11 +539,9 @@ def _string(value, where):
 
 def _enum_arg(cls):
     def lower(value, where):
-        try:
-            member = cls(value)
-        except ValueError:
-            raise ValueError(f"{where} must be a {cls.__name__} (got {value!r})") from None
-        return bytearray(struct.pack(">i", int(member)))
+        if type(value) is not cls:
+            raise _type_error(where, f"a {cls.__name__}", value)
+        return bytearray(_I32.pack(value.value))
     return lower
 
 
@@ -469,10 +642,12 @@ def _result(desc):
     def run(buf):
         try:
             n = buf.len
-            view = memoryview((ctypes.c_ubyte * n).from_address(buf.data)).cast("B") if n else memoryview(b"")
-            return decode(_Reader(view))
+            with memoryview((ctypes.c_ubyte * n).from_address(buf.data) if n else b"") as whole:
+                with whole.cast("B") as view:
+                    return decode(_Reader(view))
         finally:
-            _buffer_free(buf, _byref(_RustCallStatus()))
+            buf.__class__ = _RustBuffer
+            _buffer_release(buf, _UNUSED)
     return run
 
 
@@ -516,6 +691,15 @@ class _Object:
         if handle is not None:
             self._h = None
             type(self)._free(handle, _UNUSED)
+
+    def _adopt(self, handle):
+        """Stores the _Handle a constructor returned; the library object this
+        one held before (when __init__ runs again) is freed."""
+        old = getattr(self, "_h", None)
+        self._h = handle
+        handle.__class__ = _c_uint64
+        if old is not None:
+            self._free(old, _UNUSED)
 
     # A copy would share the library object without holding a reference of its
     # own, and a pickle would carry a bare address into another process: both

@@ -7,6 +7,8 @@ import os
 import pathlib
 import random
 
+import lumenfold_python as lf
+
 BUILD = pathlib.Path(os.environ.get("LUMENFOLD_BUILD_DIR", pathlib.Path(__file__).parents[2] / "build"))
 INTERFACE = json.loads((BUILD / "generated" / "interface.json").read_text())
 LIBRARY = BUILD / "python" / "lumenfold_python" / "liblumenfold_python.so"
@@ -37,6 +39,14 @@ def series_for(arg_name, arg_type, bars, n):
         return [i % 7 == 0 for i in range(n)]
     key = arg_name if arg_name in bars else "close"
     return bars[key][:n]
+
+
+def lend(*buffers):
+    """Buffers the host made, handed to a raw call that consumes them: they
+    stop being the host's to release."""
+    for b in buffers:
+        b.__class__ = lf._RustBuffer
+    return buffers[0] if len(buffers) == 1 else buffers
 
 
 def same(a, b):

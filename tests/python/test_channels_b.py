@@ -7,6 +7,7 @@ import struct
 import unittest
 
 import lumenfold_python as lf
+from support import lend
 
 BAD_BOOL = "Failed to convert arg 'anchor':\nunexpected byte for Boolean"
 
@@ -32,8 +33,9 @@ class AnchorFlag(unittest.TestCase):
 
     def test_batch_refuses_other_bytes(self):
         st = lf._RustCallStatus()
-        lf._fn_func_anchored_vwap(lf._buffer_of(f64_vector([1.0, 2.0])), lf._buffer_of(f64_vector([1.0, 1.0])),
-                                  lf._buffer_of(bytearray(b"\x00\x00\x00\x02\x01\x02")), ctypes.byref(st))
+        bufs = lend(*lf._buffers(f64_vector([1.0, 2.0]), f64_vector([1.0, 1.0]),
+                                 bytearray(b"\x00\x00\x00\x02\x01\x02")))
+        lf._fn_func_anchored_vwap(*bufs, ctypes.byref(st))
         with self.assertRaises(lf.LumenfoldError) as ctx:
             lf._raise_status(st)
         self.assertEqual(str(ctx.exception), BAD_BOOL)

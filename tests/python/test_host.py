@@ -19,7 +19,7 @@ import typing
 import unittest
 
 import lumenfold_python as lf
-from support import BUILD, LIBRARY, SANITIZER_ENV, ohlcv, same
+from support import BUILD, LIBRARY, SANITIZER_ENV, lend, ohlcv, same
 
 try:
     import numpy
@@ -129,6 +129,61 @@ class Arguments(unittest.TestCase):
                 call()
             self.assertEqual(str(ctx.exception), message)
 
+    def test_flags_enums_and_vectors_take_only_their_own_kind(self):
+        numpy_bool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: False})
+        self.assertEqual(lf.bs_delta(100, 100, 0.05, 1, 0.2, numpy_bool()), lf.bs_delta(100, 100, 0.05, 1, 0.2, False))
+        delta = "bs_delta(): argument 'is_call' must be a bool, not "
+        series = "sma(): argument 'series' must be a sequence of numbers, not "
+        mode = "SwissArmyKnife(): argument 'mode' must be a SwissMode, not "
+        cases = [
+            (lambda: lf.bs_delta(100, 100, 0.05, 1, 0.2, "put"), delta + "str"),
+            (lambda: lf.bs_delta(100, 100, 0.05, 1, 0.2, None), delta + "NoneType"),
+            (lambda: lf.bs_delta(100, 100, 0.05, 1, 0.2, 1), delta + "int"),
+            (lambda: lf.AnchoredVwap().next(1.0, 1.0, 0),
+             "AnchoredVwap.next(): argument 'anchor' must be a bool, not int"),
+            (lambda: lf.anchored_vwap([1.0], [1.0], [True, 1]),
+             "anchored_vwap(): argument 'anchor' must be a sequence of booleans, but item 1 is int"),
+            (lambda: lf.SwissArmyKnife(1.0, 10, 0.1), mode + "float"),
+            (lambda: lf.SwissArmyKnife(True, 10, 0.1), mode + "bool"),
+            (lambda: lf.sma(3, memoryview(b"\0" * 16)), series + "a buffer of bytes (memoryview)"),
+            (lambda: lf.sma(3, memoryview(bytearray(16))[::2]), series + "a buffer of bytes (memoryview)"),
+            (lambda: lf.sma(3, (ctypes.c_char * 8)()), series + "a buffer of bytes (c_char_Array_8)"),
+            (lambda: lf.chain_pcr(memoryview(b"\1\2"), [1, 2]),
+             "chain_pcr(): argument 'ce_oi' must be a sequence of integers, not a buffer of bytes (memoryview)"),
+            (lambda: lf.sma(3, memoryview(array.array("d", [1, 2])).cast("B").cast("d", (1, 2))),
+             series + "a 2-dimensional memoryview"),
+        ]
+        for call, message in cases:
+            with self.assertRaises(TypeError) as ctx:
+                call()
+            self.assertEqual(str(ctx.exception), message)
+        self.assertEqual(lf.sma(2, array.array("B", [1, 3])), [1.0, 2.0])  # an array of bytes as numbers
+
+    def test_a_count_beyond_the_format_is_refused_before_any_copy(self):
+        class Huge(collections.abc.Sequence):
+            def __len__(self):
+                return 2**31
+
+            def __getitem__(self, i):
+                raise AssertionError("an item was read")
+        for call, where in ((lambda: lf.sma(3, Huge()), "sma(): argument 'series'"),
+                            (lambda: lf.anchored_vwap([1.0], [1.0], Huge()), "anchored_vwap(): argument 'anchor'")):
+            with self.assertRaises(ValueError) as ctx:
+                call()
+            self.assertEqual(str(ctx.exception),
+                             f"{where} has 2147483648 items, more than the 2147483647 a vector can hold")
+
+    def test_a_kept_error_does_not_hold_the_callers_buffer(self):
+        a = array.array("d", [1.0, 2.0, 3.0])
+        kept = []
+        for call in (lambda: lf.sma(2**64 - 1, a), lambda: lf.atr(3, a, a, "x"), lambda: lf.atr(3, a, a, [1.0, None])):
+            try:
+                call()
+            except (lf.LumenfoldError, TypeError) as e:
+                kept.append(e)
+        self.assertEqual(len(kept), 3)
+        a.append(4.0)  # BufferError while any view of `a` outlives its call
+
     def test_optional_argument_on_the_wire(self):
         # No item takes one yet: the converter the host generator emits for opt<f64>.
         lower = lf._optional(lf._packed(">d", lf._float))
@@ -179,23 +234,33 @@ class Declarations(unittest.TestCase):
         self.assertIn("Negative Params", lf.Ema.__doc__)
 
     def test_decoding_nested_records(self):
-        # A hand-made buffer run through the module's own decoder.
+        # Hand-made buffers run through the runtime's decoder and the reader
+        # generated for the record, which must agree.
         import struct
-        desc = ("record", "MarketStructureStateResult")
-        body = (struct.pack(">I", 2) + b"\x01" + struct.pack(">Qd?", 4, 10.5, True) + b"\x00" + b"\x00"
-                + struct.pack(">IQ", 3, 9))
-        value = lf._decoder(desc)(lf._Reader(body))
+        swing = b"\x01" + struct.pack(">Qd?", 4, 10.5, True)
+        state = struct.pack(">I", 2) + swing + b"\x00" + b"\x00" + struct.pack(">IQ", 3, 9)
+        value = lf._decoder(("record", "MarketStructureStateResult"))(lf._Reader(state))
         self.assertEqual(value.bias, 2)
         self.assertEqual(value.last_swing_high, lf.SwingPointResult(4, 10.5, True))
         self.assertIsNone(value.last_swing_low)
         self.assertEqual(value.bar_index, 9)
+        full = (struct.pack(">I", 1) + swing + swing + b"\x01" + struct.pack(">?dQI", True, 9.5, 7, 2)
+                + struct.pack(">IQ", 3, 9)
+                + b"\x01" + struct.pack(">I?QQQQdd?d", 5, True, 1, 2, 3, 4, 1.5, 2.5, False, 8.0)
+                + b"\x01" + struct.pack(">I?ddd?", 6, False, 1.0, 2.0, 3.0, True))
+        for name, body in (("MarketStructureStateResult", state), ("GeometricNextResult", state + b"\x00\x00"),
+                           ("GeometricNextResult", full)):
+            expected = lf._decoder(("record", name))(lf._Reader(body))
+            self.assertTrue(same(getattr(lf, f"_read_{name}")(memoryview(body)), expected), name)
+            with self.assertRaises(lf.LumenfoldError):
+                getattr(lf, f"_read_{name}")(memoryview(body + b"\x00"))
 
 
 class RawCalls(unittest.TestCase):
     """Calls made below the module, as any foreign caller could."""
 
     def call_sma(self, payload):
-        buf = lf._buffer_of(bytearray(payload))
+        buf = lend(lf._buffer_of(bytearray(payload)))
         st = lf._RustCallStatus()
         out = lf._fn_func_sma(ctypes.c_uint64(3), buf, ctypes.byref(st))
         return st, out

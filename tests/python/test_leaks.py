@@ -4,12 +4,16 @@ and every object is freed once its last holder lets go. The sanitizer build
 runs these under the leak checker, which fails the run on any block left
 behind; every build checks the failures themselves."""
 
+import collections
 import ctypes
 import gc
 import struct
+import sys
 import unittest
+from array import array
 
 import lumenfold_python as lf
+from support import lend
 
 
 def raw_status():
@@ -28,7 +32,7 @@ class FailedCalls(unittest.TestCase):
         # all three and names the second.
         good = lf._vec_f64([1.0, 2.0], "high")
         short = bytearray(struct.pack(">i", 1))
-        bufs = lf._buffers(good, short, good)
+        bufs = lend(*lf._buffers(good, short, good))
         st = raw_status()
         out = lf._fn_func_atr(ctypes.c_uint64(3), *bufs, ctypes.byref(st))
         self.assertEqual(out.len, 0)
@@ -41,7 +45,7 @@ class FailedCalls(unittest.TestCase):
         # The middle argument breaks the buffer rule: it is not the library's
         # to free, but the two valid ones are released.
         good = lf._vec_f64([1.0], "high")
-        first, last = lf._buffers(good, good)
+        first, last = lend(*lf._buffers(good, good))
         st = raw_status()
         lf._fn_func_atr(ctypes.c_uint64(3), first, lf._RustBuffer(4, 0, None), last, ctypes.byref(st))
         with self.assertRaises(lf.LumenfoldError) as ctx:
@@ -80,6 +84,118 @@ class Objects(unittest.TestCase):
             lf._fn_method_ema_next(obj._h, ctypes.c_double(x), ctypes.byref(st))
             self.assertEqual(st.code, 0)
         self.assertEqual(obj.next(2.0), 2.0 * 0.5 + 1.5 * 0.5)
+
+
+class Ledger:
+    """Wraps every foreign function of the module to keep account of what the
+    library hands over and takes back (buffers by address, references by
+    handle), and raises KeyboardInterrupt at the `stop_at`-th event: a foreign
+    call returning, or a function of the module starting or returning. That
+    is where a signal handler's exception lands (finalizers aside: they cannot
+    pass an exception on)."""
+
+    def __init__(self, stop_at):
+        self.stop_at = stop_at
+        self.events = 0
+        self.buffers = set()
+        self.refs = collections.Counter()
+        self.faults = []
+
+    def tick(self, frame):
+        self.events += 1
+        if self.events == self.stop_at and frame.f_code.co_name != "__del__":
+            raise KeyboardInterrupt
+
+    def account(self, name, args, out):
+        for a in args:
+            if isinstance(a, lf._RustBuffer) and a.data:
+                if name.startswith("_fn_") or a.data in self.buffers:
+                    self.buffers.discard(a.data)  # consumed or released
+                else:
+                    self.faults.append(f"{name} of a buffer not held")
+        if "_clone_" in name:
+            self.refs[args[0].value] += 1
+        elif "_free_" in name or name.startswith("_fn_method_"):
+            self.refs[args[0].value] -= 1
+        if isinstance(out, lf._RustBuffer) and out.data:
+            self.buffers.add(out.data)
+        elif name.startswith("_fn_constructor_"):
+            handle = out if isinstance(out, int) else out.value
+            if handle:
+                self.refs[handle] += 1
+        status = getattr(args[-1], "_obj", None) if args else None
+        if isinstance(status, lf._RustCallStatus) and status.code:
+            self.buffers.add(status.error_buf.data)
+
+    def wrap(self, name, fn):
+        def call(*args):
+            out = fn(*args)
+            self.account(name, args, out)
+            try:
+                self.tick(sys._getframe(1))
+            except KeyboardInterrupt:
+                del out  # dropped at once, as from the stack of the interrupted caller
+                raise
+            return out
+        return call
+
+    def trace(self, frame, event, arg):
+        if frame.f_globals is not vars(lf) or frame.f_code.co_name == "__del__":
+            return None
+        frame.f_trace_lines = False
+        self.tick(frame)
+        return self.trace_return
+
+    def trace_return(self, frame, event, arg):
+        if event == "return":
+            self.tick(frame)
+        return self.trace_return
+
+    def __enter__(self):
+        owners = [(lf, name) for name in vars(lf)] + [
+            (cls, "_free") for cls in vars(lf).values() if isinstance(cls, type) and "_free" in vars(cls)]
+        self.saved = [(owner, name, getattr(owner, name)) for owner, name in owners
+                      if isinstance(getattr(owner, name), ctypes._CFuncPtr)]
+        for owner, name, fn in self.saved:
+            wrapped = self.wrap(name if owner is lf else f"_free_{owner.__name__}", fn)
+            setattr(owner, name, wrapped if owner is lf else staticmethod(wrapped))
+        sys.settrace(self.trace)
+        return self
+
+    def __exit__(self, *exc):
+        sys.settrace(None)
+        for owner, name, fn in self.saved:
+            setattr(owner, name, fn)
+
+
+class Interrupted(unittest.TestCase):
+    CALLS = [
+        lambda: lf.Macd(3, 5, 2).next(1.0),
+        lambda: (lambda vp: vp.next(1.0, 1.0) and vp.next(2.0, 1.0))(lf.VolumeProfile(5, 2**62)),  # fails
+        lambda: lf.atr(3, [1.0, 2.0], array("d", [1.0, 2.0]), (1.0, 2.0)),
+        lambda: lf.sma(2**64 - 1, [1.0, 2.0]),
+        lambda: lf.SwissArmyKnife(lf.SwissMode.EMA, 3, 0.1),
+        lambda: lf.nse_lot_size("NIFTY"),
+        lambda: lf.Sma(3).__init__(4),
+        lambda: lf.Sma(2**64 - 1),
+    ]
+
+    def test_an_exception_after_any_step_leaves_nothing_behind(self):
+        for i, call in enumerate(self.CALLS):
+            for k in range(1, 1000):
+                with self.subTest(call=i, at=k):
+                    with Ledger(k) as ledger:
+                        try:
+                            call()
+                        except (KeyboardInterrupt, lf.LumenfoldError):
+                            pass
+                    gc.collect()
+                    self.assertEqual(ledger.faults, [])
+                    self.assertEqual(ledger.buffers, set(), "buffers left unreleased")
+                    self.assertEqual({h: n for h, n in ledger.refs.items() if n}, {}, "references not balanced")
+                    self.assertEqual(lf.sma(2, [1.0, 3.0]), [1.0, 2.0])
+                if ledger.events < k:
+                    break
 
 
 if __name__ == "__main__":

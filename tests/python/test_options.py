@@ -7,6 +7,7 @@ import math
 import unittest
 
 import lumenfold_python as lf
+from support import lend
 
 
 def raw_call(fn, *args):
@@ -74,7 +75,7 @@ class Strings(unittest.TestCase):
 
     def test_invalid_utf8_is_absent_not_a_failure(self):
         for raw in (b"NIFTY\xff", b"\xc4", b"\xed\xa0\x80"):
-            buf = lf._buffer_of(bytearray(raw))
+            buf = lend(lf._buffer_of(bytearray(raw)))
             result, st = raw_call(lf._fn_func_nse_lot_size, buf)
             self.assertEqual(st.code, 0)
             self.assertEqual(lf._take_buffer(result), b"\x00")
