@@ -18,6 +18,7 @@
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -58,7 +59,8 @@ public:
     // Batch form: the first `period` bars stepped, then each bar's change of
     // the pair count (the entering value against the window, the leaving one
     // against the rest) in SIMD lanes, carried into the sum bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::uint64_t p = window_.length();
         const std::size_t warm = p < 2 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(p, n));
