@@ -83,8 +83,11 @@ public:
         const std::size_t chunk = std::max<std::size_t>(2048, history);
         const std::size_t most = std::min(chunk, n - 1);
         std::vector<double> smoothed(history + most + lanes::kPad, 0.0), sums(most + lanes::kPad);
-        // Local state and pointers: the stores to `out` and to the scratch
-        // arrays could alias members.
+        // Locals, the views of the series and the sink included: the stores
+        // to `out` and to the scratch arrays could otherwise alias anything
+        // reached through a pointer.
+        const S in = x;
+        const O sink = out;
         double* const sm = smoothed.data();
         double* const sq = sums.data();
         SuperSmootherRecursion ss_step = ss_;
@@ -94,7 +97,7 @@ public:
         for (std::size_t first = 1; first < n; first += chunk) {
             const std::size_t count = std::min(chunk, n - first);
             for (std::size_t j = 0; j < count; ++j) {
-                const double xt = x[first + j];
+                const double xt = in[first + j];
                 sm[history + j] = ss_step.step(xt - x2);
                 x2 = x1;
                 x1 = xt;
@@ -105,8 +108,8 @@ public:
                 const double ms = sq[j] / p;
                 double alpha = ms == 0.0 ? 0.0 : (std::fabs(ss / std::sqrt(ms)) * 5.0) / p;
                 if (alpha > 1.0) alpha = 1.0;
-                value = (x[first + j] * alpha) + (value * (1.0 - alpha));
-                out.put(first + j, value);
+                value = (in[first + j] * alpha) + (value * (1.0 - alpha));
+                sink.put(first + j, value);
             }
             // The last `history` smoothed values open the next chunk's windows.
             if (history != 0) std::memmove(sm, sm + count, history * sizeof(double));

@@ -76,7 +76,11 @@ public:
         lanes::each_chunk(length - 1, warm, [&](std::size_t first, std::size_t count, const double* highs,
                                                 const double* lows) {
             for (auto& v : e) v.resize(count + lanes::kPad);
-            // Local pointers and value: the stores to `out` could alias members.
+            // Locals, the views of the closes and the sink included: the
+            // stores to `out` could otherwise alias anything reached through
+            // a pointer.
+            const S closes = close;
+            const O sink = out;
             double* const hi1 = e[0].data();
             double* const lo1 = e[1].data();
             double* const hi2 = e[2].data();
@@ -86,8 +90,8 @@ public:
             double value = value_;
             for (std::size_t j = 0; j < count; ++j) {
                 const double alpha = factor({hi1[j], lo1[j]}, {hi2[j], lo2[j]});
-                value = (close[first + j] * alpha) + ((1.0 - alpha) * value);
-                out.put(first + j, value);
+                value = (closes[first + j] * alpha) + ((1.0 - alpha) * value);
+                sink.put(first + j, value);
             }
             value_ = value;
         }, high, low);

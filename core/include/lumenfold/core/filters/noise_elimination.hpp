@@ -67,10 +67,14 @@ public:
         for (std::size_t i = 0; i < warm; ++i) out.put(i, next(x[i]));
         lanes::run_chunks(out, static_cast<std::size_t>(p), warm, [&](std::size_t count, double* r, const double* v) {
             lanes::rank_changes(v, count, static_cast<std::size_t>(p), r);
+            // Locals: the stores to r could alias members.
+            std::int64_t sum = sum_;
+            const double pairs = pairs_;
             for (std::size_t j = 0; j < count; ++j) {
-                sum_ += static_cast<std::int64_t>(r[j]);
-                r[j] = static_cast<double>(sum_) / pairs_;
+                sum += static_cast<std::int64_t>(r[j]);
+                r[j] = static_cast<double>(sum) / pairs;
             }
+            sum_ = sum;
         }, x);
     }
 

@@ -84,13 +84,16 @@ public:
         lanes::each_chunk(p - 1, partial, [&](std::size_t first, std::size_t count, const double* values) {
             pma.resize(count + lanes::kPad);
             slope.resize(count + lanes::kPad);
-            // Local pointers and slopes: the stores to `out` could alias members.
+            lanes::projected_means(values, count, p, sum_x_, denom, pma.data(), slope.data());
+            // Locals, the sink's view included: the stores it makes could
+            // otherwise alias anything reached through a pointer.
+            const O sink = out;
+            const double scale = nf;
             const double* const m = pma.data();
             const double* const s = slope.data();
-            lanes::projected_means(values, count, p, sum_x_, denom, pma.data(), slope.data());
             double slope1 = slope1_, slope2 = slope2_;
             for (std::size_t j = 0; j < count; ++j) {
-                out.put(first + j, PmaOutput{m[j], m[j] + (((s[j] - slope2) * 0.5) * nf)});
+                sink.put(first + j, PmaOutput{m[j], m[j] + (((s[j] - slope2) * 0.5) * scale)});
                 slope2 = slope1;
                 slope1 = s[j];
             }

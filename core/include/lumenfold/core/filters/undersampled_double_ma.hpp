@@ -43,7 +43,9 @@ public:
         const std::size_t chunk = std::max<std::size_t>(2048, history);
         const std::size_t most = std::min(chunk, n);
         std::vector<double> held(history + most + lanes::kPad), fast(most + lanes::kPad), slow(most + lanes::kPad);
-        // Local pointers: the stores to `out` could alias the vectors' own.
+        // Locals, the sink's view included: the stores to `out` could
+        // otherwise alias anything reached through a pointer.
+        const O sink = out;
         const double* const f = fast.data();
         const double* const s = slow.data();
         for (std::size_t first = 0; first < n; first += chunk) {
@@ -55,7 +57,7 @@ public:
             }
             fast_.outputs(held.data() + history, first, count, fast.data());
             slow_.outputs(held.data() + history, first, count, slow.data());
-            for (std::size_t j = 0; j < count; ++j) out.put(first + j, UdmaOutput{f[j], s[j]});
+            for (std::size_t j = 0; j < count; ++j) sink.put(first + j, UdmaOutput{f[j], s[j]});
             // The last `history` held values open the next chunk's windows.
             if (history != 0) std::memmove(held.data(), held.data() + count, history * sizeof(double));
         }
