@@ -21,6 +21,7 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -67,7 +68,8 @@ public:
     // their windows' sums of squares in SIMD lanes, then the average bar by
     // bar. Each bar sums min(period, bars) values; those before the first
     // smoothed value are zeros, which add nothing.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (period_ == 0) {
             for (std::size_t i = 0; i < n; ++i) out.put(i, next(x[i]));
@@ -81,28 +83,39 @@ public:
         const std::size_t chunk = std::max<std::size_t>(2048, history);
         const std::size_t most = std::min(chunk, n - 1);
         std::vector<double> smoothed(history + most + lanes::kPad, 0.0), sums(most + lanes::kPad);
+        // Locals, the views of the series and the sink included: the stores
+        // to `out` and to the scratch arrays could otherwise alias anything
+        // reached through a pointer.
+        const S in = x;
+        const O sink = out;
+        double* const sm = smoothed.data();
+        double* const sq = sums.data();
+        SuperSmootherRecursion ss_step = ss_;
+        double value = value_;
         const double p = to_f64(period_);
         double x1 = x[0], x2 = 0.0;
         for (std::size_t first = 1; first < n; first += chunk) {
             const std::size_t count = std::min(chunk, n - first);
             for (std::size_t j = 0; j < count; ++j) {
-                const double xt = x[first + j];
-                smoothed[history + j] = ss_.step(xt - x2);
+                const double xt = in[first + j];
+                sm[history + j] = ss_step.step(xt - x2);
                 x2 = x1;
                 x1 = xt;
             }
-            lanes::sums_of_squares(smoothed.data(), count, width, sums.data());
+            lanes::sums_of_squares(sm, count, width, sq);
             for (std::size_t j = 0; j < count; ++j) {
-                const double ss = smoothed[history + j];
-                const double ms = sums[j] / p;
+                const double ss = sm[history + j];
+                const double ms = sq[j] / p;
                 double alpha = ms == 0.0 ? 0.0 : (std::fabs(ss / std::sqrt(ms)) * 5.0) / p;
                 if (alpha > 1.0) alpha = 1.0;
-                value_ = (x[first + j] * alpha) + (value_ * (1.0 - alpha));
-                out.put(first + j, value_);
+                value = (in[first + j] * alpha) + (value * (1.0 - alpha));
+                sink.put(first + j, value);
             }
             // The last `history` smoothed values open the next chunk's windows.
-            if (history != 0) std::memmove(smoothed.data(), smoothed.data() + count, history * 8);
+            if (history != 0) std::memmove(sm, sm + count, history * sizeof(double));
         }
+        ss_ = ss_step;
+        value_ = value;
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -51,11 +51,12 @@ public:
 
     // Batch form: the inputs themselves until a window is full, then every
     // bar's weighted mean read from the series in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t length = static_cast<std::size_t>(length_);
         const std::size_t partial = length == 0 ? n : std::min(2 * length - 2, n);
-        if (partial != 0) std::memcpy(out.bytes(), x.bytes(), partial * 8);
+        pass_inputs(out, x, partial);
         if (length == 0) return;
         lanes::run_chunks(out, 2 * length - 2, partial, [&](std::size_t count, double* r, const double* v) {
             lanes::ehlers_filter_outputs(v, count, length, r);

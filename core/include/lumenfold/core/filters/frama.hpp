@@ -19,6 +19,7 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -62,30 +63,38 @@ public:
 
     // Batch form: the halves' extremes of every window in SIMD lanes, then the
     // factor and the average bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
-        const std::size_t n = close.size();
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
         const std::size_t length = static_cast<std::size_t>(length_);
         const std::size_t warm = length == 0 ? n : std::min(length, n);
         for (std::size_t i = 0; i < warm; ++i) out.put(i, next(high[i], low[i], close[i]));
         if (warm == n) return;
         const std::size_t half = static_cast<std::size_t>(half_);
-        const std::size_t chunk = std::max<std::size_t>(2048, length);
-        const std::size_t most = std::min(chunk, n - warm);
-        std::vector<double> highs(most + length + lanes::kPad), lows(most + length + lanes::kPad);
         std::array<std::vector<double>, 4> e;
-        for (auto& v : e) v.resize(most + lanes::kPad);
-        for (std::size_t first = warm; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(high.bytes() + (first + 1 - length) * 8, count + length - 1, highs.data());
-            lanes::from_big_endian(low.bytes() + (first + 1 - length) * 8, count + length - 1, lows.data());
-            lanes::window_part_extremes(highs.data(), lows.data(), count, length, 0, half, e[0].data(), e[1].data());
-            lanes::window_part_extremes(highs.data(), lows.data(), count, length, half, length, e[2].data(), e[3].data());
+        // Each chunk's highs and lows start length - 1 bars before its first bar.
+        lanes::each_chunk(length - 1, warm, [&](std::size_t first, std::size_t count, const double* highs,
+                                                const double* lows) {
+            for (auto& v : e) v.resize(count + lanes::kPad);
+            // Locals, the views of the closes and the sink included: the
+            // stores to `out` could otherwise alias anything reached through
+            // a pointer.
+            const S closes = close;
+            const O sink = out;
+            double* const hi1 = e[0].data();
+            double* const lo1 = e[1].data();
+            double* const hi2 = e[2].data();
+            double* const lo2 = e[3].data();
+            lanes::window_part_extremes(highs, lows, count, length, 0, half, hi1, lo1);
+            lanes::window_part_extremes(highs, lows, count, length, half, length, hi2, lo2);
+            double value = value_;
             for (std::size_t j = 0; j < count; ++j) {
-                const double alpha = factor({e[0][j], e[1][j]}, {e[2][j], e[3][j]});
-                value_ = (close[first + j] * alpha) + ((1.0 - alpha) * value_);
-                out.put(first + j, value_);
+                const double alpha = factor({hi1[j], lo1[j]}, {hi2[j], lo2[j]});
+                value = (closes[first + j] * alpha) + ((1.0 - alpha) * value);
+                sink.put(first + j, value);
             }
-        }
+            value_ = value;
+        }, high, low);
     }
 
     // The even window length in use.

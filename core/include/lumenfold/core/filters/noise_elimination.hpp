@@ -18,6 +18,7 @@
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -58,17 +59,22 @@ public:
     // Batch form: the first `period` bars stepped, then each bar's change of
     // the pair count (the entering value against the window, the leaving one
     // against the rest) in SIMD lanes, carried into the sum bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::uint64_t p = window_.length();
         const std::size_t warm = p < 2 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(p, n));
         for (std::size_t i = 0; i < warm; ++i) out.put(i, next(x[i]));
         lanes::run_chunks(out, static_cast<std::size_t>(p), warm, [&](std::size_t count, double* r, const double* v) {
             lanes::rank_changes(v, count, static_cast<std::size_t>(p), r);
+            // Locals: the stores to r could alias members.
+            std::int64_t sum = sum_;
+            const double pairs = pairs_;
             for (std::size_t j = 0; j < count; ++j) {
-                sum_ += static_cast<std::int64_t>(r[j]);
-                r[j] = static_cast<double>(sum_) / pairs_;
+                sum += static_cast<std::int64_t>(r[j]);
+                r[j] = static_cast<double>(sum) / pairs;
             }
+            sum_ = sum;
         }, x);
     }
 

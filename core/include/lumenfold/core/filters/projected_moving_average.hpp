@@ -13,6 +13,7 @@
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -67,39 +68,38 @@ public:
 
     // Batch form: every full window's mean and slope read from the series in
     // SIMD lanes, then the slope history carried bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(window_.length());
-        const auto put = [&](std::size_t i, double pma, double predict) {
-            out.put(2 * i, pma);
-            out.put(2 * i + 1, predict);
-        };
         if (p == 0) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const PmaOutput o = next(x[i]);
-                put(i, o.pma, o.predict);
-            }
+            for (std::size_t i = 0; i < n; ++i) out.put(i, next(x[i]));
             return;
         }
         const std::size_t partial = std::min(p - 1, n);
-        for (std::size_t i = 0; i < partial; ++i) put(i, x[i], x[i]);
-        if (partial == n) return;
+        for (std::size_t i = 0; i < partial; ++i) out.put(i, PmaOutput{x[i], x[i]});
         const double nf = to_f64(p);
         const double denom = (sum_x2_ * nf) - (sum_x_ * sum_x_);
-        const std::size_t chunk = 2048;
-        const std::size_t most = std::min(chunk, n - partial);
-        std::vector<double> values(most + p - 1 + lanes::kPad), pma(most + lanes::kPad), slope(most + lanes::kPad);
-        for (std::size_t first = partial; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(x.bytes() + (first - (p - 1)) * 8, count + p - 1, values.data());
-            lanes::projected_means(values.data(), count, p, sum_x_, denom, pma.data(), slope.data());
+        std::vector<double> pma, slope;
+        lanes::each_chunk(p - 1, partial, [&](std::size_t first, std::size_t count, const double* values) {
+            pma.resize(count + lanes::kPad);
+            slope.resize(count + lanes::kPad);
+            lanes::projected_means(values, count, p, sum_x_, denom, pma.data(), slope.data());
+            // Locals, the sink's view included: the stores it makes could
+            // otherwise alias anything reached through a pointer.
+            const O sink = out;
+            const double scale = nf;
+            const double* const m = pma.data();
+            const double* const s = slope.data();
+            double slope1 = slope1_, slope2 = slope2_;
             for (std::size_t j = 0; j < count; ++j) {
-                const double slope2 = slope2_;
-                slope2_ = slope1_;
-                slope1_ = slope[j];
-                put(first + j, pma[j], pma[j] + (((slope[j] - slope2) * 0.5) * nf));
+                sink.put(first + j, PmaOutput{m[j], m[j] + (((s[j] - slope2) * 0.5) * scale)});
+                slope2 = slope1;
+                slope1 = s[j];
             }
-        }
+            slope1_ = slope1;
+            slope2_ = slope2;
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return window_.length(); }

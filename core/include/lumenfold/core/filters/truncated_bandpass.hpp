@@ -13,6 +13,7 @@
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -51,7 +52,8 @@ public:
 
     // Batch form: zeros until a window is full, then every bar's recursion
     // over its own window run side by side in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t length = static_cast<std::size_t>(length_);
         const std::size_t partial = length == 0 ? n : std::min(length + 1, n);

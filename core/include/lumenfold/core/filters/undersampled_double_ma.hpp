@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lumenfold/core/filters/hann.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -34,13 +35,19 @@ public:
 
     // Batch form: the held series built in chunks of native doubles, both
     // Hann filters' windows read from it in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::uint64_t longest = std::max<std::uint64_t>({fast_.length(), slow_.length(), 1});
         const std::size_t history = static_cast<std::size_t>(std::min<std::uint64_t>(longest - 1, n));
         const std::size_t chunk = std::max<std::size_t>(2048, history);
         const std::size_t most = std::min(chunk, n);
         std::vector<double> held(history + most + lanes::kPad), fast(most + lanes::kPad), slow(most + lanes::kPad);
+        // Locals, the sink's view included: the stores to `out` could
+        // otherwise alias anything reached through a pointer.
+        const O sink = out;
+        const double* const f = fast.data();
+        const double* const s = slow.data();
         for (std::size_t first = 0; first < n; first += chunk) {
             const std::size_t count = std::min(chunk, n - first);
             for (std::size_t j = 0; j < count; ++j) {
@@ -50,12 +57,9 @@ public:
             }
             fast_.outputs(held.data() + history, first, count, fast.data());
             slow_.outputs(held.data() + history, first, count, slow.data());
-            for (std::size_t j = 0; j < count; ++j) {
-                out.put(2 * (first + j), fast[j]);
-                out.put(2 * (first + j) + 1, slow[j]);
-            }
+            for (std::size_t j = 0; j < count; ++j) sink.put(first + j, UdmaOutput{f[j], s[j]});
             // The last `history` held values open the next chunk's windows.
-            if (history != 0) std::memmove(held.data(), held.data() + count, history * 8);
+            if (history != 0) std::memmove(held.data(), held.data() + count, history * sizeof(double));
         }
     }
 

@@ -9,12 +9,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -60,6 +60,17 @@ inline std::uint64_t window_size(std::uint64_t length, std::uint64_t times, std:
     return n;
 }
 
+// Outputs equal to the inputs for the bars [0, count), copied chunk by chunk.
+template <class O, Series S>
+void pass_inputs(const O& out, const S& x, std::size_t count) {
+    std::vector<double> values(std::min(count, lanes::kChunk));
+    for (std::size_t first = 0; first < count; first += lanes::kChunk) {
+        const std::size_t n = std::min(lanes::kChunk, count - first);
+        x.load(first, n, values.data());
+        out.store(first, n, values.data());
+    }
+}
+
 // Sum of the weights in order, from 0.0.
 inline double weight_sum(const std::vector<double>& weights) noexcept {
     double sum = 0.0;
@@ -95,11 +106,12 @@ public:
 
     // Batch form: the inputs themselves where no mean is taken, the full
     // windows' means read from the series in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t length = static_cast<std::size_t>(window_.length());
         const std::size_t partial = length == 0 || !divides() ? n : std::min(length - 1, n);
-        if (partial != 0) std::memcpy(out.bytes(), x.bytes(), partial * 8);
+        pass_inputs(out, x, partial);
         lanes::run_chunks(out, length - 1, partial, [&](std::size_t count, double* r, const double* v) {
             lanes::weighted_means(v, count, length, weights_.data(), true, weight_sum_, r);
         }, x);
