@@ -16,10 +16,13 @@
 
 namespace lumenfold::core {
 
+// Series and sinks are cheap views: a batch form may copy one into a local,
+// which keeps its pointers in registers across the output stores.
+
 // A read-only series of doubles: s.size(), s[i], and s.load(from, count, dst),
 // which copies the values [from, from + count) to dst.
 template <class S>
-concept Series = requires(const S& s, std::size_t i, double* dst) {
+concept Series = std::copyable<S> && requires(const S& s, std::size_t i, double* dst) {
     { s.size() } -> std::convertible_to<std::size_t>;
     { s[i] } -> std::convertible_to<double>;
     s.load(i, i, dst);
@@ -28,7 +31,7 @@ concept Series = requires(const S& s, std::size_t i, double* dst) {
 // Where outputs of type T go: o.put(i, v) sets the output of bar i, and
 // o.store(from, count, values) those of the bars [from, from + count).
 template <class O, class T>
-concept Outputs = requires(const O& o, std::size_t i, const T& v, const T* values) {
+concept Outputs = std::copyable<O> && requires(const O& o, std::size_t i, const T& v, const T* values) {
     o.put(i, v);
     o.store(i, i, values);
 };
@@ -36,7 +39,7 @@ concept Outputs = requires(const O& o, std::size_t i, const T& v, const T* value
 // Where rows of doubles go, one per bar, all of the length the indicator
 // fixes for the whole series (`batch_row_length()`): o.put(i, row).
 template <class O>
-concept RowOutputs = requires(const O& o, std::size_t i, std::span<const double> row) { o.put(i, row); };
+concept RowOutputs = std::copyable<O> && requires(const O& o, std::size_t i, std::span<const double> row) { o.put(i, row); };
 
 // A series held as a contiguous array.
 class PlainSeries {
