@@ -8,20 +8,23 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
-// KAMA over the bars [p, n) of a big-endian series (p >= 1), written
-// big-endian: for bar t, the efficiency ratio |x[t] - x[t-p]| over the sum of
-// |changes| of its window added newest first (0 when that sum is 0),
-// sc = slow + er * spread, then value = value + (x[t] - value) * (sc * sc) bar
-// by bar from `value`, the average before bar p.
-extern const Kernel<void(const std::uint8_t* be, std::size_t n, std::size_t period, double slow, double spread, double value, std::uint8_t* out)> kama_run;
+// KAMA of count bars, x holding their inputs after the p before them (p >= 1):
+// for bar k (input x[k + p]), the efficiency ratio |x[k + p] - x[k]| over the
+// sum of |changes| of its window added newest first (0 when that sum is 0),
+// sc = slow + er * spread, then *value = *value + (x[k + p] - *value) *
+// (sc * sc) and out[k] = *value bar by bar, from the average before the first
+// bar. `moves` has room for count + p values.
+extern const Kernel<void(const double* x, std::size_t count, std::size_t period, double slow, double spread, double* value, double* moves, double* out)> kama_run;
 
 }  // namespace lumenfold::core::lanes
 
@@ -56,15 +59,22 @@ public:
         return value_;
     }
 
-    // Batch form: the smoothing constants, which depend on the window alone,
-    // in SIMD lanes beside the average's recursion, which runs bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
+    // Batch form, chunk by chunk: the smoothing constants, which depend on
+    // the window alone, in SIMD lanes beside the average's recursion, which
+    // runs bar by bar.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(period_);
         const std::size_t warm = period_ == 0 || p > n ? n : p;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
-        lanes::kama_run(x.bytes(), n, p, kSlow, kSpread, x[p - 1], out.bytes());
+        double value = x[p - 1];
+        std::vector<double> moves;
+        lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* v) {
+            moves.resize(count + p + lanes::kPad);
+            lanes::kama_run(v, count, p, kSlow, kSpread, &value, moves.data(), r);
+        }, x);
     }
 
 private:
