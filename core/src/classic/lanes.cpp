@@ -26,7 +26,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
-inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
+inline V smoothing_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
     const D d;
     V vol = hn::Zero(d);
     for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
@@ -36,13 +36,13 @@ inline V kama_factor(const double* x, const double* moves, std::size_t k, std::s
     return hn::Mul(sc, sc);
 }
 
-inline void kama_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+inline void smoothing_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
                          double slow, double spread, double* out) {
     const D d;
     const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
     lane_groups(
         to - from,
-        [&](std::size_t j) { hn::StoreU(kama_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) { hn::StoreU(smoothing_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
         [&](std::size_t j) {
             const std::size_t k = from + j;
             double vol = 0.0;
@@ -65,32 +65,10 @@ inline void abs_changes(const double* x, std::size_t from, std::size_t to, doubl
         [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
 }
 
-// The smoothing constants of each group computed in lanes one group ahead of
-// the recursion, which writes each average over its group's constants: the
-// lanes work runs while the recursion waits on its chain, and the arrays stay
-// in the first-level cache.
-void KamaRun(const double* x, std::size_t count, std::size_t p, double slow, double spread, double* value,
-             double* moves, double* out) {
-    // Groups of 16 bars: short enough for the lanes work of the next group to
-    // fit beside the recursion in flight, long enough to amortise it.
-    const std::size_t group = 16;
-    double v = *value;
-    abs_changes(x, 0, p - 1, moves);
-    pipelined_groups(
-        count, group,
-        [&](std::size_t q) {
-            const std::size_t from = q * group, to = std::min(from + group, count);
-            abs_changes(x, p - 1 + from, p - 1 + to, moves);
-            kama_factors(x, moves, from, to, p, slow, spread, out);
-        },
-        [&](std::size_t q) {
-            for (std::size_t k = q * group, end = std::min(k + group, count); k < end; ++k) {
-                v = v + (x[k + p] - v) * out[k];
-                out[k] = v;
-            }
-        },
-        [](std::size_t) {});
-    *value = v;
+void KamaFactors(const double* x, std::size_t from, std::size_t to, std::size_t p, double slow, double spread,
+                 double* moves, double* out) {
+    abs_changes(x, from == 0 ? 0 : p - 1 + from, p - 1 + to, moves);
+    smoothing_factors(x, moves, from, to, p, slow, spread, out);
 }
 
 // Wilder's averages bar by bar; the RSI of each group of bars in lanes one
@@ -267,7 +245,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::core::lanes {
 
-LF_DISPATCH(kama_run, KamaRun)
+LF_DISPATCH(kama_factors, KamaFactors)
 LF_DISPATCH(rsi_run, RsiRun)
 LF_DISPATCH(lag_changes, LagChanges)
 LF_DISPATCH(directional_index, DirectionalIndex)
