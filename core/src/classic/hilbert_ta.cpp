@@ -29,14 +29,15 @@ auto& checked(C& c, std::uint64_t i) {
     return c[i];
 }
 
-// Steps `e` through every price of x, calling emit(i, h) for each with h the
-// stage outputs of a bar the indicators report, else null. The period, the one
-// value each bar needs from the bar before as soon as it starts, stays in a
-// local between bars instead of making a round trip through memory.
+// Steps `e` through the prices x[0 .. count), calling emit(i, h) for each
+// with h the stage outputs of a bar the indicators report, else null. The
+// period, the one value each bar needs from the bar before as soon as it
+// starts, stays in a local between bars instead of making a round trip
+// through memory.
 template <class Emit>
-void run_series(HtEngine32& e, BigEndianSeries x, Emit emit) {
+void run_series(HtEngine32& e, const double* x, std::size_t count, Emit emit) {
     double period = e.hilbert.period;
-    for (std::size_t i = 0; i < x.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         e.prices.push_back(x[i]);
         const std::optional<double> s = e.step_wma();
         if (!s) {
@@ -261,9 +262,9 @@ double HT_DCPERIOD::next(double input) {
     return engine_.step(input) && engine_.reports() ? engine_.hilbert.smooth_period : kNaN;
 }
 
-[[gnu::flatten]] void HT_DCPERIOD::batch(BigEndianOut out, BigEndianSeries x) {
-    run_series(engine_, x, [&](std::size_t i, const HilbertStepOutput* h) {
-        out.put(i, h ? engine_.hilbert.smooth_period : kNaN);
+[[gnu::flatten]] void HT_DCPERIOD::run(const double* x, std::size_t count, double* out) {
+    run_series(engine_, x, count, [&](std::size_t i, const HilbertStepOutput* h) {
+        out[i] = h ? engine_.hilbert.smooth_period : kNaN;
     });
 }
 
@@ -273,10 +274,9 @@ PhasorOutput HT_PHASOR::next(double input) {
     return {h->in_phase, h->q1};
 }
 
-[[gnu::flatten]] void HT_PHASOR::batch(BigEndianOut out, BigEndianSeries x) {
-    run_series(engine_, x, [&](std::size_t i, const HilbertStepOutput* h) {
-        out.put(2 * i, h ? h->in_phase : kNaN);
-        out.put(2 * i + 1, h ? h->q1 : kNaN);
+[[gnu::flatten]] void HT_PHASOR::run(const double* x, std::size_t count, PhasorOutput* out) {
+    run_series(engine_, x, count, [&](std::size_t i, const HilbertStepOutput* h) {
+        out[i] = h ? PhasorOutput{h->in_phase, h->q1} : PhasorOutput{kNaN, kNaN};
     });
 }
 

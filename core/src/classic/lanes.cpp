@@ -9,11 +9,8 @@
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
-#include <limits>
-#include <vector>
+#include <cstddef>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "classic/lanes.cpp"
@@ -29,7 +26,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
-inline V kama_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
+inline V smoothing_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
     const D d;
     V vol = hn::Zero(d);
     for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
@@ -39,13 +36,13 @@ inline V kama_factor(const double* x, const double* moves, std::size_t k, std::s
     return hn::Mul(sc, sc);
 }
 
-inline void kama_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+inline void smoothing_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
                          double slow, double spread, double* out) {
     const D d;
     const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
     lane_groups(
         to - from,
-        [&](std::size_t j) { hn::StoreU(kama_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) { hn::StoreU(smoothing_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
         [&](std::size_t j) {
             const std::size_t k = from + j;
             double vol = 0.0;
@@ -68,62 +65,31 @@ inline void abs_changes(const double* x, std::size_t from, std::size_t to, doubl
         [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
 }
 
-// The inputs of each group converted, and its smoothing constants computed,
-// in lanes ahead of the recursion, which writes each average as it goes: the
-// series is read and written in one pass, and a chunk's arrays stay in the
-// first-level cache.
-void KamaRun(const std::uint8_t* be, std::size_t n, std::size_t p, double slow, double spread, double value,
-             std::uint8_t* out) {
-    // Groups of 16 bars: short enough for the lanes work of the next group to
-    // fit beside the recursion in flight, long enough to amortise it.
-    const std::size_t group = 16;
-    const std::size_t chunk = (std::max<std::size_t>(1024, p) / group + 1) * group;
-    // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
-    // r[k] the factor of bar first + k.
-    std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), r(chunk + kPad);
-    for (std::size_t first = p; first < n; first += chunk) {
-        const std::size_t count = std::min(chunk, n - first);
-        FromBigEndian(be + (first - p) * 8, p, xs.data());
-        abs_changes(xs.data(), 0, p - 1, moves.data());
-        pipelined_groups(
-            count, group,
-            [&](std::size_t q) {
-                const std::size_t from = q * group, to = std::min(from + group, count);
-                FromBigEndian(be + (first + from) * 8, to - from, xs.data() + p + from);
-                abs_changes(xs.data(), p - 1 + from, p - 1 + to, moves.data());
-                kama_factors(xs.data(), moves.data(), from, to, p, slow, spread, r.data());
-            },
-            [&](std::size_t q) {
-                for (std::size_t k = q * group, end = std::min(k + group, count); k < end; ++k) {
-                    value = value + (xs[k + p] - value) * r[k];
-                    store_be1(value, out + (first + k) * 8);
-                }
-            },
-            [](std::size_t) {});
-    }
+void KamaFactors(const double* x, std::size_t from, std::size_t to, std::size_t p, double slow, double spread,
+                 double* moves, double* out) {
+    abs_changes(x, from == 0 ? 0 : p - 1 + from, p - 1 + to, moves);
+    smoothing_factors(x, moves, from, to, p, slow, spread, out);
 }
 
-// Wilder's averages bar by bar over native doubles, converted in lanes
-// ahead; the RSI of each bar in lanes behind.
-void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, double pf_less1, double avg_gain,
-            double avg_loss, std::uint8_t* out) {
-    if (from >= n) return;
+// Wilder's averages bar by bar; the RSI of each group of bars in lanes one
+// group behind.
+void RsiRun(const double* x, std::size_t count, double pf, double pf_less1, double* averages, double* out) {
     const D d;
     const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
     constexpr std::size_t kGroup = 64;
-    alignas(64) double prices[2][kGroup + 1], gains[2][kGroup], losses[2][kGroup];
-    auto size = [&](std::size_t q) { return std::min(kGroup, n - from - q * kGroup); };
+    alignas(64) double gains[2][kGroup], losses[2][kGroup];
+    double avg_gain = averages[0], avg_loss = averages[1];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
-        n - from, kGroup,
-        [&](std::size_t q) { FromBigEndian(be + (from + q * kGroup - 1) * 8, size(q) + 1, prices[q % 2]); },
+        count, kGroup, [](std::size_t) {},
         [&](std::size_t q) {
-            const double* x = prices[q % 2];
+            const double* at = x + q * kGroup;
             double* g = gains[q % 2];
             double* l = losses[q % 2];
-            for (std::size_t j = 0, count = size(q); j < count; ++j) {
+            for (std::size_t j = 0, m = size(q); j < m; ++j) {
                 // max_num(change, 0.0) and the loss without a branch: a NaN or
                 // zero change of either sign gains +0.
-                const double change = x[j + 1] - x[j];
+                const double change = at[j + 1] - at[j];
                 const bool up = change > 0.0;
                 const double gain = select(up, change, 0.0);
                 const double loss = select(up, 0.0, -change);
@@ -136,18 +102,18 @@ void RsiRun(const std::uint8_t* be, std::size_t from, std::size_t n, double pf, 
         [&](std::size_t q) {
             const double* g = gains[q % 2];
             const double* l = losses[q % 2];
-            std::uint8_t* at = out + (from + q * kGroup) * 8;
+            double* at = out + q * kGroup;
             lane_groups(
                 size(q),
                 [&](std::size_t j) {
                     const V gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
                     const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
-                    store_be(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), at + j * 8);
+                    hn::StoreU(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), d, at + j);
                 },
-                [&](std::size_t j) {
-                    store_be1(l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0), at + j * 8);
-                });
+                [&](std::size_t j) { at[j] = l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0); });
         });
+    averages[0] = avg_gain;
+    averages[1] = avg_loss;
 }
 
 // Changes over `lag` bars: x[k + lag] - x[k], or with kRate ((x[k + lag] -
@@ -228,19 +194,16 @@ void WillrOutputs(const double* high, const double* low, const double* close, st
     }
 }
 
-void TypicalPrices(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
-                   double* out) {
+void TypicalPrices(const double* high, const double* low, const double* close, std::size_t n, double* out) {
     const D d;
     const V three = hn::Set(d, 3.0);
     lane_groups(
         n,
         [&](std::size_t i) {
-            const V sum = hn::Add(load_be(close + i * 8), hn::Add(load_be(low + i * 8), load_be(high + i * 8)));
+            const V sum = hn::Add(hn::LoadU(d, close + i), hn::Add(hn::LoadU(d, low + i), hn::LoadU(d, high + i)));
             hn::StoreU(hn::Div(sum, three), d, out + i);
         },
-        [&](std::size_t i) {
-            out[i] = (load_be1(close + i * 8) + (load_be1(low + i * 8) + load_be1(high + i * 8))) / 3.0;
-        });
+        [&](std::size_t i) { out[i] = (close[i] + (low[i] + high[i])) / 3.0; });
 }
 
 // Lanes take consecutive bars of one block of p bars (b / p equal): for bar
@@ -282,7 +245,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::core::lanes {
 
-LF_DISPATCH(kama_run, KamaRun)
+LF_DISPATCH(kama_factors, KamaFactors)
 LF_DISPATCH(rsi_run, RsiRun)
 LF_DISPATCH(lag_changes, LagChanges)
 LF_DISPATCH(directional_index, DirectionalIndex)

@@ -6,12 +6,15 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "lumenfold/core/classic/hilbert_ta.hpp"
-#include "framework/batch_forms.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
+#include "lumenfold/core/framework/traits.hpp"
 #include "test_classic_a_support.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -206,21 +209,14 @@ struct FullHistoryEngine {
     }
 };
 
-// The batch form of `core` over xs[from, to): `fields` doubles per bar.
+// The batch form of `core` over xs[from, to), each bar's output as its doubles.
 template <class Core>
-std::vector<double> batch_part(Core& core, const std::vector<double>& xs, std::size_t from, std::size_t to,
-                               std::size_t fields) {
-    const std::vector<double> part(xs.begin() + static_cast<std::ptrdiff_t>(from),
-                                   xs.begin() + static_cast<std::ptrdiff_t>(to));
-    const std::vector<std::uint8_t> in = lumenfold::test::big_endian(part);
-    std::vector<std::uint8_t> out(part.size() * fields * 8);
-    core.batch(BigEndianOut(out.data()), BigEndianSeries(in.data(), part.size()));
-    std::vector<double> values(part.size() * fields);
-    for (std::size_t k = 0; k < values.size(); ++k) {
-        std::uint64_t bits;
-        std::memcpy(&bits, out.data() + k * 8, 8);
-        values[k] = std::bit_cast<double>(big_endian_bits(bits));
-    }
+std::vector<double> batch_part(Core& core, const std::vector<double>& xs, std::size_t from, std::size_t to) {
+    using Out = NextOutput<Core, double>;
+    std::vector<Out> out(to - from);
+    core.batch(PlainOutputs<Out>(out.data()), PlainSeries(std::span<const double>(xs.data() + from, to - from)));
+    std::vector<double> values(out.size() * sizeof(Out) / sizeof(double));
+    std::memcpy(values.data(), out.data(), values.size() * sizeof(double));
     return values;
 }
 
@@ -504,8 +500,8 @@ TEST(Hilbert, BatchFormsMatchTheFullHistoryReadingBetweenSteps) {
                 const PhasorOutput o = phasor.next(xs[t]);
                 got_phasor.insert(got_phasor.end(), {o.in_phase, o.quadrature});
             }
-            for (double v : batch_part(period, xs, from, to, 1)) got_period.push_back(v);
-            for (double v : batch_part(phasor, xs, from, to, 2)) got_phasor.push_back(v);
+            for (double v : batch_part(period, xs, from, to)) got_period.push_back(v);
+            for (double v : batch_part(phasor, xs, from, to)) got_phasor.push_back(v);
             for (std::size_t t = to; t < xs.size(); ++t) {
                 got_period.push_back(period.next(xs[t]));
                 const PhasorOutput o = phasor.next(xs[t]);

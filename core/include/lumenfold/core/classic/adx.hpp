@@ -22,6 +22,7 @@
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -88,9 +89,8 @@ public:
 
     // The steps of the bars from `begin` on, once seeded, reading the series
     // directly: f(i, tr, plus_dm, minus_dm) with the smoothed values of bar i.
-    template <class F>
-    void run_seeded(BigEndianSeries high, BigEndianSeries low, BigEndianSeries close, std::size_t begin,
-                    F f) const noexcept {
+    template <Series S, class F>
+    void run_seeded(const S& high, const S& low, const S& close, std::size_t begin, F f) const noexcept {
         double ph = prev_high_, pl = prev_low_, pc = prev_close_;
         double tr_s = tr_, plus_s = plus_dm_, minus_s = minus_dm_;
         for (std::size_t i = begin; i < high.size(); ++i) {
@@ -168,7 +168,16 @@ public:
     // directional movement's recursions, the DX of a block in SIMD lanes, and
     // the ADX recursion one block behind, so that both recursions run
     // interleaved.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        // Copies of the sink and the series, which the output stores cannot
+        // reach: their fields stay in registers across the loops.
+        run_batch(O(out), S(high), S(low), S(close));
+    }
+
+private:
+    template <class O, Series S>
+    void run_batch(O out, S high, S low, S close) {
         const std::size_t n = high.size();
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : std::min(n, 2 * static_cast<std::size_t>(period_));
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(high[i], low[i], close[i]));
@@ -218,7 +227,6 @@ public:
         for (std::size_t j = 0; j < k; ++j) adx_step(block_first + j, blocks[cur], j);
     }
 
-private:
     DmiCore core_;
     std::uint64_t period_;
     double period_f_;

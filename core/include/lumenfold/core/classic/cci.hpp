@@ -19,11 +19,12 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
-// (close + (low + high)) / 3 of n bars read big-endian.
-extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n, double* out)> typical_prices;
+// (close + (low + high)) / 3 of n bars.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t n, double* out)> typical_prices;
 
 // CCI of the bars first .. first + count - 1 (first >= p - 1): tp[b - base]
 // is bar b's typical price for every bar of their windows (and tp holds the
@@ -89,34 +90,38 @@ public:
 
     // Batch form: the typical prices and the running sum chunk by chunk, the
     // mean deviations and outputs of the bars in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) const {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) const {
         const std::size_t n = high.size();
         const std::size_t p = static_cast<std::size_t>(period_);
         const std::size_t warm = period_ < 2 || p > n ? n : p - 1;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
-        const std::size_t chunk = std::max<std::size_t>(2048, p);
-        std::vector<double> tp(std::min(n, chunk + p) + lanes::kPad);
-        std::vector<double> sums(chunk + lanes::kPad);
-        std::vector<double> results(chunk + lanes::kPad);
+        // tp[j] is the typical price of bar first - p + j: the chunk's bars,
+        // the p - 1 before them that their windows reach back to, and the one
+        // before those, which leaves the running sum at the chunk's first bar
+        // (carried over from the chunk before).
+        std::vector<double> tp, sums, results;
         double sum = 0.0;
-        for (std::size_t first = warm; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            // The typical prices of the chunk's bars and the p bars before.
-            const std::size_t base = first >= p ? first - p : 0;
-            const std::size_t end = first + count;
-            lanes::typical_prices(high.bytes() + base * 8, low.bytes() + base * 8, close.bytes() + base * 8,
-                                  end - base, tp.data());
+        double leaving = 0.0;
+        lanes::each_chunk(p - 1, warm, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                          const double* c) {
+            tp.resize(count + p + lanes::kPad);
+            sums.resize(count + lanes::kPad);
+            results.resize(count + lanes::kPad);
+            tp[0] = leaving;
+            lanes::typical_prices(h, l, c, count + p - 1, tp.data() + 1);
             if (first == warm) {
-                for (std::size_t t = 0; t < warm; ++t) sum = sum + tp[t];
+                for (std::size_t t = 0; t < warm; ++t) sum = sum + tp[t + 1];
             }
-            for (std::size_t t = first; t < end; ++t) {
-                sum = t < p ? sum + tp[t - base] : sum + (tp[t - base] - tp[t - p - base]);
-                sums[t - first] = sum;
+            for (std::size_t k = 0; k < count; ++k) {
+                sum = first + k < p ? sum + tp[k + p] : sum + (tp[k + p] - tp[k]);
+                sums[k] = sum;
             }
-            lanes::cci_outputs(tp.data(), base, sums.data(), first, count, p, results.data());
-            lanes::to_big_endian(results.data(), count, out.bytes() + first * 8);
-        }
+            lanes::cci_outputs(tp.data() + 1, first - (p - 1), sums.data(), first, count, p, results.data());
+            out.store(first, count, results.data());
+            leaving = tp[count];
+        }, high, low, close);
     }
 
 private:

@@ -15,12 +15,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/filters/homodyne.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -173,11 +175,18 @@ struct HtEngine63 {
 class HT_DCPERIOD {
 public:
     double next(double input);
-    // Batch form: the same steps, the period carried in a register between bars.
-    void batch(BigEndianOut out, BigEndianSeries x);
+    // Batch form: the same steps chunk by chunk, the period carried in a
+    // register between bars.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
+        lanes::run_chunks(out, 0, 0, [&](std::size_t count, double* r, const double* v) { run(v, count, r); }, x);
+    }
     const HtEngine32& engine() const noexcept { return engine_; }
 
 private:
+    // The steps of the bars x[0 .. count), their outputs to out.
+    void run(const double* x, std::size_t count, double* out);
+
     HtEngine32 engine_;
 };
 
@@ -185,11 +194,23 @@ private:
 class HT_PHASOR {
 public:
     PhasorOutput next(double input);
-    // Batch form: the same steps, the period carried in a register between bars.
-    void batch(BigEndianOut out, BigEndianSeries x);
+    // Batch form: the same steps chunk by chunk, the period carried in a
+    // register between bars.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
+        std::vector<PhasorOutput> results;
+        lanes::each_chunk(0, 0, [&](std::size_t first, std::size_t count, const double* v) {
+            results.resize(count);
+            run(v, count, results.data());
+            out.store(first, count, results.data());
+        }, x);
+    }
     const HtEngine32& engine() const noexcept { return engine_; }
 
 private:
+    // The steps of the bars x[0 .. count), their outputs to out.
+    void run(const double* x, std::size_t count, PhasorOutput* out);
+
     HtEngine32 engine_;
 };
 

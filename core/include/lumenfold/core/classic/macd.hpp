@@ -70,11 +70,12 @@ public:
     }
 
     // Batch form: the seeding bars stepped, then the three averages alone.
-    void batch(BigEndianOut out, BigEndianSeries x) noexcept {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) noexcept {
         const std::size_t n = x.size();
         const std::uint64_t last_seed = std::max(seed_bar_, lookback_);
         const std::size_t steady = last_seed >= n ? n : static_cast<std::size_t>(last_seed) + 1;
-        for (std::size_t i = 0; i < steady; ++i) put(out, i, next(x[i]));
+        for (std::size_t i = 0; i < steady; ++i) out.put(i, next(x[i]));
         double slow = slow_avg_, fast = fast_avg_, signal = signal_avg_;
         for (std::size_t i = steady; i < n; ++i) {
             const double v = x[i];
@@ -82,7 +83,7 @@ public:
             fast = std::fma(v - fast, fast_k_, fast);
             const double m = fast - slow;
             signal = std::fma(m - signal, signal_k_, signal);
-            put(out, i, {m, signal, m - signal});
+            out.put(i, MacdOutput{m, signal, m - signal});
         }
     }
 
@@ -90,12 +91,6 @@ public:
 
 private:
     static constexpr MacdOutput kEmpty{kNaN, kNaN, kNaN};
-
-    static void put(BigEndianOut out, std::size_t i, const MacdOutput& o) noexcept {
-        out.put(3 * i, o.macd);
-        out.put(3 * i + 1, o.signal);
-        out.put(3 * i + 2, o.histogram);
-    }
 
     std::uint64_t signal_;
     std::uint64_t fast_period_;

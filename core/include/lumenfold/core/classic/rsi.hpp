@@ -13,16 +13,17 @@
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
-// Wilder's RSI over the bars [from, n) of a big-endian series (from >= 1),
-// written big-endian: change = x[i] - x[i-1], gain = change when positive
-// else +0, loss = +0 when the change is positive else -change; avg_gain =
-// (gain + avg_gain * (p - 1)) / p and avg_loss = (loss + (p - 1) * avg_loss)
-// / p from the given averages; out[i] = 100 when avg_loss is 0, else
-// 100 - 100 / (avg_gain / avg_loss + 1).
-extern const Kernel<void(const std::uint8_t* be, std::size_t from, std::size_t n, double period, double period_less1, double avg_gain, double avg_loss, std::uint8_t* out)> rsi_run;
+// Wilder's RSI of count bars, x holding their prices after the one before
+// them: change = x[k + 1] - x[k], gain = change when positive else +0, loss =
+// +0 when the change is positive else -change; avg_gain = (gain + avg_gain *
+// (p - 1)) / p and avg_loss = (loss + (p - 1) * avg_loss) / p from
+// averages[0] and averages[1], which are left at the last bar's; out[k] = 100
+// when avg_loss is 0, else 100 - 100 / (avg_gain / avg_loss + 1).
+extern const Kernel<void(const double* x, std::size_t count, double period, double period_less1, double* averages, double* out)> rsi_run;
 
 }  // namespace lumenfold::core::lanes
 
@@ -59,13 +60,17 @@ public:
         return 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0);
     }
 
-    // Batch form: the seeding bars stepped, then the smoothing alone, with
-    // the outputs in SIMD lanes beside it.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    // Batch form: the seeding bars stepped, then the smoothing alone chunk by
+    // chunk, with the outputs in SIMD lanes beside it.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_) + 1;
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
-        lanes::rsi_run(x.bytes(), seeded, n, period_f_, period_f_less1_, avg_gain_, avg_loss_, out.bytes());
+        double averages[2] = {avg_gain_, avg_loss_};
+        lanes::run_chunks(out, 1, seeded, [&](std::size_t count, double* r, const double* v) {
+            lanes::rsi_run(v, count, period_f_, period_f_less1_, averages, r);
+        }, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

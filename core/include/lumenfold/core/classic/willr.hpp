@@ -100,7 +100,8 @@ public:
     // folded from its oldest bar in SIMD lanes. Otherwise the first window is
     // stepped, then the extremes are kept with their bars and rescanned from
     // the series itself when they leave the window.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = high.size();
         if (period_ >= 2 && period_ <= n && !lanes::has_nan(high) && !lanes::has_nan(low)) {
             const std::size_t p = static_cast<std::size_t>(period_);
@@ -134,8 +135,8 @@ private:
         double value;
         std::size_t at;
 
-        template <class Wins>
-        void advance(BigEndianSeries x, std::size_t s, std::size_t t, Wins wins) noexcept {
+        template <Series S, class Wins>
+        void advance(const S& x, std::size_t s, std::size_t t, Wins wins) noexcept {
             if (at >= s) {
                 if (wins(x[t], value)) {
                     value = x[t];
