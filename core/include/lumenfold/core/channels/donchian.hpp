@@ -46,7 +46,8 @@ public:
             lower.resize(count + lanes::kPad);
             bands.resize(count);
             chunk(history, count, h, l, upper.data(), lower.data());
-            for (std::size_t k = 0; k < count; ++k) bands[k] = BandOutput{upper[k], (upper[k] + lower[k]) * 0.5, lower[k]};
+            for (std::size_t k = 0; k < count; ++k)
+                bands[k] = BandOutput{upper[k], (upper[k] + lower[k]) * 0.5, lower[k]};
             out.store(first, count, bands.data());
         }, high, low);
     }

@@ -58,14 +58,18 @@ public:
         const std::size_t n = std::min(high.size(), low.size());
         for (std::size_t t = 0; t < std::min<std::size_t>(4, n); ++t) out.put(t, FractalsOutput{false, false});
         std::vector<double> bearish, bullish;
-        lanes::each_chunk(4, 4, [&](std::size_t first, std::size_t count, const double* h, const double* l) {
+        // The sink copied into the loop: the record stores cannot alias a
+        // local, so its fields stay in registers.
+        lanes::each_chunk(4, 4, [&, records = out](std::size_t first, std::size_t count, const double* h,
+                                                   const double* l) {
             bearish.resize(count + lanes::kPad);
             bullish.resize(count + lanes::kPad);
             // Local pointers: the caller's stores could alias the vectors' own.
             double* const bear = bearish.data();
             double* const bull = bullish.data();
             lanes::fractal_flags(h, l, count, bear, bull);
-            for (std::size_t k = 0; k < count; ++k) out.put(first + k, FractalsOutput{bear[k] != 0.0, bull[k] != 0.0});
+            for (std::size_t k = 0; k < count; ++k)
+                records.put(first + k, FractalsOutput{bear[k] > 0.0, bull[k] > 0.0});
         }, high, low);
     }
 

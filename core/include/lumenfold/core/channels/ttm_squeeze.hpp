@@ -98,7 +98,9 @@ public:
         const double sum_x = momentum_.full_sum_x();
         const double denominator = momentum_.full_denominator();
         std::vector<double> s, q, a, upper, lower, squeeze, momentum;
-        lanes::each_chunk(p - 1, p - 1, [&](std::size_t first, std::size_t count, const double* h,
+        // The sink copied into the loop: the record stores cannot alias a
+        // local, so its fields stay in registers.
+        lanes::each_chunk(p - 1, p - 1, [&, records = out](std::size_t first, std::size_t count, const double* h,
                                                               const double* l, const double* c) {
             for (auto* v : {&s, &q, &a, &upper, &lower, &squeeze, &momentum}) v->resize(count + lanes::kPad);
             deltas.resize(p - 1 + count + lanes::kPad);
@@ -124,7 +126,7 @@ public:
             // Local pointers: the caller's stores could alias the vectors' own.
             const double* m = momentum.data();
             const double* on = squeeze.data();
-            for (std::size_t k = 0; k < count; ++k) out.put(first + k, output(m[k], on[k] != 0.0));
+            for (std::size_t k = 0; k < count; ++k) records.put(first + k, output(m[k], on[k] != 0.0));
             std::copy(deltas.begin() + static_cast<std::ptrdiff_t>(count),
                       deltas.begin() + static_cast<std::ptrdiff_t>(count + p - 1), deltas.begin());
         }, high, low, close);
