@@ -7,7 +7,6 @@
 #include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -25,38 +24,20 @@ HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// ---- Records of integers and flags, and outputs fewer than the step's ----
-
-void FractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out) {
-    const hn::RebindToUnsigned<D> du;
-    const hn::Rebind<std::uint16_t, D> d16;
-    // The 16-bit values whose first byte in memory is 1 (bearish), the second (bullish).
-    constexpr bool kLittle = std::endian::native == std::endian::little;
-    const auto bear_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0001u : 0x0100u});
-    const auto bull_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0100u : 0x0001u});
-    lane_groups(
-        count,
-        [&](std::size_t k) {
-            const std::uint8_t* h = high + k * 8;
-            const std::uint8_t* l = low + k * 8;
-            const V h2 = load_be(h + 16), l2 = load_be(l + 16);
-            const auto bear = hn::And(hn::And(h2 > load_be(h), h2 > load_be(h + 8)),
-                                      hn::And(h2 > load_be(h + 24), h2 > load_be(h + 32)));
-            const auto bull = hn::And(hn::And(l2 < load_be(l), l2 < load_be(l + 8)),
-                                      hn::And(l2 < load_be(l + 24), l2 < load_be(l + 32)));
-            const auto flags = hn::Or(hn::IfThenElseZero(hn::RebindMask(du, bear), bear_bits),
-                                      hn::IfThenElseZero(hn::RebindMask(du, bull), bull_bits));
-            hn::StoreU(hn::TruncateTo(d16, flags), d16, reinterpret_cast<std::uint16_t*>(out + 2 * k));
-        },
-        [&](std::size_t k) {
-            double hv[5], lv[5];
-            for (std::size_t i = 0; i < 5; ++i) {
-                hv[i] = load_be1(high + (k + i) * 8);
-                lv[i] = load_be1(low + (k + i) * 8);
-            }
-            out[2 * k] = hv[2] > hv[0] && hv[2] > hv[1] && hv[2] > hv[3] && hv[2] > hv[4];
-            out[2 * k + 1] = lv[2] < lv[0] && lv[2] < lv[1] && lv[2] < lv[3] && lv[2] < lv[4];
-        });
+void FractalFlags(const double* high, const double* low, std::size_t count, double* bearish, double* bullish) {
+    const D d;
+    const V one = hn::Set(d, 1.0);
+    padded_groups(count, [&](std::size_t k) {
+        const double* h = high + k;
+        const double* l = low + k;
+        const V h2 = hn::LoadU(d, h + 2), l2 = hn::LoadU(d, l + 2);
+        const auto bear = hn::And(hn::And(h2 > hn::LoadU(d, h), h2 > hn::LoadU(d, h + 1)),
+                                  hn::And(h2 > hn::LoadU(d, h + 3), h2 > hn::LoadU(d, h + 4)));
+        const auto bull = hn::And(hn::And(l2 < hn::LoadU(d, l), l2 < hn::LoadU(d, l + 1)),
+                                  hn::And(l2 < hn::LoadU(d, l + 3), l2 < hn::LoadU(d, l + 4)));
+        hn::StoreU(hn::IfThenElseZero(bear, one), d, bearish + k);
+        hn::StoreU(hn::IfThenElseZero(bull, one), d, bullish + k);
+    });
 }
 
 void SqueezeParts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
@@ -134,41 +115,35 @@ void RegressionValues(const double* x, std::size_t count, std::size_t p, double 
         });
 }
 
-// A group of lanes is byte-swapped as whole vectors into a field-major block,
-// then copied out record by record.
-void PivotLevels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n,
-                 std::uint8_t* be) {
+// A group of lanes is stored as whole vectors into a field-major block, then
+// copied out record by record.
+void PivotLevels(const double* high, const double* low, const double* close, std::size_t count,
+                 PivotPointsOutput* out) {
     const D d;
     const std::size_t L = hn::Lanes(d);
     const V three = hn::Set(d, 3.0);
-    HWY_ALIGN std::uint8_t block[5][hn::MaxLanes(D()) * 8];
+    HWY_ALIGN double block[5][hn::MaxLanes(D())];
     lane_groups(
-        n,
+        count,
         [&](std::size_t i) {
-            const V h = load_be(high + i * 8), l = load_be(low + i * 8), c = load_be(close + i * 8);
+            const V h = hn::LoadU(d, high + i), l = hn::LoadU(d, low + i), c = hn::LoadU(d, close + i);
             const V p = hn::Div(hn::Add(c, hn::Add(l, h)), three);
             const V two_p = hn::Add(p, p);
             const V range = hn::Sub(h, l);
-            store_be(p, block[0]);
-            store_be(hn::Sub(two_p, l), block[1]);
-            store_be(hn::Sub(two_p, h), block[2]);
-            store_be(hn::Add(range, p), block[3]);
-            store_be(hn::Sub(p, range), block[4]);
-            for (std::size_t j = 0; j < L; ++j) {
-                for (std::size_t f = 0; f < 5; ++f) std::memcpy(be + (i + j) * 40 + f * 8, block[f] + j * 8, 8);
-            }
+            hn::Store(p, d, block[0]);
+            hn::Store(hn::Sub(two_p, l), d, block[1]);
+            hn::Store(hn::Sub(two_p, h), d, block[2]);
+            hn::Store(hn::Add(range, p), d, block[3]);
+            hn::Store(hn::Sub(p, range), d, block[4]);
+            for (std::size_t j = 0; j < L; ++j)
+                out[i + j] = PivotPointsOutput{block[0][j], block[1][j], block[2][j], block[3][j], block[4][j]};
         },
         [&](std::size_t i) {
-            const double h = load_be1(high + i * 8), l = load_be1(low + i * 8);
-            const double p = (load_be1(close + i * 8) + (l + h)) / 3.0;
+            const double h = high[i], l = low[i];
+            const double p = (close[i] + (l + h)) / 3.0;
             const double two_p = p + p;
             const double range = h - l;
-            std::uint8_t* r = be + i * 40;
-            store_be1(p, r);
-            store_be1(two_p - l, r + 8);
-            store_be1(two_p - h, r + 16);
-            store_be1(range + p, r + 24);
-            store_be1(p - range, r + 32);
+            out[i] = PivotPointsOutput{p, two_p - l, two_p - h, range + p, p - range};
         });
 }
 

@@ -69,7 +69,8 @@ public:
     // Batch form: the partial windows of the first bars stepped, then the full
     // windows read from the series in SIMD lanes (their sum divided by 1,
     // which leaves it unchanged).
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t partial = period_ == 0 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(period_ - 1, n));
         for (std::size_t i = 0; i < partial; ++i) out.put(i, next(x[i]));

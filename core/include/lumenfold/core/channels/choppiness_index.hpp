@@ -50,7 +50,8 @@ public:
     // chunk, the true ranges from the series, every later window's sum of
     // them (newest first) and its extremes (folded from the oldest bar) in
     // SIMD lanes, and the logarithms bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = high.size();
         const std::size_t stepped = period_ == 0 ? n : static_cast<std::size_t>(std::min<std::uint64_t>(period_, n));
         for (std::size_t t = 0; t < stepped; ++t) out.put(t, next(high[t], low[t], close[t]));

@@ -28,41 +28,51 @@ public:
         return BandOutput{upper, (upper + lower) * 0.5, lower};
     }
 
-    // Batch form: the partial windows of the first bars stepped, then every
-    // full window folded from its oldest bar in SIMD lanes, as the kept
-    // extreme and its rescans amount to. A fold's cost grows with the period
-    // while keeping the extremes costs about the same, so periods beyond
-    // kLanePeriod step.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
-        each(high, low, [&](std::size_t t, const BandOutput& b) {
-            out.put(3 * t, b.upper);
-            out.put(3 * t + 1, b.middle);
-            out.put(3 * t + 2, b.lower);
-        });
+    // Batch form: the partial windows of the first bars stepped, then chunk
+    // by chunk every full window folded from its oldest bar in SIMD lanes, as
+    // the kept extreme and its rescans amount to. A fold's cost grows with the
+    // period while keeping the extremes costs about the same, so periods
+    // beyond kLanePeriod step.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) {
+        const std::size_t n = std::min(high.size(), low.size());
+        const std::size_t history = folds() ? static_cast<std::size_t>(period()) - 1 : n;
+        const std::size_t warm = std::min(history, n);
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, next(high[t], low[t]));
+        std::vector<double> upper, lower;
+        std::vector<BandOutput> bands;
+        lanes::each_chunk(history, warm, [&](std::size_t first, std::size_t count, const double* h, const double* l) {
+            upper.resize(count + lanes::kPad);
+            lower.resize(count + lanes::kPad);
+            bands.resize(count);
+            chunk(history, count, h, l, upper.data(), lower.data());
+            for (std::size_t k = 0; k < count; ++k)
+                bands[k] = BandOutput{upper[k], (upper[k] + lower[k]) * 0.5, lower[k]};
+            out.store(first, count, bands.data());
+        }, high, low);
     }
 
-    // The outputs `next` gives over the series, as f(bar, output) in bar order.
-    template <class F>
-    void each(BigEndianSeries high, BigEndianSeries low, F f) {
-        const std::size_t n = high.size();
+    // Whether batch forms fold full windows in lanes (else they step every bar).
+    bool folds() const noexcept {
         const std::uint64_t period = highs_.period();
-        const std::size_t partial = period == 0 || period > kLanePeriod
-                                        ? n
-                                        : std::min(static_cast<std::size_t>(period) - 1, n);
-        for (std::size_t t = 0; t < partial; ++t) f(t, next(high[t], low[t]));
-        if (partial == n) return;
-        const std::size_t history = static_cast<std::size_t>(period) - 1;
-        const std::size_t chunk = 2048;
-        std::vector<double> highs(chunk + history + lanes::kPad), lows(chunk + history + lanes::kPad);
-        std::vector<double> upper(chunk + lanes::kPad), lower(chunk + lanes::kPad);
-        for (std::size_t first = partial; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(high.bytes() + (first - history) * 8, count + history, highs.data());
-            lanes::from_big_endian(low.bytes() + (first - history) * 8, count + history, lows.data());
-            lanes::window_extremes(highs.data(), count, history + 1, true, upper.data());
-            lanes::window_extremes(lows.data(), count, history + 1, false, lower.data());
-            for (std::size_t j = 0; j < count; ++j)
-                f(first + j, BandOutput{upper[j], (upper[j] + lower[j]) * 0.5, lower[j]});
+        return period != 0 && period <= kLanePeriod;
+    }
+
+    // The upper and lower lines of `count` bars in a row, into upper[0 ..
+    // count) and lower[0 .. count) (padded): h and l hold their highs and lows
+    // after the `history` bars before them. Folds full windows when folds()
+    // (history at least period - 1, every bar's window full), else steps.
+    void chunk(std::size_t history, std::size_t count, const double* h, const double* l, double* upper,
+               double* lower) {
+        if (folds()) {
+            const std::size_t p = static_cast<std::size_t>(period());
+            lanes::window_extremes(h + history - (p - 1), count, p, true, upper);
+            lanes::window_extremes(l + history - (p - 1), count, p, false, lower);
+        } else {
+            for (std::size_t k = 0; k < count; ++k) {
+                upper[k] = highs_.next(h[history + k]);
+                lower[k] = lows_.next(l[history + k]);
+            }
         }
     }
 

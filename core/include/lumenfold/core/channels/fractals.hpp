@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
@@ -16,12 +17,11 @@
 
 namespace lumenfold::core::lanes {
 
-// Five-bar fractals of the bars whose highs and lows are read big-endian at
-// high[k .. k+4] and low[k .. k+4] (k < count): bearish when the middle high
-// is strictly above the four others, bullish when the middle low is strictly
-// below them (a NaN among them prevents either). out[2k] and out[2k + 1]
-// receive the two flags as bytes 0 or 1.
-extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out)> fractal_flags;
+// Five-bar fractals of the windows high[k .. k+4] and low[k .. k+4] (k <
+// count): bearish[k] is 1 when the middle high is strictly above the four
+// others, bullish[k] is 1 when the middle low is strictly below them, else 0
+// (a NaN among them prevents either). Arrays are padded.
+extern const Kernel<void(const double* high, const double* low, std::size_t count, double* bearish, double* bullish)> fractal_flags;
 
 }  // namespace lumenfold::core::lanes
 
@@ -51,13 +51,26 @@ public:
         return {bearish, bullish};
     }
 
-    // Batch form: every bar from the fifth on compares its five bars read
-    // from the series, several bars side by side in SIMD lanes, and its two
-    // flags are written straight into the records (two bytes each).
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) const noexcept {
+    // Batch form: every bar from the fifth on compares its five bars, several
+    // bars side by side in SIMD lanes, chunk by chunk.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) const {
         const std::size_t n = std::min(high.size(), low.size());
-        for (std::size_t t = 0; t < std::min<std::size_t>(4, n); ++t) out.record(t, false, false);
-        if (n > 4) lanes::fractal_flags(high.bytes(), low.bytes(), n - 4, out.bytes() + 4 * out.stride());
+        for (std::size_t t = 0; t < std::min<std::size_t>(4, n); ++t) out.put(t, FractalsOutput{false, false});
+        std::vector<double> bearish, bullish;
+        // The sink copied into the loop: the record stores cannot alias a
+        // local, so its fields stay in registers.
+        lanes::each_chunk(4, 4, [&, records = out](std::size_t first, std::size_t count, const double* h,
+                                                   const double* l) {
+            bearish.resize(count + lanes::kPad);
+            bullish.resize(count + lanes::kPad);
+            // Local pointers: the caller's stores could alias the vectors' own.
+            double* const bear = bearish.data();
+            double* const bull = bullish.data();
+            lanes::fractal_flags(h, l, count, bear, bull);
+            for (std::size_t k = 0; k < count; ++k)
+                records.put(first + k, FractalsOutput{bear[k] > 0.0, bull[k] > 0.0});
+        }, high, low);
     }
 
 private:

@@ -31,7 +31,8 @@ public:
     // stepped, then chunk by chunk the half and full averages of the root
     // window's bars, their differences and the root average, each in SIMD
     // lanes over windows read from the chunk.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t half = static_cast<std::size_t>(half_.period());
         const std::size_t full = static_cast<std::size_t>(full_.period());

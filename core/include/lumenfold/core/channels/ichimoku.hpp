@@ -6,10 +6,13 @@
 // (high + low)·0.5 on all four lines. A period of 0 makes its line 0.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/channels/donchian.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
@@ -33,15 +36,38 @@ public:
         return IchimokuOutput{tenkan, kijun, (tenkan + kijun) * 0.5, senkou_b};
     }
 
-    // Batch form: each line from its channel's batch pass, the first leading
-    // span from the two lines already written.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low) {
-        const std::size_t n = high.size();
-        conversion_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t, b.middle); });
-        base_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t + 1, b.middle); });
-        span_.each(high, low, [&](std::size_t t, const BandOutput& b) { out.put(4 * t + 3, b.middle); });
-        const BigEndianSeries lines(out.bytes(), 4 * n);
-        for (std::size_t t = 0; t < n; ++t) out.put(4 * t + 2, (lines[4 * t] + lines[4 * t + 1]) * 0.5);
+    // Batch form: the bars before the widest window folded in lanes
+    // stepped, then chunk by chunk each line from its channel's bands and the
+    // first leading span from the two lines before it.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) {
+        const std::size_t n = std::min(high.size(), low.size());
+        bool folds = false;
+        std::size_t reach = 0;
+        for (const DonchianChannels* c : {&conversion_, &base_, &span_}) {
+            if (!c->folds()) continue;
+            folds = true;
+            reach = std::max(reach, static_cast<std::size_t>(c->period()) - 1);
+        }
+        const std::size_t history = folds ? reach : n;
+        const std::size_t warm = std::min(history, n);
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, next(high[t], low[t]));
+        std::vector<double> upper, lower, tenkan, kijun, senkou_b;
+        std::vector<IchimokuOutput> lines;
+        lanes::each_chunk(history, warm, [&](std::size_t first, std::size_t count, const double* h, const double* l) {
+            for (auto* v : {&upper, &lower, &tenkan, &kijun, &senkou_b}) v->resize(count + lanes::kPad);
+            lines.resize(count);
+            const auto middles = [&](DonchianChannels& channel, std::vector<double>& middle) {
+                channel.chunk(history, count, h, l, upper.data(), lower.data());
+                for (std::size_t k = 0; k < count; ++k) middle[k] = (upper[k] + lower[k]) * 0.5;
+            };
+            middles(conversion_, tenkan);
+            middles(base_, kijun);
+            middles(span_, senkou_b);
+            for (std::size_t k = 0; k < count; ++k)
+                lines[k] = IchimokuOutput{tenkan[k], kijun[k], (tenkan[k] + kijun[k]) * 0.5, senkou_b[k]};
+            out.store(first, count, lines.data());
+        }, high, low);
     }
 
 private:

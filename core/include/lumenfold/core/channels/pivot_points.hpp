@@ -7,19 +7,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/series.hpp"
-
-namespace lumenfold::core::lanes {
-
-// Floor-trader pivot levels of n bars read big-endian, written as records of
-// five big-endian doubles: record k holds p = (close + (low + high)) / 3 of
-// bar k, then p + p - low, p + p - high, (high - low) + p and p - (high - low).
-extern const Kernel<void(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t n, std::uint8_t* be)> pivot_levels;
-
-}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -30,6 +22,19 @@ struct PivotPointsOutput {
     double r2;
     double s2;
 };
+
+}  // namespace lumenfold::core
+
+namespace lumenfold::core::lanes {
+
+// Floor-trader pivot levels of bars k < count: out[k] holds p = (close +
+// (low + high)) / 3 of bar k, then p + p - low, p + p - high, (high - low) + p
+// and p - (high - low).
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, PivotPointsOutput* out)> pivot_levels;
+
+}  // namespace lumenfold::core::lanes
+
+namespace lumenfold::core {
 
 class PivotPoints {
 public:
@@ -50,24 +55,22 @@ public:
     }
 
     // Batch form: bar 0 is stepped, every later bar's levels read the bar
-    // before it straight from the series.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+    // before it from the series, chunk by chunk in SIMD lanes.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = std::min({high.size(), low.size(), close.size()});
         if (n == 0) return;
-        const PivotPointsOutput first = next(high[0], low[0], close[0]);
-        put(out, 0, first);
-        lanes::pivot_levels(high.bytes(), low.bytes(), close.bytes(), n - 1, out.bytes() + 40);
+        out.put(0, next(high[0], low[0], close[0]));
+        std::vector<PivotPointsOutput> levels;
+        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                    const double* c) {
+            levels.resize(count);
+            lanes::pivot_levels(h, l, c, count, levels.data());
+            out.store(first, count, levels.data());
+        }, high, low, close);
     }
 
 private:
-    static void put(BigEndianOut out, std::size_t t, const PivotPointsOutput& o) noexcept {
-        out.put(5 * t, o.p);
-        out.put(5 * t + 1, o.r1);
-        out.put(5 * t + 2, o.s1);
-        out.put(5 * t + 3, o.r2);
-        out.put(5 * t + 4, o.s2);
-    }
-
     std::optional<double> prev_high_;
     std::optional<double> prev_low_;
     std::optional<double> prev_close_;

@@ -73,12 +73,13 @@ public:
     // the series, run several bars side by side in SIMD lanes. The bars
     // before the first full window are stepped, and so is a series shorter
     // than one window.
-    void batch(BigEndianOut out, BigEndianSeries high, BigEndianSeries low, BigEndianSeries close) {
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = std::min({high.size(), low.size(), close.size()});
         const std::size_t p = static_cast<std::size_t>(sma_.period());
         // Without a full window (or any window), nothing to read from the series.
         if (p == 0 || n < p) {
-            for (std::size_t t = 0; t < n; ++t) write(out, t, next(high[t], low[t], close[t]));
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(high[t], low[t], close[t]));
             return;
         }
         const std::size_t warm = p - 1;
@@ -89,7 +90,7 @@ public:
             const double c = close[t];
             const Bar b = bar(high[t], low[t], c);
             deltas[t] = b.delta;
-            write(out, t, output(momentum_.next(b.delta), b.squeeze));
+            out.put(t, output(momentum_.next(b.delta), b.squeeze));
             sums.push(c);
             squares.push(c * c);
         }
@@ -97,6 +98,8 @@ public:
         const double sum_x = momentum_.full_sum_x();
         const double denominator = momentum_.full_denominator();
         std::vector<double> s, q, a, upper, lower, squeeze, momentum;
+        // The sink copied into the loop: the record stores cannot alias a
+        // local, so its fields stay in registers.
         lanes::each_chunk(p - 1, p - 1, [&, records = out](std::size_t first, std::size_t count, const double* h,
                                                               const double* l, const double* c) {
             for (auto* v : {&s, &q, &a, &upper, &lower, &squeeze, &momentum}) v->resize(count + lanes::kPad);
@@ -120,10 +123,10 @@ public:
             lanes::squeeze_parts(s.data(), q.data(), a.data(), upper.data(), lower.data(), c + p - 1, count, p,
                                  mult_bb_, mult_kc_, squeeze.data(), deltas.data() + p - 1);
             lanes::regression_values(deltas.data(), count, p, sum_x, denominator, momentum.data());
-            // Local pointers: the byte stores could alias the vectors' own.
+            // Local pointers: the caller's stores could alias the vectors' own.
             const double* m = momentum.data();
             const double* on = squeeze.data();
-            for (std::size_t k = 0; k < count; ++k) write(records, first + k, output(m[k], on[k] != 0.0));
+            for (std::size_t k = 0; k < count; ++k) records.put(first + k, output(m[k], on[k] != 0.0));
             std::copy(deltas.begin() + static_cast<std::ptrdiff_t>(count),
                       deltas.begin() + static_cast<std::ptrdiff_t>(count + p - 1), deltas.begin());
         }, high, low, close);
@@ -152,9 +155,6 @@ private:
 
     static SuperTrendOutput output(double momentum, bool squeeze) noexcept {
         return SuperTrendOutput{momentum, static_cast<std::int8_t>(squeeze ? 1 : 0)};
-    }
-    static void write(BigEndianOut out, std::size_t t, SuperTrendOutput r) noexcept {
-        out.record(t, r.value, r.direction);
     }
 
     ATR atr_;

@@ -80,27 +80,24 @@ public:
     // their extremes first, then every price's bin and the bins' volumes.
     // Period 0 is stepped, and so are many bins, where the lanes' work
     // (period * bins per bar) outgrows the step's (period + bins).
-    void batch(BigEndianOut out, BigEndianSeries price, BigEndianSeries volume) {
+    template <class O, Series S>
+    void batch(const O& out, const S& price, const S& volume) {
         const std::size_t n = std::min(price.size(), volume.size());
         const std::size_t warm = period_ == 0 || bins_ > kLaneBins ? n : std::min<std::size_t>(period_ - 1, n);
-        for (std::size_t t = 0; t < warm; ++t) put(out, t, next(price[t], volume[t]));
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, next(price[t], volume[t]));
         if (warm == n) return;
         const std::size_t p = static_cast<std::size_t>(period_);
         const std::size_t bins = static_cast<std::size_t>(bins_);
-        const std::size_t chunk = std::min(std::max<std::size_t>(2048, p), n - warm);
-        std::vector<double> prices(chunk + p + lanes::kPad), volumes(chunk + p + lanes::kPad);
-        std::vector<double> lo(chunk + lanes::kPad), hi(chunk + lanes::kPad), poc(chunk + lanes::kPad);
+        std::vector<double> lo, hi, poc;
         std::vector<double> scratch(p * lanes::kPad);
-        for (std::size_t first = warm; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(price.bytes() + (first + 1 - p) * 8, count + p - 1, prices.data());
-            lanes::from_big_endian(volume.bytes() + (first + 1 - p) * 8, count + p - 1, volumes.data());
-            lanes::window_extremes(prices.data(), count, p, false, lo.data());
-            lanes::window_extremes(prices.data(), count, p, true, hi.data());
-            lanes::points_of_control(prices.data(), volumes.data(), lo.data(), hi.data(), count, p, bins, scratch.data(),
-                                     poc.data());
-            for (std::size_t k = 0; k < count; ++k) put(out, first + k, {poc[k], 0.0, 0.0});
-        }
+        lanes::each_chunk(p - 1, warm, [&](std::size_t first, std::size_t count, const double* prices,
+                                           const double* volumes) {
+            for (auto* v : {&lo, &hi, &poc}) v->resize(count + lanes::kPad);
+            lanes::window_extremes(prices, count, p, false, lo.data());
+            lanes::window_extremes(prices, count, p, true, hi.data());
+            lanes::points_of_control(prices, volumes, lo.data(), hi.data(), count, p, bins, scratch.data(), poc.data());
+            for (std::size_t k = 0; k < count; ++k) out.put(first + k, VolumeProfileOutput{poc[k], 0.0, 0.0});
+        }, price, volume);
     }
 
     std::uint64_t period() const noexcept { return period_; }
@@ -109,12 +106,6 @@ public:
 private:
     // The most bins the batch form's lanes take.
     static constexpr std::uint64_t kLaneBins = 32;
-
-    static void put(BigEndianOut out, std::size_t t, const VolumeProfileOutput& o) noexcept {
-        out.put(3 * t, o.poc);
-        out.put(3 * t + 1, o.vah);
-        out.put(3 * t + 2, o.val);
-    }
 
     struct FreeDeleter {
         void operator()(double* p) const noexcept { std::free(p); }
