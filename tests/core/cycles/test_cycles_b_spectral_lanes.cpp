@@ -18,7 +18,6 @@
 #include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/griffiths_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/griffiths_spectrum.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/filters/super_smoother.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
@@ -487,7 +486,7 @@ TEST(SpectralLanes, StrongestIsTheRunningMaximum) {
                     if (x[j] > best) best = x[j], at = j;
                 }
                 double got = -1.0;
-                ASSERT_EQ(core::spectral::strongest(x.data(), n, got), at) << n;
+                ASSERT_EQ(core::lanes::strongest_power(x.data(), n, got), at) << n;
                 ASSERT_EQ(bits(got), bits(best)) << n;
             }
         }

@@ -13,12 +13,22 @@
 #include <vector>
 
 #include "lumenfold/core/cycles/contiguous_window.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Correlations of the newest `length` values of w (newest first) with the
+// values k bars further back, for k < lags: sab = Σ w[i]·w[i + k] in
+// ascending i from +0, then out[k] = (sab·n - sa·sb[k]) / sqrt(dx·dy[k])
+// where dy[k] > 0, else +0. w holds length + lags - 1 values.
+extern const Kernel<void(const double* w, std::size_t length, std::size_t lags, double n, double sa, double dx, const double* sb, const double* dy, double* out)> lag_correlations;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -95,8 +105,7 @@ private:
         spreads_.push_front(dx);
         if (!(dx > 0.0)) return flat();
         // Lag 0's spread is dx itself, so its correlation is always formed.
-        spectral::lag_correlations(w, static_cast<std::size_t>(length_), m, n, sa, dx, sums_.data(), spreads_.data(),
-                                   out);
+        lanes::lag_correlations(w, static_cast<std::size_t>(length_), m, n, sa, dx, sums_.data(), spreads_.data(), out);
     }
 
     ContiguousWindow window_;   // smoothed values, newest first, zeros before the first input
