@@ -19,6 +19,7 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -43,7 +44,8 @@ public:
     // lanes (the weighted means over a weight sum of 1, which divide exactly),
     // the centre of gravity bar by bar. Windows above 1024 values (and empty
     // ones) are stepped.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t w = static_cast<std::size_t>(window_len_);
         if (w == 0 || window_len_ > 1024) {
@@ -82,7 +84,7 @@ public:
                 for (std::size_t j = 0; j < kPeriods; ++j) power[kMinPeriod + j] = powers[j * kChunk + k];
                 results[k] = centre(power);
             }
-            lanes::to_big_endian(results.data(), count, out.bytes() + first * 8);
+            out.store(first, count, results.data());
             std::memmove(clean.data(), clean.data() + count, (w - 1) * sizeof(double));
         }
     }

@@ -16,13 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
@@ -58,31 +56,25 @@ public:
         return out;
     }
 
-    // Batch form: the step bar by bar, each spectrum written straight into
-    // its row of the result (no vector per bar).
+    // Batch form: the step bar by bar, every spectrum formed in one vector.
+    // A spectrum too wide to be sized has no row length: the batch form then
+    // fails on its first bar, as the step does.
     std::uint64_t batch_row_length() const noexcept {
-        return periods() <= BigEndianOut::kMaxRowLength ? periods() : 0;
+        return periods() <= std::vector<double>().max_size() ? periods() : 0;
     }
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        const std::uint64_t m = periods();
-        if (m > BigEndianOut::kMaxRowLength) {
-            // The step fails on such a vector as it is made, or refuses it once made.
-            if (m > std::vector<double>().max_size()) throw Panic("capacity overflow");
-            throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
-        }
-        const std::size_t width = static_cast<std::size_t>(m);
-        std::vector<double> row(width);
+        const std::vector<double> zeros(periods(), 0.0);
+        std::vector<double> row(zeros.size());
         for (std::size_t t = 0; t < n; ++t) {
-            std::uint8_t* at = out.bytes() + t * out.stride();
-            out.row_length(t, static_cast<std::uint32_t>(width));
-            if (!model_.next(x[t]) || width == 0) {
-                std::memset(at + 4, 0, width * 8);  // +0.0 in every byte order
+            if (!model_.next(x[t]) || row.empty()) {
+                out.put(t, std::span<const double>(zeros));
                 continue;
             }
             normalised(row.data());
-            lanes::to_big_endian(row.data(), width, at + 4);
+            out.put(t, std::span<const double>(row));
         }
     }
 
@@ -155,7 +147,8 @@ public:
     // and window are known, run kPredictorModels bars side by side in SIMD
     // lanes. Bars before the window fills give 0 (and every bar with no step
     // ahead or no coefficient); very long windows are stepped.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::uint64_t len = filter_.length();
         if (bars_fwd_ == 0 || len == 0 || len > kMaxBatchLength) {
@@ -182,7 +175,7 @@ public:
             }
             if (++cols == W || t + 1 == n) {
                 lanes::all_pole_extrapolations(coef_t.data(), work_t.data(), L, bars_fwd_, q.data());
-                for (std::size_t j = 0; j < cols; ++j) out.put(first + j, q[j]);
+                out.store(first, cols, q.data());
                 cols = 0;
             }
         }
