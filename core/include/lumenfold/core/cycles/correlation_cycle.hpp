@@ -88,7 +88,8 @@ public:
         }
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, PhasorOutput{0.0, 0.0});
-        correlations(x, [&out](std::size_t t, double real, double imaginary) {
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        correlations(x, [out](std::size_t t, double real, double imaginary) {
             out.put(t, PhasorOutput{real, imaginary});
         });
     }
@@ -101,7 +102,8 @@ public:
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, f(0.0));
         count_ = warm;
-        correlations(x, [&](std::size_t t, double real, double imaginary) {
+        // A copy of the sink, as in the batch form.
+        correlations(x, [&, out](std::size_t t, double real, double imaginary) {
             ++count_;
             out.put(t, f(turn(real, imaginary)));
         });

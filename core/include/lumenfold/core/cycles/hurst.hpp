@@ -68,7 +68,8 @@ public:
     // of the bars in SIMD lanes, the logarithms bar by bar.
     template <class O, Series S>
     void batch(const O& out, const S& x) const {
-        each(x, [&out](std::size_t t, double h) { out.put(t, h); });
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        each(x, [out](std::size_t t, double h) { out.put(t, h); });
     }
 
     // The outputs `next` gives over the series, as f(bar, exponent) in bar

@@ -115,7 +115,8 @@ public:
     void batch(const O& out, const S& x) {
         const std::size_t warm = std::min(Phasor::kSteadyFrom, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, next(x[t]));
-        phasor_.steady_components(x, [&](std::size_t first, std::size_t count, const PhasorOutput* c) {
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        phasor_.steady_components(x, [out](std::size_t first, std::size_t count, const PhasorOutput* c) {
             for (std::size_t k = 0; k < count; ++k) out.put(first + k, sines(c[k]));
         });
     }
