@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@
 #include "lumenfold/core/filters/two_pole.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "cycles/cycles_support.hpp"
-#include "framework/batch_forms.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
@@ -203,11 +204,12 @@ TEST(CycleTrendAnalytics, ShortBandFailsOnRead) {
 }
 
 TEST(CycleTrendAnalytics, BatchOfShortBandFailsOnFirstBar) {
-    const auto series = lumenfold::test::big_endian({1.0, 2.0});
+    const std::vector<double> series{1.0, 2.0};
     auto failure = [&](std::uint64_t min_length, std::uint64_t max_length, std::size_t n) {
-        std::vector<std::uint8_t> out(32);
+        std::vector<CycleTrendValues> out(2);
         try {
-            CycleTrendPair(min_length, max_length).batch(BigEndianOut(out.data()), BigEndianSeries(series.data(), n));
+            CycleTrendPair(min_length, max_length)
+                .batch(PlainOutputs<CycleTrendValues>(out.data()), PlainSeries(std::span(series).first(n)));
         } catch (const lumenfold::Panic& p) {
             return p.message();
         }

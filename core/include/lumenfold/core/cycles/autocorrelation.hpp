@@ -9,16 +9,25 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "lumenfold/core/cycles/contiguous_window.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Correlations of the newest `length` values of w (newest first) with the
+// values k bars further back, for k < lags: sab = Σ w[i]·w[i + k] in
+// ascending i from +0, then out[k] = (sab·n - sa·sb[k]) / sqrt(dx·dy[k])
+// where dy[k] > 0, else +0. w holds length + lags - 1 values.
+extern const Kernel<void(const double* w, std::size_t length, std::size_t lags, double n, double sa, double dx, const double* sb, const double* dy, double* out)> lag_correlations;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -38,24 +47,17 @@ public:
         return out;
     }
 
-    // Batch form: the step bar by bar, each row written straight into the
-    // result (no vector per bar).
-    std::uint64_t batch_row_length() const noexcept {
-        return num_lags_ <= BigEndianOut::kMaxRowLength ? num_lags_ : 0;
-    }
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    // Batch form: the step bar by bar, every row formed in one vector.
+    std::uint64_t batch_row_length() const noexcept { return num_lags_; }
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        // Such rows cannot be serialized; the step's result would be refused.
-        if (num_lags_ > BigEndianOut::kMaxRowLength)
-            throw Panic("vector too long to serialize: " + std::to_string(num_lags_) + " elements");
-        const std::size_t m = static_cast<std::size_t>(num_lags_);
-        std::vector<double> row(m);
+        std::vector<double> row(num_lags_);
         for (std::size_t t = 0; t < n; ++t) {
             window_.push_front(smoother_.next(x[t]));
             correlate(row.data());
-            out.row_length(t, static_cast<std::uint32_t>(m));
-            lanes::to_big_endian(row.data(), m, out.bytes() + t * out.stride() + 4);
+            out.put(t, std::span<const double>(row));
         }
     }
 
@@ -95,8 +97,7 @@ private:
         spreads_.push_front(dx);
         if (!(dx > 0.0)) return flat();
         // Lag 0's spread is dx itself, so its correlation is always formed.
-        spectral::lag_correlations(w, static_cast<std::size_t>(length_), m, n, sa, dx, sums_.data(), spreads_.data(),
-                                   out);
+        lanes::lag_correlations(w, static_cast<std::size_t>(length_), m, n, sa, dx, sums_.data(), spreads_.data(), out);
     }
 
     ContiguousWindow window_;   // smoothed values, newest first, zeros before the first input

@@ -17,10 +17,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/classic/cycle_outputs.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -70,35 +72,38 @@ public:
         return {real, imaginary, turn(real, imaginary)};
     }
 
-    // Batch form, fewer fields than the step: the warm-up's zeros, then the
-    // correlations of every full window read from the series in SIMD lanes.
-    // The angle is not part of the record, so it is not followed. Period 0
-    // (no window to read) is stepped.
-    static constexpr std::size_t kBatchFields = 2;
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    // Batch form: the warm-up's zeros, then the correlations of every full
+    // window read from the series in SIMD lanes. The record leaves out the
+    // angle, which is then not followed. Period 0 (no window to read) is
+    // stepped.
+    using BatchOutput = PhasorOutput;
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         if (period_ == 0) {
             for (std::size_t t = 0; t < x.size(); ++t) {
                 const CorrelationCycleOutput r = next(x[t]);
-                out.record(t, r.in_phase, r.quadrature);
+                out.put(t, PhasorOutput{r.in_phase, r.quadrature});
             }
             return;
         }
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
-        for (std::size_t t = 0; t < warm; ++t) out.record(t, 0.0, 0.0);
-        correlations(x, [out](std::size_t t, double real, double imaginary) mutable {
-            out.record(t, real, imaginary);
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, PhasorOutput{0.0, 0.0});
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        correlations(x, [out](std::size_t t, double real, double imaginary) {
+            out.put(t, PhasorOutput{real, imaginary});
         });
     }
 
     // For a fresh cycle over the whole series: out[t] = f(angle of bar t),
     // the warm-up's zero angle included; the angles, each held against the
     // one before, bar by bar. Needs a period of at least 1.
-    template <class F>
-    void angles(BigEndianOut out, BigEndianSeries x, F f) {
+    template <class O, Series S, class F>
+    void angles(const O& out, const S& x, F f) {
         const std::size_t warm = std::min(static_cast<std::size_t>(period_) - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, f(0.0));
         count_ = warm;
-        correlations(x, [&, out](std::size_t t, double real, double imaginary) mutable {
+        // A copy of the sink, as in the batch form.
+        correlations(x, [&, out](std::size_t t, double real, double imaginary) {
             ++count_;
             out.put(t, f(turn(real, imaginary)));
         });
@@ -134,8 +139,8 @@ private:
     // f(bar, real, imaginary) for every bar from the first full window on, in
     // bar order: the correlations computed from the series in SIMD lanes,
     // chunk by chunk. Needs a period of at least 1.
-    template <class F>
-    void correlations(BigEndianSeries x, F f) const {
+    template <Series S, class F>
+    void correlations(const S& x, F f) const {
         const std::size_t p = static_cast<std::size_t>(period_);
         lanes::each_output_pair(x, p - 1, [&](const double* v, std::size_t count, double* real, double* imaginary) {
             lanes::wave_correlations(v, count, p, cosine_.data(), cosine_stats_.sum, cosine_stats_.var,
@@ -180,7 +185,8 @@ public:
 
     // Batch form: the cycle's angles over the whole series, each turned into
     // a state; period 0 (no window to read) is stepped.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         if (cycle_.period() == 0) {
             for (std::size_t t = 0; t < x.size(); ++t) out.put(t, next(x[t]));
             return;

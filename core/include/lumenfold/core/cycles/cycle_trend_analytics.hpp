@@ -82,6 +82,12 @@ struct CycleTrendOutput {
     BandEntry trend;
 };
 
+// The pair as read: what the batch form writes.
+struct CycleTrendValues {
+    double cycle;
+    double trend;
+};
+
 class CycleTrendPair {
 public:
     CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length)
@@ -92,19 +98,17 @@ public:
         return {BandEntry(entries_, 0), BandEntry(entries_, 1)};
     }
 
-    // The batch form writes the two doubles of each bar's record.
-    static constexpr std::size_t kBatchFields = 2;
-
     // Batch form: only the two reported averages are run, their windows read
     // straight from the series (the band's other entries are never read). A
     // band too short for the pair fails on the first bar, as `next` does.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    using BatchOutput = CycleTrendValues;
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (band_.size() < 2) {
             if (n != 0) {
                 const CycleTrendOutput o = next(x[0]);
-                out.put(0, o.cycle);
-                out.put(1, o.trend);
+                out.put(0, CycleTrendValues{o.cycle, o.trend});
             }
             return;
         }
@@ -118,8 +122,8 @@ public:
             if (i >= a) sum_a = sum_a - x[i - a];
             sum_b = v + sum_b;
             if (i >= b) sum_b = sum_b - x[i - b];
-            out.put(2 * i, v - sum_a / (i < a ? to_f64(i + 1) : len_a));
-            out.put(2 * i + 1, v - sum_b / (i < b ? to_f64(i + 1) : len_b));
+            out.put(i, CycleTrendValues{v - sum_a / (i < a ? to_f64(i + 1) : len_a),
+                                        v - sum_b / (i < b ? to_f64(i + 1) : len_b)});
         }
     }
 

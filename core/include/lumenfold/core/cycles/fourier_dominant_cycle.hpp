@@ -19,6 +19,7 @@
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -32,9 +33,9 @@ public:
         if (window_.len() > window_len_) window_.pop_back();
         if (window_.len() < window_len_) return 0.0;
 
-        double power[kMaxPeriod + 1] = {};
+        double power[kPeriods] = {};
         basis_.each([this](std::uint64_t i) { return window_[i]; },
-                    [&](std::uint64_t p, Projection c) { power[p] = c.re * c.re + c.im * c.im; });
+                    [&](std::uint64_t p, Projection c) { power[p - kMinPeriod] = c.re * c.re + c.im * c.im; });
         return centre(power);
     }
 
@@ -43,14 +44,14 @@ public:
     // lanes (the weighted means over a weight sum of 1, which divide exactly),
     // the centre of gravity bar by bar. Windows above 1024 values (and empty
     // ones) are stepped.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::size_t w = static_cast<std::size_t>(window_len_);
         if (w == 0 || window_len_ > 1024) {
             for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
             return;
         }
-        constexpr std::size_t kPeriods = kMaxPeriod - kMinPeriod + 1;
         constexpr std::size_t kChunk = 512;
         std::vector<double> cosines(kPeriods * w), sines(kPeriods * w);
         for (std::size_t j = 0; j < kPeriods; ++j) {
@@ -63,7 +64,7 @@ public:
         // clean[i] is the smoothed value of bar first - (w - 1) + i.
         std::vector<double> clean(kChunk + w - 1 + lanes::kPad);
         std::vector<double> re(kChunk + lanes::kPad), im(kChunk + lanes::kPad), results(kChunk + lanes::kPad);
-        std::vector<double> powers(kPeriods * kChunk);
+        std::vector<double> powers(kChunk * kPeriods);  // bar by bar, each bar's spectrum
         const std::size_t warm = std::min(w - 1, n);
         for (std::size_t t = 0; t < warm; ++t) {
             clean[t] = smooth(x[t]);
@@ -75,14 +76,10 @@ public:
             for (std::size_t j = 0; j < kPeriods; ++j) {
                 lanes::weighted_means(clean.data(), count, w, cosines.data() + j * w, true, 1.0, re.data());
                 lanes::weighted_means(clean.data(), count, w, sines.data() + j * w, true, 1.0, im.data());
-                for (std::size_t k = 0; k < count; ++k) powers[j * kChunk + k] = re[k] * re[k] + im[k] * im[k];
+                for (std::size_t k = 0; k < count; ++k) powers[k * kPeriods + j] = re[k] * re[k] + im[k] * im[k];
             }
-            for (std::size_t k = 0; k < count; ++k) {
-                double power[kMaxPeriod + 1] = {};
-                for (std::size_t j = 0; j < kPeriods; ++j) power[kMinPeriod + j] = powers[j * kChunk + k];
-                results[k] = centre(power);
-            }
-            lanes::to_big_endian(results.data(), count, out.bytes() + first * 8);
+            for (std::size_t k = 0; k < count; ++k) results[k] = centre(powers.data() + k * kPeriods);
+            out.store(first, count, results.data());
             std::memmove(clean.data(), clean.data() + count, (w - 1) * sizeof(double));
         }
     }
@@ -90,6 +87,7 @@ public:
 private:
     static constexpr std::uint64_t kMinPeriod = 8;
     static constexpr std::uint64_t kMaxPeriod = 50;
+    static constexpr std::size_t kPeriods = kMaxPeriod - kMinPeriod + 1;
 
     // The high-passed price of this bar, smoothed over the six newest.
     double smooth(double x) noexcept {
@@ -100,19 +98,21 @@ private:
         return clean;
     }
 
-    // The centre of gravity of the top of the spectrum power[8..50].
+    // The centre of gravity of the top of the spectrum, power[j] the power at
+    // the period 8 + j (up to 50).
     static double centre(const double* power) noexcept {
         double max = 0.0;
-        for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) max = std::fmax(max, power[p]);
+        for (std::size_t j = 0; j < kPeriods; ++j) max = std::fmax(max, power[j]);
         if (!(max > 0.0)) return 0.0;
         double num = 0.0;
         double den = 0.0;
         for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) {
-            if (!(power[p] > 0.0)) continue;
+            const double pw = power[p - kMinPeriod];
+            if (!(pw > 0.0)) continue;
             // At most 0.9 of the maximum gives db above 10: no weight, and
             // no logarithm needed.
-            if (power[p] <= 0.9 * max) continue;
-            const double db = std::fmin(-10.0 * std::log10(0.01 / ((power[p] * -0.99) / max + 1.0)), 20.0);
+            if (pw <= 0.9 * max) continue;
+            const double db = std::fmin(-10.0 * std::log10(0.01 / ((pw * -0.99) / max + 1.0)), 20.0);
             if (db < 3.0) {
                 num = num + (3.0 - db) * to_f64(p);
                 den = den + (3.0 - db);

@@ -18,11 +18,29 @@
 
 #include "lumenfold/core/cycles/contiguous_window.hpp"
 #include "lumenfold/core/cycles/period_basis.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/filters/super_smoother.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
+
+namespace lumenfold::core::lanes {
+
+// The LMS step of the coefficients: c[k] = c[k] + s·x[k] for k < count.
+extern const Kernel<void(double* c, const double* x, std::size_t count, double s)> lms_updates;
+
+// The all-pole model's power 0.1 / (im·im + (1 - re)·(1 - re)) at every
+// column j < stride, re and im the projections of `coef` as
+// period_projections forms them.
+extern const Kernel<void(const double* cos_t, const double* sin_t, std::size_t stride, std::size_t terms, const double* coef, double* power)> all_pole_powers;
+
+// The strongest of count powers as a running maximum from +0 that a value
+// replaces only when strictly greater: `best` is the largest value above 0
+// (NaN never counts), or 0 when none is; the result is the index of its first
+// occurrence, or count when none is above 0.
+extern const Kernel<std::size_t(const double* x, std::size_t count, double& best)> strongest_power;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -62,7 +80,7 @@ public:
         for (std::uint64_t k = 1; k < length_; ++k) pred = pred + coef_[k] * w[k];
         pred = pred + coef_[length_] * 0.0;
         const double step = mu_ * (w[0] - pred);
-        spectral::add_scaled(coef_.data() + 1, w + 1, static_cast<std::size_t>(length_ - 1), step);
+        lanes::lms_updates(coef_.data() + 1, w + 1, static_cast<std::size_t>(length_ - 1), step);
         coef_[length_] = coef_[length_] + step * 0.0;
     }
 
@@ -113,8 +131,8 @@ public:
     // period's power, lowest first, their sums run side by side in SIMD lanes.
     bool tabulated() const noexcept { return basis_.tabulated(); }
     const double* powers() {
-        spectral::all_pole_powers(basis_.cosines(), basis_.sines(), basis_.stride(), filter_.length(),
-                                  filter_.coefficients().data() + 1, powers_.data());
+        lanes::all_pole_powers(basis_.cosines(), basis_.sines(), basis_.stride(), filter_.length(),
+                                filter_.coefficients().data() + 1, powers_.data());
         return powers_.data();
     }
 

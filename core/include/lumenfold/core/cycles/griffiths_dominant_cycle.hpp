@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
@@ -25,7 +24,7 @@ public:
         double candidate = cycle_;
         if (model_.tabulated()) {
             const std::size_t periods = static_cast<std::size_t>(model_.upper_bound() - model_.lower_bound() + 1);
-            const std::size_t j = spectral::strongest(model_.powers(), periods, best);
+            const std::size_t j = lanes::strongest_power(model_.powers(), periods, best);
             if (j < periods) candidate = to_f64(model_.lower_bound() + j);
         } else {
             model_.sweep([&](std::uint64_t p, double power) {

@@ -16,14 +16,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
-#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// out[k] = x[k] / den for k < count (out may be x).
+extern const Kernel<void(const double* x, std::size_t count, double den, double* out)> relative_powers;
+
+// Extrapolations of kPredictorModels all-pole models side by side, model j in
+// column j of each row: coef_t holds rows 0..length-1, row k - 1 the
+// coefficient k; work_t has room for 2·length rows, of which rows
+// 0..length-1 hold the window vector's entries 1..length (the oldest first).
+// Each of `steps` (>= 1) steps forms q = Σ w[length + 1 - k]·coef[k] over
+// k = 1..length from +0 (coef[1] meets the newest value) and moves the window
+// one place on, q its newest value; out[j] is the last q. work_t is
+// overwritten.
+inline constexpr std::size_t kPredictorModels = 32;
+extern const Kernel<void(const double* coef_t, double* work_t, std::size_t length, std::uint64_t steps, double* out)> all_pole_extrapolations;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -40,31 +56,25 @@ public:
         return out;
     }
 
-    // Batch form: the step bar by bar, each spectrum written straight into
-    // its row of the result (no vector per bar).
+    // Batch form: the step bar by bar, every spectrum formed in one vector.
+    // A spectrum too wide to be sized has no row length: the batch form then
+    // fails on its first bar, as the step does.
     std::uint64_t batch_row_length() const noexcept {
-        return periods() <= BigEndianOut::kMaxRowLength ? periods() : 0;
+        return periods() <= std::vector<double>().max_size() ? periods() : 0;
     }
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        const std::uint64_t m = periods();
-        if (m > BigEndianOut::kMaxRowLength) {
-            // The step fails on such a vector as it is made, or refuses it once made.
-            if (m > std::vector<double>().max_size()) throw Panic("capacity overflow");
-            throw Panic("vector too long to serialize: " + std::to_string(m) + " elements");
-        }
-        const std::size_t width = static_cast<std::size_t>(m);
-        std::vector<double> row(width);
+        const std::vector<double> zeros(periods(), 0.0);
+        std::vector<double> row(zeros.size());
         for (std::size_t t = 0; t < n; ++t) {
-            std::uint8_t* at = out.bytes() + t * out.stride();
-            out.row_length(t, static_cast<std::uint32_t>(width));
-            if (!model_.next(x[t]) || width == 0) {
-                std::memset(at + 4, 0, width * 8);  // +0.0 in every byte order
+            if (!model_.next(x[t]) || row.empty()) {
+                out.put(t, std::span<const double>(zeros));
                 continue;
             }
             normalised(row.data());
-            lanes::to_big_endian(row.data(), width, at + 4);
+            out.put(t, std::span<const double>(row));
         }
     }
 
@@ -81,7 +91,7 @@ private:
         const double* power = nullptr;
         if (model_.tabulated()) {
             power = model_.powers();
-            spectral::strongest(power, m, best);
+            lanes::strongest_power(power, m, best);
         } else {
             const std::uint64_t lower = model_.lower_bound();
             model_.sweep([&](std::uint64_t p, double v) {
@@ -93,7 +103,7 @@ private:
         if (best == 0.0) {
             std::fill(out, out + m, 0.0);
         } else {
-            spectral::divide(power, m, best, out);
+            lanes::relative_powers(power, m, best, out);
         }
     }
 
@@ -134,17 +144,18 @@ public:
 
     // Batch form: the filter adapts bar by bar as in the step, and the
     // extrapolations, independent of one another once a bar's coefficients
-    // and window are known, run kModels bars side by side in SIMD lanes.
-    // Bars before the window fills give 0 (and every bar with no step ahead
-    // or no coefficient); very long windows are stepped.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    // and window are known, run kPredictorModels bars side by side in SIMD
+    // lanes. Bars before the window fills give 0 (and every bar with no step
+    // ahead or no coefficient); very long windows are stepped.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         const std::uint64_t len = filter_.length();
         if (bars_fwd_ == 0 || len == 0 || len > kMaxBatchLength) {
             for (std::size_t t = 0; t < n; ++t) out.put(t, next(x[t]));
             return;
         }
-        constexpr std::size_t W = spectral::kModels;
+        constexpr std::size_t W = lanes::kPredictorModels;
         const std::size_t L = static_cast<std::size_t>(len);
         std::vector<double> coef_t(L * W, 0.0), work_t(2 * L * W, 0.0), q(W);
         std::size_t first = 0;  // the bar of column 0
@@ -163,8 +174,8 @@ public:
                 work_t[(k - 1) * W + cols] = filter_.input(k);
             }
             if (++cols == W || t + 1 == n) {
-                spectral::extrapolations(coef_t.data(), work_t.data(), L, bars_fwd_, q.data());
-                for (std::size_t j = 0; j < cols; ++j) out.put(first + j, q[j]);
+                lanes::all_pole_extrapolations(coef_t.data(), work_t.data(), L, bars_fwd_, q.data());
+                out.store(first, cols, q.data());
                 cols = 0;
             }
         }

@@ -11,10 +11,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -65,14 +66,16 @@ public:
 
     // Batch form: every window read from the series, the ranges and variances
     // of the bars in SIMD lanes, the logarithms bar by bar.
-    void batch(BigEndianOut out, BigEndianSeries x) const {
-        each(x, [out](std::size_t t, double h) mutable { out.put(t, h); });
+    template <class O, Series S>
+    void batch(const O& out, const S& x) const {
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        each(x, [out](std::size_t t, double h) { out.put(t, h); });
     }
 
     // The outputs `next` gives over the series, as f(bar, exponent) in bar
     // order, computed as the batch form does.
-    template <class F>
-    void each(BigEndianSeries x, F f) const {
+    template <Series S, class F>
+    void each(const S& x, F f) const {
         const std::size_t p = static_cast<std::size_t>(n_);
         const std::size_t warm = std::min(p - 1, x.size());
         for (std::size_t t = 0; t < warm; ++t) f(t, kNaN);

@@ -11,11 +11,21 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/cycles/spectral_lanes.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Projections on a term-major table (row i of `stride` entries holds term i
+// of every period): re[j] = Σ values[i]·cos_t[i·stride + j] and im[j] the
+// same over sin_t, both summed in ascending i from +0, for j < stride.
+extern const Kernel<void(const double* cos_t, const double* sin_t, std::size_t stride, std::size_t terms, const double* values, double* re, double* im)> period_projections;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -72,7 +82,7 @@ public:
             return;
         }
         for (std::uint64_t i = 0; i < terms_; ++i) values_[i] = value(i);
-        spectral::projections(cos_.data(), sin_.data(), stride_, terms_, values_.data(), re_.data(), im_.data());
+        lanes::period_projections(cos_.data(), sin_.data(), stride_, terms_, values_.data(), re_.data(), im_.data());
         const std::uint64_t periods = upper_ - lower_ + 1;
         for (std::uint64_t j = 0; j < periods; ++j) f(lower_ + j, Projection{re_[j], im_[j]});
     }

@@ -14,11 +14,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/classic/cycle_outputs.hpp"
 #include "lumenfold/core/cycles/quadrature.hpp"
 #include "lumenfold/core/filters/hilbert_transform.hpp"
-#include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -54,10 +54,13 @@ public:
     }
 
     // Batch form: the first bars stepped, the steady ones in SIMD lanes.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t warm = std::min(kSteadyFrom, x.size());
-        for (std::size_t t = 0; t < warm; ++t) put(out, t, next(x[t]));
-        steady_components(x, [&](std::size_t t, PhasorOutput c) { put(out, t, c); });
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, next(x[t]));
+        steady_components(x, [&out](std::size_t first, std::size_t count, const PhasorOutput* c) {
+            out.store(first, count, c);
+        });
     }
 
     // From this bar on (counted from 0) the smoother and both FIRs hold
@@ -65,32 +68,26 @@ public:
     // its last 16 inputs.
     static constexpr std::size_t kSteadyFrom = 18;
 
-    // The components of bars kSteadyFrom .. n-1 at the stored period, as
-    // f(bar, components) in bar order, read from the inputs alone: the
-    // smoothed prices, then the detrender, then the quadrature over whole
-    // chunks of bars in SIMD lanes.
-    template <class F>
-    void steady_components(BigEndianSeries x, F f) const {
+    // The components of bars kSteadyFrom .. n-1 at the stored period, read
+    // from the inputs alone: the smoothed prices, then the detrender, then
+    // the quadrature over whole chunks of bars in SIMD lanes. f(first, count,
+    // components) gets the chunks in order, each with the components of its
+    // bars.
+    template <Series S, class F>
+    void steady_components(const S& x, F f) const {
         constexpr std::size_t kHistory = kSteadyFrom - 3;
-        const std::size_t n = x.size();
-        if (n <= kSteadyFrom) return;
+        if (x.size() <= kSteadyFrom) return;
         const double gain = hilbert_gain(period_);
-        const std::size_t chunk = std::min<std::size_t>(2048, n - kSteadyFrom);
-        std::vector<double> v(chunk + kHistory + lanes::kPad), smooth(chunk + 12 + lanes::kPad),
-            det(chunk + 6 + lanes::kPad), q(chunk + lanes::kPad);
-        for (std::size_t first = kSteadyFrom; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            lanes::from_big_endian(x.bytes() + (first - kHistory) * 8, count + kHistory, v.data());
-            lanes::four_bar_means(v.data(), count + 12, smooth.data());
+        const std::size_t most = std::min(lanes::kChunk, x.size() - kSteadyFrom);
+        std::vector<double> smooth(most + 12 + lanes::kPad), det(most + 6 + lanes::kPad), q(most + lanes::kPad);
+        std::vector<PhasorOutput> c(most);
+        lanes::each_chunk(kHistory, kSteadyFrom, [&](std::size_t first, std::size_t count, const double* v) {
+            lanes::four_bar_means(v, count + 12, smooth.data());
             lanes::hilbert_firs(smooth.data(), count + 6, kHilbertOuterTap, kHilbertInnerTap, gain, det.data());
             lanes::hilbert_firs(det.data(), count, kHilbertOuterTap, kHilbertInnerTap, gain, q.data());
-            for (std::size_t k = 0; k < count; ++k) f(first + k, PhasorOutput{det[k + 3], q[k]});
-        }
-    }
-
-    static void put(BigEndianOut out, std::size_t t, PhasorOutput c) noexcept {
-        out.put(2 * t, c.in_phase);
-        out.put(2 * t + 1, c.quadrature);
+            for (std::size_t k = 0; k < count; ++k) c[k] = PhasorOutput{det[k + 3], q[k]};
+            f(first, count, c.data());
+        }, x);
     }
 
     double period() const noexcept { return period_; }
@@ -114,10 +111,14 @@ public:
 
     // Batch form: the first bars stepped, the steady ones' components in
     // SIMD lanes, each turned into its sines.
-    void batch(BigEndianOut out, BigEndianSeries x) {
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
         const std::size_t warm = std::min(Phasor::kSteadyFrom, x.size());
-        for (std::size_t t = 0; t < warm; ++t) Phasor::put(out, t, next(x[t]));
-        phasor_.steady_components(x, [&](std::size_t t, PhasorOutput c) { Phasor::put(out, t, sines(c)); });
+        for (std::size_t t = 0; t < warm; ++t) out.put(t, next(x[t]));
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        phasor_.steady_components(x, [out](std::size_t first, std::size_t count, const PhasorOutput* c) {
+            for (std::size_t k = 0; k < count; ++k) out.put(first + k, sines(c[k]));
+        });
     }
 
 private:
