@@ -138,9 +138,12 @@ long minor_faults() {
 template <class... A>
 std::string batch_key(const char* fn, A... args) {
     std::string key = fn;
-    const char* sep = "(";
-    ((key += sep + std::to_string(args), sep = ", "), ...);
-    return sizeof...(A) == 0 ? key : key + ")";
+    if constexpr (sizeof...(A) != 0) {
+        std::string list;
+        ((list.append(list.empty() ? "" : ", ").append(std::to_string(args))), ...);
+        key.append("(").append(list).append(")");
+    }
+    return key;
 }
 
 template <class Call>

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "ffi.hpp"
-#include "lumenfold/core/framework/series.hpp"  // TRANSITIONAL: F64View::legacy
 #include "wire.hpp"
 
 namespace lumenfold::ffi {
@@ -320,9 +319,6 @@ public:
         r.finish();
         return F64View(data, n);
     }
-
-    // TRANSITIONAL: the byte-level series of the batch forms not yet moved.
-    core::BigEndianSeries legacy() const noexcept { return core::BigEndianSeries(bytes(), size()); }
 
 private:
     F64View(const std::uint8_t* data, std::size_t n) : WireSeries(data, n) {}

@@ -56,49 +56,6 @@ inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, 
     }
 }
 
-// TRANSITIONAL: big-endian access of the kernels not yet moved to plain values.
-inline double load_be1(const std::uint8_t* p) {
-    std::uint64_t bits;
-    std::memcpy(&bits, p, 8);
-    return std::bit_cast<double>(__builtin_bswap64(bits));
-}
-inline void store_be1(double x, std::uint8_t* p) {
-    const std::uint64_t bits = __builtin_bswap64(std::bit_cast<std::uint64_t>(x));
-    std::memcpy(p, &bits, 8);
-}
-
-// Vectors of doubles read and written big-endian.
-#if HWY_TARGET == HWY_SCALAR
-inline V load_be(const std::uint8_t* p) { return hn::Set(D(), load_be1(p)); }
-inline void store_be(V v, std::uint8_t* p) { store_be1(hn::GetLane(v), p); }
-#else
-inline hn::Vec<hn::Repartition<std::uint8_t, D>> swap_bytes(hn::Vec<hn::Repartition<std::uint8_t, D>> v) {
-    const hn::Repartition<std::uint8_t, D> d8;
-    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
-    return hn::TableLookupBytes(v, hn::LoadDup128(d8, kSwap));
-}
-inline V load_be(const std::uint8_t* p) {
-    const hn::Repartition<std::uint8_t, D> d8;
-    return hn::BitCast(D(), swap_bytes(hn::LoadU(d8, p)));
-}
-inline void store_be(V v, std::uint8_t* p) {
-    const hn::Repartition<std::uint8_t, D> d8;
-    hn::StoreU(swap_bytes(hn::BitCast(d8, v)), d8, p);
-}
-#endif
-
-inline void FromBigEndian(const std::uint8_t* be, std::size_t n, double* out) {
-    lane_groups(
-        n, [&](std::size_t i) { hn::StoreU(load_be(be + i * 8), D(), out + i); },
-        [&](std::size_t i) { out[i] = load_be1(be + i * 8); });
-}
-
-inline void ToBigEndian(const double* x, std::size_t n, std::uint8_t* be) {
-    lane_groups(
-        n, [&](std::size_t i) { store_be(hn::LoadU(D(), x + i), be + i * 8); },
-        [&](std::size_t i) { store_be1(x[i], be + i * 8); });
-}
-
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 

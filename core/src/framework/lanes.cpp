@@ -149,15 +149,5 @@ LF_DISPATCH(weighted_means, WeightedMeans)
 LF_DISPATCH(any_nan, AnyNan)
 LF_DISPATCH(window_extremes, WindowExtremes)
 
-// TRANSITIONAL: the byte-level series of the batch forms not yet moved.
-HWY_EXPORT(FromBigEndian);
-HWY_EXPORT(ToBigEndian);
-void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(FromBigEndian)(be, n, out);
-}
-void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept {
-    HWY_DYNAMIC_DISPATCH(ToBigEndian)(x, n, be);
-}
-
 }  // namespace lumenfold::core::lanes
 #endif

@@ -69,15 +69,6 @@ using namespace lumenfold::core;
 using Bits = std::vector<std::uint64_t>;
 using Columns = std::vector<std::vector<double>>;
 
-inline std::vector<std::uint8_t> big_endian(const std::vector<double>& xs) {
-    std::vector<std::uint8_t> out(xs.size() * 8);
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-        const std::uint64_t bits = big_endian_bits(std::bit_cast<std::uint64_t>(xs[i]));
-        std::memcpy(out.data() + i * 8, &bits, 8);
-    }
-    return out;
-}
-
 inline std::uint64_t canonical(std::uint64_t bits) {
     return std::isnan(std::bit_cast<double>(bits)) ? 0x7ff8000000000000u : bits;
 }
@@ -143,24 +134,8 @@ auto batch_outputs(Core core, const Columns& cols, bool& overrun, std::index_seq
 template <class Core, std::size_t... I>
 Bits batched(Core core, const Columns& cols, bool& overrun, std::index_sequence<I...>) {
     Bits bits;
-    if constexpr (BatchForm<Core, AsDouble<decltype(I)>...>) {
-        for (const auto& v : batch_outputs(core, cols, overrun, std::index_sequence<I...>{})) append_bits(bits, v);
-        return bits;
-    } else {  // TRANSITIONAL: forms that write serialized bytes
-        using Out = decltype(core.next(cols[I][0]...));
-        const std::size_t n = cols[0].size();
-        const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
-        std::vector<std::uint8_t> out(n * sizeof(Out) + 1, 0xa5);
-        core.batch(BigEndianOut(out.data()), BigEndianSeries(in[I].data(), n)...);
-        overrun = out.back() != 0xa5;
-        bits.resize(n * sizeof(Out) / 8);
-        for (std::size_t k = 0; k < bits.size(); ++k) {
-            std::uint64_t b;
-            std::memcpy(&b, out.data() + k * 8, 8);
-            bits[k] = canonical(big_endian_bits(b));
-        }
-        return bits;
-    }
+    for (const auto& v : batch_outputs(core, cols, overrun, std::index_sequence<I...>{})) append_bits(bits, v);
+    return bits;
 }
 
 struct Outcome {
@@ -231,22 +206,10 @@ Outcome run_encoded(Core step, Core batch, const Encode& encode, const Columns& 
     for (std::size_t t = 0; t < n; ++t) encode(e, step.next(cols[I][t]...));
     Outcome o;
     o.step = fields_of(e.bytes.data(), e.layout);
-    if constexpr (BatchForm<Core, AsDouble<decltype(I)>...>) {
-        Encoded b;
-        for (const auto& v : batch_outputs(batch, cols, o.overrun, std::index_sequence<I...>{})) encode(b, v);
-        o.batch = fields_of(b.bytes.data(), b.layout);
-        return o;
-    } else {  // TRANSITIONAL: forms that write serialized bytes
-        // Fixed-size outputs: every bar takes the bytes of the first.
-        std::size_t stride = n == 0 ? 0 : e.bytes.size() / n;
-        if constexpr (requires { batch.batch_row_length(); }) stride = 4 + 8 * batch.batch_row_length();
-        const std::array<std::vector<std::uint8_t>, sizeof...(I)> in{big_endian(cols[I])...};
-        std::vector<std::uint8_t> out(n * stride + 1, 0xa5);
-        batch.batch(BigEndianOut(out.data(), stride), BigEndianSeries(in[I].data(), n)...);
-        o.overrun = out.back() != 0xa5 || n * stride != e.bytes.size();
-        if (!o.overrun) o.batch = fields_of(out.data(), e.layout);
-        return o;
-    }
+    Encoded b;
+    for (const auto& v : batch_outputs(batch, cols, o.overrun, std::index_sequence<I...>{})) encode(b, v);
+    o.batch = fields_of(b.bytes.data(), b.layout);
+    return o;
 }
 
 // A core class whose outputs the test serializes with `encode(Encoded&, out)`.

@@ -1,4 +1,4 @@
-// Filter kinds of the multi-mode filter, numbered as on the wire.
+// Filter kinds of the multi-mode filter, numbered from 1 in this order.
 #pragma once
 
 #include <cstdint>

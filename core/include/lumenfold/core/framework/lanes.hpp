@@ -18,10 +18,6 @@
 
 namespace lumenfold::core::lanes {
 
-// n big-endian doubles to native ones and back.
-void from_big_endian(const std::uint8_t* be, std::size_t n, double* out) noexcept;
-void to_big_endian(const double* x, std::size_t n, std::uint8_t* be) noexcept;
-
 // Weighted means of full windows: out[k] = (((0 + x_0 * w[0]) + x_1 * w[1]) +
 // ... + x_{p-1} * w[p-1]) / den for k < count, where x_i is x[k + i] oldest
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.

@@ -83,5 +83,3 @@ private:
 };
 
 }  // namespace lumenfold::core
-
-#include "lumenfold/core/framework/transitional_series.hpp"  // TRANSITIONAL
