@@ -139,6 +139,12 @@ void WindowExtremes(const double* x, std::size_t count, std::size_t p, bool high
     }
 }
 
+void Divide(const double* x, std::size_t count, double den, double* out) {
+    const D d;
+    const V vden = hn::Set(d, den);
+    padded_groups(count, [&](std::size_t k) { hn::StoreU(hn::Div(hn::LoadU(d, x + k), vden), d, out + k); });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -147,6 +153,7 @@ namespace lumenfold::core::lanes {
 
 LF_DISPATCH(weighted_means, WeightedMeans)
 LF_DISPATCH(any_nan, AnyNan)
+LF_DISPATCH(divide, Divide)
 LF_DISPATCH(window_extremes, WindowExtremes)
 
 }  // namespace lumenfold::core::lanes

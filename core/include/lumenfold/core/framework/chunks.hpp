@@ -20,7 +20,7 @@ inline constexpr std::size_t kPad = 16;
 
 // Bars per chunk: a few chunks of every input and output fit in the
 // first-level cache.
-inline constexpr std::size_t kChunk = 1024;
+inline constexpr std::size_t kChunk = 2048;
 
 // Runs f(first, count, values...) over the bars [begin, n) of the series (n
 // the shortest length) in chunks, values[j] being series[first - history + j]

@@ -23,6 +23,10 @@ namespace lumenfold::core::lanes {
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 extern const Kernel<void(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first, double den, double* out)> weighted_means;
 
+// out[k] = x[k] / den for k < count (x and out may be the same array; both
+// padded).
+extern const Kernel<void(const double* x, std::size_t count, double den, double* out)> divide;
+
 // Whether any of x[0 .. n) is a NaN.
 extern const Kernel<bool(const double* x, std::size_t n)> any_nan;
 
