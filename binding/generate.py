@@ -4,7 +4,9 @@
 Reads every binding/interface/*.toml (in name order) and writes into the build
 tree: one C++ source of entry points per description file, the metadata blobs
 with their checksum functions, the record codecs, and interface.json (the same
-description, resolved, for the contract tests and the benchmarks).
+description, resolved, for the contract tests and the benchmarks). With
+--docs, it writes docs.json instead: the help text of every exported item,
+from the core headers' comments and the description (see describe.py).
 """
 
 from __future__ import annotations
@@ -913,6 +915,8 @@ def main() -> None:
     ap.add_argument("--list-sources", action="store_true", help="print the sources it would write")
     ap.add_argument("--sources-of", nargs="+", metavar="OBJECT",
                     help="print the generated sources that hold these objects' entry points")
+    ap.add_argument("--docs", type=pathlib.Path, metavar="INCLUDE_DIR",
+                    help="write only docs.json, reading the core headers under INCLUDE_DIR")
     a = ap.parse_args()
     files = sorted(a.interface.glob("*.toml"))
     sources = [a.out / "exports_shared.cpp"] + [a.out / f"exports_{f.stem}.cpp" for f in files]
@@ -934,6 +938,15 @@ def main() -> None:
         print(";".join(sorted({str(held[o]) for o in a.sources_of})))
         return
     a.out.mkdir(parents=True, exist_ok=True)
+    if a.docs:
+        import describe
+        try:
+            texts = describe.docs(iface, a.docs)
+        except describe.MissingDescription as e:
+            sys.exit(f"generate.py: {e}")
+        # Written every time: the build reruns this only when a source changed.
+        (a.out / "docs.json").write_text(json.dumps(texts, indent=1, ensure_ascii=False))
+        return
     write_if_changed(a.out / "records.hpp", records_header(iface))
     write_if_changed(a.out / "exports_shared.cpp", PRELUDE.format(includes="") + emit_blobs(shared_blobs(iface)))
     for f in files:

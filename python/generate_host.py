@@ -6,11 +6,16 @@ symbol table, parses them, and writes <out>/lumenfold_python/__init__.py plus a
 copy of the library beside it. The module checks the contract version and
 every checksum when it is imported.
 
-usage: generate_host.py LIBRARY OUT_DIR
+With --docs, the help texts binding/generate.py extracted (docs.json) are
+baked into the docstrings: each after the docstring the metadata carries.
+
+usage: generate_host.py LIBRARY OUT_DIR [--docs DOCS_JSON]
 """
 
 from __future__ import annotations
 
+import argparse
+import json
 import pathlib
 import shutil
 import struct
@@ -281,8 +286,30 @@ def py_annotation(t: tuple, argument: bool = False) -> str:
     return {"string": "str", "unit": "None"}[t[0]]
 
 
+MODULE_DOC = """lumenfold: technical-analysis indicators, filters and options analytics.
+
+Streaming objects (Ema, Macd, ...): construct one with its parameters and feed
+it one bar at a time with next(...), which returns that bar's output (a float,
+a list or a record). Until an indicator has enough history it returns a
+warm-up placeholder (0, NaN or a partial-window value), as its help() says.
+Batch functions (ema, macd, ...): one per object, a fresh object run over whole
+series, one output per bar. Records (MacdResult, ...) are dataclasses; the
+options functions (bs_call_price, implied_vol, ...) price and analyse option
+chains. help() on any of them names its inputs in order, its output fields,
+its warm-up and units; __all__ lists them all.
+
+Generated from the interface metadata of the library beside this file and the
+help texts of the core headers; do not edit.
+"""
+
+
+def joined(*texts: str) -> str:
+    return "\n\n".join(t for t in texts if t)
+
+
 class Emitter:
-    def __init__(self, items: dict, sums: dict[str, int], lib_file: str):
+    def __init__(self, items: dict, sums: dict[str, int], lib_file: str, docs: dict | None = None):
+        self.docs = docs or {"objects": {}, "functions": {}, "records": {}, "enums": {}}
         self.items = items
         self.sums = sums
         self.lib_file = lib_file
@@ -379,7 +406,7 @@ class Emitter:
         return None
 
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
-                 label: str, method: str | None = None) -> None:
+                 label: str, method: str | None = None, doc: str = "") -> None:
         """A Python function for one entry point, called `label` in argument
         errors. Arguments are checked and converted first (nothing of the
         library's is held yet if that fails), then the serialized ones become
@@ -443,15 +470,15 @@ class Emitter:
         body += ["except BaseException:", f"    _unwind(st, {', '.join([clone] + held)})", "    raise"]
         body += after
         self.lines.append(f"{indent}def {py_name}({params}){annot}:")
+        doc = joined(entry["doc"], doc)
+        if doc:
+            self.lines.append(f"{indent}    {doc!r}")
         self.lines += [f"{indent}    {line}" for line in body]
 
     def emit(self, runtime: str) -> str:
         self.bindings: list[str] = []
         head = [
-            '"""lumenfold: technical-analysis indicators, filters and options analytics.',
-            "",
-            "Generated from the interface metadata of the library beside this file; do not edit.",
-            '"""',
+            f'"""{MODULE_DOC}"""',
             "from __future__ import annotations",
             f"_LIB_FILE = {self.lib_file!r}",
             f"_CONTRACT_VERSION = {CONTRACT_VERSION}",
@@ -462,6 +489,8 @@ class Emitter:
         body.append("_ENUMS = {}")
         for name, variants in self.items["enums"].items():
             body.append(f"\n\nclass {name}(enum.IntEnum):")
+            if self.docs["enums"].get(name):
+                body.append(f"    {self.docs['enums'][name]!r}")
             for i, v in enumerate(variants, 1):
                 body.append(f"    {v} = {i}")
             body.append(f"\n\n_ENUMS[{name!r}] = {name}")
@@ -469,6 +498,8 @@ class Emitter:
         for name, fields in self.items["records"].items():
             body.append("\n\n@dataclasses.dataclass(slots=True)")
             body.append(f"class {name}:")
+            if self.docs["records"].get(name):
+                body.append(f"    {self.docs['records'][name]!r}")
             for fname, t in fields:
                 body.append(f"    {fname}: {py_annotation(t)}")
             body.append(f"\n\n_RECORDS[{name!r}] = ({name}, {fields!r})")
@@ -477,33 +508,40 @@ class Emitter:
             self.bindings.append(f"_free_{sym} = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
             self.bindings.append(f"_handle_{sym} = _handle_type(_free_{sym})")
             body.append(f"\n\nclass {name}(_Object):")
-            if obj.get("doc"):
-                body.append(f"    {obj['doc']!r}")
+            texts = self.docs["objects"].get(name, {})
+            doc = joined(obj.get("doc", ""), texts.get("class", ""))
+            if doc:
+                body.append(f"    {doc!r}")
             body.append("    __slots__ = ()")
             for ctor in obj["constructors"]:
                 symbol = f"uniffi_{MODULE}_fn_constructor_{sym}_{ctor['name']}"
                 if ctor["name"] == "new":
-                    self.callable("    ", "__init__", symbol, ctor, ["self"], name)
+                    self.callable("    ", "__init__", symbol, ctor, ["self"], name, doc=texts.get("constructor", ""))
                 else:
                     # A named constructor builds the object without __init__.
                     self.callable("    ", f"_{ctor['name']}_into", symbol, ctor, ["self"], f"{name}.{ctor['name']}")
                     params = ", ".join(["cls"] + [n for n, _ in ctor["args"]])
-                    body += ["", "    @classmethod", f"    def {ctor['name']}({params}):",
-                             "        self = cls.__new__(cls)",
+                    doc = joined(ctor["doc"], texts.get("constructor", ""))
+                    body += ["", "    @classmethod", f"    def {ctor['name']}({params}):"]
+                    body += [f"        {doc!r}"] if doc else []
+                    body += ["        self = cls.__new__(cls)",
                              f"        self._{ctor['name']}_into({', '.join(n for n, _ in ctor['args'])})",
                              "        return self"]
                     if not any(c["name"] == "new" for c in obj["constructors"]):
-                        body += ["", "    def __init__(self, *args, **kwargs):",
+                        refused = f"Refused: {name}.{ctor['name']}() makes a {name}."
+                        body += ["", "    def __init__(self, *args, **kwargs):", f"        {refused!r}",
                                  f"        raise TypeError('use {name}.{ctor['name']}(...)')"]
             clone_var = f"_clone_{sym}"
             self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', None)")
             for m in obj["methods"]:
                 symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
-                self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var)
+                self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var,
+                              doc=texts.get("methods", {}).get(m["name"], ""))
             body.append(f"\n\n{name}._free = _free_{sym}")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
-            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"])
+            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"],
+                          doc=self.docs["functions"].get(fn["name"], ""))
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
         tail += [f"{var} = struct.Struct({fmt!r}).unpack_from" for fmt, var in self.structs.items()]
         tail += self.reader_lines
@@ -517,17 +555,21 @@ class Emitter:
 
 
 def main() -> None:
-    if len(sys.argv) != 3:
-        sys.exit(__doc__)
-    lib = pathlib.Path(sys.argv[1])
-    out = pathlib.Path(sys.argv[2]) / MODULE
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("library", type=pathlib.Path)
+    ap.add_argument("out_dir", type=pathlib.Path)
+    ap.add_argument("--docs", type=pathlib.Path, help="docs.json written by binding/generate.py --docs")
+    a = ap.parse_args()
+    lib = a.library
+    out = a.out_dir / MODULE
+    docs = json.loads(a.docs.read_text()) if a.docs else None
     blobs = elf_symbols(lib, "UNIFFI_META_")
     if not blobs:
         sys.exit(f"{lib}: no interface metadata found")
     items = parse(blobs)
     runtime = (pathlib.Path(__file__).parent / "host_runtime.py").read_text()
     try:
-        code = Emitter(items, checksums(blobs), lib.name).emit(runtime)
+        code = Emitter(items, checksums(blobs), lib.name, docs).emit(runtime)
     except ValueError as e:
         sys.exit(f"{lib}: {e}")
     out.mkdir(parents=True, exist_ok=True)

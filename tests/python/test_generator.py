@@ -5,6 +5,7 @@ accepted."""
 
 import contextlib
 import io
+import json
 import pathlib
 import sys
 import tempfile
@@ -76,21 +77,30 @@ impl = "demo::spread"
 '''
 
 
-def run_generator(files):
+def run_generator(files, headers=None):
     """(exit status, message) of the generator run over these files; any
-    exception other than its own exit escapes, failing the test."""
+    exception other than its own exit escapes, failing the test. With
+    headers ({include: text}), it writes docs.json instead and the status
+    comes with its texts."""
     with tempfile.TemporaryDirectory() as tmp:
         folder = pathlib.Path(tmp) / "interface"
         folder.mkdir()
         for name, text in files.items():
             (folder / name).write_text(text)
-        argv = ["generate.py", "--interface", str(folder), "--out", str(pathlib.Path(tmp) / "out")]
+        out = pathlib.Path(tmp) / "out"
+        argv = ["generate.py", "--interface", str(folder), "--out", str(out)]
+        if headers is not None:
+            include = pathlib.Path(tmp) / "include"
+            for name, text in headers.items():
+                (include / name).parent.mkdir(parents=True, exist_ok=True)
+                (include / name).write_text(text)
+            argv += ["--docs", str(include)]
         with mock.patch.object(sys, "argv", argv), contextlib.redirect_stdout(io.StringIO()):
             try:
                 generate.main()
             except SystemExit as e:
                 return 1, str(e.code).replace(str(folder) + "/", "")
-        return 0, ""
+        return (0, json.loads((out / "docs.json").read_text())) if headers is not None else (0, "")
 
 
 def with_objects(old, new):
@@ -153,6 +163,32 @@ class Generator(unittest.TestCase):
                 code, err = run_generator(files)
                 self.assertNotEqual(code, 0)
                 self.assertIn(message, err)
+
+    def test_help_texts_come_from_the_header_comments(self):
+        # The comment above the class (or function) comes first, then the
+        # header's opening comment; an item its header does not describe
+        # stops the build, named.
+        interface = {"00_namespace.toml": '[namespace]\nname = "lumenfold_python"\ndoc = "shared"\n',
+                     "10_avg.toml": '[[object]]\nname = "Avg"\ncore = "demo::Avg"\ninclude = "demo/avg.hpp"\n'
+                                    'new = ["period: u64"]\nbatch = "avg"\n'
+                                    'batch_args = ["period: u64", "series: vec<f64>"]\n\n'
+                                    '[[function]]\nname = "half"\nargs = ["x: f64"]\nimpl = "demo::half"\n'
+                                    'include = "demo/avg.hpp"\n'}
+        header = ("// Averages of the price; NaN until `period` inputs.\n#pragma once\nnamespace demo {\n"
+                  "// The plain mean.\ntemplate <class T>\nclass Avg {\n};\n// Half of x.\n"
+                  "inline double half(double x) { return x / 2; }\n}\n")
+        code, docs = run_generator(interface, {"demo/avg.hpp": header})
+        self.assertEqual(code, 0, docs)
+        described = "The plain mean.\n\nAverages of the price; NaN until `period` inputs."
+        self.assertTrue(docs["objects"]["Avg"]["class"].startswith(described))
+        self.assertIn("Feeds one bar (inputs in order: input: float)", docs["objects"]["Avg"]["methods"]["next"])
+        self.assertIn(described, docs["objects"]["Avg"]["methods"]["next"])
+        self.assertIn("`series` feeds `input` of Avg.next", " ".join(docs["functions"]["avg"].split()))
+        self.assertIn("Half of x.\n\nAverages of the price", docs["functions"]["half"])
+        bare = header.replace("// Averages of the price; NaN until `period` inputs.\n", "").replace("// The plain mean.\n", "")
+        code, err = run_generator(interface, {"demo/avg.hpp": bare})
+        self.assertEqual(code, 1)
+        self.assertIn("object 'Avg'", err)
 
 
 if __name__ == "__main__":

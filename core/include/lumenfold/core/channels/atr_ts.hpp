@@ -1,8 +1,10 @@
-// ATR trailing stop: a stop at multiplier·ATR from the close that only moves
-// in the trade's favour (up while long, down while short) until the close
-// crosses it strictly, which flips the direction and restarts the stop on the
-// other side of the close. The first bar starts long at close - offset. A NaN
-// candidate stop is ignored, so a NaN close neither flips nor moves the stop.
+// ATR trailing stop: a stop at multiplier·ATR (the exponential ATR of `period`)
+// from the close that only moves in the trade's favour (up while long, down
+// while short) until the close crosses it strictly, which flips the direction
+// (+1 long, -1 short) and restarts the stop on the other side of the close. The
+// first bar starts long at close - multiplier·ATR, so there is no warm-up
+// placeholder. A NaN candidate stop is ignored, so a NaN close neither flips
+// nor moves the stop.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 
 namespace lumenfold::core {
 
+// The upper, middle and lower line of a band or channel, in price units.
 struct BandOutput {
     double upper;
     double middle;

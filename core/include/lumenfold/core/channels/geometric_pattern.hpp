@@ -11,6 +11,9 @@
 // the neckline, and forgotten 60 bars after its right shoulder. The bar's
 // midpoint stands in for its close. Pattern ids count up from 1 across both
 // kinds (flags take theirs at breakout, head-and-shoulders at detection).
+// `swing_strength` is the tracker's; the thresholds and the ATR period are
+// the defaults of GeometricPatternConfig. Each bar reports the tracker's state
+// and the patterns that broke out on it; no warm-up placeholder.
 //
 // Memory stays bounded on a long stream: only the last dozen bars can still
 // be read (the pole search looks ten starts back), because every queued pole
@@ -49,6 +52,10 @@ struct ThreeBarMove {
     double strength;
 };
 
+// A flag at its breakout: its id, bull or bear, the pole's first and last bar
+// and the flag's first bar (bars counted from 0), the number of bars processed
+// at the breakout, the pole's length in price and in ATR, breakout_confirmed
+// (always true) and the bar's midpoint as the breakout price.
 struct FlagPatternOutput {
     std::uint32_t id;
     bool is_bull;
@@ -62,6 +69,9 @@ struct FlagPatternOutput {
     double breakout_price;
 };
 
+// A head-and-shoulders at its neckline break: its id, whether it is a top
+// (bearish), the head's height over the neckline in price and in ATR, its
+// quality score from 0 to 100 and breakout_confirmed (always true).
 struct HsPatternOutput {
     std::uint32_t id;
     bool is_bearish;
@@ -71,6 +81,8 @@ struct HsPatternOutput {
     bool breakout_confirmed;
 };
 
+// One bar of the scanner: the state of its market-structure tracker and the
+// flag and the head-and-shoulders that broke out on this bar, if any.
 struct GeometricNextOutput {
     MarketStructureOutput market_structure;
     std::optional<FlagPatternOutput> flag;  // the flag that broke out on this bar

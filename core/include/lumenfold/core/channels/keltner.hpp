@@ -1,6 +1,6 @@
 // Keltner channel: an exponential average of the typical price
-// ((high + low) + close)/3, seeded by the first bar, with bands at
-// ± multiplier·ATR. The two averages have their own periods. No warm-up
+// ((high + low) + close)/3 over `ema_period`, seeded by the first bar, with
+// bands at ± multiplier·ATR (the exponential ATR of `atr_period`). No warm-up
 // placeholder: bar 1 gives the typical price ± (high - low)·multiplier.
 #pragma once
 

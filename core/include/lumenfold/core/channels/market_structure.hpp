@@ -6,10 +6,10 @@
 // taken as 1) when no other bar of the window is strictly beyond it; it is
 // confirmed s bars after it happened, so the first one can appear on bar
 // 2s + 1. A swing closer than 2s bars to the last accepted one of its kind is
-// ignored. Two higher highs make the bias bullish; a lower high after them is
-// a bearish flip (and mirrored for lows). Swing bars count from 0; `bar_index`
-// is the number of bars processed. Before the window fills every output has
-// an undetermined bias and no swings.
+// ignored. Two higher highs make the bias bullish; a lower high after them is a
+// bearish flip (and mirrored for lows). Swing bars count from 0; `bar_index` is
+// the number of bars processed. Before the window fills every output has an
+// undetermined bias (0) and no swings.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +21,18 @@
 
 namespace lumenfold::core {
 
+// A confirmed swing: the bar it happened on (counted from 0), its high (or low)
+// and whether it is a swing high.
 struct SwingPoint {
     std::uint64_t bar;
     double price;
     bool is_high;
 };
 
+// The first opposing swing of an established trend: bearish for a lower high
+// ending a bullish run, else a higher low ending a bearish one; its price and
+// bar, and structure_strength, the number of trend-extending swings of the run
+// it ends.
 struct FlipEvent {
     bool is_bearish;
     double price;
@@ -36,6 +42,9 @@ struct FlipEvent {
 
 enum class StructureBias : std::uint32_t { Undetermined = 0, Bullish = 1, Bearish = 2 };
 
+// One bar's state: the bias (0 undetermined, 1 bullish, 2 bearish), the last
+// accepted swing high and swing low, the flip this bar caused (if any), the
+// swing strength in use (0 taken as 1) and the number of bars processed.
 struct MarketStructureOutput {
     std::uint32_t bias;  // a StructureBias
     std::optional<SwingPoint> last_swing_high;

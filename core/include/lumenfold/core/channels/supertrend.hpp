@@ -1,9 +1,10 @@
-// SuperTrend: two ratcheting bands around the mid-price (high + low)·0.5 at
-// ± multiplier·ATR. The upper band only falls (and the lower only rises)
-// unless the previous close broke through it; the direction flips to short
-// when the close falls strictly below the lower band and to long when it rises
-// strictly above the upper band. The value is the lower band while long, the
-// upper band while short. Starts long; no warm-up placeholder.
+// SuperTrend: two ratcheting bands around the mid-price (high + low)·0.5
+// at ± multiplier·ATR (the exponential ATR of `period`). The upper band only
+// falls (and the lower only rises) unless the previous close broke through it;
+// the direction flips to short when the close falls strictly below the lower
+// band and to long when it rises strictly above the upper band. The value is
+// the lower band while long, the upper band while short; the direction is +1
+// long, -1 short. Starts long; no warm-up placeholder.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@
 
 namespace lumenfold::core {
 
-// A stop level and its direction: +1 long, -1 short.
+// A stop level and its direction: +1 long, -1 short. The TTM squeeze reuses it
+// for its momentum and its squeeze flag (1 on, 0 off).
 struct SuperTrendOutput {
     double value;
     std::int8_t direction;

@@ -1,10 +1,11 @@
-// Ultimate bands: the ultimate smoother of the price with bands at
-// ± num_sds times the root mean square of the price's distance from it over
-// the last `length` bars (a partial window at the start: the mean is over the
-// residuals held). The smoother passes the first three inputs through, so
-// those bars give (x, x, x). A sum of squares that is not positive (0,
-// negative through rounding, or NaN) gives zero width; the running sum never
-// forgets a NaN, so after a NaN or infinite input the bands stay on the middle.
+// Ultimate bands: the ultimate smoother (period `length`) of the price as the
+// middle line, with bands at ± num_sds times the root mean square of the
+// price's distance from it over the last `length` bars (a partial window at the
+// start: the mean is over the residuals held). The smoother passes the first
+// three inputs through, so those bars give (x, x, x). A sum of squares that is
+// not positive (0, negative through rounding, or NaN) gives zero width; the
+// running sum never forgets a NaN, so after a NaN or infinite input the bands
+// stay on the middle.
 #pragma once
 
 #include <cmath>

@@ -1,8 +1,9 @@
-// Ultimate channel: the ultimate smoother of the close with bands at
-// ± num_strs times the ultimate smoother (period str_length) of the true
-// range. Here the true range is max(high, previous close) - min(low, previous
-// close), NaN operands ignored, and high - low on the first bar. Both
-// smoothers pass their first three inputs through.
+// Ultimate channel: the ultimate smoother (period `length`) of the close as the
+// center line, with bands at ± num_strs times the ultimate smoother (period
+// str_length) of the true range. Here the true range is max(high, previous
+// close) - min(low, previous close), NaN operands ignored, and high - low on
+// the first bar. Both smoothers pass their first three inputs through, so there
+// is no warm-up placeholder.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,9 @@
 // Vortex indicator: VM+ = |high - previous low| and VM- = |low - previous
-// high|, each summed over the last `period` bars and divided by the summed
-// true range. The first bar enters the window with all three values 0 (not
-// high - low) and bar 1 returns (1, 1); so does any window whose true ranges
-// add up to exactly 0. The running sums never forget a NaN.
+// high|, each summed over the last `period` bars and divided by the summed true
+// range, giving VI+ (plus) and VI- (minus). The first bar enters the window
+// with all three values 0 (not high - low) and bar 1 returns (1, 1); so does
+// any window whose true ranges add up to exactly 0. The running sums never
+// forget a NaN.
 #pragma once
 
 #include <cmath>

@@ -1,7 +1,8 @@
-// Anchored volume-weighted average price: price·volume and volume summed
-// since the last bar flagged as an anchor (from the first bar when none is),
-// an anchor bar restarting both sums with its own values. 0 while the summed
-// volume is exactly 0; a NaN stays in the sums until the next anchor.
+// Anchored volume-weighted average price: price·volume and volume summed since
+// the last bar flagged as an anchor (from the first bar when none is), the
+// output their ratio; an anchor bar restarts both sums with its own values. 0
+// while the summed volume is exactly 0, so there is no warm-up placeholder; a
+// NaN stays in the sums until the next anchor.
 #pragma once
 
 namespace lumenfold::core {

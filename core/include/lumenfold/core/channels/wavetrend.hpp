@@ -1,9 +1,10 @@
-// WaveTrend: the typical price's distance from its exponential average,
-// divided by 0.015 times the average absolute distance (0 when that average
-// is exactly 0), smoothed into wt1; wt2 is the simple moving average of wt1
-// over `n3` values (the values seen so far while fewer are held). All three
-// averages are first-input seeded, so bar 1 gives (0, 0) and there is no NaN
-// warm-up; n3 = 0 gives wt2 = NaN.
+// WaveTrend: the typical price's distance from its exponential average (period
+// n1), divided by 0.015 times the exponential average (period n1) of its
+// absolute distance (0 when that average is exactly 0), smoothed by a third
+// exponential average (period n2) into wt1; wt2 is the simple moving average of
+// wt1 over `n3` values (the values seen so far while fewer are held). All three
+// exponential averages are first-input seeded, so bar 1 gives (0, 0) and there
+// is no NaN warm-up; n3 = 0 gives wt2 = NaN.
 #pragma once
 
 #include <cmath>

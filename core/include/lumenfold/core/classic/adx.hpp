@@ -5,10 +5,11 @@
 // sums of the moves of bars 1 .. period-1; the first Wilder update comes at bar
 // `period`. A bar whose smoothed range is not positive yields no DX.
 //
-// ADX averages DX: the first value, at bar 2*period - 1, is the mean of the DX
-// values of bars period .. 2*period - 1 (divided by period, even if some bars
-// gave none); later bars use Wilder's recursion. Every earlier bar gives NaN,
-// and a period below 2 gives NaN on every bar.
+// ADX (0 to 100) averages DX: the first value, at bar 2*period - 1 (bars
+// counted from 0), is the mean of the DX values of bars period .. 2*period - 1
+// (divided by period, even if some bars gave none); later bars use Wilder's
+// recursion. Every earlier bar gives NaN, and a period below 2 gives NaN on
+// every bar.
 #pragma once
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// True range of one bar and the average true range.
+// True range of one bar and the average true range, both in price units.
 //
 // true_range: max(max(high - low, |high - prev close|), |low - prev close|)
 // with NaN-ignoring maxima in that fixed order; every range-based indicator

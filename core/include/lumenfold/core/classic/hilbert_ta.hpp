@@ -1,17 +1,8 @@
-// Hilbert-transform cycle measures, one bar at a time: the smoothed
-// dominant-cycle period, the phasor components, the dominant-cycle phase, the
-// sine and lead-sine lines and the trend-or-cycle flag.
-//
-// Two engines carry all state. HtEngine32 (period, phasor) reports from bar 32,
-// HtEngine63 (phase, sine, trend mode) from bar 63 (bars counted from 0); both
-// answer NaN before that. Prices pass a four-bar weighted smoother kept as
-// running sums that are never recomputed from the window (so its values differ
-// in the last bits from a fixed-window weighted mean, and a NaN never leaves
-// it), then four Hilbert stages that keep separate odd-bar and even-bar stores.
-// The smoother is seeded from the first three prices and then counts down 9
-// (HtEngine32) or 34 (HtEngine63) bars before its values reach the stages.
-// Only the newest 64 prices are kept: the trendline mean reads one cycle back,
-// at most 50 bars since the period is clamped to 50, and the smoother three.
+// Hilbert-transform cycle measures of the price, one bar at a time: the
+// smoothed dominant-cycle period, the phasor components, the dominant-cycle
+// phase, the sine and lead-sine lines and the trend-or-cycle flag. The period
+// and the phasor report from bar 32, the phase, the sine lines and the trend
+// mode from bar 63 (bars counted from 0); every earlier bar gives NaN.
 #pragma once
 
 #include <array>
@@ -114,6 +105,16 @@ struct HilbertPeriodState {
 std::optional<double> step_price_wma(const PriceWindow& prices, std::optional<PriceWma>& wma, std::uint8_t& warmup);
 
 // Engine of the period and phasor indicators.
+//
+// Two engines carry all state: HtEngine32 (period, phasor) and HtEngine63
+// (phase, sine, trend mode). Prices pass a four-bar weighted smoother kept as
+// running sums that are never recomputed from the window (so its values differ
+// in the last bits from a fixed-window weighted mean, and a NaN never leaves
+// it), then four Hilbert stages that keep separate odd-bar and even-bar stores.
+// The smoother is seeded from the first three prices and then counts down 9
+// (HtEngine32) or 34 (HtEngine63) bars before its values reach the stages. Only
+// the newest 64 prices are kept: the trendline mean reads one cycle back, at
+// most 50 bars since the period is clamped to 50, and the smoother three.
 struct HtEngine32 {
     PriceWindow prices;
     std::optional<PriceWma> wma;
@@ -171,7 +172,7 @@ struct HtEngine63 {
     }
 };
 
-// Smoothed dominant-cycle period.
+// Smoothed dominant-cycle period, in bars.
 class HT_DCPERIOD {
 public:
     double next(double input);

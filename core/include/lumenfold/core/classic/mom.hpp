@@ -1,6 +1,5 @@
-// Lag differences over `period` bars: momentum x(t) - x(t-period) and rate of
-// change 100*(x(t) - x(t-period))/x(t-period). The first `period` outputs are
-// NaN. Period 0 compares each input with itself.
+// Lag differences of the input over `period` bars. The first `period` outputs
+// (bars 0 to period - 1) are NaN; period 0 compares each input with itself.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +63,7 @@ private:
 
 }  // namespace detail
 
+// Momentum: x(t) - x(t-period), in the units of the input.
 class MOM {
 public:
     explicit MOM(std::uint64_t period) : lag_(period) {}
@@ -83,6 +83,8 @@ private:
     detail::LagWindow lag_;
 };
 
+// Rate of change in percent: 100*(x(t) - x(t-period))/x(t-period); an old value
+// of exactly 0 gives 0 rather than an infinity.
 class ROC {
 public:
     explicit ROC(std::uint64_t period) : lag_(period) {}

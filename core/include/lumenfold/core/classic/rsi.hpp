@@ -1,8 +1,8 @@
-// Wilder's relative strength index. The first `period` price changes seed the
-// average gain and loss with their means; later bars smooth them with weight
-// (period - 1)/period. NaN for bars 0 to period - 1; periods 0 and 1 yield NaN
-// on every bar and store nothing. A zero average loss reads as 100. A NaN
-// input makes the loss NaN, so every output from then on is NaN.
+// Wilder's relative strength index, 0 to 100. The first `period` price changes
+// seed the average gain and loss with their means; later bars smooth them with
+// weight (period - 1)/period. NaN for bars 0 to period - 1; periods 0 and 1
+// yield NaN on every bar and store nothing. A zero average loss reads as 100. A
+// NaN input makes the loss NaN, so every output from then on is NaN.
 //
 // Self-contained so that other indicators can hold one as a field.
 #pragma once

@@ -1,9 +1,11 @@
 // Parabolic stop-and-reverse from high and low. The stop accelerates towards
-// the trend's extreme point and the side flips when a bar penetrates it. The
-// first bar gives NaN; the second chooses the side from the first two bars and
-// gives the first stop. Each output is the stop in force for that bar (or the
-// reversal stop on a flip). Every stop update is sar + af*(ep - sar) with a
-// separate multiplication and addition, clamped with NaN-ignoring min/max.
+// the trend's extreme point, the acceleration factor starting at `acceleration`
+// and growing by it with each new extreme up to `maximum`; the side flips when
+// a bar penetrates the stop. The first bar gives NaN; the second chooses the
+// side from the first two bars and gives the first stop. Each output is the
+// stop in force for that bar (or the reversal stop on a flip). Every stop
+// update is sar + af*(ep - sar) with a separate multiplication and addition,
+// clamped with NaN-ignoring min/max.
 #pragma once
 
 #include <cstdint>

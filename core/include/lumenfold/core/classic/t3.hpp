@@ -1,7 +1,7 @@
-// T3 moving average: six chained mean-seeded exponential averages combined
-// with weights from the volume factor a. NaN until 6(period - 1) accepted
-// inputs have been seen; a NaN input yields NaN and changes nothing (the
-// chain stops at the first stage that answers NaN). Period 0 yields NaN.
+// T3 moving average: six chained mean-seeded exponential averages combined with
+// weights from the volume factor a (v_factor). NaN until 6(period - 1) accepted
+// inputs have been seen; a NaN input yields NaN and changes nothing (the chain
+// stops at the first stage that answers NaN). Period 0 yields NaN.
 #pragma once
 
 #include <array>

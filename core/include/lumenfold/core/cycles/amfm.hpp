@@ -1,15 +1,5 @@
-// Detectors that read the bar body, close - open, as a modulated signal.
-//
-// AMDetector: the amplitude envelope, the highest |close - open| of the last
-// highest_len bars averaged over the last avg_len such maxima (partial windows
-// from bar 1 on, so bar 1 returns its own body). A body window holding no
-// number (highest_len 0, or nothing but NaN bodies) has no maximum: its NaN
-// enters the average rather than a huge negative start value that would
-// absorb every later sum. avg_len 0 gives NaN.
-//
-// FMDemodulator: the body scaled by 10 and hard-limited to [-1, 1], integrated
-// by a super smoother of the caller's period from bar 3 on; bars 1 and 2
-// return the raw body (the limited values already enter the history).
+// Detectors that read the bar body, close - open, as a modulated signal; inputs
+// (close, open) in that order.
 #pragma once
 
 #include <cmath>
@@ -22,6 +12,12 @@
 
 namespace lumenfold::core {
 
+// AMDetector: the amplitude envelope, the highest |close - open| of the last
+// highest_len bars averaged over the last avg_len such maxima (partial windows
+// from bar 1 on, so bar 1 returns its own body). A body window holding no
+// number (highest_len 0, or nothing but NaN bodies) has no maximum: its NaN
+// enters the average rather than a huge negative start value that would
+// absorb every later sum. avg_len 0 gives NaN.
 class AMDetector {
 public:
     AMDetector(std::uint64_t highest_len, std::uint64_t avg_len) : highest_(highest_len), average_(avg_len) {}
@@ -38,6 +34,9 @@ private:
     SMA average_;
 };
 
+// FMDemodulator: the body scaled by 10 and hard-limited to [-1, 1], integrated
+// by a super smoother of the caller's period from bar 3 on; bars 1 and 2
+// return the raw body (the limited values already enter the history).
 class FMDemodulator {
 public:
     explicit FMDemodulator(std::uint64_t period) noexcept : rec_(to_f64(period)) {}

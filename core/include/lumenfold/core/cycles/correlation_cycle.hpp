@@ -1,14 +1,10 @@
-// Correlation cycle: the Pearson correlations of the last P prices with a
-// cosine and a negative sine wave of period P (entry i pairs with the price i
-// bars back) are the real and imaginary parts of a phasor; its angle in
-// degrees may not run backwards from bar P + 2 on, except by a wrap of at
-// least 270 degrees. Bars 1 to P - 1 return zeros and leave the angle alone.
-// A window whose variance test fails (constant prices, a NaN among them)
-// correlates as 0.
-//
-// Market state: +1 (up trend) or -1 (down trend, negative angle) while the
-// correlation angle moves by less than the threshold per bar, else 0 (a
-// cycling market). It compares the warm-up zeros too.
+// Correlation cycle: the Pearson correlations of the last P = `period` prices
+// with a cosine and a negative sine wave of period P (entry i pairs with the
+// price i bars back) are the real and imaginary parts of a phasor; its angle in
+// degrees may not run backwards from bar P + 2 on, except by a wrap of at least
+// 270 degrees. Bars 1 to P - 1 return zeros and leave the angle alone. A window
+// whose variance test fails (constant prices, a NaN among them) correlates as
+// 0.
 #pragma once
 
 #include <algorithm>
@@ -42,6 +38,8 @@ struct CorrelationCycleOutput {
     double angle;       // degrees
 };
 
+// The phasor of each bar: the correlations with the cosine (in_phase) and with
+// the negative sine (quadrature), each from -1 to 1.
 class CorrelationCycle {
 public:
     explicit CorrelationCycle(std::uint64_t period)
@@ -177,6 +175,10 @@ private:
     std::uint64_t count_ = 0;
 };
 
+// Market state: +1 (up trend) or -1 (down trend, negative angle) while the
+// correlation angle moves by less than `threshold` degrees per bar, else 0 (a
+// cycling market). It compares the warm-up zeros too, so bars 1 to P - 1 give
+// +1 for a positive threshold.
 class MarketState {
 public:
     MarketState(std::uint64_t period, double threshold) : cycle_(period), threshold_(threshold) {}

@@ -1,8 +1,9 @@
-// Griffiths dominant cycle: the period, among the integers lower..=upper,
-// where the Griffiths adaptive filter's all-pole model is strongest, allowed
-// to move by at most 2 bars per bar. Until the window first holds `length`
-// values the output is (lower + upper)/2; among equal powers the lower period
-// wins and a NaN power never does, so a NaN input freezes the output.
+// Griffiths dominant cycle: the period in bars, among the integers
+// lower_bound..=upper_bound, where the Griffiths adaptive filter's all-pole
+// model is strongest, allowed to move by at most 2 bars per bar. Until the
+// window first holds `length` values the output is
+// (lower_bound + upper_bound)/2; among equal powers the lower period wins and a
+// NaN power never does, so a NaN input freezes the output.
 #pragma once
 
 #include <cstddef>

@@ -1,15 +1,7 @@
-// Griffiths spectrum: every bar, the power of the Griffiths adaptive filter's
-// model at each integer period lower..=upper (lowest first), divided by the
-// strongest so that it reads 1. The vector has upper - lower + 1 entries
-// (wrapping: lower = upper + 1 gives empty vectors, a larger lower cannot be
-// sized and fails with "capacity overflow"); it is all zeros before the
-// window first holds `length` values and whenever no power is positive (a
-// NaN model).
-//
-// Griffiths predictor: after each adaptation, the model run `bars_fwd` bars
-// past the newest normalised value, each prediction fed back as the newest;
-// the output is the last prediction, in the filter's normalised units. 0
-// before the window fills and for bars_fwd = 0.
+// Griffiths spectrum and predictor. Both run the Griffiths adaptive filter: the
+// price band-limited between the periods lower_bound and upper_bound,
+// normalised, its last `length` values training a one-step linear predictor
+// whose coefficients are read as an all-pole model.
 #pragma once
 
 #include <algorithm>
@@ -43,6 +35,12 @@ extern const Kernel<void(const double* coef_t, double* work_t, std::size_t lengt
 
 namespace lumenfold::core {
 
+// Griffiths spectrum: every bar, the power of the model at each integer period
+// lower..=upper (lowest first), divided by the strongest so that it reads 1.
+// The vector has upper - lower + 1 entries (wrapping: lower = upper + 1 gives
+// empty vectors, a larger lower cannot be sized and fails with "capacity
+// overflow"); it is all zeros before the window first holds `length` values and
+// whenever no power is positive (a NaN model).
 class GriffithsSpectrum {
 public:
     GriffithsSpectrum(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
@@ -110,6 +108,10 @@ private:
     GriffithsSweep model_;
 };
 
+// Griffiths predictor: after each adaptation, the model run `bars_fwd` bars
+// past the newest normalised value, each prediction fed back as the newest; the
+// output is the last prediction, in the filter's normalised units (not a
+// price). 0 before the window fills and for bars_fwd = 0.
 class GriffithsPredictor {
 public:
     GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,

@@ -2,10 +2,6 @@
 // price at a cycle period of 6 bars. The in-phase value is the detrender of
 // three bars back, the quadrature the Hilbert transform of the detrender.
 // Bars 1 to 6 return (0, 0) while only the smoother advances.
-//
-// SineWave: the same front end turned into a phase angle (no quadrant
-// correction, 0 while |I1| <= 0.0001) and returned as the sine of the phase
-// and the sine of the phase advanced by 45 degrees.
 #pragma once
 
 #include <algorithm>
@@ -101,6 +97,10 @@ private:
     std::uint64_t count_ = 0;  // bars seen, held at 7 once running
 };
 
+// SineWave: the phasor turned into a phase angle (no quadrant correction, 0
+// while |I1| <= 0.0001), returned as the sine of the phase (in_phase) and the
+// sine of the phase advanced by 45 degrees (quadrature). Bars 1 to 6 return
+// (0, 0).
 class SineWave {
 public:
     PhasorOutput next(double x) noexcept {

@@ -1,8 +1,9 @@
-// Voss predictor: a band-pass of bandwidth 0.25 around `period` followed by a
-// Voss predictive filter of order 3·predict over the band-passed wave:
-// voss = ((order + 3)/2)·filt - sum_j (j/order)·voss[order - j], the term
-// j = order weighing the previous output and j = 1 the oldest one kept.
-// No placeholder: the band-pass starts from zero history and missing Voss
+// Voss predictor: a band-pass of bandwidth 0.25 around `period` (the filt
+// field) followed by a Voss predictive filter of order 3·predict over the
+// band-passed wave (the voss field):
+//   voss = ((order + 3)/2)·filt - sum_j (j/order)·voss[order - j],
+// the term j = order weighing the previous output and j = 1 the oldest one
+// kept. No placeholder: the band-pass starts from zero history and missing Voss
 // outputs count as 0. Period 0 gives NaN from bar 1.
 #pragma once
 

@@ -1,7 +1,9 @@
-// Cyber-cycle features: the cyber cycle and its trigger (the previous bar's
-// cycle), the cycle's change since the previous bar (0 while the previous
-// cycle is exactly 0, so always on bar 1) and the sign of that change as
-// +1/-1 (a zero change counts as +1, -0 as -1, NaN stays NaN).
+// Cyber-cycle features: the cyber cycle of `length` and its trigger (the
+// previous bar's cycle), the cycle's change since the previous bar
+// (cycle_momentum; 0 while the previous cycle is exactly 0, so always on bar 1)
+// and the sign of that change as +1/-1 (trigger_signal; a zero change counts as
+// +1, -0 as -1, NaN stays NaN). No warm-up placeholder beyond the cyber cycle's
+// own (bars 1 to 6 give the price difference).
 #pragma once
 
 #include <cmath>

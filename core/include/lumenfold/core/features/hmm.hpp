@@ -7,10 +7,6 @@
 // Where an emission density underflows to exactly 0, its logarithm is taken
 // analytically instead of as ln 0 = -inf: otherwise a single far outlier would
 // leave every score at -inf and the model stuck in state 0 for good.
-//
-// BullBearHMM: the two-state preset (state 0 Bull: mean 0.001, sd 0.01;
-// state 1 Bear: mean -0.002, sd 0.02), fed the value itself; non-finite
-// values are skipped and give code 0.
 #pragma once
 
 #include <cmath>
@@ -106,6 +102,14 @@ private:
     bool started_ = false;
 };
 
+// BullBearHMM: the two-state preset (state 0 Bull: mean 0.001, sd 0.01; state 1
+// Bear: mean -0.002, sd 0.02; each state kept with probability 0.95 and 0.90,
+// both 0.5 on the first bar). Its input is one return per bar, a fraction such
+// as close/previous close - 1 (0.001 is +0.1 %), not a price, even though the
+// parameter is named `price`. It answers the regime code: 1 Bull, 2 Bear, and 0
+// for a non-finite input, which is skipped. No warm-up: the first bar is
+// already classified. regime_to_features numbers the regimes from 0 (Bull 0,
+// Bear 1): pass it code - 1, and 3 (Undefined) for code 0.
 class BullBearHMM {
 public:
     BullBearHMM() : model_(HMM::bull_bear()) {}

@@ -1,6 +1,7 @@
-// Instantaneous-trendline features: the trendline (the input itself on bars 1
-// to 11) and the input's distance from it relative to the input's magnitude,
-// min(|x - trend| / max(|x|, 1e-8), 1), NaN when the input or the trend is.
+// Instantaneous-trendline features: the trendline (trend; the input itself on
+// bars 1 to 11) and the input's distance from it relative to the input's
+// magnitude (strength), min(|x - trend| / max(|x|, 1e-8), 1), NaN when the
+// input or the trend is.
 #pragma once
 
 #include <cmath>

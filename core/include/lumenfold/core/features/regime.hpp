@@ -6,6 +6,8 @@
 // per-bar code (regime_code: Undefined 0, Bull 1, Bear 2, Neutral 3) and the
 // id read by the feature function (regime_from_id: Bull 0, Bear 1, Neutral 2,
 // Undefined 3); both give Other(k) as k + 4.
+//
+// So a code c of 1 to 3 is the id c - 1, and code 0 the id 3.
 #pragma once
 
 #include <array>
@@ -70,7 +72,10 @@ struct RegimeFeatures {
     std::int32_t regime_label;
 };
 
-// The feature vector and label of a regime given by its id.
+// The feature vector and label of a regime given by its id: five slots, 1.0 in
+// the regime's (Bull 0, Bear 1, Neutral 2, Undefined 3, Other(k) slot k for
+// k < 4, else slot 4) and 0.0 elsewhere, and the label, the id of the regime
+// (ids above 259 wrap, Other((id - 4) mod 256)).
 inline RegimeFeatures regime_features(std::uint32_t regime_id) noexcept {
     const MarketRegime r = regime_from_id(regime_id);
     return {regime_to_features(r), regime_label(r)};

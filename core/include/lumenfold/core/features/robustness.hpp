@@ -1,7 +1,8 @@
-// Robustness evaluator: collects the net profits of test runs and scores the
-// median run against the best one, sorted[n/2] / sorted[0] over the results
-// sorted in descending order (the lower middle value for an even count); 0
-// without results or when the best is not positive.
+// Robustness evaluator: collects the net profits of test runs (add_test_result)
+// and scores the median run against the best one (calculate_score):
+// sorted[n/2] / sorted[0] over the results sorted in descending order (the
+// lower middle value for an even count); 0 without results or when the best is
+// not positive.
 //
 // The sort compares with the plain less-than, which holds no order for NaN:
 // it never fails and stays stable. Fewer than 21 values are sorted by

@@ -1,7 +1,14 @@
-// System evaluator: fed one trade's profit or loss per call, returns seven
-// running statistics of the trading system. Results of 0 or NaN count as
-// trades but neither as winners nor losers; until the first winner or loser
-// every statistic is 0. Percent winners is a fraction from 0 to 1.
+// System evaluator: fed one trade's profit or loss per call (in money or
+// points), returns seven running statistics over the winners and losers so far:
+// average_win_loss_ratio (mean win over mean loss, 0 without a loss),
+// average_trade ((gross profit - gross loss)/(winners + losers)), profit_factor
+// (gross profit over gross loss; without a loss 100 if there is profit, else
+// 0), percent_winners (a fraction from 0 to 1), breakeven_profit_factor
+// ((1 - winners)/winners with winners the fraction; 100 without a winner),
+// weighted_average_trade (average_trade·average_win_loss_ratio) and
+// theoretical_consecutive_losers. Results of 0 or NaN count as trades but
+// neither as winners nor losers; until the first winner or loser every
+// statistic is 0.
 //
 // The theoretical run of consecutive losers is ln 0.0027 / ln(1 - winners),
 // the run length reached with probability 0.27 %: 0 once every trade won, and

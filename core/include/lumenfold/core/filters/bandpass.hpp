@@ -1,6 +1,7 @@
-// Two-pole resonant band-pass centred on a cycle of P bars with relative
-// bandwidth b; zero gain at zero frequency. No warm-up: the history starts at
-// zero and the first output is already ((1 - alpha)·0.5)·x.
+// Two-pole resonant band-pass centred on a cycle of P = `period` bars with
+// relative bandwidth b = `bandwidth`; zero gain at zero frequency, so the
+// output oscillates around 0. No warm-up: the history starts at zero and the
+// first output is already ((1 - alpha)·0.5)·x.
 //
 // Coefficients: g = 1/cos((b·2pi)/P), alpha = g - sqrt(g·g - 1),
 // beta = cos(2pi/P). Indicators that run this recursion on their own state use

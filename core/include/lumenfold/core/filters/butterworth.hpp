@@ -1,9 +1,4 @@
-// Recursive Butterworth low-pass filters.
-//
-// Butterworth2: two poles shared with the two-pole family (b = its c2,
-// c = a·a), binomial input weights 1, 2, 1; the first two inputs pass through.
-// Butterworth3: three poles from a = exp(-pi/P) and the angle 1.738·pi/P,
-// input weights 1, 3, 3, 1; the first three inputs pass through.
+// Recursive Butterworth low-pass filters of period P (`period`, in bars).
 // Warm-up inputs and outputs enter the history, so the first recursive step
 // sees them.
 #pragma once
@@ -16,6 +11,9 @@
 
 namespace lumenfold::core {
 
+// Two-pole Butterworth low-pass: the poles of the two-pole family (b = its c2,
+// c = a·a), binomial input weights 1, 2, 1; the first two inputs pass through
+// unchanged.
 class Butterworth2 {
 public:
     explicit Butterworth2(std::uint64_t period) noexcept {
@@ -46,6 +44,9 @@ private:
     std::uint64_t count_ = 0;
 };
 
+// Three-pole Butterworth low-pass: poles from a = exp(-pi/P) and the angle
+// 1.738·pi/P, input weights 1, 3, 3, 1; the first three inputs pass through
+// unchanged.
 class Butterworth3 {
 public:
     // 1.738·pi in double precision.

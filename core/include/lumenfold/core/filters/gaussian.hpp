@@ -1,8 +1,9 @@
-// Gaussian low-pass filter: N identical first-order stages (N = poles clamped
-// to 1..4) combined into one recursion of order N, the binomial expansion of
-// (1 - d·z^-1)^N with d = 1 - alpha and input weight alpha^N. The first N
-// inputs pass through and are stored as outputs; the recursion runs from bar
-// N + 1 on.
+// Gaussian low-pass filter of period P = `period`: N identical first-order
+// stages (N = poles clamped to 1..4) combined into one recursion of order N,
+// the binomial expansion of (1 - d·z^-1)^N with d = 1 - alpha and input weight
+// alpha^N, alpha = sqrt(beta² + 2·beta) - beta for
+// beta = (1 - cos(2pi/P))/(2^(1/(2N)) - 1). The first N inputs pass through and
+// are stored as outputs; the recursion runs from bar N + 1 on.
 #pragma once
 
 #include <array>

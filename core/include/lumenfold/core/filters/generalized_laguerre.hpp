@@ -1,8 +1,9 @@
-// Generalized Laguerre filter: an ultimate smoother stage followed by order - 1
-// exponential stages (factor gamma, each fed the previous bar's value of the
-// stage before it); output the plain mean of the order stage values. The order
-// is clamped to 1..10. The first bar sets every stage to the smoother output
-// and returns it. Fixed-size state, no allocation.
+// Generalized Laguerre filter: an ultimate smoother stage of period `length`
+// followed by order - 1 exponential stages (factor gamma, each fed the previous
+// bar's value of the stage before it); output the plain mean of the order stage
+// values. The order is clamped to 1..10. The first bar sets every stage to the
+// smoother output and returns it, so there is no warm-up placeholder.
+// Fixed-size state, no allocation.
 #pragma once
 
 #include <array>

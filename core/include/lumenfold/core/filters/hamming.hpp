@@ -1,8 +1,8 @@
-// Hamming-window FIR smoother over the last N inputs with a pedestal in
-// degrees: weight k (k = 0..N-1, newest first) is
-// sin(((pedestal + (((180 - 2·pedestal)·k)/D))·pi)/180), D = max(N - 1, 1).
-// The first N - 1 outputs are the inputs; a weight sum within 1e-10 of zero
-// (or NaN) returns the input.
+// Hamming-window FIR smoother over the last N = `period` inputs with a pedestal
+// in degrees: weight k (k = 0..N-1, newest first) is
+//  sin(((pedestal + (((180 - 2·pedestal)·k)/D))·pi)/180), D = max(N - 1, 1).
+// The first N - 1 outputs are the inputs; a weight sum within 1e-10 of zero (or
+// NaN) returns the input.
 #pragma once
 
 #include <cmath>

@@ -1,7 +1,7 @@
-// Hann-window FIR smoother over the last N inputs, weights
-// 1 - cos(2pi·k/(N + 1)) for k = 1..N (newest first), divided by their sum.
-// The first N - 1 outputs are the inputs themselves; period 0 (or a zero
-// weight sum) returns every input.
+// Hann-window FIR smoother over the last N = `period` inputs, weights
+// 1 - cos(2pi·k/(N + 1)) for k = 1..N (newest first), divided by their sum. The
+// first N - 1 outputs are the inputs themselves; period 0 (or a zero weight
+// sum) returns every input.
 #pragma once
 
 #include <cmath>

@@ -1,5 +1,7 @@
-// Two-pole high-pass filter. The first three bars give 0 (the inputs enter the
-// history, the outputs stored are 0); the recursion runs from the fourth bar on.
+// Two-pole high-pass filter of critical period `period` (bars): it removes the
+// trend and the cycles longer than the period, its output oscillating around 0.
+// The first three bars give 0 (the inputs enter the history, the outputs stored
+// are 0); the recursion runs from the fourth bar on.
 #pragma once
 
 #include <cstdint>

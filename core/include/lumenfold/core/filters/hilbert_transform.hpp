@@ -1,10 +1,9 @@
 // Finite-impulse-response building blocks of the cycle-measurement family.
 //
-// EhlersWma4: four-bar weighted mean (4, 3, 2, 1 newest first) / 10.
 // HilbertFIR: seven-tap Hilbert transformer (0.0962, 0, 0.5769, 0, -0.5769, 0,
-// -0.0962 newest first) times the gain 0.075·period + 0.54.
-// Both windows start full of zeros, so the missing past counts as zero and
-// there is no warm-up placeholder. Each instance must be fed one stream only.
+// -0.0962 newest first) times the gain 0.075·period + 0.54. Both windows start
+// full of zeros, so the missing past counts as zero and there is no warm-up
+// placeholder. Each instance must be fed one stream only.
 #pragma once
 
 #include <vector>
@@ -27,6 +26,8 @@ inline double weighted_mean4(double x0, double x1, double x2, double x3) noexcep
     return ((((x0 * 4.0) + (x1 * 3.0)) + (x2 + x2)) + x3) / 10.0;
 }
 
+// EhlersWma4: the four-bar weighted mean (4, 3, 2, 1 newest first) / 10 of the
+// input; bars 1 to 3 weigh the missing past as zeros (bar 1 gives 0.4·x).
 class EhlersWma4 {
 public:
     EhlersWma4() : window_(RingBuffer::from(std::vector<double>(4, 0.0))) {}

@@ -1,8 +1,9 @@
-// Laguerre filter: an ultimate smoother stage followed by five stages, each an
-// exponential smoothing (factor gamma) of the previous bar's value of the stage
-// before it. Output ((((y + 4·L1) + 6·L2) + 4·L3) + L5)/16 with y the smoother
-// output; L4 enters only through L5. The first bar sets every stage to the
-// smoother output and returns it.
+// Laguerre filter: an ultimate smoother stage of period `length` followed by
+// five stages, each an exponential smoothing (factor gamma) of the previous
+// bar's value of the stage before it. Output
+// ((((y + 4·L1) + 6·L2) + 4·L3) + L5)/16 with y the smoother output; L4 enters
+// only through L5. The first bar sets every stage to the smoother output and
+// returns it, so there is no warm-up placeholder.
 #pragma once
 
 #include <cstdint>

@@ -1,14 +1,8 @@
-// Recursive median filter and oscillator.
-//
-// RecursiveMedian: the median of the last five inputs smoothed exponentially
-// with alpha = ((cos t + sin t) - 1)/cos t, t = 360/length degrees. Outputs
-// 1 to 4 are the inputs; the fifth is median·alpha + (1 - alpha)·input 4.
-// The median orders NaN after every number (stably), so a NaN held in the
-// window shifts the median up instead of making the order undefined.
-//
-// RecursiveMedianOscillator: the median filter's output through the alpha-form
-// two-pole high-pass, its angle 0.707·360/hp_period degrees. It runs from the
-// first bar on a zero history, so the first output is (1 - alpha/2)^2·x.
+// Recursive median filter and oscillator. The filter: the median of the last
+// five inputs smoothed exponentially with alpha = ((cos t + sin t) - 1)/cos t,
+// t = 360/length degrees. The median orders NaN after every number (stably), so
+// a NaN held in the window shifts the median up instead of making the order
+// undefined.
 #pragma once
 
 #include <array>
@@ -21,6 +15,8 @@
 
 namespace lumenfold::core {
 
+// RecursiveMedian: the filter of period `length`. Outputs 1 to 4 are the
+// inputs; the fifth is median·alpha + (1 - alpha)·input 4.
 class RecursiveMedian {
 public:
     explicit RecursiveMedian(std::uint64_t length)
@@ -66,6 +62,10 @@ private:
     double value_ = 0.0;
 };
 
+// RecursiveMedianOscillator: the filter (length lp_period) through the
+// alpha-form two-pole high-pass, its angle 0.707·360/hp_period degrees; an
+// oscillator around 0. It runs from the first bar on a zero history, so the
+// first output is (1 - alpha/2)^2·x.
 class RecursiveMedianOscillator {
 public:
     // 0.707 · 360 in double precision.

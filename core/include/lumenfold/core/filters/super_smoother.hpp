@@ -1,5 +1,7 @@
-// Two-pole low-pass smoother. The first three inputs pass through unchanged
-// (and enter the history); the recursion runs from the fourth bar on.
+// Two-pole low-pass smoother of critical period `period` (bars): cycles shorter
+// than the period are attenuated, longer ones pass. The first three inputs pass
+// through unchanged (and enter the history); the recursion runs from the fourth
+// bar on.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,13 @@
 // Multi-mode second-order filter: one step,
 //   y = ((c0·((b0·x0 + b1·x1) + b2·x2) + a1·y1) + a2·y2) - xP·c1,
 // whose seven coefficients the SwissMode selects at construction (EMA, SMA,
-// Gauss, Butterworth, four-tap smoother, one- and two-pole high-pass,
-// band-pass, band-stop). xP is the input `period` bars back in SMA mode and 0
-// otherwise. Bars 1..period return the input (0 in the two high-pass modes)
-// and enter the output history. Terms whose coefficient is 0 are still
-// evaluated, so a non-finite history value reaches the output.
+// Gauss, Butterworth, (1, 2, 1)/4 smoother, one- and two-pole high-pass,
+// band-pass, band-stop), from `period` (bars) and, in the band modes only, the
+// half bandwidth `delta` (the band spans 2·delta relative to the period). xP is
+// the input `period` bars back in SMA mode and 0 otherwise. Bars 1..period
+// return the input (0 in the two high-pass modes) and enter the output history.
+// Terms whose coefficient is 0 are still evaluated, so a non-finite history
+// value reaches the output.
 #pragma once
 
 #include <cmath>

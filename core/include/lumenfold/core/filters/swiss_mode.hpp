@@ -1,4 +1,9 @@
-// Filter kinds of the multi-mode filter, numbered from 1 in this order.
+// Filter kinds of the multi-mode filter, numbered from 1 in this order: EMA
+// (one-pole exponential average), SMA (simple mean of `period` inputs,
+// recursive), Gauss (two-pole Gaussian low-pass), Butterworth (two-pole
+// Butterworth low-pass), Smooth ((x + 2·x1 + x2)/4), HighPass (one-pole
+// high-pass), TwoPoleHighPass, BandPass and BandStop (centred on `period`,
+// bandwidth 2·delta).
 #pragma once
 
 #include <cstdint>

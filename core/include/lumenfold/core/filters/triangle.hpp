@@ -1,7 +1,7 @@
-// Triangle-window FIR smoother over the last N inputs: weights rise 1, 2, ...
-// to N/2 and fall back to 1 (k below N/2: k; k = N/2: N/2; above: N + 1 - k).
-// The first N - 1 outputs are the inputs; a weight sum within 1e-10 of zero
-// returns the input.
+// Triangle-window FIR smoother over the last N = `length` inputs: weights rise
+// 1, 2, ... to N/2 and fall back to 1 (k below N/2: k; k = N/2: N/2; above:
+// N + 1 - k). The first N - 1 outputs are the inputs; a weight sum within 1e-10
+// of zero returns the input.
 #pragma once
 
 #include <cmath>

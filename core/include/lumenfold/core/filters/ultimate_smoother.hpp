@@ -1,6 +1,7 @@
-// Low-pass smoother whose response is the input minus the two-pole high-pass
-// response. The first three inputs pass through unchanged (and enter the
-// history); the recursion runs from the fourth bar on.
+// Low-pass smoother of critical period `period` (bars) whose response is the
+// input minus the two-pole high-pass response. The first three inputs pass
+// through unchanged (and enter the history); the recursion runs from the fourth
+// bar on.
 #pragma once
 
 #include <cstdint>

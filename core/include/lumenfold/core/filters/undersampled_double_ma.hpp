@@ -1,7 +1,9 @@
-// Undersampled double moving average: a sample-and-hold keeps the input of
-// bar 1 and of every bar whose number (counted from 1) is a multiple of
-// samp_per, and repeats it in between (samp_per 0 holds the first input for
-// good); a fast and a slow Hann filter run on the held series every bar.
+// Undersampled double moving average: a sample-and-hold keeps the input of bar
+// 1 and of every bar whose number (counted from 1) is a multiple of samp_per,
+// and repeats it in between (samp_per 0 holds the first input for good); a fast
+// (fast_len) and a slow (slow_len) Hann filter run on the held series every
+// bar, giving the fast and slow fields. Each Hann filter passes the held input
+// through until its window is full.
 #pragma once
 
 #include <algorithm>

@@ -1,10 +1,10 @@
-// Zero-lag (error-correcting) exponential smoother. Beside a plain EMA (the
-// trigger line) it keeps a corrected line that adds gain·(x - previous
-// corrected) to the average, the gain chosen each bar from the grid
-// -L/10, ..., L/10 (L = gain_limit truncated toward zero, saturated to the
-// 32-bit range, NaN as 0) so that the new value lands closest to the input;
-// ties keep the most negative gain, and with no candidate the gain is 0.
-// Bar 1 returns the input in both fields.
+// Zero-lag (error-correcting) exponential smoother. Beside a plain EMA of
+// `length` (the trigger field) it keeps a corrected line (the value field) that
+// adds gain·(x - previous corrected) to the average, the gain chosen each bar
+// from the grid -L/10, ..., L/10 (L = gain_limit truncated toward zero,
+// saturated to the 32-bit range, NaN as 0) so that the new value lands closest
+// to the input; ties keep the most negative gain, and with no candidate the
+// gain is 0. Bar 1 returns the input in both fields.
 #pragma once
 
 #include <cmath>

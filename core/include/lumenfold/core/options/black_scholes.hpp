@@ -1,9 +1,10 @@
-// Black-Scholes prices and Greeks of a European option on an underlying
-// without dividend yield: spot s, strike k, continuously compounded rate r
-// (0.065 is 6.5 %), expiry t in years, volatility sigma (0.2 is 20 %).
-// Theta is per calendar day, vega and rho per 1.0 of volatility and rate.
-// At t <= 0 the prices are the intrinsic values, delta is the expiry payoff's
-// slope and the other Greeks are 0; a NaN t takes the formulas and gives NaN.
+// Black-Scholes prices and Greeks of a European option on an underlying without
+// dividend yield: spot s, strike k, continuously compounded rate r (0.065 is
+// 6.5 %), time to expiry t in years, volatility sigma a year (0.2 is 20 %).
+// Prices are in the units of s and k. Theta is per calendar day, vega and rho
+// per 1.0 of volatility and rate (divide by 100 for one point). At t <= 0 the
+// prices are the intrinsic values, delta is the expiry payoff's slope and the
+// other Greeks are 0; a NaN t takes the formulas and gives NaN.
 #pragma once
 
 #include <cmath>
@@ -56,18 +57,22 @@ struct BsTerms {
 
 }  // namespace detail
 
+// Price of a European call.
 inline double bs_call_price(double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) return max_num(s - k, 0.0);
     const detail::BsTerms b(s, k, r, t, sigma);
     return s * norm_cdf(b.d1) - k * b.discount * norm_cdf(b.d2);
 }
 
+// Price of a European put.
 inline double bs_put_price(double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) return max_num(k - s, 0.0);
     const detail::BsTerms b(s, k, r, t, sigma);
     return k * b.discount * norm_cdf(-b.d2) - s * norm_cdf(-b.d1);
 }
 
+// Delta, the price's change per unit of spot: 0 to 1 for a call, -1 to 0 for a
+// put.
 inline double bs_delta(bool is_call, double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) {
         if (is_call) return s > k ? 1.0 : 0.0;
@@ -77,7 +82,8 @@ inline double bs_delta(bool is_call, double s, double k, double r, double t, dou
     return is_call ? norm_cdf(b.d1) : norm_cdf(b.d1) - 1;
 }
 
-// 0 for s <= 0 (tested before t).
+// Gamma, delta's change per unit of spot, the same for calls and puts; 0 for
+// s <= 0 (tested before t).
 inline double bs_gamma(double s, double k, double r, double t, double sigma) noexcept {
     if (s <= 0) return 0;
     if (t <= 0) return 0;
@@ -85,12 +91,15 @@ inline double bs_gamma(double s, double k, double r, double t, double sigma) noe
     return norm_pdf(b.d1) / (b.sqrt_t * (s * sigma));
 }
 
+// Vega, the price's change per 1.0 of volatility, the same for calls and puts.
 inline double bs_vega(double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) return 0;
     const detail::BsTerms b(s, k, r, t, sigma);
     return b.sqrt_t * (s * norm_pdf(b.d1));
 }
 
+// Theta, the price's change per calendar day (the yearly rate divided by 365);
+// negative for a call while r >= 0.
 inline double bs_theta(bool is_call, double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) return 0;
     const detail::BsTerms b(s, k, r, t, sigma);
@@ -99,6 +108,8 @@ inline double bs_theta(bool is_call, double s, double k, double r, double t, dou
     return (decay + r * k * b.discount * norm_cdf(-b.d2)) / 365;
 }
 
+// Rho, the price's change per 1.0 of the rate: positive for a call, negative
+// for a put.
 inline double bs_rho(bool is_call, double s, double k, double r, double t, double sigma) noexcept {
     if (t <= 0) return 0;
     const detail::BsTerms b(s, k, r, t, sigma);

@@ -24,6 +24,8 @@ struct OIZonesOutput {
     std::vector<double> support_strikes;     // from put open interest
 };
 
+// The strike nearest to spot, the straddle premium there (call plus put last
+// traded price) and the move it implies, premium/spot in percent.
 struct StraddleOutput {
     double atm_strike;
     double straddle_premium;

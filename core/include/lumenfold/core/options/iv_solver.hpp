@@ -45,7 +45,9 @@ double lets_be_rational(int n, double beta, double x) noexcept;
 double implied_black_volatility(double price, double f, double k, double t, double q) noexcept;
 
 // Black-Scholes volatility of a discounted option price on spot s (no
-// dividends, rate r). Absent when t <= 0 or the price is outside the
+// dividends, rate r continuously compounded, t in years, market_price in the
+// units of s and k): a yearly volatility as a fraction (0.2 is 20 %), the sigma
+// the pricing functions take. Absent when t <= 0 or the price is outside the
 // attainable range (at or above the spot for a call or the discounted strike
 // for a put, or below intrinsic value).
 std::optional<double> implied_vol(double market_price, double s, double k, double r, double t,

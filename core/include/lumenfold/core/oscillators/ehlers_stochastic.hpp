@@ -1,6 +1,7 @@
-// Ehlers stochastic: the roofing-filtered price (a two-pole high-pass, then a
-// super smoother; 0 on bars 1 and 2) placed between the lowest and highest of
-// its last stoch_period values and scaled to 0..100, unsmoothed.
+// Ehlers stochastic: the roofing-filtered price (a two-pole high-pass of period
+// hp_period, then a super smoother of period ss_period; 0 on bars 1 and 2)
+// placed between the lowest and highest of its last stoch_period values and
+// scaled to 0..100, unsmoothed.
 //
 // The window is used partly filled from bar 1; a flat window (exact equality)
 // gives 50. With stoch_period 0 the window stays empty and the extremes keep

@@ -1,9 +1,5 @@
-// Fisher transform and its inverse, both stateless.
-//
-// FisherTransform clamps its input into [-0.999, 0.999] and returns
-// 0.5·ln((1 + v)/(1 - v)), so every finite or infinite input maps into
-// ±3.8002011672502; NaN stays NaN. InverseFisherTransform is tanh, mapping any
-// input into (-1, 1) and ±infinity to ±1.
+// Fisher transform and its inverse, both stateless: each output depends on its
+// own input only, so there is no warm-up.
 #pragma once
 
 #include <cmath>
@@ -17,11 +13,16 @@ inline double fisher_transform(double v) noexcept {
     return std::log((v + 1.0) / (1.0 - v)) * 0.5;
 }
 
+// FisherTransform clamps its input into [-0.999, 0.999] and returns
+// 0.5·ln((1 + v)/(1 - v)), so every finite or infinite input maps into
+// ±3.8002011672502; NaN stays NaN.
 class FisherTransform {
 public:
     double next(double x) const noexcept { return fisher_transform(x); }
 };
 
+// InverseFisherTransform is tanh, mapping any input into (-1, 1) and ±infinity
+// to ±1.
 class InverseFisherTransform {
 public:
     double next(double x) const noexcept { return std::tanh(x); }

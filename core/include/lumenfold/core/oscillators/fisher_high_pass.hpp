@@ -1,6 +1,7 @@
-// Fisher high-pass: the two-pole high-pass of the input, normalised to [-1, 1]
-// by the lowest and highest high-pass value of the last norm_len bars,
-// averaged over three bars and passed through the Fisher transform.
+// Fisher high-pass: the two-pole high-pass (period hp_len) of the input,
+// normalised to [-1, 1] by the lowest and highest high-pass value of the last
+// norm_len bars, averaged over three bars and passed through the Fisher
+// transform.
 //
 // The high-pass gives 0 on bars 1 to 3 (its inputs still enter the history).
 // Bars 1 to norm_len - 1 return 0 while the window fills; the three-bar mean

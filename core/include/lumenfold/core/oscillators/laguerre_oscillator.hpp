@@ -1,6 +1,6 @@
-// Laguerre oscillator: an ultimate smoother of the input minus one Laguerre
-// stage driven by it, divided by the root mean square of that difference over
-// the last rms_period bars.
+// Laguerre oscillator: an ultimate smoother (period `length`) of the input
+// minus one Laguerre stage (factor gamma) driven by it, divided by the root
+// mean square of that difference over the last rms_period bars.
 //
 // The smoother passes its first three inputs through. Bar 1 seeds the stage,
 // puts a zero square into the window and returns 0; a zero RMS (rms_period 0)

@@ -1,7 +1,8 @@
-// MESA stochastic: the roofing-filtered price (a two-pole high-pass, then a
-// super smoother; 0 on bars 1 and 2) placed between the lowest and highest of
-// its last `len` values and scaled to 0..100, then smoothed by a second super
-// smoother of period ss (passing its first three values through).
+// MESA stochastic: the roofing-filtered price (a two-pole high-pass of period
+// hp, then a super smoother of period ss; 0 on bars 1 and 2) placed between the
+// lowest and highest of its last `len` values and scaled to 0..100, then
+// smoothed by a second super smoother of period ss (passing its first three
+// values through).
 //
 // The window is used partly filled from bar 1. A range within 1e-10 of 0
 // reads 0. The extremes start at -+infinity, so an empty window (len 0) gives

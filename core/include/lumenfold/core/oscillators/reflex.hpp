@@ -1,7 +1,7 @@
 // Reflex: like Trendflex, but each of the `length` older smoothed values is
 // measured against the straight line from the value `length` bars back to the
 // newest one, so the linear trend over the window drops out (see
-// FlexOscillator).
+// FlexOscillator). Bars 1 to `length` return 0.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
-// Trendflex: the mean distance of the newest super-smoothed price from each
-// of the `length` smoothed values before it, scored against its own
-// exponentially weighted root mean square (see FlexOscillator).
+// Trendflex: the mean distance of the newest super-smoothed price (period
+// length/2, rounded down) from each of the `length` smoothed values before it,
+// scored against its own exponentially weighted root mean square (see
+// FlexOscillator). Bars 1 to `length` return 0.
 #pragma once
 
 #include <cstdint>

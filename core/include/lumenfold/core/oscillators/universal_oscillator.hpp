@@ -1,8 +1,9 @@
 // Universal oscillator: the two-bar price difference smoothed by a two-pole
-// low-pass and divided by a slowly decaying peak of its own magnitude, so the
-// output lies in [-1, +1]. Bars 1 and 2 give 0 and only store their inputs.
-// Unlike the rest of the two-pole family its coefficients use sqrt(2)·pi, and
-// the mean of the two inputs is formed before the gain c1 is applied.
+// low-pass of period band_edge and divided by a slowly decaying peak of its own
+// magnitude, so the output lies in [-1, +1]. Bars 1 and 2 give 0 and only store
+// their inputs. Unlike the rest of the two-pole family its coefficients use
+// sqrt(2)·pi, and the mean of the two inputs is formed before the gain c1 is
+// applied.
 #pragma once
 
 #include <cmath>
