@@ -75,21 +75,18 @@ struct CycleTrendOutput {
     BandEntry trend;
 };
 
-<<<<<<< HEAD
 // The pair as read: what the batch form writes.
 struct CycleTrendValues {
     double cycle;
     double trend;
 };
 
-=======
 // The pair of the first two entries as (cycle, trend): the deviations from the
 // min_length and min_length + 1 averages. A band shorter than two entries
 // cannot fill the pair; the bounds failure is raised when the missing entry is
 // read, after the step has left the indicator's state consistent, so a caller
 // that serialises steps behind a lock is not left with a poisoned lock and
 // every later read fails the same way.
->>>>>>> docs
 class CycleTrendPair {
 public:
     CycleTrendPair(std::uint64_t min_length, std::uint64_t max_length)
