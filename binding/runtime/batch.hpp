@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lumenfold/core/framework/traits.hpp"
+#include "direct_maps.hpp"
 #include "serialize.hpp"
 
 namespace lumenfold::ffi {

@@ -71,6 +71,7 @@ public:
     WireOutputs(std::uint8_t* bytes, std::size_t stride) noexcept : bytes_(bytes), stride_(stride) {}
 
     void put(std::size_t i, const T& v) const noexcept { K::put_at(bytes_ + i * stride_, v); }
+    std::uint8_t* at(std::size_t i) const noexcept { return bytes_ + i * stride_; }
     void store(std::size_t from, std::size_t count, const T* values) const noexcept {
         if constexpr (kWords) {
             swap_words(values, count * (sizeof(T) / 8), bytes_ + from * stride_);

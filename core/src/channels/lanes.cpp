@@ -8,7 +8,9 @@
 #include "lumenfold/core/framework/num.hpp"
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <limits>
 #include <vector>
 
@@ -19,25 +21,15 @@
 
 #include "framework/dispatch.hpp"
 #include "framework/lane_ops-inl.h"
+#include "channels/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-void FractalFlags(const double* high, const double* low, std::size_t count, double* bearish, double* bullish) {
-    const D d;
-    const V one = hn::Set(d, 1.0);
-    padded_groups(count, [&](std::size_t k) {
-        const double* h = high + k;
-        const double* l = low + k;
-        const V h2 = hn::LoadU(d, h + 2), l2 = hn::LoadU(d, l + 2);
-        const auto bear = hn::And(hn::And(h2 > hn::LoadU(d, h), h2 > hn::LoadU(d, h + 1)),
-                                  hn::And(h2 > hn::LoadU(d, h + 3), h2 > hn::LoadU(d, h + 4)));
-        const auto bull = hn::And(hn::And(l2 < hn::LoadU(d, l), l2 < hn::LoadU(d, l + 1)),
-                                  hn::And(l2 < hn::LoadU(d, l + 3), l2 < hn::LoadU(d, l + 4)));
-        hn::StoreU(hn::IfThenElseZero(bear, one), d, bearish + k);
-        hn::StoreU(hn::IfThenElseZero(bull, one), d, bullish + k);
-    });
+void FractalFlags(const double* high, const double* low, std::size_t count, FractalsOutput* out) {
+    static_assert(sizeof(FractalsOutput) == 2 && offsetof(FractalsOutput, bullish) == 1);
+    FractalFlagLanes(PlainIn{high}, PlainIn{low}, count, FlagPairs{reinterpret_cast<unsigned char*>(out)});
 }
 
 void SqueezeParts(const double* s, const double* q, const double* a, const double* hi, const double* lo,
@@ -119,32 +111,9 @@ void RegressionValues(const double* x, std::size_t count, std::size_t p, double 
 // copied out record by record.
 void PivotLevels(const double* high, const double* low, const double* close, std::size_t count,
                  PivotPointsOutput* out) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    const V three = hn::Set(d, 3.0);
-    HWY_ALIGN double block[5][hn::MaxLanes(D())];
-    lane_groups(
-        count,
-        [&](std::size_t i) {
-            const V h = hn::LoadU(d, high + i), l = hn::LoadU(d, low + i), c = hn::LoadU(d, close + i);
-            const V p = hn::Div(hn::Add(c, hn::Add(l, h)), three);
-            const V two_p = hn::Add(p, p);
-            const V range = hn::Sub(h, l);
-            hn::Store(p, d, block[0]);
-            hn::Store(hn::Sub(two_p, l), d, block[1]);
-            hn::Store(hn::Sub(two_p, h), d, block[2]);
-            hn::Store(hn::Add(range, p), d, block[3]);
-            hn::Store(hn::Sub(p, range), d, block[4]);
-            for (std::size_t j = 0; j < L; ++j)
-                out[i + j] = PivotPointsOutput{block[0][j], block[1][j], block[2][j], block[3][j], block[4][j]};
-        },
-        [&](std::size_t i) {
-            const double h = high[i], l = low[i];
-            const double p = (close[i] + (l + h)) / 3.0;
-            const double two_p = p + p;
-            const double range = h - l;
-            out[i] = PivotPointsOutput{p, two_p - l, two_p - h, range + p, p - range};
-        });
+    static_assert(sizeof(PivotPointsOutput) == 5 * sizeof(double) && std::is_standard_layout_v<PivotPointsOutput>);
+    PivotLevelLanes(PlainIn{high}, PlainIn{low}, PlainIn{close}, count,
+                    PlainRecords<5>{reinterpret_cast<double*>(out)});
 }
 
 // The bins of every window price of a group of lanes, as doubles 0 .. bins - 1:

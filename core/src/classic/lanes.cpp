@@ -19,6 +19,7 @@
 
 #include "framework/dispatch.hpp"
 #include "framework/lane_ops-inl.h"
+#include "classic/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
@@ -116,28 +117,11 @@ void RsiRun(const double* x, std::size_t count, double pf, double pf_less1, doub
     averages[1] = avg_loss;
 }
 
-// Changes over `lag` bars: x[k + lag] - x[k], or with kRate ((x[k + lag] -
-// x[k]) / x[k]) * 100, 0 where x[k] is 0.
-template <bool kRate>
-void LagChangesOf(const double* x, std::size_t count, std::size_t lag, double* out) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0);
-    padded_groups(count, [&](std::size_t k) {
-        const V old = hn::LoadU(d, x + k);
-        const V change = hn::Sub(hn::LoadU(d, x + k + lag), old);
-        if constexpr (kRate) {
-            hn::StoreU(hn::IfThenZeroElse(old == hn::Zero(d), hn::Mul(hn::Div(change, old), hundred)), d, out + k);
-        } else {
-            hn::StoreU(change, d, out + k);
-        }
-    });
-}
-
 void LagChanges(const double* x, std::size_t count, std::size_t lag, bool rate, double* out) {
     if (rate) {
-        LagChangesOf<true>(x, count, lag, out);
+        LagChangeLanes<true>(PlainIn{x}, count, lag, PlainOut{out});
     } else {
-        LagChangesOf<false>(x, count, lag, out);
+        LagChangeLanes<false>(PlainIn{x}, count, lag, PlainOut{out});
     }
 }
 

@@ -56,6 +56,49 @@ inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, 
     }
 }
 
+// ---- per-bar maps ----
+// A per-bar map (see map_bars in framework/chunks.hpp) is written once, as a
+// template over how it reads its inputs and writes its outputs: an input In
+// gives In.Load(i), the vector of lanes from element i on, and In.Get(i), one
+// element; an output Out takes Out.Store(v, k) and Out.Set(k, x) for
+// doubles, or Out.Store(fields, k) and Out.Set(k, values) for records of N
+// doubles (fields[f] holding field f of the records k, k + 1, ...). The
+// kernels instantiate a map over plain arrays; other storage brings its own
+// In and Out.
+
+struct PlainIn {
+    const double* p;
+    V Load(std::size_t i) const { return hn::LoadU(D(), p + i); }
+    double Get(std::size_t i) const { return p[i]; }
+};
+
+struct PlainOut {
+    double* p;
+    void Store(V v, std::size_t k) const { hn::StoreU(v, D(), p + k); }
+    void Set(std::size_t k, double x) const { p[k] = x; }
+};
+
+// The records of one group of lanes, record j holding lane j of each field,
+// as n consecutive doubles per record.
+template <std::size_t N>
+inline void interleave(const V (&fields)[N], double* records) {
+    const D d;
+    HWY_ALIGN double block[N][hn::MaxLanes(D())];
+    for (std::size_t f = 0; f < N; ++f) hn::Store(fields[f], d, block[f]);
+    for (std::size_t j = 0, lanes = hn::Lanes(d); j < lanes; ++j)
+        for (std::size_t f = 0; f < N; ++f) records[j * N + f] = block[f][j];
+}
+
+// Records of N doubles in an array of them.
+template <std::size_t N>
+struct PlainRecords {
+    double* p;
+    void Store(const V (&fields)[N], std::size_t k) const { interleave(fields, p + k * N); }
+    void Set(std::size_t k, const double (&values)[N]) const {
+        for (std::size_t f = 0; f < N; ++f) p[k * N + f] = values[f];
+    }
+};
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 

@@ -15,22 +15,33 @@
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
-namespace lumenfold::core::lanes {
-
-// Five-bar fractals of the windows high[k .. k+4] and low[k .. k+4] (k <
-// count): bearish[k] is 1 when the middle high is strictly above the four
-// others, bullish[k] is 1 when the middle low is strictly below them, else 0
-// (a NaN among them prevents either). Arrays are padded.
-extern const Kernel<void(const double* high, const double* low, std::size_t count, double* bearish, double* bullish)> fractal_flags;
-
-}  // namespace lumenfold::core::lanes
-
 namespace lumenfold::core {
 
 struct FractalsOutput {
     bool bearish;
     bool bullish;
 };
+
+}  // namespace lumenfold::core
+
+namespace lumenfold::core::lanes {
+
+// Five-bar fractals of the windows high[k .. k+4] and low[k .. k+4] (k <
+// count): out[k].bearish when the middle high is strictly above the four
+// others, out[k].bullish when the middle low is strictly below them (a NaN
+// among them prevents either).
+extern const Kernel<void(const double* high, const double* low, std::size_t count, FractalsOutput* out)> fractal_flags;
+
+// The flags of a chunk, as a per-bar map (map_bars).
+struct FractalFlagMap {
+    void operator()(std::size_t count, FractalsOutput* out, const double* high, const double* low) const {
+        fractal_flags(high, low, count, out);
+    }
+};
+
+}  // namespace lumenfold::core::lanes
+
+namespace lumenfold::core {
 
 class BillWilliamsFractals {
 public:
@@ -57,20 +68,7 @@ public:
     void batch(const O& out, const S& high, const S& low) const {
         const std::size_t n = std::min(high.size(), low.size());
         for (std::size_t t = 0; t < std::min<std::size_t>(4, n); ++t) out.put(t, FractalsOutput{false, false});
-        std::vector<double> bearish, bullish;
-        // The sink copied into the loop: the record stores cannot alias a
-        // local, so its fields stay in registers.
-        lanes::each_chunk(4, 4, [&, records = out](std::size_t first, std::size_t count, const double* h,
-                                                   const double* l) {
-            bearish.resize(count + lanes::kPad);
-            bullish.resize(count + lanes::kPad);
-            // Local pointers: the caller's stores could alias the vectors' own.
-            double* const bear = bearish.data();
-            double* const bull = bullish.data();
-            lanes::fractal_flags(h, l, count, bear, bull);
-            for (std::size_t k = 0; k < count; ++k)
-                records.put(first + k, FractalsOutput{bear[k] > 0.0, bull[k] > 0.0});
-        }, high, low);
+        lanes::map_bars<FractalsOutput>(out, 4, 4, lanes::FractalFlagMap{}, high, low);
     }
 
 private:

@@ -32,6 +32,14 @@ namespace lumenfold::core::lanes {
 // and p - (high - low).
 extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, PivotPointsOutput* out)> pivot_levels;
 
+// The levels of a chunk, as a per-bar map (map_bars).
+struct PivotLevelMap {
+    void operator()(std::size_t count, PivotPointsOutput* out, const double* high, const double* low,
+                    const double* close) const {
+        pivot_levels(high, low, close, count, out);
+    }
+};
+
 }  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
@@ -61,13 +69,7 @@ public:
         const std::size_t n = std::min({high.size(), low.size(), close.size()});
         if (n == 0) return;
         out.put(0, next(high[0], low[0], close[0]));
-        std::vector<PivotPointsOutput> levels;
-        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
-                                    const double* c) {
-            levels.resize(count);
-            lanes::pivot_levels(h, l, c, count, levels.data());
-            out.store(first, count, levels.data());
-        }, high, low, close);
+        lanes::map_bars<PivotPointsOutput>(out, 1, 1, lanes::PivotLevelMap{}, high, low, close);
     }
 
 private:

@@ -16,8 +16,15 @@ namespace lumenfold::core::lanes {
 
 // Changes over `lag` bars: out[k] = x[k + lag] - x[k], or with `rate`
 // ((x[k + lag] - x[k]) / x[k]) * 100, 0 where x[k] is 0; x holds count + lag
-// values. Arrays are padded.
+// values.
 extern const Kernel<void(const double* x, std::size_t count, std::size_t lag, bool rate, double* out)> lag_changes;
+
+// The changes of a chunk, as a per-bar map (map_bars).
+struct LagChangeMap {
+    std::size_t lag;
+    bool rate;
+    void operator()(std::size_t count, double* out, const double* x) const { lag_changes(x, count, lag, rate, out); }
+};
 
 }  // namespace lumenfold::core::lanes
 
@@ -50,9 +57,7 @@ public:
         const std::size_t n = x.size();
         const std::size_t warm = period_ < n ? static_cast<std::size_t>(period_) : n;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
-        lanes::run_chunks(out, warm, warm, [&](std::size_t count, double* r, const double* v) {
-            lanes::lag_changes(v, count, warm, rate, r);
-        }, x);
+        lanes::map_bars<double>(out, warm, warm, lanes::LagChangeMap{warm, rate}, x);
     }
 
 private:

@@ -58,6 +58,28 @@ void run_chunks(const O& out, std::size_t history, std::size_t begin, F f, const
     }, series...);
 }
 
+// Runs a per-bar map over the bars [begin, n): each bar's outputs depend only
+// on the inputs at fixed offsets from it, at most `history` bars back. By
+// default map(count, results, values...) computes a chunk from plain arrays as
+// each_chunk gives them, results being `count` outputs of type T (padded),
+// which are then stored to `out`. A sink and series over other storage may
+// offer direct_map(out, history, begin, map, series...), found by
+// argument-dependent lookup, which computes the same outputs from that
+// storage directly, bit for bit.
+template <class T, class O, class Map, class... S>
+void map_bars(const O& out, std::size_t history, std::size_t begin, const Map& map, const S&... series) {
+    if constexpr (requires { direct_map(out, history, begin, map, series...); }) {
+        direct_map(out, history, begin, map, series...);
+    } else {
+        std::vector<T> results;
+        each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {
+            results.resize(count + kPad);
+            map(count, results.data(), values...);
+            out.store(first, count, results.data());
+        }, series...);
+    }
+}
+
 // A kernel with two outputs per bar over the bars [history, n) of one series,
 // chunk by chunk: kernel(values, count, a, b) fills a[0 .. count) and
 // b[0 .. count) (padded) from values as each_chunk gives them, then

@@ -1,0 +1,113 @@
+// The per-bar maps of direct_maps.hpp, compiled once per instruction set from
+// the core's own lanes with big-endian inputs and outputs.
+#include "direct_maps.hpp"
+
+#include <cstring>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "runtime/direct_maps.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "channels/maps-inl.h"
+#include "classic/maps-inl.h"
+#include "framework/lane_ops-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace lumenfold::ffi::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+using core::lanes::HWY_NAMESPACE::D;
+using core::lanes::HWY_NAMESPACE::V;
+
+// The vector of lanes at p, each 8 bytes reversed.
+inline V swapped(V v) {
+#if HWY_TARGET == HWY_SCALAR
+    return hn::Set(D(), std::bit_cast<double>(__builtin_bswap64(std::bit_cast<std::uint64_t>(hn::GetLane(v)))));
+#else
+    const hn::Repartition<std::uint8_t, D> d8;
+    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+    return hn::BitCast(D(), hn::TableLookupBytes(hn::BitCast(d8, v), hn::LoadDup128(d8, kSwap)));
+#endif
+}
+
+// Big-endian doubles as the maps read them.
+struct WireIn {
+    const std::uint8_t* p;
+    V Load(std::size_t i) const {
+        V v;
+        std::memcpy(&v, p + i * 8, sizeof(V)) ;
+        return swapped(v);
+    }
+    double Get(std::size_t i) const { return read_f64(p + i * 8); }
+};
+
+// Big-endian doubles as the maps write them.
+struct WireOut {
+    std::uint8_t* p;
+    void Store(V v, std::size_t k) const {
+        const V s = swapped(v);
+        std::memcpy(p + k * 8, &s, sizeof(V));
+    }
+    void Set(std::size_t k, double x) const { write_f64(p + k * 8, x); }
+};
+
+// Records of N big-endian doubles.
+template <std::size_t N>
+struct WireRecords {
+    std::uint8_t* p;
+    void Store(const V (&fields)[N], std::size_t k) const {
+        const D d;
+        const std::size_t lanes = hn::Lanes(d);
+        HWY_ALIGN double records[N * hn::MaxLanes(D())];
+        core::lanes::HWY_NAMESPACE::interleave(fields, records);
+        for (std::size_t i = 0; i < N * lanes; i += lanes) WireOut{p + k * N * 8}.Store(hn::Load(d, records + i), i);
+    }
+    void Set(std::size_t k, const double (&values)[N]) const {
+        for (std::size_t f = 0; f < N; ++f) write_f64(p + (k * N + f) * 8, values[f]);
+    }
+};
+
+void DirectLagChanges(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
+    if (rate) {
+        core::lanes::HWY_NAMESPACE::LagChangeLanes<true>(WireIn{x}, count, lag, WireOut{out});
+    } else {
+        core::lanes::HWY_NAMESPACE::LagChangeLanes<false>(WireIn{x}, count, lag, WireOut{out});
+    }
+}
+
+void DirectPivotLevels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close,
+                       std::size_t count, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::PivotLevelLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, WireRecords<5>{out});
+}
+
+// A record of two flags serializes as its two bytes, as in memory.
+void DirectFractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::FractalFlagLanes(WireIn{high}, WireIn{low}, count,
+                                                 core::lanes::HWY_NAMESPACE::FlagPairs{out});
+}
+
+}  // namespace lumenfold::ffi::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lumenfold::ffi {
+
+HWY_EXPORT(DirectLagChanges);
+HWY_EXPORT(DirectPivotLevels);
+HWY_EXPORT(DirectFractalFlags);
+
+void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
+                        std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectLagChanges)(x, count, lag, rate, out);
+}
+void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close,
+                         std::size_t count, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectPivotLevels)(high, low, close, count, out);
+}
+void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                          std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectFractalFlags)(high, low, count, out);
+}
+
+}  // namespace lumenfold::ffi
+#endif

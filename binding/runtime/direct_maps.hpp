@@ -1,0 +1,55 @@
+// Per-bar maps computed straight from serialized inputs into the serialized
+// result: the same lanes as the core's kernels (written once over their
+// inputs and outputs), reading and writing big-endian bytes as they go, so
+// that the cheapest maps need no pass of their own to convert. map_bars finds
+// these by argument-dependent lookup for the wire sink and series.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lumenfold/core/channels/fractals.hpp"
+#include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/classic/mom.hpp"
+#include "wire.hpp"
+
+namespace lumenfold::ffi {
+
+// The lanes of each map over big-endian bytes; inputs hold count + history
+// doubles, outputs count results.
+void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
+                        std::uint8_t* out) noexcept;
+void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close,
+                         std::size_t count, std::uint8_t* out) noexcept;
+void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
+                          std::uint8_t* out) noexcept;
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::LagChangeMap& map, const WireSeries& x) {
+    if (begin >= x.size()) return;
+    direct_lag_changes(x.bytes() + (begin - history) * 8, x.size() - begin, map.lag, map.rate, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, core::PivotPointsOutput>& out, std::size_t history, std::size_t begin,
+                const core::lanes::PivotLevelMap&, const WireSeries& high, const WireSeries& low,
+                const WireSeries& close) {
+    static_assert(K::template native_layout<core::PivotPointsOutput>(), "records of five doubles");
+    const std::size_t n = std::min({high.size(), low.size(), close.size()});
+    if (begin >= n) return;
+    const std::size_t from = (begin - history) * 8;
+    direct_pivot_levels(high.bytes() + from, low.bytes() + from, close.bytes() + from, n - begin, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, core::FractalsOutput>& out, std::size_t history, std::size_t begin,
+                const core::lanes::FractalFlagMap&, const WireSeries& high, const WireSeries& low) {
+    static_assert(K::kBytes == 2, "records of two flags");
+    const std::size_t n = std::min(high.size(), low.size());
+    if (begin >= n) return;
+    direct_fractal_flags(high.bytes() + (begin - history) * 8, low.bytes() + (begin - history) * 8, n - begin,
+                         out.at(begin));
+}
+
+}  // namespace lumenfold::ffi

@@ -1,0 +1,109 @@
+// The per-bar maps the boundary computes straight from serialized values
+// agree with the core's batch forms over plain arrays, bit for bit (every NaN
+// alike), on every instruction set, at lengths around the lane widths.
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "boundary.hpp"
+#include "entry_points.h"
+#include "lumenfold/core/batch.hpp"
+#include "lumenfold/core/channels/fractals.hpp"
+#include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/classic/mom.hpp"
+#include "runtime/serialize.hpp"
+
+namespace {
+
+using lumenfold::test::Status;
+namespace core = lumenfold::core;
+
+RustBuffer serialized(const std::vector<double>& xs) {
+    lumenfold::ffi::Writer w;
+    lumenfold::ffi::Vec<lumenfold::ffi::F64>::write(w, xs);
+    return w.release();
+}
+
+// The result's payload after its count, released.
+std::vector<std::uint8_t> payload(RustBuffer out) {
+    std::vector<std::uint8_t> bytes(out.data + 4, out.data + out.len);
+    Status st;
+    ffi_lumenfold_python_rustbuffer_free(out, &st);
+    return bytes;
+}
+
+// Doubles as serialized, every NaN alike.
+std::vector<std::uint64_t> serialized_bits(const double* v, std::size_t n) {
+    std::vector<std::uint64_t> bits(n);
+    for (std::size_t i = 0; i < n; ++i)
+        bits[i] = std::isnan(v[i]) ? 0x7ff8000000000000u : __builtin_bswap64(std::bit_cast<std::uint64_t>(v[i]));
+    return bits;
+}
+std::vector<std::uint64_t> result_bits(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint64_t> bits(bytes.size() / 8);
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+        std::uint64_t b;
+        std::memcpy(&b, bytes.data() + i * 8, 8);
+        bits[i] = std::isnan(std::bit_cast<double>(__builtin_bswap64(b))) ? 0x7ff8000000000000u : b;
+    }
+    return bits;
+}
+
+std::vector<double> column(std::size_t n, std::mt19937_64& rng) {
+    const double special[] = {std::nan(""), std::numeric_limits<double>::infinity(), 0.0, -0.0, 5.0};
+    std::uniform_real_distribution<double> step(-1.0, 1.0);
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::vector<double> xs;
+    double level = 50.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        level += step(rng);
+        xs.push_back(pick(rng) < 8 ? special[pick(rng) % 5] : level);
+    }
+    return xs;
+}
+
+TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 40; ++n) lengths.push_back(n);
+    for (std::size_t n : {63, 64, 65, 129, 2049, 4500}) lengths.push_back(n);
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        std::mt19937_64 rng(11);
+        for (const std::size_t n : lengths) {
+            const auto h = column(n, rng), l = column(n, rng), c = column(n, rng);
+            const std::uint64_t period = 1 + n % 7;
+            Status st;
+            const auto mom = core::batch(core::MOM(period), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_mom(period, serialized(c), &st))),
+                      serialized_bits(mom.data(), n))
+                << "mom on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto roc = core::batch(core::ROC(period), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_roc(period, serialized(c), &st))),
+                      serialized_bits(roc.data(), n))
+                << "roc on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto pivots = core::batch(core::PivotPoints(), h, l, c);
+            EXPECT_EQ(result_bits(payload(
+                          uniffi_lumenfold_python_fn_func_pivot_points(serialized(h), serialized(l), serialized(c), &st))),
+                      serialized_bits(&pivots.data()->p, 5 * n))
+                << "pivot points on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto fractals = core::batch(core::BillWilliamsFractals(), h, l);
+            std::vector<std::uint8_t> flags;
+            for (const auto& f : fractals) {
+                flags.push_back(f.bearish ? 1 : 0);
+                flags.push_back(f.bullish ? 1 : 0);
+            }
+            EXPECT_EQ(payload(uniffi_lumenfold_python_fn_func_fractals(serialized(h), serialized(l), &st)), flags)
+                << "fractals on " << hwy::TargetName(target) << ", " << n << " bars";
+            ASSERT_EQ(st.code, 0);
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+}  // namespace
