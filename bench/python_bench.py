@@ -99,7 +99,8 @@ def main() -> None:
 # The float-returning `next` each record-returning one is measured against,
 # by the number of its (f64) inputs.
 REFERENCES = {1: ("Ema", [10]), 2: ("Dmh", [14]), 3: ("Atr", [14]), 4: ("Ad", [])}
-BARS = 1000
+# Short runs, many of them: the best one is the one the machine disturbed least.
+BARS = 200
 
 
 def interface():
@@ -135,21 +136,44 @@ def feeder(arity):
     return compiled(f"def run(step, rows):\n    for {names}, in rows:\n        step({names})")
 
 
-def foreign_calls(obj, arity, record, keep=None):
+def foreign_calls(obj, arity, record, kept=None, capacity=0):
     """run(rows): only the foreign calls of `obj.next` over rows of ready ctypes
     arguments: clone and next, and the release of a returned record (or, with
-    `keep`, the record buffers gathered there to be released later)."""
+    a list `kept`, the record buffers gathered there to be released later).
+    Where records are returned through a pointer (lf._HIDDEN_RETURN), each
+    row's record goes to a buffer of its own when it is kept (of `capacity`
+    made beforehand), to one buffer when it is released. Every loop walks
+    the rows with a list of buffers, used or not, so that all spend the same
+    on the loop."""
     sym = type(obj).__name__.lower()
     names = ", ".join(f"x{i}" for i in range(arity))
+    args = f"h, {names}, sp"
     after = ""
-    if record:
-        after = "\n        r.__class__ = lf._RustBuffer\n        " + ("keep(r)" if keep else "lf._buffer_release(r, u)")
-    run = compiled(f"""def run(h, rows, clone=lf._clone_{sym}, step=lf._fn_method_{sym}_next, u=lf._UNUSED,
-        sp=lf._thread_status()[1], keep=None):
-    for {names}, in rows:
+    if record and lf._HIDDEN_RETURN:
+        args = f"op, {args}"
+        after = "" if kept is not None else "\n        release(out, u)"
+    elif record:
+        after = "\n        r.__class__ = lf._RustBuffer\n        " + ("release(r, u)" if kept is None else "keep(r)")
+    run = compiled(f"""def run(h, rows, outs, clone=lf._clone_{sym}, step=lf._fn_method_{sym}_next, u=lf._UNUSED,
+        sp=lf._status()[1], release=lf._buffer_release, keep=None):
+    for ({names},), (out, op) in zip(rows, outs):
         clone(h, u)
-        r = step(h, {names}, sp){after}""")
-    return lambda rows: run(obj._h, rows, keep=keep)
+        r = step({args}){after}""")
+    if record and lf._HIDDEN_RETURN and kept is not None:
+        kept += [lf._RustBuffer() for _ in range(capacity)]
+        pool = [(out, ctypes.byref(out)) for out in kept]
+    else:
+        out = lf._RustBuffer()
+        pool = [(out, ctypes.byref(out))] * BARS
+    used = 0
+
+    def outs(n):
+        nonlocal used
+        if kept is None or not lf._HIDDEN_RETURN:
+            return pool
+        used += n
+        return pool[used - n:used]
+    return lambda rows: run(obj._h, rows, outs(len(rows)), keep=None if kept is None else kept.append)
 
 
 def ctypes_rows(rows):
@@ -169,7 +193,7 @@ def best_of(runs, *loops):
     return best
 
 
-def record_nexts(runs=25):
+def record_nexts(runs=100):
     """µs per `next` of every object whose `next` returns a record and of the
     float-returning reference fed the same rows, their ratio, and the part of
     each that is the foreign calls alone."""
@@ -211,7 +235,7 @@ def where_the_time_goes(runs):
     feed = feeder(1)
     kept = []
     calls, ref_calls = foreign_calls(macd, 1, True), foreign_calls(ema, 1, False)
-    unreleased = foreign_calls(macd, 1, True, keep=kept.append)
+    unreleased = foreign_calls(macd, 1, True, kept, capacity=1 + BARS * runs)
     unreleased(c_rows[:1])
     decode = compiled("""def run(rows, new=lf._new, cls=lf.MacdResult, unpack=struct.Struct(">ddd").unpack_from,
         memory=lf._MEMORY, at=0):
@@ -223,12 +247,17 @@ def where_the_time_goes(runs):
         runs, lambda: feed(macd.next, rows), lambda: feed(ema.next, rows), lambda: calls(c_rows),
         lambda: ref_calls(c_rows), lambda: unreleased(c_rows), lambda: decode(rows, at=at))
     for r in kept:
-        lf._buffer_release(r, lf._UNUSED)
+        if r.data:
+            lf._buffer_release(r, lf._UNUSED)
     ns = 1e9 / BARS
     print("\nwhere the time of Macd.next goes, ns per call (Ema.next in brackets):")
     print(f"  the whole next                                 {t * ns:5.0f}  ({ref * ns:.0f})")
-    print(f"  clone and next (a record comes back as a       {c_unreleased * ns:5.0f}  ({c_ref * ns:.0f})")
-    print("    struct that ctypes makes, then disowned)")
+    if lf._HIDDEN_RETURN:
+        print(f"  clone and next (the record written to a        {c_unreleased * ns:5.0f}  ({c_ref * ns:.0f})")
+        print("    buffer passed in)")
+    else:
+        print(f"  clone and next (a record comes back as a       {c_unreleased * ns:5.0f}  ({c_ref * ns:.0f})")
+        print("    struct that ctypes makes, then disowned)")
     print(f"  release of the record buffer                   {(c - c_unreleased) * ns:5.0f}")
     print(f"  decoding it and making the record              {dec * ns:5.0f}")
     print(f"  the rest: arguments, status, ownership, call   {(t - c - dec) * ns:5.0f}  ({(ref - c_ref) * ns:.0f})")

@@ -345,64 +345,110 @@ class Emitter:
             return all(self.readable(ft) for _, ft in self.items["records"][t[1]])
         return t[0] == "scalar" or (t[0] == "opt" and self.readable(t[1]))
 
-    def read_lines(self, target: str, t: tuple, depth: int) -> list[str]:
-        """Lines that decode `t` from the bytes `view` at `pos` into `target`,
-        advancing `pos`. A record is made without running __init__ (which
-        only assigns the fields) and the scalars that follow each other are
-        unpacked in one step."""
+    def flatten(self, t: tuple, target: str) -> tuple[list[str], list[tuple]]:
+        """A value of `t` assigned to `target`, as the lines that make its
+        records (without running __init__, which only assigns the fields)
+        and the items read in order from its bytes: ("scalar", target,
+        format) and ("opt", target, type), a tag byte and, when it is not 0,
+        a value of that type. Records within records are laid out flat."""
         if t[0] == "scalar":
-            fmt = ">" + STRUCT_FORMATS[t[1]]
-            return [f"{targets([target])} = {self.unpacker(fmt)}(view, pos)", f"pos += {struct.calcsize(fmt)}"]
+            return [], [("scalar", target, STRUCT_FORMATS[t[1]])]
         if t[0] == "opt":
-            inner = self.read_lines(target, t[1], depth)
-            return (["if view[pos]:", "    pos += 1"] + [f"    {line}" for line in inner]
-                    + ["else:", f"    {target} = None", "    pos += 1"])
-        record = f"r{depth}"
-        lines = [f"{record} = _new({t[1]})"]
-        run: list[tuple[str, str]] = []
-
-        def flush() -> None:
-            if run:
-                fmt = ">" + "".join(STRUCT_FORMATS[s] for _, s in run)
-                lines.append(f"{targets(f'{record}.{n}' for n, _ in run)} = {self.unpacker(fmt)}(view, pos)")
-                lines.append(f"pos += {struct.calcsize(fmt)}")
-                run.clear()
+            return [], [("opt", target, t[1])]
+        var = f"r{self.records_made}"
+        self.records_made += 1
+        setup, items = [f"{var} = _new({t[1]})", f"{target} = {var}"], []
         for name, ft in self.items["records"][t[1]]:
-            if ft[0] == "scalar":
-                run.append((name, ft[1]))
+            more_setup, more_items = self.flatten(ft, f"{var}.{name}")
+            setup += more_setup
+            items += more_items
+        return setup, items
+
+    def unpack_lines(self, run: list[tuple]) -> list[str]:
+        """Lines that read a run of scalars and tags (the tag byte goes to
+        `tag`) at `pos` in one step, advancing `pos`."""
+        if not run:
+            return []
+        if run == [("tag",)]:
+            return ["tag = mem[pos]", "pos += 1"]
+        fmt = ">" + "".join("B" if item[0] == "tag" else item[2] for item in run)
+        names = ["tag" if item[0] == "tag" else item[1] for item in run]
+        return [f"{targets(names)} = {self.unpacker(fmt)}(mem, pos)", f"pos += {struct.calcsize(fmt)}"]
+
+    def read_items(self, items: list[tuple], after: list[tuple]) -> list[str]:
+        """Lines that read `items`, then `after` (scalars and at most a last
+        tag: what follows them up to the next optional value). Each run of
+        fixed size is one unpack: the scalars and the tag that follow an
+        optional value are read with its last part when it is present, on
+        their own when it is not."""
+        lines: list[str] = []
+        run: list[tuple] = []
+        tag_read = after_read = False
+        i = 0
+        while i < len(items):
+            kind, target, inner = items[i]
+            if kind == "scalar":
+                run.append(items[i])
+                i += 1
+                continue
+            if not tag_read:
+                run.append(("tag",))
+            lines += self.unpack_lines(run)
+            run = []
+            j = i + 1
+            while j < len(items) and items[j][0] == "scalar":
+                j += 1
+            trailer = items[i + 1:j]
+            if j < len(items):
+                trailer.append(("tag",))
             else:
-                flush()
-                lines += self.read_lines(f"{record}.{name}", ft, depth + 1)
-        flush()
-        return lines + [f"{target} = {record}"]
+                trailer += after
+                after_read = True
+            setup, inner_items = self.flatten(inner, target)
+            lines.append("if tag:")
+            lines += [f"    {line}" for line in setup + self.read_items(inner_items, trailer)]
+            lines += ["else:", f"    {target} = None"] + [f"    {line}" for line in self.unpack_lines(trailer)]
+            tag_read = j < len(items)
+            i = j
+        return lines + self.unpack_lines(run + ([] if after_read else after))
 
     def reader(self, name: str) -> str:
-        """A generated function decoding a whole record from a memoryview of
-        its bytes."""
+        """A generated function decoding a whole record from the bytes of
+        `mem` at pos..end."""
         if name not in self.readers:
             fn = self.readers[name] = f"_read_{name}"
-            body = ["pos = 0"] + self.read_lines("value", ("record", name), 0)
-            body += ["if pos != len(view):", "    raise _leftover_error(len(view) - pos)", "return value"]
-            self.reader_lines += ["", "", f"def {fn}(view):"] + [f"    {line}" for line in body]
+            self.records_made = 0
+            setup, items = self.flatten(("record", name), "value")
+            body = ["at = pos"] + setup + self.read_items(items, [])
+            body += ["if pos != end:", "    raise _length_error(end - at, pos - at)", "return value"]
+            self.reader_lines += ["", "", f"def {fn}(mem, pos, end):"] + [f"    {line}" for line in body]
         return self.readers[name]
 
-    def record_result(self, name: str) -> list[str] | None:
+    def record_result(self, name: str, hidden: bool) -> list[str] | None:
         """Lines that decode a returned record straight from the library's
         buffer, release it and return the record; None when the runtime's
-        decoders do it. A record of scalars is unpacked where it lies."""
-        release = ["result.__class__ = _RustBuffer", "_buffer_release(result, _UNUSED)", "return value"]
+        decoders do it. The buffer is `out` (which the library wrote) when
+        `hidden`, else `result` (which ctypes made)."""
+        if hidden:
+            data, length = "words[2]", "words[1]"
+            # `released` tells _unwind_out that the buffer in `out` is released,
+            # before the release runs: no call in between.
+            release = ["released = True", "_buffer_release(out, _UNUSED)", "words[2] = 0", "return value"]
+        else:
+            data, length = "result.data", "result.len"
+            release = ["result.__class__ = _RustBuffer", "_buffer_release(result, _UNUSED)", "return value"]
         fmt = self.flat_format(name)
         if fmt:
             # A failed call returns no buffer. A returned one holds the record
             # whole: its layout is the one the checksums verified at import.
             fields = [n for n, _ in self.items["records"][name]]
-            return ["at = result.data", "if not at:", "    _raise_status(st)", f"value = _new({name})",
+            return [f"at = {data}", "if not at:", "    _raise_status(st)", f"value = _new({name})",
                     f"{targets(f'value.{n}' for n in fields)} = {self.unpacker(fmt)}(_MEMORY, at)"] + release
         if self.readable(("record", name)):
-            # The view is released before the buffer: a traceback kept after
-            # a decoding error holds no view of freed memory.
-            return ["n = result.len", "if not n:", "    _raise_status(st)", "at = result.data",
-                    "with _MEMORY[at:at + n] as view:", f"    value = {self.reader(name)}(view)"] + release
+            # Read where it lies too, part by part as its tags say; a length
+            # that does not match is reported once it is decoded.
+            return [f"n = {length}", "if not n:", "    _raise_status(st)", f"at = {data}",
+                    f"value = {self.reader(name)}(_MEMORY, at, at + n)"] + release
         return None
 
     def callable(self, indent: str, py_name: str, symbol: str, entry: dict, first: list[str],
@@ -415,14 +461,36 @@ class Emitter:
         it, and wherever, the status record is reset and every buffer, clone
         and handle the call still holds is released (see _unwind): a flag says
         whether the clone is still owed, and a buffer stops being the call's
-        own right before the call that consumes it, with no call in between."""
-        args = entry["args"]
-        params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in args])
+        own right before the call that consumes it, with no call in between.
+        A function returning a record decoded here comes in two forms: one
+        handing the entry point the thread's buffer to write the record to,
+        where the machine returns it that way (_HIDDEN_RETURN), one receiving
+        it from ctypes elsewhere."""
         ret = entry["returns"]
         fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
+        params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in entry["args"]])
+        head = f"def {py_name}({params}) -> {py_annotation(ret) if ret[0] != 'object' else 'None'}:"
+        doc = joined(entry["doc"], doc)
+        docline = [f"    {doc!r}"] if doc else []
+        if ret[0] == "record" and self.record_result(ret[1], False):
+            self.bindings.append(f"{fn_var} = _bind({symbol!r}, _RECORD_RESTYPE)")
+            self.lines.append(f"{indent}if _HIDDEN_RETURN:")
+            for hidden in (True, False):
+                if not hidden:
+                    self.lines.append(f"{indent}else:")
+                body = self.call_body(fn_var, entry, label, method, hidden)
+                self.lines += [f"{indent}    {head}"] + [f"{indent}    {line}" for line in docline]
+                self.lines += [f"{indent}        {line}" for line in body]
+            return
         restype = f"_handle_{ret[1].lower()}" if ret[0] == "object" else c_type(ret)
         self.bindings.append(f"{fn_var} = _bind({symbol!r}, {restype})")
-        annot = " -> " + (py_annotation(ret) if ret[0] != "object" else "None")
+        self.lines += [f"{indent}{head}"] + [f"{indent}{line}" for line in docline]
+        self.lines += [f"{indent}    {line}" for line in self.call_body(fn_var, entry, label, method, False)]
+
+    def call_body(self, fn_var: str, entry: dict, label: str, method: str | None, hidden: bool) -> list[str]:
+        """The body of the function of `callable`."""
+        args = entry["args"]
+        ret = entry["returns"]
         body = []
         call_args = []
         for i, (n, t) in enumerate(args):
@@ -432,12 +500,19 @@ class Emitter:
         serialized = [i for i, (n, t) in enumerate(args) if t[0] != "scalar"]
         bufs = [f"b{i}" for i in serialized]
         returns_value = ret[0] not in ("scalar", "unit")
-        body += ["try:", "    st, sp = _thread.status", "except AttributeError:", "    st, sp = _thread_status()"]
-        held = (["result"] if returns_value else []) + bufs
+        if hidden:
+            body += ["try:", "    st, sp, out, op, words = _thread.call", "except AttributeError:",
+                     "    st, sp, out, op, words = _thread_call()", "if words[2]:",
+                     "    out, op, words = _out_buffer()"]
+            held = bufs
+        else:
+            body += ["try:", "    st, sp = _thread.status", "except AttributeError:", "    st, sp = _thread_status()"]
+            held = (["result"] if returns_value else []) + bufs
         if held:
             body.append(" = ".join(held + ["None"]))
-        if method:
-            body.append("owed = False")
+        flags = (["owed"] if method else []) + (["released"] if hidden else [])
+        if flags:
+            body.append(" = ".join(flags + ["False"]))
         call = []
         if len(bufs) == 1:
             call.append(f"{bufs[0]} = _buffer_of(p{serialized[0]})")
@@ -450,8 +525,11 @@ class Emitter:
             call.append(" = ".join(f"{b}.__class__" for b in bufs) + " = _RustBuffer")
         if method:
             call.append("owed = False")
-        call.append(f"{'result = ' if ret[0] != 'unit' else ''}{fn_var}({', '.join(call_args + ['sp'])})")
-        record = self.record_result(ret[1]) if ret[0] == "record" else None
+        if hidden:
+            call_args.insert(0, "op")
+        result = "result = " if ret[0] != "unit" and not hidden else ""
+        call.append(f"{result}{fn_var}({', '.join(call_args + ['sp'])})")
+        record = self.record_result(ret[1], hidden) if ret[0] == "record" else None
         if not record:  # a record checks for a returned buffer instead: a failed call returns none
             call += ["if st.code:", "    _raise_status(st)"]
         after = []
@@ -466,14 +544,11 @@ class Emitter:
         elif returns_value:
             call.append(f"return {self.decoder(ret)}(result)")
         clone = "h if owed else None, self._free" if method else "None, None"
+        unwind = f"_unwind_out(st, {', '.join([clone, 'out', 'released'] + held)})" if hidden else \
+            f"_unwind(st, {', '.join([clone] + held)})"
         body += ["try:"] + [f"    {line}" for line in call]
-        body += ["except BaseException:", f"    _unwind(st, {', '.join([clone] + held)})", "    raise"]
-        body += after
-        self.lines.append(f"{indent}def {py_name}({params}){annot}:")
-        doc = joined(entry["doc"], doc)
-        if doc:
-            self.lines.append(f"{indent}    {doc!r}")
-        self.lines += [f"{indent}    {line}" for line in body]
+        body += ["except BaseException:", f"    {unwind}", "    raise"]
+        return body + after
 
     def emit(self, runtime: str) -> str:
         self.bindings: list[str] = []

@@ -7,6 +7,7 @@ import dataclasses
 import enum
 import operator
 import os
+import platform
 import struct
 import sys
 import threading
@@ -100,6 +101,28 @@ _buffer_free.restype = None
 _buffer_release = ctypes.PyDLL(_LIB_PATH)["ffi_lumenfold_python_rustbuffer_free"]
 _buffer_release.restype = None
 
+
+def _elf_machine(path):
+    """The machine an ELF file is built for (its e_machine), or None."""
+    with open(path, "rb") as f:
+        head = f.read(20)
+    if len(head) < 20 or head[:4] != b"\x7fELF" or head[5] not in (1, 2):
+        return None
+    return struct.unpack_from("<H" if head[5] == 1 else ">H", head, 18)[0]
+
+
+# On x86-64 (System V) a returned RustBuffer, being larger than 16 bytes, is
+# written through a pointer the caller passes as a hidden first argument. The
+# entry points that return a record are declared that way there (returning
+# nothing, taking that pointer first) and handed a buffer of the calling
+# thread, which spares ctypes making a structure for every result. Other
+# machines pass that pointer elsewhere (aarch64: in x8, outside the argument
+# registers), and there ctypes receives the structure.
+_HIDDEN_RETURN = (platform.machine() in ("x86_64", "amd64") and ctypes.sizeof(ctypes.c_void_p) == 8
+                  and _elf_machine(_LIB_PATH) == 62)  # EM_X86_64
+# The restype of the entry points that return a record.
+_RECORD_RESTYPE = None if _HIDDEN_RETURN else _Returned
+
 # Clone and free never write their status; one shared record serves them all.
 _UNUSED = ctypes.byref(_RustCallStatus())
 _NO_BUFFER = _RustBuffer(0, 0, None)
@@ -145,8 +168,11 @@ def _raise_status(st):
     raise LumenfoldError(f"unexpected call status {code}" + (f": {message}" if message else ""))
 
 
-def _leftover_error(n):
-    return LumenfoldError(f"{n} bytes left over after decoding a result")
+def _length_error(n, used):
+    """A returned buffer of `n` bytes whose decoding took `used` bytes."""
+    if used < n:
+        return LumenfoldError(f"{n - used} bytes left over after decoding a result")
+    return LumenfoldError(f"a result of {n} bytes decoded as {used} bytes")
 
 
 def _unwind(st, clone, free, *held):
@@ -185,6 +211,37 @@ def _status():
         return _thread.status
     except AttributeError:
         return _thread_status()
+
+
+# Where the entry points that return a record write it, one buffer per
+# thread, beside the thread's status record: (status, its pointer, buffer,
+# its pointer, its fields as native 64-bit words: capacity, len, data; read
+# and written through the words, which is cheaper than through the fields).
+# The buffer is empty (a null `data`) but from the return of such a call to
+# the release of what it returned. A call that finds it in use (one made by a
+# finalizer or a signal handler in between) takes a buffer of its own.
+def _out_buffer():
+    out = _RustBuffer()
+    return out, _byref(out), memoryview(out).cast("B").cast("Q")
+
+
+def _thread_call():
+    _thread.call = state = _status() + _out_buffer()
+    return state
+
+
+def _unwind_out(st, clone, free, out, released, *held):
+    """_unwind for a call that had the library write its result into `out`:
+    a buffer left there is released too unless `released` says the call did
+    so already, and `out` is left empty."""
+    at = out.data
+    if at:
+        cap, n = out.capacity, out.len
+        # From here the locals alone hold the buffer: no call in between.
+        out.data = None
+        if not released:
+            held += (_Returned(cap, n, at),)
+    _unwind(st, clone, free, *held)
 
 
 # Vectors cross in pieces of this many elements: each piece is converted,

@@ -251,9 +251,11 @@ class Declarations(unittest.TestCase):
         for name, body in (("MarketStructureStateResult", state), ("GeometricNextResult", state + b"\x00\x00"),
                            ("GeometricNextResult", full)):
             expected = lf._decoder(("record", name))(lf._Reader(body))
-            self.assertTrue(same(getattr(lf, f"_read_{name}")(memoryview(body)), expected), name)
-            with self.assertRaises(lf.LumenfoldError):
-                getattr(lf, f"_read_{name}")(memoryview(body + b"\x00"))
+            read = getattr(lf, f"_read_{name}")
+            self.assertTrue(same(read(memoryview(b"\xff" + body), 1, 1 + len(body)), expected), name)
+            for end in (len(body) + 1, len(body) - 1):
+                with self.assertRaises(lf.LumenfoldError):
+                    read(memoryview(body + b"\x00"), 0, end)
 
 
 class RawCalls(unittest.TestCase):

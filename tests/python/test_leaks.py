@@ -7,7 +7,9 @@ behind; every build checks the failures themselves."""
 import collections
 import ctypes
 import gc
+import pathlib
 import struct
+import subprocess
 import sys
 import unittest
 from array import array
@@ -76,6 +78,26 @@ class Objects(unittest.TestCase):
         self.assertEqual(second.next(4.0), 4.0)
         del second
 
+    def test_record_call_made_before_another_has_released_its_record(self):
+        # As from a signal handler or a finalizer that runs right after the
+        # foreign call: neither call's record is lost or released twice.
+        outer, inner = lf.Donchian(3), lf.Donchian(3)
+        real = lf._fn_method_donchian_next
+        nested = []
+
+        def interrupted(*args):
+            out = real(*args)
+            lf._fn_method_donchian_next = real
+            nested.append(inner.next(7.0, 2.0))
+            return out
+        lf._fn_method_donchian_next = interrupted
+        try:
+            self.assertEqual(outer.next(5.0, 1.0), lf.DonchianResult(5.0, 3.0, 1.0))
+        finally:
+            lf._fn_method_donchian_next = real
+        self.assertEqual(nested, [lf.DonchianResult(7.0, 4.5, 2.0)])
+        self.assertEqual(outer.next(6.0, 2.0), lf.DonchianResult(6.0, 3.5, 1.0))
+
     def test_method_call_consumes_a_raw_clone(self):
         obj = lf.Ema(3)
         for x in (1.0, 2.0):
@@ -107,6 +129,9 @@ class Ledger:
             raise KeyboardInterrupt
 
     def account(self, name, args, out):
+        written = getattr(args[0], "_obj", None) if name.startswith("_fn_") and args else None
+        if isinstance(written, lf._RustBuffer):  # the result goes through this pointer
+            out, args = written, args[1:]
         for a in args:
             if isinstance(a, lf._RustBuffer) and a.data:
                 if name.startswith("_fn_") or a.data in self.buffers:
@@ -171,6 +196,8 @@ class Ledger:
 class Interrupted(unittest.TestCase):
     CALLS = [
         lambda: lf.Macd(3, 5, 2).next(1.0),
+        lambda: [ms.next(h, 0.5) for ms in [lf.MarketStructure(1)] for h in (1.0, 3.0, 1.0)],
+        lambda: lf.atm_straddle(100.0, [90.0, 100.0], (5.0, 2.0), array("d", [1.0, 4.0])),
         lambda: (lambda vp: vp.next(1.0, 1.0) and vp.next(2.0, 1.0))(lf.VolumeProfile(5, 2**62)),  # fails
         lambda: lf.atr(3, [1.0, 2.0], array("d", [1.0, 2.0]), (1.0, 2.0)),
         lambda: lf.sma(2**64 - 1, [1.0, 2.0]),
@@ -193,9 +220,25 @@ class Interrupted(unittest.TestCase):
                     self.assertEqual(ledger.faults, [])
                     self.assertEqual(ledger.buffers, set(), "buffers left unreleased")
                     self.assertEqual({h: n for h, n in ledger.refs.items() if n}, {}, "references not balanced")
+                    state = getattr(lf._thread, "call", None)
+                    self.assertFalse(state and state[2].data, "the thread's record buffer is left in use")
                     self.assertEqual(lf.sma(2, [1.0, 3.0]), [1.0, 2.0])
                 if ledger.events < k:
                     break
+
+
+@unittest.skipUnless(lf._HIDDEN_RETURN, "this process already takes records from ctypes")
+class RecordsFromCtypes(unittest.TestCase):
+    def test_the_portable_path(self):
+        # Where records are not returned through a hidden pointer, ctypes
+        # returns them: these tests again, in a process that takes that path.
+        code = ("import platform, sys, unittest; platform.machine = lambda: 'aarch64'\n"
+                "import lumenfold_python as lf\nassert not lf._HIDDEN_RETURN\n"
+                "sys.exit(not unittest.main(module=None, argv=['-', 'test_leaks.Objects', 'test_leaks.Interrupted', "
+                "'test_contract'], exit=False).result.wasSuccessful())")
+        run = subprocess.run([sys.executable, "-c", code], cwd=pathlib.Path(__file__).parent,
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr[-3000:])
 
 
 if __name__ == "__main__":
