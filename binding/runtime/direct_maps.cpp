@@ -12,6 +12,7 @@
 #include "channels/maps-inl.h"
 #include "classic/maps-inl.h"
 #include "framework/lane_ops-inl.h"
+#include "framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::ffi::HWY_NAMESPACE {
@@ -86,6 +87,11 @@ void DirectFractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::
                                                  core::lanes::HWY_NAMESPACE::FlagPairs{out});
 }
 
+void DirectWeightedMeans(const double* x, std::size_t count, std::size_t period, const double* weights,
+                         bool newest_first, double den, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::WeightedMeanLanes(x, count, period, weights, newest_first, den, WireOut{out});
+}
+
 }  // namespace lumenfold::ffi::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -95,6 +101,7 @@ namespace lumenfold::ffi {
 HWY_EXPORT(DirectLagChanges);
 HWY_EXPORT(DirectPivotLevels);
 HWY_EXPORT(DirectFractalFlags);
+HWY_EXPORT(DirectWeightedMeans);
 
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept {
@@ -107,6 +114,11 @@ void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, cons
 void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
                           std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectFractalFlags)(high, low, count, out);
+}
+
+void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
+                           bool newest_first, double den, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectWeightedMeans)(x, count, period, weights, newest_first, den, out);
 }
 
 }  // namespace lumenfold::ffi

@@ -11,6 +11,7 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "wire.hpp"
 
 namespace lumenfold::ffi {
@@ -23,6 +24,8 @@ void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, cons
                          std::size_t count, std::uint8_t* out) noexcept;
 void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
                           std::uint8_t* out) noexcept;
+void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
+                           bool newest_first, double den, std::uint8_t* out) noexcept;
 
 template <class K>
 void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
@@ -50,6 +53,16 @@ void direct_map(const WireOutputs<K, core::FractalsOutput>& out, std::size_t his
     if (begin >= n) return;
     direct_fractal_flags(high.bytes() + (begin - history) * 8, low.bytes() + (begin - history) * 8, n - begin,
                          out.at(begin));
+}
+
+// Each input is read `period` times: from plain chunks, the means written
+// straight into the result.
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::WeightedMeanMap& map, const WireSeries& x) {
+    core::lanes::each_chunk(history, begin, [&](std::size_t first, std::size_t count, const double* values) {
+        direct_weighted_means(values, count, map.period, map.weights, map.newest_first, map.den, out.at(first));
+    }, x);
 }
 
 }  // namespace lumenfold::ffi

@@ -17,6 +17,7 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/serialize.hpp"
 
 namespace {
@@ -87,6 +88,10 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_roc(period, serialized(c), &st))),
                       serialized_bits(roc.data(), n))
                 << "roc on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto wma = core::batch(core::WMA(period + n % 23), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_wma(period + n % 23, serialized(c), &st))),
+                      serialized_bits(wma.data(), n))
+                << "wma on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto pivots = core::batch(core::PivotPoints(), h, l, c);
             EXPECT_EQ(result_bits(payload(
                           uniffi_lumenfold_python_fn_func_pivot_points(serialized(h), serialized(l), serialized(c), &st))),

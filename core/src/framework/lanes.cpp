@@ -16,68 +16,16 @@
 
 #include "framework/dispatch.hpp"
 #include "framework/lane_ops-inl.h"
+#include "framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Eight vectors of bars at a time keep eight independent chains of additions
-// in flight (enough to hide the latency of the additions even on narrow
-// vectors); the remainder goes one vector, then one bar, at a time.
-// store(v, k) and store1(x, k) write the means of bars k.. and k.
-template <class Store, class Store1>
-inline void weighted_means_to(const double* x, std::size_t count, std::size_t p, const double* weights,
-                              bool newest_first, double den, Store store, Store1 store1) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    const V vden = hn::Set(d, den);
-    auto at = [&](std::size_t i) { return newest_first ? p - 1 - i : i; };
-    std::size_t k = 0;
-    for (; k + 8 * L <= count; k += 8 * L) {
-        V a0 = hn::Zero(d), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
-        for (std::size_t i = 0; i < p; ++i) {
-            const double* w = x + k + at(i);
-            const V wt = hn::Set(d, weights[i]);
-            a0 = hn::Add(a0, hn::Mul(hn::LoadU(d, w), wt));
-            a1 = hn::Add(a1, hn::Mul(hn::LoadU(d, w + L), wt));
-            a2 = hn::Add(a2, hn::Mul(hn::LoadU(d, w + 2 * L), wt));
-            a3 = hn::Add(a3, hn::Mul(hn::LoadU(d, w + 3 * L), wt));
-            a4 = hn::Add(a4, hn::Mul(hn::LoadU(d, w + 4 * L), wt));
-            a5 = hn::Add(a5, hn::Mul(hn::LoadU(d, w + 5 * L), wt));
-            a6 = hn::Add(a6, hn::Mul(hn::LoadU(d, w + 6 * L), wt));
-            a7 = hn::Add(a7, hn::Mul(hn::LoadU(d, w + 7 * L), wt));
-        }
-        store(hn::Div(a0, vden), k);
-        store(hn::Div(a1, vden), k + L);
-        store(hn::Div(a2, vden), k + 2 * L);
-        store(hn::Div(a3, vden), k + 3 * L);
-        store(hn::Div(a4, vden), k + 4 * L);
-        store(hn::Div(a5, vden), k + 5 * L);
-        store(hn::Div(a6, vden), k + 6 * L);
-        store(hn::Div(a7, vden), k + 7 * L);
-    }
-    lane_groups(
-        count - k,
-        [&](std::size_t j) {
-            V a = hn::Zero(d);
-            for (std::size_t i = 0; i < p; ++i)
-                a = hn::Add(a, hn::Mul(hn::LoadU(d, x + k + j + at(i)), hn::Set(d, weights[i])));
-            store(hn::Div(a, vden), k + j);
-        },
-        [&](std::size_t j) {
-            double a = 0.0;
-            for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
-            store1(a / den, k + j);
-        });
-}
-
 void WeightedMeans(const double* x, std::size_t count, std::size_t p, const double* weights, bool newest_first,
                    double den, double* out) {
-    weighted_means_to(
-        x, count, p, weights, newest_first, den, [&](V v, std::size_t k) { hn::StoreU(v, D(), out + k); },
-        [&](double v, std::size_t k) { out[k] = v; });
+    WeightedMeanLanes(x, count, p, weights, newest_first, den, PlainOut{out});
 }
-
 
 bool AnyNan(const double* x, std::size_t n) {
     const D d;

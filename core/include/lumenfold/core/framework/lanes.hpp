@@ -23,6 +23,17 @@ namespace lumenfold::core::lanes {
 // first, or x[k + p - 1 - i] newest first; x holds count + p - 1 values, p >= 1.
 extern const Kernel<void(const double* x, std::size_t count, std::size_t period, const double* weights, bool newest_first, double den, double* out)> weighted_means;
 
+// The weighted means of a chunk, as a per-bar map (map_bars).
+struct WeightedMeanMap {
+    std::size_t period;
+    const double* weights;
+    bool newest_first;
+    double den;
+    void operator()(std::size_t count, double* out, const double* x) const {
+        weighted_means(x, count, period, weights, newest_first, den, out);
+    }
+};
+
 // out[k] = x[k] / den for k < count (x and out may be the same array; both
 // padded).
 extern const Kernel<void(const double* x, std::size_t count, double den, double* out)> divide;

@@ -108,9 +108,7 @@ public:
             den = den + weights[j];
         }
         // Every input is read p times, from a chunk with the p - 1 inputs before it.
-        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
-            lanes::weighted_means(v, count, p, weights.data(), false, den, r);
-        }, x);
+        lanes::map_bars<double>(out, p - 1, partial, lanes::WeightedMeanMap{p, weights.data(), false, den}, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }
