@@ -1,4 +1,4 @@
-// The per-bar maps of direct_maps.hpp, compiled once per instruction set from
+// The maps of direct_maps.hpp, compiled once per instruction set from
 // the core's own lanes with big-endian inputs and outputs.
 #include "direct_maps.hpp"
 
@@ -87,6 +87,16 @@ void DirectFractalFlags(const std::uint8_t* high, const std::uint8_t* low, std::
                                                  core::lanes::HWY_NAMESPACE::FlagPairs{out});
 }
 
+double DirectRunningMeans(const std::uint8_t* x, std::size_t count, std::size_t lag, double den, double sum,
+                          std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::RunningMeanLanes(WireIn{x}, count, lag, den, sum, WireOut{out});
+}
+
+void DirectRsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
+               std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::RsiLanes(WireIn{x}, count, period, period_less1, averages, WireOut{out});
+}
+
 void DirectWeightedMeans(const double* x, std::size_t count, std::size_t period, const double* weights,
                          bool newest_first, double den, std::uint8_t* out) {
     core::lanes::HWY_NAMESPACE::WeightedMeanLanes(x, count, period, weights, newest_first, den, WireOut{out});
@@ -102,6 +112,8 @@ HWY_EXPORT(DirectLagChanges);
 HWY_EXPORT(DirectPivotLevels);
 HWY_EXPORT(DirectFractalFlags);
 HWY_EXPORT(DirectWeightedMeans);
+HWY_EXPORT(DirectRunningMeans);
+HWY_EXPORT(DirectRsi);
 
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept {
@@ -116,6 +128,14 @@ void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std
     HWY_DYNAMIC_DISPATCH(DirectFractalFlags)(high, low, count, out);
 }
 
+double direct_running_means(const std::uint8_t* x, std::size_t count, std::size_t lag, double den, double sum,
+                            std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectRunningMeans)(x, count, lag, den, sum, out);
+}
+void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
+                std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectRsi)(x, count, period, period_less1, averages, out);
+}
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectWeightedMeans)(x, count, period, weights, newest_first, den, out);

@@ -1,8 +1,9 @@
-// Per-bar maps computed straight from serialized inputs into the serialized
-// result: the same lanes as the core's kernels (written once over their
-// inputs and outputs), reading and writing big-endian bytes as they go, so
-// that the cheapest maps need no pass of their own to convert. map_bars finds
-// these by argument-dependent lookup for the wire sink and series.
+// Maps (map_bars) computed straight from serialized inputs into the
+// serialized result: the same lanes as the core's kernels (written once over
+// their inputs and outputs), reading and writing big-endian bytes as they go,
+// so that the cheapest maps and the recursions need no pass of their own to
+// convert. map_bars finds these by argument-dependent lookup for the wire
+// sink and series.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "wire.hpp"
 
@@ -24,6 +26,10 @@ void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, cons
                          std::size_t count, std::uint8_t* out) noexcept;
 void direct_fractal_flags(const std::uint8_t* high, const std::uint8_t* low, std::size_t count,
                           std::uint8_t* out) noexcept;
+double direct_running_means(const std::uint8_t* x, std::size_t count, std::size_t lag, double den, double sum,
+                            std::uint8_t* out) noexcept;
+void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
+                std::uint8_t* out) noexcept;
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept;
 
@@ -53,6 +59,22 @@ void direct_map(const WireOutputs<K, core::FractalsOutput>& out, std::size_t his
     if (begin >= n) return;
     direct_fractal_flags(high.bytes() + (begin - history) * 8, low.bytes() + (begin - history) * 8, n - begin,
                          out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::RunningMeanMap& map, const WireSeries& x) {
+    if (begin >= x.size()) return;
+    *map.sum = direct_running_means(x.bytes() + (begin - history) * 8, x.size() - begin, map.lag, map.den, *map.sum,
+                                    out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::RsiMap& map, const WireSeries& x) {
+    if (begin >= x.size()) return;
+    direct_rsi(x.bytes() + (begin - history) * 8, x.size() - begin, map.period, map.period_less1, map.averages,
+               out.at(begin));
 }
 
 // Each input is read `period` times: from plain chunks, the means written

@@ -1,4 +1,4 @@
-// The per-bar maps the boundary computes straight from serialized values
+// The maps the boundary computes straight from serialized values
 // agree with the core's batch forms over plain arrays, bit for bit (every NaN
 // alike), on every instruction set, at lengths around the lane widths.
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/serialize.hpp"
 
@@ -92,6 +93,14 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_wma(period + n % 23, serialized(c), &st))),
                       serialized_bits(wma.data(), n))
                 << "wma on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto sma = core::batch(core::SMA(period), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_sma(period, serialized(c), &st))),
+                      serialized_bits(sma.data(), n))
+                << "sma on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto rsi = core::batch(core::Rsi(period + 1), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_rsi(period + 1, serialized(c), &st))),
+                      serialized_bits(rsi.data(), n))
+                << "rsi on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto pivots = core::batch(core::PivotPoints(), h, l, c);
             EXPECT_EQ(result_bits(payload(
                           uniffi_lumenfold_python_fn_func_pivot_points(serialized(h), serialized(l), serialized(c), &st))),

@@ -56,8 +56,8 @@ inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, 
     }
 }
 
-// ---- per-bar maps ----
-// A per-bar map (see map_bars in framework/chunks.hpp) is written once, as a
+// ---- maps ----
+// A map (see map_bars in framework/chunks.hpp) is written once, as a
 // template over how it reads its inputs and writes its outputs: an input In
 // gives In.Load(i), the vector of lanes from element i on, and In.Get(i), one
 // element; an output Out takes Out.Store(v, k) and Out.Set(k, x) for

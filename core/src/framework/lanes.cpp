@@ -87,10 +87,8 @@ void WindowExtremes(const double* x, std::size_t count, std::size_t p, bool high
     }
 }
 
-void Divide(const double* x, std::size_t count, double den, double* out) {
-    const D d;
-    const V vden = hn::Set(d, den);
-    padded_groups(count, [&](std::size_t k) { hn::StoreU(hn::Div(hn::LoadU(d, x + k), vden), d, out + k); });
+double RunningMeans(const double* x, std::size_t count, std::size_t lag, double den, double sum, double* out) {
+    return RunningMeanLanes(PlainIn{x}, count, lag, den, sum, PlainOut{out});
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
@@ -101,7 +99,7 @@ namespace lumenfold::core::lanes {
 
 LF_DISPATCH(weighted_means, WeightedMeans)
 LF_DISPATCH(any_nan, AnyNan)
-LF_DISPATCH(divide, Divide)
+LF_DISPATCH(running_means, RunningMeans)
 LF_DISPATCH(window_extremes, WindowExtremes)
 
 }  // namespace lumenfold::core::lanes

@@ -8,6 +8,7 @@
 #define LUMENFOLD_FRAMEWORK_MAPS_INL_H_
 #endif
 
+#include <algorithm>
 #include <cstddef>
 
 #include <hwy/highway.h>
@@ -67,6 +68,34 @@ void WeightedMeanLanes(const double* x, std::size_t count, std::size_t p, const 
             for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
             out.Set(k + j, a / den);
         });
+}
+
+// Means over a running sum (framework/lanes.hpp, running_means): the sum bar
+// by bar, the divisions of each group in lanes one group behind.
+template <class In, class Out>
+double RunningMeanLanes(In x, std::size_t count, std::size_t lag, double den, double sum, Out out) {
+    const D d;
+    const V vden = hn::Set(d, den);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double sums[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+    pipelined_groups(
+        count, kGroup, [](std::size_t) {},
+        [&](std::size_t q) {
+            double* s = sums[q % 2];
+            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
+                sum = (x.Get(lag + at + j) + sum) - x.Get(at + j);
+                s[j] = sum;
+            }
+        },
+        [&](std::size_t q) {
+            const double* s = sums[q % 2];
+            const std::size_t at = q * kGroup;
+            lane_groups(
+                size(q), [&](std::size_t j) { out.Store(hn::Div(hn::LoadU(d, s + j), vden), at + j); },
+                [&](std::size_t j) { out.Set(at + j, s[j] / den); });
+        });
+    return sum;
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE

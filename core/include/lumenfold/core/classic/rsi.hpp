@@ -25,6 +25,17 @@ namespace lumenfold::core::lanes {
 // when avg_loss is 0, else 100 - 100 / (avg_gain / avg_loss + 1).
 extern const Kernel<void(const double* x, std::size_t count, double period, double period_less1, double* averages, double* out)> rsi_run;
 
+// The RSI of a chunk, as a map (map_bars) that carries the averages from one
+// chunk to the next.
+struct RsiMap {
+    double period;
+    double period_less1;
+    double* averages;
+    void operator()(std::size_t count, double* out, const double* x) const {
+        rsi_run(x, count, period, period_less1, averages, out);
+    }
+};
+
 }  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
@@ -68,9 +79,7 @@ public:
         const std::size_t seeded = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_) + 1;
         for (std::size_t i = 0; i < seeded; ++i) out.put(i, next(x[i]));
         double averages[2] = {avg_gain_, avg_loss_};
-        lanes::run_chunks(out, 1, seeded, [&](std::size_t count, double* r, const double* v) {
-            lanes::rsi_run(v, count, period_f_, period_f_less1_, averages, r);
-        }, x);
+        lanes::map_bars<double>(out, 1, seeded, lanes::RsiMap{period_f_, period_f_less1_, averages}, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

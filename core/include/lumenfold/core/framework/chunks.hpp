@@ -58,9 +58,11 @@ void run_chunks(const O& out, std::size_t history, std::size_t begin, F f, const
     }, series...);
 }
 
-// Runs a per-bar map over the bars [begin, n): each bar's outputs depend only
-// on the inputs at fixed offsets from it, at most `history` bars back. By
-// default map(count, results, values...) computes a chunk from plain arrays as
+// Runs a map over the bars [begin, n): the outputs of a chunk of bars
+// computed from the inputs of those bars and of at most `history` bars
+// before them, chunk after chunk in bar order (a map may carry state, such as
+// a recursion's last value, from one chunk to the next). By default
+// map(count, results, values...) computes a chunk from plain arrays as
 // each_chunk gives them, results being `count` outputs of type T (padded),
 // which are then stored to `out`. A sink and series over other storage may
 // offer direct_map(out, history, begin, map, series...), found by

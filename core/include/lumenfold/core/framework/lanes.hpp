@@ -34,9 +34,22 @@ struct WeightedMeanMap {
     }
 };
 
-// out[k] = x[k] / den for k < count (x and out may be the same array; both
-// padded).
-extern const Kernel<void(const double* x, std::size_t count, double den, double* out)> divide;
+// Means over a running sum: for k < count, sum = (x[lag + k] + sum) - x[k]
+// from the given sum, out[k] = sum / den; returns the last sum. x holds
+// count + lag values.
+extern const Kernel<double(const double* x, std::size_t count, std::size_t lag, double den, double sum, double* out)>
+    running_means;
+
+// The running means of a chunk, as a map (map_bars) that carries the sum
+// from one chunk to the next.
+struct RunningMeanMap {
+    std::size_t lag;
+    double den;
+    double* sum;
+    void operator()(std::size_t count, double* out, const double* x) const {
+        *sum = running_means(x, count, lag, den, *sum, out);
+    }
+};
 
 // Whether any of x[0 .. n) is a NaN.
 extern const Kernel<bool(const double* x, std::size_t n)> any_nan;

@@ -28,28 +28,14 @@ public:
     // bar by bar, the divisions of full windows in lanes a group at a time.
     template <class O, Series S>
     void batch(const O& out, const S& x) const {
-        // Copies: the output stores cannot alias them, so they stay in registers.
-        const O sink = out;
-        const S xs = x;
-        const std::size_t n = xs.size();
+        const std::size_t n = x.size();
         const std::size_t full = period_ < n ? static_cast<std::size_t>(period_) : n;
         double sum = 0.0;
         for (std::size_t i = 0; i < full; ++i) {
-            sum = xs[i] + sum;
-            sink.put(i, sum / to_f64(i + 1));
+            sum = x[i] + sum;
+            out.put(i, sum / to_f64(i + 1));
         }
-        const double den = to_f64(period_);
-        constexpr std::size_t kGroup = 64;
-        double sums[kGroup + lanes::kPad];
-        for (std::size_t first = full; first < n; first += kGroup) {
-            const std::size_t count = std::min(kGroup, n - first);
-            for (std::size_t k = 0; k < count; ++k) {
-                sum = (xs[first + k] + sum) - xs[first + k - full];
-                sums[k] = sum;
-            }
-            lanes::divide(sums, count, den, sums);
-            sink.store(first, count, sums);
-        }
+        lanes::map_bars<double>(out, full, full, lanes::RunningMeanMap{full, to_f64(period_), &sum}, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }
