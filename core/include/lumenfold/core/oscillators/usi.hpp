@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
@@ -20,19 +21,20 @@ public:
         : up_avg_(4), down_avg_(4), up_smoother_(length), down_smoother_(length) {}
 
     double next(double x) noexcept {
+        // Selections, not branches: the direction of each step and whether
+        // the averages are large enough change unpredictably from bar to bar.
         double up = 0.0;
         double down = 0.0;
         if (prev_) {
-            if (x > *prev_) up = x - *prev_;
-            if (x < *prev_) down = *prev_ - x;
+            up = select(x > *prev_, x - *prev_, 0.0);
+            down = select(x < *prev_, *prev_ - x, 0.0);
         }
         prev_ = x;
         const double usu = up_smoother_.next(up_avg_.next(up));
         const double usd = down_smoother_.next(down_avg_.next(down));
         const double sum = usu + usd;
-        if (std::fabs(usu) > 1e-12 && std::fabs(usd) > 1e-12 && std::fabs(sum) > 1e-10) {
-            last_ = (usu - usd) / sum;
-        }
+        const bool measured = (std::fabs(usu) > 1e-12) & (std::fabs(usd) > 1e-12) & (std::fabs(sum) > 1e-10);
+        last_ = select(measured, (usu - usd) / sum, last_);
         return last_;
     }
 
