@@ -6,6 +6,7 @@
 #include "lumenfold/core/filters/frama.hpp"
 #include "lumenfold/core/filters/noise_elimination.hpp"
 #include "lumenfold/core/filters/projected_moving_average.hpp"
+#include "lumenfold/core/filters/recursive_median.hpp"
 #include "lumenfold/core/filters/truncated_bandpass.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include <algorithm>
@@ -237,6 +238,50 @@ void WindowPartExtremes(const double* high, const double* low, std::size_t count
         });
 }
 
+// The median of five by ranks, free of branches: for each pair of values the
+// one comparison that tells which goes first, each value's rank counting the
+// values before it, then the value of rank 2 selected. x_j (j newer) counts
+// before x_i when it orders strictly first, after it otherwise (ties keep the
+// newer first); NaN orders after every number.
+void MediansOfFive(const double* x, std::size_t count, double* out) {
+    const D d;
+    const V one = hn::Set(d, 1.0), two = hn::Set(d, 2.0);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V w[5], rank[5];
+            hn::Mask<D> nan[5];
+            for (std::size_t i = 0; i < 5; ++i) {
+                w[i] = hn::LoadU(d, x + k + 4 - i);
+                nan[i] = hn::IsNaN(w[i]);
+                rank[i] = hn::Zero(d);
+            }
+            for (std::size_t i = 0; i < 5; ++i)
+                for (std::size_t j = i + 1; j < 5; ++j) {
+                    const auto first = hn::Or(w[j] < w[i], hn::AndNot(nan[j], nan[i]));
+                    rank[i] = hn::Add(rank[i], hn::IfThenElseZero(first, one));
+                    rank[j] = hn::Add(rank[j], hn::IfThenZeroElse(first, one));
+                }
+            V median = w[0];
+            for (std::size_t i = 1; i < 5; ++i) median = hn::IfThenElse(rank[i] == two, w[i], median);
+            hn::StoreU(median, d, out + k);
+        },
+        [&](std::size_t k) {
+            double w[5];
+            int rank[5] = {0, 0, 0, 0, 0};
+            for (std::size_t i = 0; i < 5; ++i) w[i] = x[k + 4 - i];
+            for (std::size_t i = 0; i < 5; ++i)
+                for (std::size_t j = i + 1; j < 5; ++j) {
+                    const bool first = (w[j] < w[i]) | (!std::isnan(w[j]) & std::isnan(w[i]));
+                    rank[i] += first;
+                    rank[j] += !first;
+                }
+            double median = w[0];
+            for (std::size_t i = 1; i < 5; ++i) median = select(rank[i] == 2, w[i], median);
+            out[k] = median;
+        });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -249,6 +294,7 @@ LF_DISPATCH(projected_means, ProjectedMeans)
 LF_DISPATCH(sums_of_squares, SumsOfSquares)
 LF_DISPATCH(rank_changes, RankChanges)
 LF_DISPATCH(window_part_extremes, WindowPartExtremes)
+LF_DISPATCH(medians_of_five, MediansOfFive)
 
 }  // namespace lumenfold::core::lanes
 #endif

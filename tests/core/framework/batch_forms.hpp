@@ -49,6 +49,7 @@
 #include "lumenfold/core/filters/hann.hpp"
 #include "lumenfold/core/filters/noise_elimination.hpp"
 #include "lumenfold/core/filters/projected_moving_average.hpp"
+#include "lumenfold/core/filters/recursive_median.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
 #include "lumenfold/core/filters/truncated_bandpass.hpp"
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
@@ -277,6 +278,8 @@ inline const std::vector<Kernel>& kernels() {
         kernel<3>("FRAMA", [](std::uint64_t p) { return FRAMA(p); }),
         kernel<1>("NoiseElimination", [](std::uint64_t p) { return NoiseElimination(p); }),
         kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),
+        kernel<1>("RecursiveMedian", [](std::uint64_t p) { return RecursiveMedian(p); }),
+        kernel<1>("RecursiveMedianOscillator", [](std::uint64_t p) { return RecursiveMedianOscillator(p, p + 5); }),
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),

@@ -5,13 +5,28 @@
 // undefined.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/filters/roofing_filter.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Medians of five: out[k] is the third of x[k .. k+4] in ascending order with
+// NaN last, equal values in newest-first order (x[k+4] the newest), as
+// RecursiveMedian::median orders them. x holds count + 4 values.
+extern const Kernel<void(const double* x, std::size_t count, double* out)> medians_of_five;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -49,6 +64,27 @@ public:
         return v[2];
     }
 
+    // Batch form: the medians of the windows in SIMD lanes chunk by chunk, the
+    // smoothing bar by bar beside them.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
+        const std::size_t n = x.size();
+        const std::size_t head = std::min<std::size_t>(4, n);
+        for (std::size_t i = 0; i < head; ++i) out.put(i, next(x[i]));
+        const double alpha = alpha_, keep = 1.0 - alpha_;
+        double value = value_;
+        std::vector<double> medians;
+        lanes::each_chunk(4, 4, [&](std::size_t first, std::size_t count, const double* v) {
+            medians.resize(count + lanes::kPad);
+            lanes::medians_of_five(v, count, medians.data());
+            for (std::size_t k = 0; k < count; ++k) {
+                value = (medians[k] * alpha) + (keep * value);
+                out.put(first + k, value);
+            }
+        }, x);
+        value_ = value;
+    }
+
     double alpha() const noexcept { return alpha_; }
     std::uint64_t length() const noexcept { return length_; }
 
@@ -78,10 +114,27 @@ public:
 
     double next(double x) noexcept { return hp_.step(median_.next(x)); }
 
+    // Batch form: the filter's, each of its outputs through the high-pass.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
+        median_.batch(HighPassed<O>{out, &hp_}, x);
+    }
+
     std::uint64_t lp_period() const noexcept { return median_.length(); }
     std::uint64_t hp_period() const noexcept { return hp_period_; }
 
 private:
+    // The filter's outputs, high-passed in bar order on their way to `out`.
+    template <class O>
+    struct HighPassed {
+        O out;
+        RoofingHighPass* hp;
+        void put(std::size_t i, double v) const { out.put(i, hp->step(v)); }
+        void store(std::size_t from, std::size_t count, const double* values) const {
+            for (std::size_t k = 0; k < count; ++k) put(from + k, values[k]);
+        }
+    };
+
     RecursiveMedian median_;
     RoofingHighPass hp_;
     std::uint64_t hp_period_;
