@@ -4,6 +4,7 @@
 #include "lumenfold/core/oscillators/cg.hpp"
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/dmh.hpp"
+#include "lumenfold/core/oscillators/rocket_rsi.hpp"
 #include "lumenfold/core/oscillators/rsih.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include <cmath>
@@ -47,6 +48,41 @@ void WeightedRsiOutputs(const double* x, std::size_t count, std::size_t c, const
             }
             const double sum = down + up;
             out[k] = std::fabs(sum) > 1e-10 ? (up - down) / sum : 0.0;
+        });
+}
+
+void MyRsiFisherRatios(const double* x, std::size_t count, std::size_t c, double* out) {
+    const D d;
+    const V zero = hn::Zero(d), one = hn::Set(d, 1.0), low = hn::Set(d, -0.999), high = hn::Set(d, 0.999);
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            V up = zero, down = zero;
+            for (std::size_t i = 1; i <= c; ++i) {
+                const V ch = hn::Sub(hn::LoadU(d, x + k + c - i + 1), hn::LoadU(d, x + k + c - i));
+                const V size = hn::Abs(ch);
+                up = hn::Add(up, hn::IfThenElseZero(ch > zero, size));
+                down = hn::Add(down, hn::IfThenElseZero(ch < zero, size));
+            }
+            const V sum = hn::Add(down, up);
+            V v = hn::IfThenZeroElse(sum == zero, hn::Div(hn::Sub(up, down), sum));
+            v = hn::IfThenElse(v < low, low, v);
+            v = hn::IfThenElse(v > high, high, v);
+            hn::StoreU(hn::Div(hn::Add(v, one), hn::Sub(one, v)), d, out + k);
+        },
+        [&](std::size_t k) {
+            double up = 0.0, down = 0.0;
+            for (std::size_t i = 1; i <= c; ++i) {
+                const double ch = x[k + c - i + 1] - x[k + c - i];
+                const double size = std::fabs(ch);
+                up = up + (ch > 0.0 ? size : 0.0);
+                down = down + (ch < 0.0 ? size : 0.0);
+            }
+            const double sum = down + up;
+            double v = sum == 0.0 ? 0.0 : (up - down) / sum;
+            v = v < -0.999 ? -0.999 : v;
+            v = v > 0.999 ? 0.999 : v;
+            out[k] = (v + 1.0) / (1.0 - v);
         });
 }
 
@@ -142,6 +178,7 @@ HWY_AFTER_NAMESPACE();
 namespace lumenfold::core::lanes {
 
 LF_DISPATCH(weighted_rsi_outputs, WeightedRsiOutputs)
+LF_DISPATCH(my_rsi_fisher_ratios, MyRsiFisherRatios)
 LF_DISPATCH(correlation_trend_outputs, CorrelationTrendOutputs)
 LF_DISPATCH(directional_differences, DirectionalDifferences)
 LF_DISPATCH(center_of_gravity_outputs, CenterOfGravityOutputs)

@@ -61,6 +61,7 @@
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/dmh.hpp"
 #include "lumenfold/core/oscillators/madh.hpp"
+#include "lumenfold/core/oscillators/rocket_rsi.hpp"
 #include "lumenfold/core/oscillators/rsih.hpp"
 
 namespace lumenfold::test {
@@ -259,6 +260,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("MADH(p, p)", [](std::uint64_t p) { return MADH(p, p); }),
         kernel<1>("MADH(p/3, p)", [](std::uint64_t p) { return MADH(p / 3, p); }),
         kernel<1>("RSIH", [](std::uint64_t p) { return RSIH(p); }),
+        kernel<1>("RocketRSI(p + 1, 8)", [](std::uint64_t p) { return RocketRSI(p + 1, 8); }),
         kernel<1>("CG", [](std::uint64_t p) { return CenterOfGravity(p); }),
         kernel<1>("CorrelationTrend", [](std::uint64_t p) { return CorrelationTrend(p); }),
         kernel<2>("DMH", [](std::uint64_t p) { return DMH(p); }),
