@@ -86,11 +86,13 @@ public:
         const std::size_t n = x.size();
         const std::size_t c = static_cast<std::size_t>(rsi_length_);
         if (c == 0) {
+            // No close to take the momentum from: the first step fails.
             for (std::size_t i = 0; i < n; ++i) out.put(i, next(x[i]));
             return;
         }
         const std::size_t lead = std::min(c - 1, n);
         for (std::size_t i = 0; i < lead; ++i) out.put(i, next(x[i]));
+        if (lead == n) return;
         SuperSmoother ss = ss_;
         // The last c smoothed values before the chunk, then the chunk's own.
         std::vector<double> smooth(c), ratios;
