@@ -102,6 +102,23 @@ void DirectWeightedMeans(const double* x, std::size_t count, std::size_t period,
     core::lanes::HWY_NAMESPACE::WeightedMeanLanes(x, count, period, weights, newest_first, den, WireOut{out});
 }
 
+double DirectAtr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                 double alpha, double one_minus_alpha, double value, std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::AtrLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, alpha,
+                                                one_minus_alpha, value, WireOut{out});
+}
+
+double DirectObv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
+                 std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::ObvLanes(WireIn{price}, WireIn{volume}, count, total, WireOut{out});
+}
+
+void DirectSar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
+               double maximum, core::lanes::SarState* state, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::SarLanes(WireIn{high}, WireIn{low}, count, acceleration, maximum, *state,
+                                         WireOut{out});
+}
+
 }  // namespace lumenfold::ffi::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -114,6 +131,9 @@ HWY_EXPORT(DirectFractalFlags);
 HWY_EXPORT(DirectWeightedMeans);
 HWY_EXPORT(DirectRunningMeans);
 HWY_EXPORT(DirectRsi);
+HWY_EXPORT(DirectAtr);
+HWY_EXPORT(DirectObv);
+HWY_EXPORT(DirectSar);
 
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept {
@@ -139,6 +159,19 @@ void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double 
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectWeightedMeans)(x, count, period, weights, newest_first, den, out);
+}
+
+double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                  double alpha, double one_minus_alpha, double value, std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectAtr)(high, low, close, count, alpha, one_minus_alpha, value, out);
+}
+double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
+                  std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectObv)(price, volume, count, total, out);
+}
+void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
+                double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectSar)(high, low, count, acceleration, maximum, state, out);
 }
 
 }  // namespace lumenfold::ffi

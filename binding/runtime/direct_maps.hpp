@@ -11,8 +11,11 @@
 
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
+#include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "wire.hpp"
 
@@ -32,6 +35,12 @@ void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double 
                 std::uint8_t* out) noexcept;
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept;
+double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                  double alpha, double one_minus_alpha, double value, std::uint8_t* out) noexcept;
+double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
+                  std::uint8_t* out) noexcept;
+void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
+                double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept;
 
 template <class K>
 void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
@@ -85,6 +94,36 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
     core::lanes::each_chunk(history, begin, [&](std::size_t first, std::size_t count, const double* values) {
         direct_weighted_means(values, count, map.period, map.weights, map.newest_first, map.den, out.at(first));
     }, x);
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::AtrMap& map, const WireSeries& high, const WireSeries& low,
+                const WireSeries& close) {
+    const std::size_t n = std::min({high.size(), low.size(), close.size()});
+    if (begin >= n) return;
+    const std::size_t from = (begin - history) * 8;
+    *map.value = direct_atr(high.bytes() + from, low.bytes() + from, close.bytes() + from, n - begin, map.alpha,
+                            map.one_minus_alpha, *map.value, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::ObvMap& map, const WireSeries& price, const WireSeries& volume) {
+    const std::size_t n = std::min(price.size(), volume.size());
+    if (begin >= n) return;
+    const std::size_t from = (begin - history) * 8;
+    *map.total = direct_obv(price.bytes() + from, volume.bytes() + from, n - begin, *map.total, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::SarMap& map, const WireSeries& high, const WireSeries& low) {
+    const std::size_t n = std::min(high.size(), low.size());
+    if (begin >= n) return;
+    const std::size_t from = (begin - history) * 8;
+    direct_sar(high.bytes() + from, low.bytes() + from, n - begin, map.acceleration, map.maximum, map.state,
+               out.at(begin));
 }
 
 }  // namespace lumenfold::ffi

@@ -16,8 +16,11 @@
 #include "lumenfold/core/batch.hpp"
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
+#include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/serialize.hpp"
 
@@ -101,6 +104,21 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_rsi(period + 1, serialized(c), &st))),
                       serialized_bits(rsi.data(), n))
                 << "rsi on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto atr = core::batch(core::ATR(period), h, l, c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_atr(period, serialized(h), serialized(l),
+                                                                               serialized(c), &st))),
+                      serialized_bits(atr.data(), n))
+                << "atr on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto obv = core::batch(core::OBV(), c, h);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_obv(serialized(c), serialized(h), &st))),
+                      serialized_bits(obv.data(), n))
+                << "obv on " << hwy::TargetName(target) << ", " << n << " bars";
+            const double acceleration = 0.05 * static_cast<double>(period), maximum = 0.1 * static_cast<double>(n % 5);
+            const auto sar = core::batch(core::SAR(acceleration, maximum), h, l);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_sar(acceleration, maximum, serialized(h),
+                                                                               serialized(l), &st))),
+                      serialized_bits(sar.data(), n))
+                << "sar on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto pivots = core::batch(core::PivotPoints(), h, l, c);
             EXPECT_EQ(result_bits(payload(
                           uniffi_lumenfold_python_fn_func_pivot_points(serialized(h), serialized(l), serialized(c), &st))),

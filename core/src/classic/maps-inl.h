@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 #include <hwy/highway.h>
@@ -94,6 +96,181 @@ void RsiLanes(In x, std::size_t count, double pf, double pf_less1, double* avera
         });
     averages[0] = avg_gain;
     averages[1] = avg_loss;
+}
+
+// detail::max_num_abs in lanes: b wins ties and against a NaN a; a NaN b
+// loses.
+inline V MaxNumAbs(V a, V b) { return hn::IfThenElse(hn::Or(b >= a, hn::IsNaN(a)), b, a); }
+
+// true_range in lanes.
+inline V TrueRange(V high, V low, V prev_close) {
+    return MaxNumAbs(MaxNumAbs(hn::Sub(high, low), hn::Abs(hn::Sub(high, prev_close))),
+                     hn::Abs(hn::Sub(low, prev_close)));
+}
+
+// ATR of count bars from In high, low and close holding their bars after the
+// one before them (classic/atr.hpp, atr_run): the true ranges of each group of
+// bars in lanes one group ahead of the average.
+template <class In, class Out>
+double AtrLanes(In high, In low, In close, std::size_t count, double alpha, double one_minus_alpha, double value,
+                Out out) {
+    const D d;
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double ranges[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+    pipelined_groups(
+        count, kGroup,
+        [&](std::size_t q) {
+            double* r = ranges[q % 2];
+            const std::size_t at = q * kGroup;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    hn::StoreU(TrueRange(high.Load(at + j + 1), low.Load(at + j + 1), close.Load(at + j)), d, r + j);
+                },
+                [&](std::size_t j) { r[j] = true_range(high.Get(at + j + 1), low.Get(at + j + 1), close.Get(at + j)); });
+        },
+        [&](std::size_t q) {
+            const double* r = ranges[q % 2];
+            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
+                value = r[j] * alpha + value * one_minus_alpha;
+                out.Set(at + j, value);
+            }
+        },
+        [](std::size_t) {});
+    return value;
+}
+
+// OBV of count bars from In price and volume holding their bars after the one
+// before them (classic/obv.hpp, obv_run): the signed volumes of each group of
+// bars in lanes one group ahead of the total.
+template <class In, class Out>
+double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
+    const D d;
+    const V neg_zero = hn::Set(d, -0.0);
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double moves[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+    pipelined_groups(
+        count, kGroup,
+        [&](std::size_t q) {
+            double* m = moves[q % 2];
+            const std::size_t at = q * kGroup;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const V prev = price.Load(at + j), p = price.Load(at + j + 1), v = volume.Load(at + j + 1);
+                    hn::StoreU(hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), neg_zero)), d, m + j);
+                },
+                [&](std::size_t j) {
+                    const double prev = price.Get(at + j), p = price.Get(at + j + 1), v = volume.Get(at + j + 1);
+                    m[j] = select(p > prev, v, select(p < prev, -v, -0.0));
+                });
+        },
+        [&](std::size_t q) {
+            const double* m = moves[q % 2];
+            for (std::size_t j = 0, at = q * kGroup, n = size(q); j < n; ++j) {
+                total = total + m[j];
+                out.Set(at + j, total);
+            }
+        },
+        [](std::size_t) {});
+    return total;
+}
+
+// max_num and min_num (framework/num.hpp) for vectors of any width: a NaN
+// operand is ignored, and of equal values +0 is the larger (the bits of equal
+// values differ only for zeros, which And and Or settle).
+template <class VV>
+inline VV MaxNum(VV a, VV b) {
+    const VV r = hn::IfThenElse(hn::IsNaN(b), a, hn::IfThenElse(a > b, a, b));
+    return hn::IfThenElse(a == b, hn::And(a, b), r);
+}
+template <class VV>
+inline VV MinNum(VV a, VV b) {
+    const VV r = hn::IfThenElse(hn::IsNaN(b), a, hn::IfThenElse(a < b, a, b));
+    return hn::IfThenElse(a == b, hn::Or(a, b), r);
+}
+
+// The stops of count bars from In high and low holding their bars after the
+// one before them (classic/sar.hpp, sar_run): each group's prices and their
+// extremes with the previous bar's in lanes one group ahead of the stops,
+// which step in one-lane vectors, every choice a blend. The stop's arithmetic
+// is the same on both sides; its maxima and minima are the long side's taken
+// on negated values while short.
+template <class In, class Out>
+void SarLanes(In high, In low, std::size_t count, double acceleration, double maximum, SarState& state, Out out) {
+    const D d;
+    constexpr std::size_t kGroup = 64;
+    // The high, the low, max_num of the high and the previous high, min_num of
+    // the low and the previous low, of each bar.
+    alignas(64) double bars[2][4][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+
+    const hn::CappedTag<double, 1> d1;
+    using V1 = hn::Vec<decltype(d1)>;
+    const V1 acc = hn::Set(d1, acceleration), most = hn::Set(d1, maximum), neg_zero = hn::Set(d1, -0.0);
+    V1 sar = hn::Set(d1, state.sar), ep = hn::Set(d1, state.ep), af = hn::Set(d1, state.af);
+    auto is_short = hn::Eq(hn::Set(d1, state.is_short ? 1.0 : 0.0), hn::Set(d1, 1.0));
+    // -0 while short: Xor with it negates.
+    V1 sign = hn::IfThenElseZero(is_short, neg_zero);
+    pipelined_groups(
+        count, kGroup,
+        [&](std::size_t q) {
+            double(&b)[4][kGroup] = bars[q % 2];
+            const std::size_t at = q * kGroup;
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const V h = high.Load(at + j + 1), l = low.Load(at + j + 1);
+                    hn::StoreU(h, d, b[0] + j);
+                    hn::StoreU(l, d, b[1] + j);
+                    hn::StoreU(MaxNum(high.Load(at + j), h), d, b[2] + j);
+                    hn::StoreU(MinNum(low.Load(at + j), l), d, b[3] + j);
+                },
+                [&](std::size_t j) {
+                    const double h = high.Get(at + j + 1), l = low.Get(at + j + 1);
+                    b[0][j] = h;
+                    b[1][j] = l;
+                    b[2][j] = max_num(high.Get(at + j), h);
+                    b[3][j] = min_num(low.Get(at + j), l);
+                });
+        },
+        [&](std::size_t q) {
+            const double(&b)[4][kGroup] = bars[q % 2];
+            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
+                const V1 h = hn::LoadU(d1, b[0] + j), l = hn::LoadU(d1, b[1] + j);
+                const V1 hi = hn::LoadU(d1, b[2] + j), lo = hn::LoadU(d1, b[3] + j);
+                // The price that extends the trend, the one that reverses it,
+                // and (negated while short) the extremes beyond and short of
+                // the stop's side.
+                const V1 ahead = hn::IfThenElse(is_short, l, h), behind = hn::IfThenElse(is_short, h, l);
+                const V1 beyond = hn::Xor(hn::IfThenElse(is_short, lo, hi), sign);
+                const V1 within = hn::Xor(hn::IfThenElse(is_short, hi, lo), sign);
+                const auto flip = hn::Xor(behind, sign) <= hn::Xor(sar, sign);
+                // Flipping: the reversal stop and the new side's stop.
+                const V1 s = hn::Xor(MaxNum(hn::Xor(ep, sign), beyond), sign);
+                const V1 turned = hn::Add(s, hn::Mul(acc, hn::Sub(behind, s)));
+                const V1 flipped = hn::Xor(MaxNum(hn::Xor(turned, sign), beyond), sign);
+                // Staying: a new extreme speeds the stop up.
+                const auto extreme = hn::Xor(ahead, sign) > hn::Xor(ep, sign);
+                const V1 ep_next = hn::IfThenElse(extreme, ahead, ep);
+                const V1 af_next = hn::IfThenElse(extreme, MinNum(hn::Add(af, acc), most), af);
+                const V1 moved = hn::Add(sar, hn::Mul(af_next, hn::Sub(ep_next, sar)));
+                const V1 stayed = hn::Xor(MinNum(hn::Xor(moved, sign), within), sign);
+                out.Set(at + j, hn::GetLane(hn::IfThenElse(flip, s, sar)));
+                sar = hn::IfThenElse(flip, flipped, stayed);
+                ep = hn::IfThenElse(flip, behind, ep_next);
+                af = hn::IfThenElse(flip, acc, af_next);
+                is_short = hn::Xor(is_short, flip);
+                sign = hn::Xor(sign, hn::IfThenElseZero(flip, neg_zero));
+            }
+        },
+        [](std::size_t) {});
+    state.sar = hn::GetLane(sar);
+    state.ep = hn::GetLane(ep);
+    state.af = hn::GetLane(af);
+    state.is_short = hn::AllTrue(d1, is_short);
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE

@@ -27,13 +27,17 @@
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/classic/adx.hpp"
+#include "lumenfold/core/classic/aroon.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
 #include "lumenfold/core/classic/hilbert_ta.hpp"
 #include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/macd.hpp"
 #include "lumenfold/core/classic/mom.hpp"
+#include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
+#include "lumenfold/core/classic/sar.hpp"
+#include "lumenfold/core/classic/stoch.hpp"
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
@@ -241,6 +245,12 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("MACD(p, 2p/3, p/2)", [](std::uint64_t p) { return MACD(p, p * 2 / 3, p / 2); }),
         kernel<1>("MACD(p/3, p, 1)", [](std::uint64_t p) { return MACD(p / 3, p, 1); }),
         kernel<3>("ATR", [](std::uint64_t p) { return ATR(p); }),
+        kernel<2>("OBV", [](std::uint64_t) { return OBV(); }),
+        // accelerations from 0 to 0.4 with maxima from 0 to 0.375, some below them
+        kernel<2>("SAR", [](std::uint64_t p) { return SAR(to_f64(p % 9) / 20.0, to_f64(p % 4) / 8.0); }),
+        kernel<2>("AROON", [](std::uint64_t p) { return AROON(p); }),
+        kernel<3>("STOCH(p, p/2, p/3)", [](std::uint64_t p) { return STOCH(p, p / 2, p / 3); }),
+        kernel<3>("STOCH(p, 3, 2) over EMAs", [](std::uint64_t p) { return STOCH(p, 3, 1, 2, 1); }),
         kernel<3>("ADX", [](std::uint64_t p) { return ADX(p); }),
         kernel<3>("CCI", [](std::uint64_t p) { return CCI(p); }),
         kernel<3>("WILLR", [](std::uint64_t p) { return WILLR(p); }),

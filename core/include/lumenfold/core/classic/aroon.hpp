@@ -5,12 +5,19 @@
 // give NaN in both fields; a period below 2 gives NaN on every bar.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
+#include <vector>
 
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
+#include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -18,6 +25,20 @@ struct AroonOutput {
     double up;
     double down;
 };
+
+}  // namespace lumenfold::core
+
+namespace lumenfold::core::lanes {
+
+// Aroon of the bars whose windows are high[k .. k+p] and low[k .. k+p], k <
+// count, for windows without NaN: the newest of the highest highs (lowest
+// lows) at offset j from k gives factor * j. work holds 4 * (count + p) values;
+// every array is padded.
+extern const Kernel<void(const double* high, const double* low, std::size_t count, std::size_t period, double factor, double* work, AroonOutput* out)> aroon_outputs;
+
+}  // namespace lumenfold::core::lanes
+
+namespace lumenfold::core {
 
 namespace detail {
 
@@ -106,6 +127,29 @@ public:
         const double down = lows_.next(low);
         const double up = highs_.next(high);
         return AroonOutput{up, down};
+    }
+
+    // Batch form. Without NaN highs and lows the extremes are the newest of
+    // the window's own: then every window's are found in SIMD lanes, chunk by
+    // chunk. Otherwise the bars are stepped.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) {
+        const std::size_t n = std::min(high.size(), low.size());
+        if (period_ < 2 || period_ >= n || lanes::has_nan(high) || lanes::has_nan(low)) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(high[t], low[t]));
+            return;
+        }
+        const std::size_t p = static_cast<std::size_t>(period_);
+        for (std::size_t t = 0; t < p; ++t) out.put(t, {kNaN, kNaN});
+        const double factor = 100.0 / to_f64(period_);
+        std::vector<double> work;
+        std::vector<AroonOutput> results;
+        lanes::each_chunk(p, p, [&](std::size_t first, std::size_t count, const double* h, const double* l) {
+            work.resize(4 * (count + p + lanes::kPad));
+            results.resize(count + lanes::kPad);
+            lanes::aroon_outputs(h, l, count, p, factor, work.data(), results.data());
+            out.store(first, count, results.data());
+        }, high, low);
     }
 
     std::uint64_t period() const noexcept { return period_; }

@@ -9,12 +9,36 @@
 // warm-up placeholder: the first bar already has an output.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// ATR of count bars, high, low and close holding their bars after the one
+// before them: value = true_range(high[k + 1], low[k + 1], close[k]) * alpha +
+// value * one_minus_alpha from the given value, out[k] = value; returns the
+// last value.
+extern const Kernel<double(const double* high, const double* low, const double* close, std::size_t count, double alpha, double one_minus_alpha, double value, double* out)> atr_run;
+
+// The ATR of a chunk, as a map (map_bars) that carries the average from one
+// chunk to the next.
+struct AtrMap {
+    double alpha;
+    double one_minus_alpha;
+    double* value;
+    void operator()(std::size_t count, double* out, const double* high, const double* low, const double* close) const {
+        *value = atr_run(high, low, close, count, alpha, one_minus_alpha, *value, out);
+    }
+};
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -54,19 +78,14 @@ public:
         return value_;
     }
 
+    // Batch form: the true ranges in SIMD lanes one group of bars ahead of
+    // the average.
     template <class O, Series S>
-    void batch(const O& out, const S& high, const S& low, const S& close) const noexcept {
-        const std::size_t n = high.size();
-        if (n == 0) return;
-        double prev_close = close[0];
+    void batch(const O& out, const S& high, const S& low, const S& close) const {
+        if (std::min({high.size(), low.size(), close.size()}) == 0) return;
         double value = high[0] - low[0];
         out.put(0, value);
-        for (std::size_t i = 1; i < n; ++i) {
-            const double tr = true_range(high[i], low[i], prev_close);
-            prev_close = close[i];
-            value = tr * alpha_ + value * one_minus_alpha_;
-            out.put(i, value);
-        }
+        lanes::map_bars<double>(out, 1, 1, lanes::AtrMap{alpha_, one_minus_alpha_, &value}, high, low, close);
     }
 
     std::uint64_t period() const noexcept { return period_; }

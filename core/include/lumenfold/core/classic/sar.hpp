@@ -8,9 +8,42 @@
 // clamped with NaN-ignoring min/max.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
+
+namespace lumenfold::core::lanes {
+
+// What the stop carries from bar to bar in the batch form.
+struct SarState {
+    double sar;
+    double ep;
+    double af;
+    bool is_short;
+};
+
+// The stops of count bars, high and low holding their bars after the one
+// before them, stepped from `state` (left at the last bar's) as SAR::next
+// steps them from its third bar on.
+extern const Kernel<void(const double* high, const double* low, std::size_t count, double acceleration, double maximum, SarState* state, double* out)> sar_run;
+
+// The stops of a chunk, as a map (map_bars) that carries the state from one
+// chunk to the next.
+struct SarMap {
+    double acceleration;
+    double maximum;
+    SarState* state;
+    void operator()(std::size_t count, double* out, const double* high, const double* low) const {
+        sar_run(high, low, count, acceleration, maximum, state, out);
+    }
+};
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -27,6 +60,18 @@ public:
             return kNaN;
         }
         return first_stop(high, low);
+    }
+
+    // Batch form: the first two bars stepped, then the stops without a branch
+    // (the side flips unpredictably on market prices), the bars' extremes in
+    // SIMD lanes one group of bars ahead.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low) {
+        const std::size_t n = std::min(high.size(), low.size());
+        for (std::size_t i = 0; i < n && i < 2; ++i) out.put(i, next(high[i], low[i]));
+        if (n <= 2) return;
+        lanes::SarState state{sar_, ep_, af_, !is_long_};
+        lanes::map_bars<double>(out, 1, 2, lanes::SarMap{acceleration_, maximum_, &state}, high, low);
     }
 
 private:

@@ -6,14 +6,31 @@
 // (NaN, NaN), and %K is then reported aligned with %D.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <vector>
 
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/talib.hpp"
+
+namespace lumenfold::core::lanes {
+
+// Fast %K of the bars whose windows are high[k .. k+p-1] and low[k .. k+p-1]
+// (close[k+p-1] their close), k < count: the extremes as HlWindow keeps them
+// (a NaN never an extreme, -inf and +inf when nothing else), then
+// ((close - lowest) * 100) / range for a positive range, else 50. hi and lo
+// are work arrays of count + p - 1 values; every array is padded.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, double* hi, double* lo, double* out)> stoch_fast_k;
+
+}  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
 
@@ -139,7 +156,8 @@ public:
 
     STOCH(std::uint64_t fastk, std::uint64_t slowk, std::uint32_t slowk_matype, std::uint64_t slowd,
           std::uint32_t slowd_matype)
-        : window_(fastk),
+        : fastk_(fastk),
+          window_(fastk),
           slow_k_(slowk, slowk_matype),
           slow_d_(slowd, slowd_matype),
           lookback_(fastk + slowk + slowd - 3),
@@ -150,6 +168,37 @@ public:
         const std::optional<HlRange> r = window_.push(high, low);
         if (!r) return {kNaN, kNaN};
         const double fast_k = r->range > 0.0 ? ((close - r->lowest) * 100.0) / r->range : 50.0;
+        return smooth(b, fast_k);
+    }
+
+    // Batch form: the window extremes and fast %K in SIMD lanes chunk by
+    // chunk, then the smoothing bar by bar.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        // Bar b has a range from b = width - 1 on.
+        const std::size_t history = static_cast<std::size_t>(std::max<std::uint64_t>(fastk_, 1) - 1);
+        const std::size_t first = std::min(n, history);
+        for (std::size_t b = 0; b < first; ++b) out.put(b, {kNaN, kNaN});
+        std::vector<double> hi, lo, fast_k;
+        std::vector<StochOutput> results;
+        lanes::each_chunk(history, first, [&](std::size_t from, std::size_t count, const double* h, const double* l,
+                                             const double* c) {
+            hi.resize(count + history + lanes::kPad);
+            lo.resize(hi.size());
+            fast_k.resize(count + lanes::kPad);
+            results.resize(count);
+            lanes::stoch_fast_k(h, l, c, count, history + 1, hi.data(), lo.data(), fast_k.data());
+            for (std::size_t k = 0; k < count; ++k) results[k] = smooth(from + k, fast_k[k]);
+            out.store(from, count, results.data());
+        }, high, low, close);
+    }
+
+    std::uint64_t lookback() const noexcept { return lookback_; }
+
+private:
+    // The outputs of bar b once its fast %K is known.
+    StochOutput smooth(std::uint64_t b, double fast_k) noexcept {
         const double slow_k = slow_k_.next(fast_k);
         double d = kNaN;
         if (!std::isnan(slow_k)) {
@@ -167,9 +216,7 @@ public:
         return {k, d};
     }
 
-    std::uint64_t lookback() const noexcept { return lookback_; }
-
-private:
+    std::uint64_t fastk_;
     HlWindow window_;
     StochSmoother slow_k_;
     StochSmoother slow_d_;
