@@ -5,6 +5,7 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/heikin_ashi.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/channels/stc.hpp"
 #include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/channels/ttm_squeeze.hpp"
 #include "lumenfold/core/channels/true_ranges.hpp"
@@ -398,6 +399,24 @@ void HeikinAshiBars(const double* open, const double* high, const double* low, c
     state[1] = prev_close;
 }
 
+// Walked from the newest value, as the stage does: the newest of equal
+// extremes stands.
+void StochasticValues(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const V start = hn::Set(d, kMaxF64), hundred = hn::Set(d, 100.0);
+    padded_groups(count, [&](std::size_t k) {
+        V lo = start, hi = hn::Neg(start);
+        for (std::size_t i = p; i-- > 0;) {
+            const V v = hn::LoadU(d, x + k + i);
+            lo = hn::IfThenElse(hn::Lt(v, lo), v, lo);
+            hi = hn::IfThenElse(hn::Gt(v, hi), v, hi);
+        }
+        const V newest = hn::LoadU(d, x + k + p - 1);
+        const V value = hn::Div(hn::Mul(hn::Sub(newest, lo), hundred), hn::Sub(hi, lo));
+        hn::StoreU(hn::IfThenElseZero(hn::Ne(hi, lo), value), d, out + k);
+    });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -414,6 +433,7 @@ LF_DISPATCH(supertrend_steps, SuperTrendSteps)
 LF_DISPATCH(trailing_stop_steps, TrailingStopSteps)
 LF_DISPATCH(close_ranges, CloseRanges)
 LF_DISPATCH(heikin_ashi_bars, HeikinAshiBars)
+LF_DISPATCH(stochastic_values, StochasticValues)
 
 }  // namespace lumenfold::core::lanes
 #endif

@@ -26,6 +26,7 @@
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
 #include "lumenfold/core/channels/keltner.hpp"
+#include "lumenfold/core/channels/stc.hpp"
 #include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/channels/ttm_squeeze.hpp"
 #include "lumenfold/core/channels/ultimate_channel.hpp"
@@ -262,6 +263,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<3>("Keltner", [](std::uint64_t p) { return KeltnerChannels(p, p / 2 + 1, 2.0); }),
         kernel<3>("UltimateChannel", [](std::uint64_t p) { return UltimateChannel(p, p / 2 + 1, 1.5); }),
         kernel<4>("HeikinAshi", [](std::uint64_t) { return HeikinAshi(); }),
+        kernel<1>("SchaffTrendCycle", [](std::uint64_t p) { return SchaffTrendCycle(p, p / 2 + 1, p + 3); }),
         // oscillators and features
         kernel<1>("MADH(p, p)", [](std::uint64_t p) { return MADH(p, p); }),
         kernel<1>("MADH(p/3, p)", [](std::uint64_t p) { return MADH(p / 3, p); }),
