@@ -260,6 +260,13 @@ inline void over_true_ranges(const double* high, const double* low, const double
         [](std::size_t) {});
 }
 
+// +1 long, -1 short, computed rather than chosen: a choice between two
+// constants compiles to a branch on the direction.
+inline std::int8_t direction(D1 d, M1 is_long) {
+    const int on = static_cast<int>(hn::AllTrue(d, is_long));
+    return static_cast<std::int8_t>(on + on - 1);
+}
+
 void SuperTrendSteps(const double* high, const double* low, const double* close, std::size_t count, double alpha,
                      double multiplier, double* state, SuperTrendOutput* out) {
     const D1 d;
@@ -279,9 +286,7 @@ void SuperTrendSteps(const double* high, const double* low, const double* close,
             upper = hn::IfThenElse(hn::Or(hn::Lt(basic_upper, upper), hn::Gt(prev_close, upper)), basic_upper, upper);
             lower = hn::IfThenElse(hn::Or(hn::Gt(basic_lower, lower), hn::Lt(prev_close, lower)), basic_lower, lower);
             is_long = hn::Or(hn::AndNot(hn::Lt(c, lower), is_long), hn::AndNot(is_long, hn::Gt(c, upper)));
-            const bool long_now = hn::AllTrue(d, is_long);
-            out[k] = SuperTrendOutput{hn::GetLane(hn::IfThenElse(is_long, lower, upper)),
-                                      static_cast<std::int8_t>(long_now ? 1 : -1)};
+            out[k] = SuperTrendOutput{hn::GetLane(hn::IfThenElse(is_long, lower, upper)), direction(d, is_long)};
         }
     });
     state[0] = hn::GetLane(atr);
@@ -310,7 +315,7 @@ void TrailingStopSteps(const double* high, const double* low, const double* clos
             const V1 short_stop = hn::IfThenElse(exit_short, below, min_num_lanes(stop, above));
             stop = hn::IfThenElse(is_long, long_stop, short_stop);
             is_long = hn::Or(hn::AndNot(exit_long, is_long), hn::AndNot(is_long, exit_short));
-            out[k] = AtrTsOutput{hn::GetLane(stop), static_cast<std::int8_t>(hn::AllTrue(d, is_long) ? 1 : -1)};
+            out[k] = AtrTsOutput{hn::GetLane(stop), direction(d, is_long)};
         }
     });
     state[0] = hn::GetLane(atr);
