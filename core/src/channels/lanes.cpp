@@ -1,9 +1,15 @@
 // The lane kernels of the channels family, compiled once per instruction set
 // and dispatched at run time. Plain multiplies and adds only (the build never
 // contracts them).
+#include "lumenfold/core/channels/atr_ts.hpp"
 #include "lumenfold/core/channels/fractals.hpp"
+#include "lumenfold/core/channels/heikin_ashi.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
+#include "lumenfold/core/channels/stc.hpp"
+#include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/channels/ttm_squeeze.hpp"
+#include "lumenfold/core/channels/true_ranges.hpp"
+#include "lumenfold/core/channels/ultimate_channel.hpp"
 #include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include <algorithm>
@@ -173,6 +179,249 @@ void PointsOfControl(const double* price, const double* volume, const double* lo
     });
 }
 
+
+// ---- range terms and the recursions that select on them ----
+// Which true-range term wins, which operand of a maximum, which side of a
+// flip changes unpredictably from bar to bar on market data: per-bar terms
+// are taken in lanes, and the recursions select in one-lane vectors, whose
+// blends a processor does not predict.
+
+using D1 = hn::CappedTag<double, 1>;
+using V1 = hn::Vec<D1>;
+using M1 = hn::Mask<D1>;
+
+// true_range(high, low, prev_close) (classic/atr.hpp): each maximum lets the
+// absolute value win ties and ignores a NaN.
+template <class VV>
+inline VV true_range_lanes(VV h, VV l, VV pc) {
+    const VV d0 = hn::Sub(h, l), d1 = hn::Abs(hn::Sub(h, pc)), d2 = hn::Abs(hn::Sub(l, pc));
+    const VV m = hn::IfThenElse(hn::Or(hn::Ge(d1, d0), hn::IsNaN(d0)), d1, d0);
+    return hn::IfThenElse(hn::Or(hn::Ge(d2, m), hn::IsNaN(m)), d2, m);
+}
+
+// max_num and min_num (framework/num.hpp): a NaN operand ignored (b when both
+// are), and of two equal values the one whose bits are the AND (maximum: +0
+// over -0) or the OR (minimum: -0 over +0) of both.
+template <class VV>
+inline VV max_num_lanes(VV a, VV b) {
+    VV r = hn::IfThenElse(hn::Gt(a, b), a, b);
+    r = hn::IfThenElse(hn::Eq(a, b), hn::And(a, b), r);
+    r = hn::IfThenElse(hn::IsNaN(b), a, r);
+    return hn::IfThenElse(hn::IsNaN(a), b, r);
+}
+
+template <class VV>
+inline VV min_num_lanes(VV a, VV b) {
+    VV r = hn::IfThenElse(hn::Lt(a, b), a, b);
+    r = hn::IfThenElse(hn::Eq(a, b), hn::Or(a, b), r);
+    r = hn::IfThenElse(hn::IsNaN(b), a, r);
+    return hn::IfThenElse(hn::IsNaN(a), b, r);
+}
+
+// Bars per group: the per-bar terms of one group are taken in lanes while the
+// recursion runs over the one before.
+constexpr std::size_t kGroup = 64;
+
+// The true ranges of bars at .. at + m - 1 of high, low and close (each
+// holding the bar before them) into tr.
+inline void group_true_ranges(const double* high, const double* low, const double* close, std::size_t at,
+                              std::size_t m, double* tr) {
+    const D d;
+    lane_groups(
+        m,
+        [&](std::size_t j) {
+            const std::size_t k = at + j;
+            hn::StoreU(true_range_lanes(hn::LoadU(d, high + k + 1), hn::LoadU(d, low + k + 1), hn::LoadU(d, close + k)),
+                       d, tr + j);
+        },
+        [&](std::size_t j) {
+            const D1 d1;
+            const std::size_t k = at + j;
+            hn::StoreU(true_range_lanes(hn::LoadU(d1, high + k + 1), hn::LoadU(d1, low + k + 1),
+                                        hn::LoadU(d1, close + k)),
+                       d1, tr + j);
+        });
+}
+
+void TrueRanges(const double* high, const double* low, const double* close, std::size_t count, double* out) {
+    group_true_ranges(high, low, close, 0, count, out);
+}
+
+// Runs `chain(at, m, tr)` over the groups of count bars, the true ranges of
+// the next group taken while it runs.
+template <class Chain>
+inline void over_true_ranges(const double* high, const double* low, const double* close, std::size_t count,
+                             Chain chain) {
+    alignas(64) double tr[2][kGroup];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+    pipelined_groups(
+        count, kGroup, [&](std::size_t q) { group_true_ranges(high, low, close, q * kGroup, size(q), tr[q % 2]); },
+        [&](std::size_t q) { chain(q * kGroup, size(q), static_cast<const double*>(tr[q % 2])); },
+        [](std::size_t) {});
+}
+
+// +1 long, -1 short, computed rather than chosen: a choice between two
+// constants compiles to a branch on the direction.
+inline std::int8_t direction(D1 d, M1 is_long) {
+    const int on = static_cast<int>(hn::AllTrue(d, is_long));
+    return static_cast<std::int8_t>(on + on - 1);
+}
+
+void SuperTrendSteps(const double* high, const double* low, const double* close, std::size_t count, double alpha,
+                     double multiplier, double* state, SuperTrendOutput* out) {
+    const D1 d;
+    const V1 va = hn::Set(d, alpha), keep = hn::Set(d, 1.0 - alpha), mult = hn::Set(d, multiplier);
+    const V1 half = hn::Set(d, 0.5);
+    V1 atr = hn::Set(d, state[0]), upper = hn::Set(d, state[1]), lower = hn::Set(d, state[2]);
+    M1 is_long = hn::Eq(hn::Set(d, state[3]), hn::Set(d, 1.0));
+    over_true_ranges(high, low, close, count, [&](std::size_t at, std::size_t m, const double* tr) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t k = at + j;
+            atr = hn::Add(hn::Mul(hn::LoadU(d, tr + j), va), hn::Mul(atr, keep));
+            const V1 h = hn::LoadU(d, high + k + 1), l = hn::LoadU(d, low + k + 1);
+            const V1 c = hn::LoadU(d, close + k + 1), prev_close = hn::LoadU(d, close + k);
+            const V1 mid = hn::Mul(hn::Add(h, l), half);
+            const V1 offset = hn::Mul(atr, mult);
+            const V1 basic_upper = hn::Add(mid, offset), basic_lower = hn::Sub(mid, offset);
+            upper = hn::IfThenElse(hn::Or(hn::Lt(basic_upper, upper), hn::Gt(prev_close, upper)), basic_upper, upper);
+            lower = hn::IfThenElse(hn::Or(hn::Gt(basic_lower, lower), hn::Lt(prev_close, lower)), basic_lower, lower);
+            is_long = hn::Or(hn::AndNot(hn::Lt(c, lower), is_long), hn::AndNot(is_long, hn::Gt(c, upper)));
+            out[k] = SuperTrendOutput{hn::GetLane(hn::IfThenElse(is_long, lower, upper)), direction(d, is_long)};
+        }
+    });
+    state[0] = hn::GetLane(atr);
+    state[1] = hn::GetLane(upper);
+    state[2] = hn::GetLane(lower);
+    state[3] = hn::AllTrue(d, is_long) ? 1.0 : 0.0;
+}
+
+void TrailingStopSteps(const double* high, const double* low, const double* close, std::size_t count, double alpha,
+                       double multiplier, double* state, AtrTsOutput* out) {
+    const D1 d;
+    const V1 va = hn::Set(d, alpha), keep = hn::Set(d, 1.0 - alpha), mult = hn::Set(d, multiplier);
+    V1 atr = hn::Set(d, state[0]), stop = hn::Set(d, state[1]);
+    M1 is_long = hn::Eq(hn::Set(d, state[2]), hn::Set(d, 1.0));
+    over_true_ranges(high, low, close, count, [&](std::size_t at, std::size_t m, const double* tr) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t k = at + j;
+            atr = hn::Add(hn::Mul(hn::LoadU(d, tr + j), va), hn::Mul(atr, keep));
+            const V1 c = hn::LoadU(d, close + k + 1);
+            const V1 offset = hn::Mul(atr, mult);
+            const V1 below = hn::Sub(c, offset), above = hn::Add(c, offset);
+            // Long: a close under the stop turns short at close + offset, else
+            // the stop rises to close - offset; short mirrors it.
+            const M1 exit_long = hn::Lt(c, stop), exit_short = hn::Gt(c, stop);
+            const V1 long_stop = hn::IfThenElse(exit_long, above, max_num_lanes(stop, below));
+            const V1 short_stop = hn::IfThenElse(exit_short, below, min_num_lanes(stop, above));
+            stop = hn::IfThenElse(is_long, long_stop, short_stop);
+            is_long = hn::Or(hn::AndNot(exit_long, is_long), hn::AndNot(is_long, exit_short));
+            out[k] = AtrTsOutput{hn::GetLane(stop), direction(d, is_long)};
+        }
+    });
+    state[0] = hn::GetLane(atr);
+    state[1] = hn::GetLane(stop);
+    state[2] = hn::AllTrue(d, is_long) ? 1.0 : 0.0;
+}
+
+void CloseRanges(const double* high, const double* low, const double* close, std::size_t count, double* out) {
+    lane_groups(
+        count,
+        [&](std::size_t k) {
+            const D d;
+            const V pc = hn::LoadU(d, close + k);
+            hn::StoreU(hn::Sub(max_num_lanes(hn::LoadU(d, high + k + 1), pc), min_num_lanes(hn::LoadU(d, low + k + 1), pc)),
+                       d, out + k);
+        },
+        [&](std::size_t k) {
+            const D1 d;
+            const V1 pc = hn::LoadU(d, close + k);
+            hn::StoreU(hn::Sub(max_num_lanes(hn::LoadU(d, high + k + 1), pc), min_num_lanes(hn::LoadU(d, low + k + 1), pc)),
+                       d, out + k);
+        });
+}
+
+// The opens one after the other; the closes of a group in lanes before it,
+// the highs and lows in lanes after it.
+void HeikinAshiBars(const double* open, const double* high, const double* low, const double* close, std::size_t count,
+                    double* state, HeikinAshiOutput* out) {
+    static_assert(sizeof(HeikinAshiOutput) == 4 * sizeof(double) && std::is_standard_layout_v<HeikinAshiOutput>);
+    const D d;
+    const V quarter = hn::Set(d, 0.25);
+    alignas(64) double opens[3][kGroup], closes[3][kGroup];
+    double prev_open = state[0], prev_close = state[1];
+    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
+    pipelined_groups(
+        count, kGroup,
+        [&](std::size_t q) {
+            const std::size_t at = q * kGroup;
+            double* cl = closes[q % 3];
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const std::size_t k = at + j;
+                    const V sum = hn::Add(hn::Add(hn::Add(hn::LoadU(d, open + k), hn::LoadU(d, high + k)),
+                                                  hn::LoadU(d, low + k)),
+                                          hn::LoadU(d, close + k));
+                    hn::StoreU(hn::Mul(sum, quarter), d, cl + j);
+                },
+                [&](std::size_t j) {
+                    const std::size_t k = at + j;
+                    cl[j] = (((open[k] + high[k]) + low[k]) + close[k]) * 0.25;
+                });
+        },
+        [&](std::size_t q) {
+            const double* cl = closes[q % 3];
+            double* op = opens[q % 3];
+            for (std::size_t j = 0, m = size(q); j < m; ++j) {
+                prev_open = (prev_open + prev_close) * 0.5;
+                prev_close = cl[j];
+                op[j] = prev_open;
+            }
+        },
+        [&](std::size_t q) {
+            const std::size_t at = q * kGroup;
+            const double* cl = closes[q % 3];
+            const double* op = opens[q % 3];
+            lane_groups(
+                size(q),
+                [&](std::size_t j) {
+                    const std::size_t k = at + j;
+                    const V o = hn::LoadU(d, op + j), c = hn::LoadU(d, cl + j);
+                    const V fields[4] = {o, max_num_lanes(max_num_lanes(hn::LoadU(d, high + k), o), c),
+                                         min_num_lanes(min_num_lanes(hn::LoadU(d, low + k), o), c), c};
+                    PlainRecords<4>{reinterpret_cast<double*>(out)}.Store(fields, k);
+                },
+                [&](std::size_t j) {
+                    const D1 d1;
+                    const std::size_t k = at + j;
+                    const V1 o = hn::Set(d1, op[j]), c = hn::Set(d1, cl[j]);
+                    const V1 hi = max_num_lanes(max_num_lanes(hn::Set(d1, high[k]), o), c);
+                    const V1 lo = min_num_lanes(min_num_lanes(hn::Set(d1, low[k]), o), c);
+                    out[k] = HeikinAshiOutput{op[j], hn::GetLane(hi), hn::GetLane(lo), cl[j]};
+                });
+        });
+    state[0] = prev_open;
+    state[1] = prev_close;
+}
+
+// Walked from the newest value, as the stage does: the newest of equal
+// extremes stands.
+void StochasticValues(const double* x, std::size_t count, std::size_t p, double* out) {
+    const D d;
+    const V start = hn::Set(d, kMaxF64), hundred = hn::Set(d, 100.0);
+    padded_groups(count, [&](std::size_t k) {
+        V lo = start, hi = hn::Neg(start);
+        for (std::size_t i = p; i-- > 0;) {
+            const V v = hn::LoadU(d, x + k + i);
+            lo = hn::IfThenElse(hn::Lt(v, lo), v, lo);
+            hi = hn::IfThenElse(hn::Gt(v, hi), v, hi);
+        }
+        const V newest = hn::LoadU(d, x + k + p - 1);
+        const V value = hn::Div(hn::Mul(hn::Sub(newest, lo), hundred), hn::Sub(hi, lo));
+        hn::StoreU(hn::IfThenElseZero(hn::Ne(hi, lo), value), d, out + k);
+    });
+}
+
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -184,6 +433,12 @@ LF_DISPATCH(squeeze_parts, SqueezeParts)
 LF_DISPATCH(regression_values, RegressionValues)
 LF_DISPATCH(pivot_levels, PivotLevels)
 LF_DISPATCH(points_of_control, PointsOfControl)
+LF_DISPATCH(true_ranges, TrueRanges)
+LF_DISPATCH(supertrend_steps, SuperTrendSteps)
+LF_DISPATCH(trailing_stop_steps, TrailingStopSteps)
+LF_DISPATCH(close_ranges, CloseRanges)
+LF_DISPATCH(heikin_ashi_bars, HeikinAshiBars)
+LF_DISPATCH(stochastic_values, StochasticValues)
 
 }  // namespace lumenfold::core::lanes
 #endif

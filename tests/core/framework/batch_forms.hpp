@@ -18,12 +18,18 @@
 #include <vector>
 
 #include "lumenfold/core/channels/alma.hpp"
+#include "lumenfold/core/channels/atr_ts.hpp"
 #include "lumenfold/core/channels/choppiness_index.hpp"
 #include "lumenfold/core/channels/donchian.hpp"
 #include "lumenfold/core/channels/fractals.hpp"
+#include "lumenfold/core/channels/heikin_ashi.hpp"
 #include "lumenfold/core/channels/hma.hpp"
 #include "lumenfold/core/channels/ichimoku.hpp"
+#include "lumenfold/core/channels/keltner.hpp"
+#include "lumenfold/core/channels/stc.hpp"
+#include "lumenfold/core/channels/supertrend.hpp"
 #include "lumenfold/core/channels/ttm_squeeze.hpp"
+#include "lumenfold/core/channels/ultimate_channel.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/channels/volume_profile.hpp"
 #include "lumenfold/core/classic/adx.hpp"
@@ -266,6 +272,10 @@ inline const std::vector<Kernel>& kernels() {
         kernel<3>("Choppiness", [](std::uint64_t p) { return ChoppinessIndex(p); }),
         kernel<2>("Ichimoku(p, 2p, 3p)", [](std::uint64_t p) { return IchimokuCloud(p, 2 * p, 3 * p); }),
         kernel<2>("Ichimoku(p, p/2, 0)", [](std::uint64_t p) { return IchimokuCloud(p, p / 2, 0); }),
+        kernel<3>("Keltner", [](std::uint64_t p) { return KeltnerChannels(p, p / 2 + 1, 2.0); }),
+        kernel<3>("UltimateChannel", [](std::uint64_t p) { return UltimateChannel(p, p / 2 + 1, 1.5); }),
+        kernel<4>("HeikinAshi", [](std::uint64_t) { return HeikinAshi(); }),
+        kernel<1>("SchaffTrendCycle", [](std::uint64_t p) { return SchaffTrendCycle(p, p / 2 + 1, p + 3); }),
         // oscillators and features
         kernel<1>("MADH(p, p)", [](std::uint64_t p) { return MADH(p, p); }),
         kernel<1>("MADH(p/3, p)", [](std::uint64_t p) { return MADH(p / 3, p); }),
@@ -317,6 +327,21 @@ inline const std::vector<Kernel>& kernels() {
                   },
                   [](Encoded& e, SuperTrendOutput o) {
                       e.f64(o.value);
+                      e.byte(static_cast<std::uint8_t>(o.direction));
+                  }),
+        // Stops that flip often (a small multiplier) and seldom, and a negative multiplier.
+        kernel<3>("SuperTrend",
+                  [](std::uint64_t p) { return SuperTrend(p, p % 3 == 0 ? -1.0 : 0.25 * static_cast<double>(p % 8)); },
+                  [](Encoded& e, SuperTrendOutput o) {
+                      e.f64(o.value);
+                      e.byte(static_cast<std::uint8_t>(o.direction));
+                  }),
+        kernel<3>("ATRTrailingStop",
+                  [](std::uint64_t p) {
+                      return ATRTrailingStop(p, p % 3 == 0 ? -1.0 : 0.25 * static_cast<double>(p % 8));
+                  },
+                  [](Encoded& e, AtrTsOutput o) {
+                      e.f64(o.stop);
                       e.byte(static_cast<std::uint8_t>(o.direction));
                   }),
         kernel<1>("HurstFeatureExtractor", [](std::uint64_t p) { return HurstFeatureExtractor(p); },

@@ -7,10 +7,16 @@
 // nor moves the stop.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -18,6 +24,16 @@ struct AtrTsOutput {
     double stop;
     std::int8_t direction;  // +1 long, -1 short
 };
+
+namespace lanes {
+
+// The trailing stop's steps over bars 1 .. count of high, low and close
+// (index 0 the bar before them) into out[0 .. count): the average true range
+// tr·alpha + atr·(1 - alpha), then the stop and direction, from state = {atr,
+// stop, 1 long / 0 short} of the bar before, left at the last bar's.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, double alpha, double multiplier, double* state, AtrTsOutput* out)> trailing_stop_steps;
+
+}  // namespace lanes
 
 class ATRTrailingStop {
 public:
@@ -45,6 +61,24 @@ public:
             }
         }
         return AtrTsOutput{stop_, direction_};
+    }
+
+    // Batch form: the first bar stepped, then chunk by chunk the true ranges
+    // in SIMD lanes and the recursion with its flips and ratchets as blends
+    // rather than branches.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        if (n == 0) return;
+        out.put(0, next(high[0], low[0], close[0]));
+        double state[3] = {high[0] - low[0], stop_, direction_ == 1 ? 1.0 : 0.0};
+        std::vector<AtrTsOutput> results;
+        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                    const double* c) {
+            results.resize(count);
+            lanes::trailing_stop_steps(h, l, c, count, atr_.alpha(), multiplier_, state, results.data());
+            out.store(first, count, results.data());
+        }, high, low, close);
     }
 
 private:

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/channels/true_ranges.hpp"
 #include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
@@ -47,9 +48,9 @@ public:
     }
 
     // Batch form: the bars up to the first full window stepped, then, chunk by
-    // chunk, the true ranges from the series, every later window's sum of
-    // them (newest first) and its extremes (folded from the oldest bar) in
-    // SIMD lanes, and the logarithms bar by bar.
+    // chunk, the true ranges, every later window's sum of them (newest first)
+    // and its extremes (folded from the oldest bar) in SIMD lanes, and the
+    // logarithms bar by bar.
     template <class O, Series S>
     void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = high.size();
@@ -64,7 +65,7 @@ public:
         // values[j] is bar first - p + j; bar first + k's window is j = k + 1 .. k + p.
         lanes::run_chunks(out, p, p, [&](std::size_t count, double* r, const double* h, const double* l,
                                          const double* c) {
-            for (std::size_t j = 1; j < count + p; ++j) ranges[j - 1] = true_range(h[j], l[j], c[j - 1]);
+            lanes::true_ranges(h, l, c, count + p - 1, ranges.data());
             lanes::weighted_means(ranges.data(), count, p, ones.data(), true, 1.0, sums.data());
             lanes::window_extremes(h + 1, count, p, true, highest.data());
             lanes::window_extremes(l + 1, count, p, false, lowest.data());

@@ -4,10 +4,16 @@
 // placeholder: bar 1 gives the typical price ± (high - low)·multiplier.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/channels/band_output.hpp"
+#include "lumenfold/core/channels/true_ranges.hpp"
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
@@ -21,6 +27,36 @@ public:
         const double middle = centre_.next(((high + low) + close) / 3.0);
         const double offset = range_.next(high, low, close) * multiplier_;
         return BandOutput{middle + offset, middle, middle - offset};
+    }
+
+    // Batch form: the first bar stepped, then chunk by chunk the true ranges
+    // in SIMD lanes and the two averages bar by bar.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        if (n == 0) return;
+        const double h0 = high[0], l0 = low[0], c0 = close[0];
+        out.put(0, next(h0, l0, c0));
+        const double ema_alpha = centre_.alpha(), ema_keep = 1.0 - ema_alpha;
+        const double atr_alpha = range_.alpha(), atr_keep = 1.0 - atr_alpha;
+        double middle = ((h0 + l0) + c0) / 3.0;
+        double atr = h0 - l0;
+        std::vector<double> ranges;
+        std::vector<BandOutput> bands;
+        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                    const double* c) {
+            ranges.resize(count + lanes::kPad);
+            bands.resize(count);
+            const double* tr = ranges.data();
+            lanes::true_ranges(h, l, c, count, ranges.data());
+            for (std::size_t k = 0; k < count; ++k) {
+                middle = ((h[k + 1] + l[k + 1]) + c[k + 1]) / 3.0 * ema_alpha + middle * ema_keep;
+                atr = tr[k] * atr_alpha + atr * atr_keep;
+                const double offset = atr * multiplier_;
+                bands[k] = BandOutput{middle + offset, middle, middle - offset};
+            }
+            out.store(first, count, bands.data());
+        }, high, low, close);
     }
 
 private:

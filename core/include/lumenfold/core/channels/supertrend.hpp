@@ -7,9 +7,15 @@
 // long, -1 short. Starts long; no warm-up placeholder.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -19,6 +25,16 @@ struct SuperTrendOutput {
     double value;
     std::int8_t direction;
 };
+
+namespace lanes {
+
+// SuperTrend's steps over bars 1 .. count of high, low and close (index 0 the
+// bar before them) into out[0 .. count): the average true range tr·alpha +
+// atr·(1 - alpha), the bands and the direction, from state = {atr, upper band,
+// lower band, 1 long / 0 short} of the bar before, left at the last bar's.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, double alpha, double multiplier, double* state, SuperTrendOutput* out)> supertrend_steps;
+
+}  // namespace lanes
 
 class SuperTrend {
 public:
@@ -47,6 +63,24 @@ public:
         prev_upper_ = upper;
         prev_lower_ = lower;
         return SuperTrendOutput{direction_ == 1 ? lower : upper, direction_};
+    }
+
+    // Batch form: the first bar stepped, then chunk by chunk the true ranges
+    // in SIMD lanes and the recursion with its band and direction choices as
+    // blends rather than branches.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        if (n == 0) return;
+        out.put(0, next(high[0], low[0], close[0]));
+        double state[4] = {high[0] - low[0], prev_upper_, prev_lower_, direction_ == 1 ? 1.0 : 0.0};
+        std::vector<SuperTrendOutput> results;
+        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                    const double* c) {
+            results.resize(count);
+            lanes::supertrend_steps(h, l, c, count, atr_.alpha(), multiplier_, state, results.data());
+            out.store(first, count, results.data());
+        }, high, low, close);
     }
 
 private:

@@ -6,12 +6,26 @@
 // is no warm-up placeholder.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/chunks.hpp"
+#include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
+
+namespace lanes {
+
+// out[k] = max_num(high[k + 1], close[k]) - min_num(low[k + 1], close[k]) for
+// k < count; out is padded.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, double* out)> close_ranges;
+
+}  // namespace lanes
 
 struct UltimateChannelOutput {
     double upper;
@@ -37,6 +51,35 @@ public:
         const double center = center_smoother_.next(close);
         const double d = s * num_strs_;
         return UltimateChannelOutput{center + d, center, center - d};
+    }
+
+    // Batch form: the first bar stepped, then chunk by chunk the ranges in
+    // SIMD lanes and the two smoothers bar by bar.
+    template <class O, Series S>
+    void batch(const O& out, const S& high, const S& low, const S& close) {
+        const std::size_t n = std::min({high.size(), low.size(), close.size()});
+        if (n == 0) return;
+        out.put(0, next(high[0], low[0], close[0]));
+        std::vector<double> ranges;
+        std::vector<UltimateChannelOutput> bands;
+        lanes::each_chunk(1, 1, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                    const double* c) {
+            ranges.resize(count + lanes::kPad);
+            bands.resize(count);
+            const double* r = ranges.data();
+            lanes::close_ranges(h, l, c, count, ranges.data());
+            // Locals through the loop, so the recursions stay in registers.
+            UltimateSmoother centre = center_smoother_, range = range_smoother_;
+            for (std::size_t k = 0; k < count; ++k) {
+                const double s = range.next(r[k]);
+                const double center = centre.next(c[k + 1]);
+                const double d = s * num_strs_;
+                bands[k] = UltimateChannelOutput{center + d, center, center - d};
+            }
+            center_smoother_ = centre;
+            range_smoother_ = range;
+            out.store(first, count, bands.data());
+        }, high, low, close);
     }
 
 private:
