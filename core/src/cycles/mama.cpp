@@ -1,6 +1,7 @@
 // The MAMA step and the message of its range check.
 #include "lumenfold/core/cycles/mama.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -51,11 +52,13 @@ MamaOutput MAMA::next(double price) {
     phase_ = m.i1 != 0.0 ? std::atan(m.q1 / m.i1) * kRadToDeg : 0.0;
 
     check_range(slowlimit_, fastlimit_);
-    double delta = prev_phase - phase_;
-    if (delta < 1.0) delta = 1.0;
-    double alpha = fastlimit_ / delta;
-    if (alpha < slowlimit_) alpha = slowlimit_;
-    if (alpha > fastlimit_) alpha = fastlimit_;
+    // A select, a maximum and a minimum rather than branches: the phase moves
+    // unpredictably on market prices (a maximum for delta would be turned
+    // back into a branch that skips the division by 1). A NaN passes every
+    // limit.
+    const double change = prev_phase - phase_;
+    const double delta = select(change < 1.0, 1.0, change);
+    const double alpha = std::min(std::max(fastlimit_ / delta, slowlimit_), fastlimit_);
     mama_ = alpha * price + (1.0 - alpha) * mama_;
     fama_ = (alpha / 2.0) * mama_ + (1.0 - alpha / 2.0) * fama_;
     return {mama_, fama_};

@@ -45,6 +45,7 @@
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/classic/stoch.hpp"
 #include "lumenfold/core/classic/willr.hpp"
+#include "lumenfold/core/cycles/amfm.hpp"
 #include "lumenfold/core/cycles/autocorrelation.hpp"
 #include "lumenfold/core/cycles/correlation_cycle.hpp"
 #include "lumenfold/core/cycles/cycle_trend_analytics.hpp"
@@ -288,6 +289,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("FracDiff((p%11)/10, 1e-3)", [](std::uint64_t p) { return FracDiff(to_f64(p % 11) / 10.0, 1e-3); }),
         // cycles
         kernel<1>("HurstExponent", [](std::uint64_t p) { return HurstExponent(p); }),
+        kernel<2>("AMDetector", [](std::uint64_t p) { return AMDetector(p, p / 2 + 1); }),
         kernel<1>("MarketState", [](std::uint64_t p) { return MarketState(p, 9.0); }),
         kernel<1>("MarketState(400)", [](std::uint64_t p) { return MarketState(p, 400.0); }),
         // A sweep of 43 periods per bar: windows capped to keep the test quick.

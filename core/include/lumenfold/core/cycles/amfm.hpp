@@ -2,12 +2,15 @@
 // (close, open) in that order.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/filters/two_pole.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
 namespace lumenfold::core {
@@ -29,7 +32,36 @@ public:
         return average_.next(m == WindowHighest::kStart ? kNaN : m);
     }
 
+    // Batch form (a fresh detector): for windows of up to kScanBars bodies,
+    // each bar's highest body is the maximum over a ring of the last bodies,
+    // with no branch on when the highest leaves the window, which market
+    // bodies make unpredictable. Slots not yet written hold NaN, which never
+    // wins; without -0 and NaN, the maximum does not depend on the order.
+    // The average is stepped; longer windows step the detector.
+    template <class O, Series S>
+    void batch(const O& out, const S& close, const S& open) {
+        const std::size_t n = std::min(close.size(), open.size());
+        const std::uint64_t h = highest_.period();
+        if (h == 0 || h > kScanBars) {
+            for (std::size_t t = 0; t < n; ++t) out.put(t, next(close[t], open[t]));
+            return;
+        }
+        const std::size_t len = static_cast<std::size_t>(h);
+        double ring[kScanBars];
+        std::fill(ring, ring + kScanBars, kNaN);
+        std::size_t slot = 0;
+        for (std::size_t t = 0; t < n; ++t) {
+            ring[slot] = std::fabs(close[t] - open[t]);
+            slot = slot + 1 == len ? 0 : slot + 1;
+            double m = WindowHighest::kStart;
+            for (std::size_t j = 0; j < len; ++j) m = ring[j] > m ? ring[j] : m;
+            out.put(t, average_.next(m == WindowHighest::kStart ? kNaN : m));
+        }
+    }
+
 private:
+    static constexpr std::uint64_t kScanBars = 16;
+
     WindowHighest highest_;
     SMA average_;
 };
@@ -44,9 +76,12 @@ public:
     double next(double close, double open) noexcept {
         if (count_ < 3) ++count_;
         const double d = close - open;
-        double hl = 10.0 * d;
-        if (hl < -1.0) hl = -1.0;
-        if (hl > 1.0) hl = 1.0;
+        // A select and a minimum rather than branches: whether a body is
+        // limited changes unpredictably from bar to bar (a maximum would be
+        // turned back into a branch, the minimum of -1 and 1 being known). A
+        // NaN passes both limits.
+        const double scaled = 10.0 * d;
+        const double hl = std::min(select(scaled < -1.0, -1.0, scaled), 1.0);
         const double out = count_ >= 3 ? rec_.value(hl) : d;
         rec_.store(hl, out);
         return out;

@@ -159,8 +159,16 @@ private:
     double turn(double real, double imaginary) noexcept {
         double angle = 90.0;
         if (imaginary != 0.0) angle = 90.0 + std::atan(real / imaginary) * kRadToDeg;
-        if (imaginary > 0.0) angle = angle - 180.0;
-        if (count_ > period_ + 1 && angle_ - angle < 270.0 && angle < angle_) angle = angle_;
+        // Selects rather than branches: the half plane and the hold change
+        // unpredictably from bar to bar.
+        angle = select(imaginary > 0.0, angle - 180.0, angle);
+        if (count_ > period_ + 1) {
+            // Held when below the stored angle by less than 270 degrees: then
+            // the larger of the two. Written as a maximum and a masked choice,
+            // which stay in floating-point registers on the angle's chain.
+            const double larger = angle_ > angle ? angle_ : angle;
+            angle = angle_ - angle < 270.0 ? larger : angle;
+        }
         angle_ = angle;
         return angle;
     }
@@ -198,9 +206,9 @@ public:
 
 private:
     double state(double angle) noexcept {
-        double result = 0.0;
-        // A NaN angle or threshold fails the test.
-        if (std::fabs(angle - angle_) < threshold_) result = angle < 0.0 ? -1.0 : 1.0;
+        // A NaN angle or threshold fails the test. Selects rather than
+        // branches: the state changes unpredictably from bar to bar.
+        const double result = select(std::fabs(angle - angle_) < threshold_, select(angle < 0.0, -1.0, 1.0), 0.0);
         angle_ = angle;
         return result;
     }

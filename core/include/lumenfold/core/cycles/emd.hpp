@@ -33,10 +33,11 @@ public:
         ++count_;
         const double bp = k_.value(x, x2_, bp1_, bp2_);
         const double trend = trend_.next(bp);
-        if (count_ >= 3) {
-            if (bp1_ > bp && bp1_ > bp2_) peak_ = bp1_;
-            if (bp1_ < bp && bp1_ < bp2_) valley_ = bp1_;
-        }
+        // Selects rather than branches: turning points come at random on
+        // market prices.
+        const bool turns = count_ >= 3;
+        peak_ = select(turns & (bp1_ > bp) & (bp1_ > bp2_), bp1_, peak_);
+        valley_ = select(turns & (bp1_ < bp) & (bp1_ < bp2_), bp1_, valley_);
         const double upper = peak_mean_.next(peak_) * fraction_;
         const double lower = valley_mean_.next(valley_) * fraction_;
         bp2_ = bp1_;

@@ -100,23 +100,37 @@ private:
 
     // The centre of gravity of the top of the spectrum, power[j] the power at
     // the period 8 + j (up to 50).
+    //
+    // Powers are never -0, so the maximum of those that are numbers is one
+    // value in any order: four running maxima, combined at the end. Only a
+    // power close to the maximum can weigh: at most 0.9 of it gives db above
+    // 10 and, while the maximum is far from the subnormals (so that the ratio
+    // rounds as a ratio), at most 0.989 of it gives db above 3.19. Only the
+    // periods above that cut, gathered without a branch per period, take a
+    // logarithm; a weight is added as 0 when its db is not below 3, which
+    // leaves the sums (never negative) as they are.
     static double centre(const double* power) noexcept {
-        double max = 0.0;
-        for (std::size_t j = 0; j < kPeriods; ++j) max = std::fmax(max, power[j]);
+        double top[4] = {0.0, 0.0, 0.0, 0.0};
+        for (std::size_t j = 0; j < kPeriods; ++j) top[j % 4] = power[j] > top[j % 4] ? power[j] : top[j % 4];
+        const double max = std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
         if (!(max > 0.0)) return 0.0;
+        // Above 0: a power above it is above 0 too (and never NaN).
+        const double cut = max >= 0x1p-1000 ? 0.989 * max : 0.9 * max;
+        std::uint8_t near[kPeriods];
+        std::size_t count = 0;
+        for (std::size_t j = 0; j < kPeriods; ++j) {
+            near[count] = static_cast<std::uint8_t>(j);
+            count += power[j] > cut ? 1 : 0;
+        }
         double num = 0.0;
         double den = 0.0;
-        for (std::uint64_t p = kMinPeriod; p <= kMaxPeriod; ++p) {
-            const double pw = power[p - kMinPeriod];
-            if (!(pw > 0.0)) continue;
-            // At most 0.9 of the maximum gives db above 10: no weight, and
-            // no logarithm needed.
-            if (pw <= 0.9 * max) continue;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t j = near[i];
+            const double pw = power[j];
             const double db = std::fmin(-10.0 * std::log10(0.01 / ((pw * -0.99) / max + 1.0)), 20.0);
-            if (db < 3.0) {
-                num = num + (3.0 - db) * to_f64(p);
-                den = den + (3.0 - db);
-            }
+            const bool weighs = db < 3.0;
+            num = num + select(weighs, (3.0 - db) * to_f64(kMinPeriod + j), 0.0);
+            den = den + select(weighs, 3.0 - db, 0.0);
         }
         return den == 0.0 ? 0.0 : num / den;
     }
