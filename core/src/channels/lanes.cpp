@@ -199,25 +199,6 @@ inline VV true_range_lanes(VV h, VV l, VV pc) {
     return hn::IfThenElse(hn::Or(hn::Ge(d2, m), hn::IsNaN(m)), d2, m);
 }
 
-// max_num and min_num (framework/num.hpp): a NaN operand ignored (b when both
-// are), and of two equal values the one whose bits are the AND (maximum: +0
-// over -0) or the OR (minimum: -0 over +0) of both.
-template <class VV>
-inline VV max_num_lanes(VV a, VV b) {
-    VV r = hn::IfThenElse(hn::Gt(a, b), a, b);
-    r = hn::IfThenElse(hn::Eq(a, b), hn::And(a, b), r);
-    r = hn::IfThenElse(hn::IsNaN(b), a, r);
-    return hn::IfThenElse(hn::IsNaN(a), b, r);
-}
-
-template <class VV>
-inline VV min_num_lanes(VV a, VV b) {
-    VV r = hn::IfThenElse(hn::Lt(a, b), a, b);
-    r = hn::IfThenElse(hn::Eq(a, b), hn::Or(a, b), r);
-    r = hn::IfThenElse(hn::IsNaN(b), a, r);
-    return hn::IfThenElse(hn::IsNaN(a), b, r);
-}
-
 // Bars per group: the per-bar terms of one group are taken in lanes while the
 // recursion runs over the one before.
 constexpr std::size_t kGroup = 64;
@@ -311,8 +292,8 @@ void TrailingStopSteps(const double* high, const double* low, const double* clos
             // Long: a close under the stop turns short at close + offset, else
             // the stop rises to close - offset; short mirrors it.
             const M1 exit_long = hn::Lt(c, stop), exit_short = hn::Gt(c, stop);
-            const V1 long_stop = hn::IfThenElse(exit_long, above, max_num_lanes(stop, below));
-            const V1 short_stop = hn::IfThenElse(exit_short, below, min_num_lanes(stop, above));
+            const V1 long_stop = hn::IfThenElse(exit_long, above, MaxNum(stop, below));
+            const V1 short_stop = hn::IfThenElse(exit_short, below, MinNum(stop, above));
             stop = hn::IfThenElse(is_long, long_stop, short_stop);
             is_long = hn::Or(hn::AndNot(exit_long, is_long), hn::AndNot(is_long, exit_short));
             out[k] = AtrTsOutput{hn::GetLane(stop), direction(d, is_long)};
@@ -329,13 +310,13 @@ void CloseRanges(const double* high, const double* low, const double* close, std
         [&](std::size_t k) {
             const D d;
             const V pc = hn::LoadU(d, close + k);
-            hn::StoreU(hn::Sub(max_num_lanes(hn::LoadU(d, high + k + 1), pc), min_num_lanes(hn::LoadU(d, low + k + 1), pc)),
+            hn::StoreU(hn::Sub(MaxNum(hn::LoadU(d, high + k + 1), pc), MinNum(hn::LoadU(d, low + k + 1), pc)),
                        d, out + k);
         },
         [&](std::size_t k) {
             const D1 d;
             const V1 pc = hn::LoadU(d, close + k);
-            hn::StoreU(hn::Sub(max_num_lanes(hn::LoadU(d, high + k + 1), pc), min_num_lanes(hn::LoadU(d, low + k + 1), pc)),
+            hn::StoreU(hn::Sub(MaxNum(hn::LoadU(d, high + k + 1), pc), MinNum(hn::LoadU(d, low + k + 1), pc)),
                        d, out + k);
         });
 }
@@ -387,16 +368,16 @@ void HeikinAshiBars(const double* open, const double* high, const double* low, c
                 [&](std::size_t j) {
                     const std::size_t k = at + j;
                     const V o = hn::LoadU(d, op + j), c = hn::LoadU(d, cl + j);
-                    const V fields[4] = {o, max_num_lanes(max_num_lanes(hn::LoadU(d, high + k), o), c),
-                                         min_num_lanes(min_num_lanes(hn::LoadU(d, low + k), o), c), c};
+                    const V fields[4] = {o, MaxNum(MaxNum(hn::LoadU(d, high + k), o), c),
+                                         MinNum(MinNum(hn::LoadU(d, low + k), o), c), c};
                     PlainRecords<4>{reinterpret_cast<double*>(out)}.Store(fields, k);
                 },
                 [&](std::size_t j) {
                     const D1 d1;
                     const std::size_t k = at + j;
                     const V1 o = hn::Set(d1, op[j]), c = hn::Set(d1, cl[j]);
-                    const V1 hi = max_num_lanes(max_num_lanes(hn::Set(d1, high[k]), o), c);
-                    const V1 lo = min_num_lanes(min_num_lanes(hn::Set(d1, low[k]), o), c);
+                    const V1 hi = MaxNum(MaxNum(hn::Set(d1, high[k]), o), c);
+                    const V1 lo = MinNum(MinNum(hn::Set(d1, low[k]), o), c);
                     out[k] = HeikinAshiOutput{op[j], hn::GetLane(hi), hn::GetLane(lo), cl[j]};
                 });
         });

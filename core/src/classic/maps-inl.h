@@ -114,30 +114,13 @@ inline V TrueRange(V high, V low, V prev_close) {
 template <class In, class Out>
 double AtrLanes(In high, In low, In close, std::size_t count, double alpha, double one_minus_alpha, double value,
                 Out out) {
-    const D d;
-    constexpr std::size_t kGroup = 64;
-    alignas(64) double ranges[2][kGroup];
-    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
-    pipelined_groups(
-        count, kGroup,
-        [&](std::size_t q) {
-            double* r = ranges[q % 2];
-            const std::size_t at = q * kGroup;
-            lane_groups(
-                size(q),
-                [&](std::size_t j) {
-                    hn::StoreU(TrueRange(high.Load(at + j + 1), low.Load(at + j + 1), close.Load(at + j)), d, r + j);
-                },
-                [&](std::size_t j) { r[j] = true_range(high.Get(at + j + 1), low.Get(at + j + 1), close.Get(at + j)); });
-        },
-        [&](std::size_t q) {
-            const double* r = ranges[q % 2];
-            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
-                value = r[j] * alpha + value * one_minus_alpha;
-                out.Set(at + j, value);
-            }
-        },
-        [](std::size_t) {});
+    terms_ahead(
+        count, [&](std::size_t i) { return TrueRange(high.Load(i + 1), low.Load(i + 1), close.Load(i)); },
+        [&](std::size_t i) { return true_range(high.Get(i + 1), low.Get(i + 1), close.Get(i)); },
+        [&](std::size_t i, double r) {
+            value = r * alpha + value * one_minus_alpha;
+            out.Set(i, value);
+        });
     return value;
 }
 
@@ -146,50 +129,22 @@ double AtrLanes(In high, In low, In close, std::size_t count, double alpha, doub
 // bars in lanes one group ahead of the total.
 template <class In, class Out>
 double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
-    const D d;
-    const V neg_zero = hn::Set(d, -0.0);
-    constexpr std::size_t kGroup = 64;
-    alignas(64) double moves[2][kGroup];
-    auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
-    pipelined_groups(
-        count, kGroup,
-        [&](std::size_t q) {
-            double* m = moves[q % 2];
-            const std::size_t at = q * kGroup;
-            lane_groups(
-                size(q),
-                [&](std::size_t j) {
-                    const V prev = price.Load(at + j), p = price.Load(at + j + 1), v = volume.Load(at + j + 1);
-                    hn::StoreU(hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), neg_zero)), d, m + j);
-                },
-                [&](std::size_t j) {
-                    const double prev = price.Get(at + j), p = price.Get(at + j + 1), v = volume.Get(at + j + 1);
-                    m[j] = select(p > prev, v, select(p < prev, -v, -0.0));
-                });
+    const V neg_zero = hn::Set(D(), -0.0);
+    terms_ahead(
+        count,
+        [&](std::size_t i) {
+            const V prev = price.Load(i), p = price.Load(i + 1), v = volume.Load(i + 1);
+            return hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), neg_zero));
         },
-        [&](std::size_t q) {
-            const double* m = moves[q % 2];
-            for (std::size_t j = 0, at = q * kGroup, n = size(q); j < n; ++j) {
-                total = total + m[j];
-                out.Set(at + j, total);
-            }
+        [&](std::size_t i) {
+            const double prev = price.Get(i), p = price.Get(i + 1), v = volume.Get(i + 1);
+            return select(p > prev, v, select(p < prev, -v, -0.0));
         },
-        [](std::size_t) {});
+        [&](std::size_t i, double m) {
+            total = total + m;
+            out.Set(i, total);
+        });
     return total;
-}
-
-// max_num and min_num (framework/num.hpp) for vectors of any width: a NaN
-// operand is ignored, and of equal values +0 is the larger (the bits of equal
-// values differ only for zeros, which And and Or settle).
-template <class VV>
-inline VV MaxNum(VV a, VV b) {
-    const VV r = hn::IfThenElse(hn::IsNaN(b), a, hn::IfThenElse(a > b, a, b));
-    return hn::IfThenElse(a == b, hn::And(a, b), r);
-}
-template <class VV>
-inline VV MinNum(VV a, VV b) {
-    const VV r = hn::IfThenElse(hn::IsNaN(b), a, hn::IfThenElse(a < b, a, b));
-    return hn::IfThenElse(a == b, hn::Or(a, b), r);
 }
 
 // The stops of count bars from In high and low holding their bars after the

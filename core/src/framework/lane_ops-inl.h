@@ -56,6 +56,51 @@ inline void pipelined_groups(std::size_t count, std::size_t group, Ahead ahead, 
     }
 }
 
+// Per-bar terms computed in lanes one group ahead of the serial recursion
+// that takes them in order: term(i) gives the vector of the terms of bars
+// i, i + 1, ..., term1(i) bar i's alone, and step(i, t) takes bar i's term.
+template <class Term, class Term1, class Step>
+inline void terms_ahead(std::size_t count, Term term, Term1 term1, Step step) {
+    const D d;
+    constexpr std::size_t kGroup = 64;
+    alignas(64) double terms[2][kGroup];
+    auto size = [&](std::size_t q) { return count - q * kGroup < kGroup ? count - q * kGroup : kGroup; };
+    pipelined_groups(
+        count, kGroup,
+        [&](std::size_t q) {
+            double* t = terms[q % 2];
+            const std::size_t at = q * kGroup;
+            lane_groups(
+                size(q), [&](std::size_t j) { hn::StoreU(term(at + j), d, t + j); },
+                [&](std::size_t j) { t[j] = term1(at + j); });
+        },
+        [&](std::size_t q) {
+            const double* t = terms[q % 2];
+            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) step(at + j, t[j]);
+        },
+        [](std::size_t) {});
+}
+
+// max_num and min_num (framework/num.hpp) for vectors of any width: a NaN
+// operand ignored (b when both are), and of two equal values the one whose
+// bits are the AND (maximum: +0 over -0) or the OR (minimum: -0 over +0) of
+// both.
+template <class VV>
+inline VV MaxNum(VV a, VV b) {
+    VV r = hn::IfThenElse(hn::Gt(a, b), a, b);
+    r = hn::IfThenElse(hn::Eq(a, b), hn::And(a, b), r);
+    r = hn::IfThenElse(hn::IsNaN(b), a, r);
+    return hn::IfThenElse(hn::IsNaN(a), b, r);
+}
+
+template <class VV>
+inline VV MinNum(VV a, VV b) {
+    VV r = hn::IfThenElse(hn::Lt(a, b), a, b);
+    r = hn::IfThenElse(hn::Eq(a, b), hn::Or(a, b), r);
+    r = hn::IfThenElse(hn::IsNaN(b), a, r);
+    return hn::IfThenElse(hn::IsNaN(a), b, r);
+}
+
 // ---- maps ----
 // A map (see map_bars in framework/chunks.hpp) is written once, as a
 // template over how it reads its inputs and writes its outputs: an input In
