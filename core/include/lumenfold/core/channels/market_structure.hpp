@@ -16,6 +16,7 @@
 #include <limits>
 #include <optional>
 
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
@@ -71,27 +72,50 @@ public:
             highs_.pop();
             lows_.pop();
         }
-        std::optional<FlipEvent> flip;
+        bool fh = false;
+        bool fl = false;
+        std::uint64_t bar = 0;
+        double hp = 0.0;
+        double lp = 0.0;
+        std::uint32_t h_run = 0;
+        std::uint32_t l_run = 0;
         if (highs_.len() == w) {
-            const std::uint64_t bar = n_ >= s_ + 1 ? n_ - (s_ + 1) : 0;
-            if (is_swing<true>(highs_)) {
-                if (auto f = update_structure({bar, highs_[s_], true})) flip = f;
+            // One branch per swing test; what a swing does to the structure
+            // changes unpredictably from one swing to the next, so the updates
+            // select their state without branches.
+            const bool high_swing = is_swing<true>(highs_);
+            const bool low_swing = lows_.len() == w && is_swing<false>(lows_);
+            bar = n_ >= s_ + 1 ? n_ - (s_ + 1) : 0;
+            hp = highs_[s_];
+            lp = lows_[s_];
+            if (high_swing) {
+                fh = update<true>(bar, hp, high_, higher_highs_, lower_lows_, StructureBias::Bullish,
+                                  StructureBias::Bearish, h_run);
             }
-            if (lows_.len() == w && is_swing<false>(lows_)) {
-                if (auto f = update_structure({bar, lows_[s_], false})) flip = f;
+            if (low_swing) {
+                fl = update<false>(bar, lp, low_, lower_lows_, higher_highs_, StructureBias::Bearish,
+                                   StructureBias::Bullish, l_run);
             }
         }
-        return {static_cast<std::uint32_t>(bias_), last_high_, last_low_, flip, depth_used(), n_};
+        // Each optional is built in place; a flip (the low's when both flip) is rare.
+        return {static_cast<std::uint32_t>(bias_),
+                high_.has ? std::optional<SwingPoint>(SwingPoint{high_.bar, high_.price, true}) : std::nullopt,
+                low_.has ? std::optional<SwingPoint>(SwingPoint{low_.bar, low_.price, false}) : std::nullopt,
+                fh | fl ? std::optional<FlipEvent>(FlipEvent{!fl, fl ? lp : hp, bar, fl ? l_run : h_run})
+                        : std::nullopt,
+                depth_used(),
+                n_};
     }
 
     // Takes one confirmed swing into the structure; returns the flip it causes.
     std::optional<FlipEvent> update_structure(const SwingPoint& p) noexcept {
-        if (p.is_high) {
-            return update<true>(p, last_high_, higher_highs_, lower_lows_, StructureBias::Bullish,
-                                StructureBias::Bearish);
-        }
-        return update<false>(p, last_low_, lower_lows_, higher_highs_, StructureBias::Bearish,
-                             StructureBias::Bullish);
+        std::uint32_t run = 0;
+        const bool flips = p.is_high ? update<true>(p.bar, p.price, high_, higher_highs_, lower_lows_,
+                                                    StructureBias::Bullish, StructureBias::Bearish, run)
+                                     : update<false>(p.bar, p.price, low_, lower_lows_, higher_highs_,
+                                                     StructureBias::Bearish, StructureBias::Bullish, run);
+        if (!flips) return std::nullopt;
+        return FlipEvent{p.is_high, p.price, p.bar, run};
     }
 
     std::uint64_t swing_strength() const noexcept { return s_; }
@@ -108,52 +132,67 @@ private:
     std::uint32_t depth_used() const noexcept { return static_cast<std::uint32_t>(s_); }
 
     // Whether the middle of the full window is a swing: no other value strictly
-    // beyond it (a NaN on either side never fails the test).
+    // beyond it (a NaN on either side never fails the test). Every comparison
+    // is made and or-ed, without an early exit: on real bars which neighbour
+    // is beyond the middle changes unpredictably from bar to bar.
     template <bool kHigh>
     bool is_swing(const RingBuffer& window) const noexcept {
         const double c = window[s_];
         const std::uint64_t w = window.len();
-        for (std::uint64_t i = 0; i < w; ++i) {
-            if (i == s_) continue;
-            if (kHigh ? window[i] > c : window[i] < c) return false;
-        }
-        return true;
+        bool beyond = false;
+        for (std::uint64_t i = 0; i < s_; ++i) beyond |= kHigh ? window[i] > c : window[i] < c;
+        for (std::uint64_t i = s_ + 1; i < w; ++i) beyond |= kHigh ? window[i] > c : window[i] < c;
+        return !beyond;
+    }
+
+    // The last accepted swing of one kind, `has` false until the first.
+    struct Last {
+        std::uint64_t bar = 0;
+        double price = 0.0;
+        bool has = false;
+    };
+    // c ? a : b with bit masks.
+    static std::uint32_t pick(bool c, std::uint32_t a, std::uint32_t b) noexcept {
+        return b ^ ((a ^ b) & (std::uint32_t{0} - static_cast<std::uint32_t>(c)));
+    }
+    static std::uint64_t pick(bool c, std::uint64_t a, std::uint64_t b) noexcept {
+        return b ^ ((a ^ b) & (std::uint64_t{0} - static_cast<std::uint64_t>(c)));
     }
 
     // The swing-high case with kHigh, the mirrored swing-low case without:
-    // `run` counts swings extending the trend, `other` the opposite run.
+    // the swing at `bar` updates the last swing of its kind, `run` counts
+    // swings extending the trend, `other` the opposite run. Every state change
+    // is a selection on the conditions. Returns whether the swing flips the
+    // bias; `strength` is set to the run it would end.
     template <bool kHigh>
-    std::optional<FlipEvent> update(const SwingPoint& p, std::optional<SwingPoint>& last, std::uint32_t& run,
-                                    std::uint32_t& other, StructureBias with, StructureBias against) noexcept {
-        if (!last) {
-            last = p;
-            return std::nullopt;
-        }
-        const std::uint64_t gap = p.bar >= last->bar ? p.bar - last->bar : 0;
-        if (gap < min_separation_) return std::nullopt;
-        const bool extends = kHigh ? p.price > last->price : p.price < last->price;
-        const bool opposes = kHigh ? p.price < last->price : p.price > last->price;
-        if (extends) {
-            if (run != std::numeric_limits<std::uint32_t>::max()) ++run;
-            if (run > 1) bias_ = with;
-            last = p;
-        } else if (opposes) {
-            if (bias_ == with && run >= 2) {
-                bias_ = against;
-                other = 1;
-                return FlipEvent{kHigh, p.price, p.bar, run};
-            }
-            last = p;
-        }
-        return std::nullopt;
+    bool update(std::uint64_t bar, double price, Last& last, std::uint32_t& run, std::uint32_t& other,
+                StructureBias with, StructureBias against, std::uint32_t& strength) noexcept {
+        const std::uint64_t gap = pick(bar >= last.bar, bar - last.bar, std::uint64_t{0});
+        const bool ok = last.has & (gap >= min_separation_);
+        const bool extends = ok & (kHigh ? price > last.price : price < last.price);
+        const bool opposes = ok & (kHigh ? price < last.price : price > last.price);
+        const std::uint32_t r = run;
+        const std::uint32_t grown = r + static_cast<std::uint32_t>(r != std::numeric_limits<std::uint32_t>::max());
+        const auto b = static_cast<std::uint32_t>(bias_);
+        const bool flips = opposes & (b == static_cast<std::uint32_t>(with)) & (r >= 2);
+        const std::uint32_t extended = pick(extends & (grown > 1), static_cast<std::uint32_t>(with), b);
+        bias_ = static_cast<StructureBias>(pick(flips, static_cast<std::uint32_t>(against), extended));
+        other = pick(flips, std::uint32_t{1}, other);
+        run = pick(extends, grown, r);
+        strength = r;
+        const bool take = !last.has | extends | (opposes & !flips);
+        last.bar = pick(take, bar, last.bar);
+        last.price = select(take, price, last.price);
+        last.has = last.has | take;
+        return flips;
     }
 
     std::uint64_t s_;
     RingBuffer highs_;  // highs of the last 2s + 1 bars, oldest at the front
     RingBuffer lows_;   // lows of the same bars
     std::uint64_t min_separation_;
-    std::optional<SwingPoint> last_high_;
-    std::optional<SwingPoint> last_low_;
+    Last high_;
+    Last low_;
     std::uint64_t n_ = 0;
     std::uint32_t higher_highs_ = 0;
     std::uint32_t lower_lows_ = 0;
