@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +43,9 @@ public:
     // Batch form: the smoothed values bar by bar into a buffer that holds
     // each chunk's windows, every period's projections of the bars in SIMD
     // lanes (the weighted means over a weight sum of 1, which divide exactly),
-    // the centre of gravity bar by bar. Windows above 1024 values (and empty
+    // each period's powers as a row over the chunk's bars, so that the
+    // maxima and the periods above the cut are found across bars, then the
+    // centre of gravity bar by bar. Windows above 1024 values (and empty
     // ones) are stepped.
     template <class O, Series S>
     void batch(const O& out, const S& x) {
@@ -61,10 +64,13 @@ public:
                 sines[j * w + i] = std::sin(t);
             }
         }
+        const double top_log = std::log10(kTopRatio);
         // clean[i] is the smoothed value of bar first - (w - 1) + i.
         std::vector<double> clean(kChunk + w - 1 + lanes::kPad);
         std::vector<double> re(kChunk + lanes::kPad), im(kChunk + lanes::kPad), results(kChunk + lanes::kPad);
-        std::vector<double> powers(kChunk * kPeriods);  // bar by bar, each bar's spectrum
+        std::vector<double> powers(kPeriods * kChunk);  // period by period, a row of the chunk's bars
+        std::vector<double> tops(kChunk), cuts(kChunk);
+        std::vector<std::uint64_t> near(kChunk);  // bit j: the power at period 8 + j is above the cut
         const std::size_t warm = std::min(w - 1, n);
         for (std::size_t t = 0; t < warm; ++t) {
             clean[t] = smooth(x[t]);
@@ -73,12 +79,29 @@ public:
         for (std::size_t first = warm; first < n; first += kChunk) {
             const std::size_t count = std::min(kChunk, n - first);
             for (std::size_t k = 0; k < count; ++k) clean[w - 1 + k] = smooth(x[first + k]);
+            std::fill_n(tops.data(), count, 0.0);
             for (std::size_t j = 0; j < kPeriods; ++j) {
                 lanes::weighted_means(clean.data(), count, w, cosines.data() + j * w, true, 1.0, re.data());
                 lanes::weighted_means(clean.data(), count, w, sines.data() + j * w, true, 1.0, im.data());
-                for (std::size_t k = 0; k < count; ++k) powers[k * kPeriods + j] = re[k] * re[k] + im[k] * im[k];
+                double* row = powers.data() + j * kChunk;
+                for (std::size_t k = 0; k < count; ++k) {
+                    const double pw = re[k] * re[k] + im[k] * im[k];
+                    row[k] = pw;
+                    tops[k] = pw > tops[k] ? pw : tops[k];
+                }
             }
-            for (std::size_t k = 0; k < count; ++k) results[k] = centre(powers.data() + k * kPeriods);
+            for (std::size_t k = 0; k < count; ++k) {
+                cuts[k] = cut_below(tops[k]);
+                near[k] = 0;
+            }
+            for (std::size_t j = 0; j < kPeriods; ++j) {
+                const double* row = powers.data() + j * kChunk;
+                const std::uint64_t bit = std::uint64_t{1} << j;
+                for (std::size_t k = 0; k < count; ++k) near[k] |= row[k] > cuts[k] ? bit : 0;
+            }
+            for (std::size_t k = 0; k < count; ++k) {
+                results[k] = weigh(tops[k], near[k], top_log, [&](std::size_t j) { return powers[j * kChunk + k]; });
+            }
             out.store(first, count, results.data());
             std::memmove(clean.data(), clean.data() + count, (w - 1) * sizeof(double));
         }
@@ -98,38 +121,67 @@ private:
         return clean;
     }
 
+    // 0.01 / ((pw * -0.99) / max + 1.0) at pw = max whenever the quotient
+    // rounds to -0.99: the logarithm of that one value, taken once, serves
+    // the strongest period of nearly every bar.
+    static constexpr double kTopRatio = 0.01 / (-0.99 + 1.0);
+
+    // Only a power close to the maximum can weigh: at most 0.9 of it gives
+    // db above 10 and, while the maximum is far from the subnormals (so that
+    // the ratio rounds as a ratio), at most 0.989 of it gives db above 3.19.
+    // Above 0 when the maximum is: a power above it is above 0 too (and never
+    // NaN).
+    static double cut_below(double max) noexcept { return max >= 0x1p-1000 ? 0.989 * max : 0.9 * max; }
+
     // The centre of gravity of the top of the spectrum, power[j] the power at
-    // the period 8 + j (up to 50).
-    //
-    // Powers are never -0, so the maximum of those that are numbers is one
-    // value in any order: four running maxima, combined at the end. Only a
-    // power close to the maximum can weigh: at most 0.9 of it gives db above
-    // 10 and, while the maximum is far from the subnormals (so that the ratio
-    // rounds as a ratio), at most 0.989 of it gives db above 3.19. Only the
-    // periods above that cut, gathered without a branch per period, take a
-    // logarithm; a weight is added as 0 when its db is not below 3, which
-    // leaves the sums (never negative) as they are.
+    // the period 8 + j (up to 50). Powers are never -0, so the maximum of
+    // those that are numbers is one value in any order: four running maxima,
+    // combined at the end.
     static double centre(const double* power) noexcept {
+        static const double top_log = std::log10(kTopRatio);
         double top[4] = {0.0, 0.0, 0.0, 0.0};
         for (std::size_t j = 0; j < kPeriods; ++j) top[j % 4] = power[j] > top[j % 4] ? power[j] : top[j % 4];
         const double max = std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
+        const double cut = cut_below(max);
+        std::uint64_t near = 0;
+        for (std::size_t j = 0; j < kPeriods; ++j) near |= static_cast<std::uint64_t>(power[j] > cut) << j;
+        return weigh(max, near, top_log, [power](std::size_t j) { return power[j]; });
+    }
+
+    // The centre of gravity from the maximum `max` of the powers, the periods
+    // above its cut (bit j of `near` for the period 8 + j) and their powers
+    // power_at(j). Only those take a logarithm but the strongest, whose
+    // ratio is kTopRatio (with the logarithm top_log) on nearly every bar;
+    // the others, gathered without a branch per period, take theirs in one
+    // loop. A weight is added as 0 when its db is not below 3, which leaves
+    // the sums (never negative) as they are; the weights are summed in the
+    // order of the periods.
+    template <class PowerAt>
+    static double weigh(double max, std::uint64_t near, double top_log, PowerAt power_at) noexcept {
         if (!(max > 0.0)) return 0.0;
-        // Above 0: a power above it is above 0 too (and never NaN).
-        const double cut = max >= 0x1p-1000 ? 0.989 * max : 0.9 * max;
-        std::uint8_t near[kPeriods];
+        double ratio[kPeriods];
+        double logs[kPeriods];
+        std::uint8_t period[kPeriods];
+        std::uint8_t slot[kPeriods];
         std::size_t count = 0;
-        for (std::size_t j = 0; j < kPeriods; ++j) {
-            near[count] = static_cast<std::uint8_t>(j);
-            count += power[j] > cut ? 1 : 0;
+        std::size_t others = 0;
+        for (std::uint64_t m = near; m != 0; m &= m - 1) {
+            const std::size_t j = static_cast<std::size_t>(std::countr_zero(m));
+            const double r = 0.01 / ((power_at(j) * -0.99) / max + 1.0);
+            period[count] = static_cast<std::uint8_t>(j);
+            ratio[others] = r;
+            slot[others] = static_cast<std::uint8_t>(count);
+            logs[count] = top_log;
+            others += r != kTopRatio ? 1 : 0;
+            ++count;
         }
+        for (std::size_t i = 0; i < others; ++i) logs[slot[i]] = std::log10(ratio[i]);
         double num = 0.0;
         double den = 0.0;
         for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t j = near[i];
-            const double pw = power[j];
-            const double db = std::fmin(-10.0 * std::log10(0.01 / ((pw * -0.99) / max + 1.0)), 20.0);
+            const double db = std::fmin(-10.0 * logs[i], 20.0);
             const bool weighs = db < 3.0;
-            num = num + select(weighs, (3.0 - db) * to_f64(kMinPeriod + j), 0.0);
+            num = num + select(weighs, (3.0 - db) * to_f64(kMinPeriod + period[i]), 0.0);
             den = den + select(weighs, 3.0 - db, 0.0);
         }
         return den == 0.0 ? 0.0 : num / den;
