@@ -64,7 +64,7 @@ public:
                 sines[j * w + i] = std::sin(t);
             }
         }
-        const double top_log = std::log10(kTopRatio);
+        const double top_db = std::fmin(-10.0 * std::log10(kTopRatio), 20.0);
         // clean[i] is the smoothed value of bar first - (w - 1) + i.
         std::vector<double> clean(kChunk + w - 1 + lanes::kPad);
         std::vector<double> re(kChunk + lanes::kPad), im(kChunk + lanes::kPad), results(kChunk + lanes::kPad);
@@ -100,7 +100,7 @@ public:
                 for (std::size_t k = 0; k < count; ++k) near[k] |= row[k] > cuts[k] ? bit : 0;
             }
             for (std::size_t k = 0; k < count; ++k) {
-                results[k] = weigh(tops[k], near[k], top_log, [&](std::size_t j) { return powers[j * kChunk + k]; });
+                results[k] = weigh(tops[k], near[k], top_db, [&](std::size_t j) { return powers[j * kChunk + k]; });
             }
             out.store(first, count, results.data());
             std::memmove(clean.data(), clean.data() + count, (w - 1) * sizeof(double));
@@ -122,8 +122,8 @@ private:
     }
 
     // 0.01 / ((pw * -0.99) / max + 1.0) at pw = max whenever the quotient
-    // rounds to -0.99: the logarithm of that one value, taken once, serves
-    // the strongest period of nearly every bar.
+    // rounds to -0.99: the db of that one value, computed once per series,
+    // serves the strongest period of nearly every bar.
     static constexpr double kTopRatio = 0.01 / (-0.99 + 1.0);
 
     // Only a power close to the maximum can weigh: at most 0.9 of it gives
@@ -138,50 +138,33 @@ private:
     // those that are numbers is one value in any order: four running maxima,
     // combined at the end.
     static double centre(const double* power) noexcept {
-        static const double top_log = std::log10(kTopRatio);
+        static const double top_db = std::fmin(-10.0 * std::log10(kTopRatio), 20.0);
         double top[4] = {0.0, 0.0, 0.0, 0.0};
         for (std::size_t j = 0; j < kPeriods; ++j) top[j % 4] = power[j] > top[j % 4] ? power[j] : top[j % 4];
         const double max = std::max(std::max(top[0], top[1]), std::max(top[2], top[3]));
         const double cut = cut_below(max);
         std::uint64_t near = 0;
         for (std::size_t j = 0; j < kPeriods; ++j) near |= static_cast<std::uint64_t>(power[j] > cut) << j;
-        return weigh(max, near, top_log, [power](std::size_t j) { return power[j]; });
+        return weigh(max, near, top_db, [power](std::size_t j) { return power[j]; });
     }
 
     // The centre of gravity from the maximum `max` of the powers, the periods
     // above its cut (bit j of `near` for the period 8 + j) and their powers
-    // power_at(j). Only those take a logarithm but the strongest, whose
-    // ratio is kTopRatio (with the logarithm top_log) on nearly every bar;
-    // the others, gathered without a branch per period, take theirs in one
-    // loop. A weight is added as 0 when its db is not below 3, which leaves
-    // the sums (never negative) as they are; the weights are summed in the
-    // order of the periods.
+    // power_at(j), in the order of the periods. Only those take a logarithm
+    // but the strongest, whose ratio is kTopRatio (with the db top_db) on
+    // nearly every bar. A weight is added as 0 when its db is not below 3,
+    // which leaves the sums (never negative) as they are.
     template <class PowerAt>
-    static double weigh(double max, std::uint64_t near, double top_log, PowerAt power_at) noexcept {
+    static double weigh(double max, std::uint64_t near, double top_db, PowerAt power_at) noexcept {
         if (!(max > 0.0)) return 0.0;
-        double ratio[kPeriods];
-        double logs[kPeriods];
-        std::uint8_t period[kPeriods];
-        std::uint8_t slot[kPeriods];
-        std::size_t count = 0;
-        std::size_t others = 0;
+        double num = 0.0;
+        double den = 0.0;
         for (std::uint64_t m = near; m != 0; m &= m - 1) {
             const std::size_t j = static_cast<std::size_t>(std::countr_zero(m));
             const double r = 0.01 / ((power_at(j) * -0.99) / max + 1.0);
-            period[count] = static_cast<std::uint8_t>(j);
-            ratio[others] = r;
-            slot[others] = static_cast<std::uint8_t>(count);
-            logs[count] = top_log;
-            others += r != kTopRatio ? 1 : 0;
-            ++count;
-        }
-        for (std::size_t i = 0; i < others; ++i) logs[slot[i]] = std::log10(ratio[i]);
-        double num = 0.0;
-        double den = 0.0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const double db = std::fmin(-10.0 * logs[i], 20.0);
+            const double db = r == kTopRatio ? top_db : std::fmin(-10.0 * std::log10(r), 20.0);
             const bool weighs = db < 3.0;
-            num = num + select(weighs, (3.0 - db) * to_f64(kMinPeriod + period[i]), 0.0);
+            num = num + select(weighs, (3.0 - db) * to_f64(kMinPeriod + j), 0.0);
             den = den + select(weighs, 3.0 - db, 0.0);
         }
         return den == 0.0 ? 0.0 : num / den;
