@@ -12,17 +12,23 @@ are short, and the best run is the one the machine disturbed least."""
 
 import ctypes
 import ctypes.util
-import json
 import os
 import pathlib
 import random
 import resource
 import statistics
 import struct
+import sys
 import time
 from array import array
 
 import lumenfold_python as lf
+
+# The tests' sample bars and interface description, read from the build this
+# module was loaded from.
+os.environ.setdefault("LUMENFOLD_BUILD_DIR", str(pathlib.Path(lf.__file__).parents[2]))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
+import support  # noqa: E402
 
 try:
     import numpy
@@ -103,26 +109,6 @@ REFERENCES = {1: ("Ema", [10]), 2: ("Dmh", [14]), 3: ("Atr", [14]), 4: ("Ad", []
 BARS = 200
 
 
-def interface():
-    build = os.environ.get("LUMENFOLD_BUILD_DIR") or pathlib.Path(lf.__file__).parents[2]
-    return json.loads((pathlib.Path(build) / "generated" / "interface.json").read_text())
-
-
-def bars(n):
-    rng = random.Random(7)
-    out = {k: [] for k in ("open", "high", "low", "close", "volume")}
-    price = 100.0
-    for _ in range(n):
-        close = max(1.0, price + rng.gauss(0, 1.5))
-        out["open"].append(price)
-        out["close"].append(close)
-        out["high"].append(max(price, close) + rng.random())
-        out["low"].append(min(price, close) - rng.random())
-        out["volume"].append(float(rng.randint(1000, 5000)))
-        price = close
-    return out
-
-
 def compiled(source):
     scope = {"lf": lf, "struct": struct}
     exec(source, scope)
@@ -197,8 +183,8 @@ def record_nexts(runs=100):
     """µs per `next` of every object whose `next` returns a record and of the
     float-returning reference fed the same rows, their ratio, and the part of
     each that is the foreign calls alone."""
-    described = interface()
-    data = bars(BARS)
+    described = support.INTERFACE
+    data = support.ohlcv(BARS)
     print(f"\nrecord-returning next against a float-returning one with the same inputs, best of {runs} "
           f"interleaved runs of {BARS} bars;\nin brackets: the foreign calls alone (clone, next, and the release "
           "of the record), with ready arguments")
@@ -229,7 +215,7 @@ def where_the_time_goes(runs):
     calls (clone and next), the release of the record buffer, decoding it and
     making the record, and the rest (argument conversion, status record,
     ownership bookkeeping, the call of the method itself)."""
-    rows = [(x,) for x in bars(BARS)["close"]]
+    rows = [(x,) for x in support.ohlcv(BARS)["close"]]
     c_rows = ctypes_rows(rows)
     macd, ema = lf.Macd(12, 26, 9), lf.Ema(10)
     feed = feeder(1)

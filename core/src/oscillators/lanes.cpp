@@ -22,30 +22,49 @@ HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// The sums of the rises and of the falls among the c changes that end at
+// x[k + c], the i-th newest weighed by weights[i - 1] (unweighed without
+// weights), added newest first: for the bars from k on in lanes, and for bar
+// k alone.
+inline void RiseFallSums(const double* x, std::size_t k, std::size_t c, const double* weights, V& up, V& down) {
+    const D d;
+    const V zero = hn::Zero(d);
+    up = zero;
+    down = zero;
+    for (std::size_t i = 1; i <= c; ++i) {
+        const V ch = hn::Sub(hn::LoadU(d, x + k + c - i + 1), hn::LoadU(d, x + k + c - i));
+        const V size = weights ? hn::Mul(hn::Abs(ch), hn::Set(d, weights[i - 1])) : hn::Abs(ch);
+        up = hn::Add(up, hn::IfThenElseZero(ch > zero, size));
+        down = hn::Add(down, hn::IfThenElseZero(ch < zero, size));
+    }
+}
+
+inline void RiseFallSums(const double* x, std::size_t k, std::size_t c, const double* weights, double& up,
+                         double& down) {
+    up = 0.0;
+    down = 0.0;
+    for (std::size_t i = 1; i <= c; ++i) {
+        const double ch = x[k + c - i + 1] - x[k + c - i];
+        const double size = weights ? std::fabs(ch) * weights[i - 1] : std::fabs(ch);
+        up = up + (ch > 0.0 ? size : 0.0);
+        down = down + (ch < 0.0 ? size : 0.0);
+    }
+}
+
 void WeightedRsiOutputs(const double* x, std::size_t count, std::size_t c, const double* weights, double* out) {
     const D d;
-    const V zero = hn::Zero(d), limit = hn::Set(d, 1e-10);
+    const V limit = hn::Set(d, 1e-10);
     lane_groups(
         count,
         [&](std::size_t k) {
-            V up = zero, down = zero;
-            for (std::size_t i = 1; i <= c; ++i) {
-                const V ch = hn::Sub(hn::LoadU(d, x + k + c - i + 1), hn::LoadU(d, x + k + c - i));
-                const V size = hn::Mul(hn::Abs(ch), hn::Set(d, weights[i - 1]));
-                up = hn::Add(up, hn::IfThenElseZero(ch > zero, size));
-                down = hn::Add(down, hn::IfThenElseZero(ch < zero, size));
-            }
+            V up, down;
+            RiseFallSums(x, k, c, weights, up, down);
             const V sum = hn::Add(down, up);
             hn::StoreU(hn::IfThenElseZero(hn::Abs(sum) > limit, hn::Div(hn::Sub(up, down), sum)), d, out + k);
         },
         [&](std::size_t k) {
-            double up = 0.0, down = 0.0;
-            for (std::size_t i = 1; i <= c; ++i) {
-                const double ch = x[k + c - i + 1] - x[k + c - i];
-                const double size = std::fabs(ch) * weights[i - 1];
-                up = up + (ch > 0.0 ? size : 0.0);
-                down = down + (ch < 0.0 ? size : 0.0);
-            }
+            double up, down;
+            RiseFallSums(x, k, c, weights, up, down);
             const double sum = down + up;
             out[k] = std::fabs(sum) > 1e-10 ? (up - down) / sum : 0.0;
         });
@@ -57,13 +76,8 @@ void MyRsiFisherRatios(const double* x, std::size_t count, std::size_t c, double
     lane_groups(
         count,
         [&](std::size_t k) {
-            V up = zero, down = zero;
-            for (std::size_t i = 1; i <= c; ++i) {
-                const V ch = hn::Sub(hn::LoadU(d, x + k + c - i + 1), hn::LoadU(d, x + k + c - i));
-                const V size = hn::Abs(ch);
-                up = hn::Add(up, hn::IfThenElseZero(ch > zero, size));
-                down = hn::Add(down, hn::IfThenElseZero(ch < zero, size));
-            }
+            V up, down;
+            RiseFallSums(x, k, c, nullptr, up, down);
             const V sum = hn::Add(down, up);
             V v = hn::IfThenZeroElse(sum == zero, hn::Div(hn::Sub(up, down), sum));
             v = hn::IfThenElse(v < low, low, v);
@@ -71,13 +85,8 @@ void MyRsiFisherRatios(const double* x, std::size_t count, std::size_t c, double
             hn::StoreU(hn::Div(hn::Add(v, one), hn::Sub(one, v)), d, out + k);
         },
         [&](std::size_t k) {
-            double up = 0.0, down = 0.0;
-            for (std::size_t i = 1; i <= c; ++i) {
-                const double ch = x[k + c - i + 1] - x[k + c - i];
-                const double size = std::fabs(ch);
-                up = up + (ch > 0.0 ? size : 0.0);
-                down = down + (ch < 0.0 ? size : 0.0);
-            }
+            double up, down;
+            RiseFallSums(x, k, c, nullptr, up, down);
             const double sum = down + up;
             double v = sum == 0.0 ? 0.0 : (up - down) / sum;
             v = v < -0.999 ? -0.999 : v;
