@@ -66,6 +66,8 @@ public:
         return den == 0.0 ? 0.0 : num / den;
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: the partial windows of the first bars stepped, then the full
     // windows read from the series in SIMD lanes (their sum divided by 1,
     // which leaves it unchanged).

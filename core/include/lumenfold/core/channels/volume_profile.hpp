@@ -75,6 +75,8 @@ public:
 
     VolumeProfileOutput next(double price, double volume) { return {point_of_control(price, volume), 0.0, 0.0}; }
 
+    bool batch_ready() const noexcept { return lowest_.bars() == 0; }
+
     // Batch form: the partial windows of the first bars are stepped; the full
     // windows, read from the series, are measured side by side in SIMD lanes,
     // their extremes first, then every price's bin and the bins' volumes.

@@ -88,6 +88,8 @@ public:
         return 0.0;
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the typical prices and the running sum chunk by chunk, the
     // mean deviations and outputs of the bars in SIMD lanes.
     template <class O, Series S>

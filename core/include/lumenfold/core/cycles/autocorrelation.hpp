@@ -47,8 +47,11 @@ public:
         return out;
     }
 
-    // Batch form: the step bar by bar, every row formed in one vector.
+    // Batch form: the step bar by bar, every row formed in one vector; it
+    // runs from any state.
     std::uint64_t batch_row_length() const noexcept { return num_lags_; }
+    bool batch_ready() const noexcept { return true; }
+
     template <class O, Series S>
     void batch(const O& out, const S& x) {
         const std::size_t n = x.size();

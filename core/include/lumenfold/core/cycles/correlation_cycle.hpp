@@ -70,6 +70,8 @@ public:
         return {real, imaginary, turn(real, imaginary)};
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the warm-up's zeros, then the correlations of every full
     // window read from the series in SIMD lanes. The record leaves out the
     // angle, which is then not followed. Period 0 (no window to read) is
@@ -192,6 +194,8 @@ public:
     MarketState(std::uint64_t period, double threshold) : cycle_(period), threshold_(threshold) {}
 
     double next(double x) noexcept { return state(cycle_.next(x).angle); }
+
+    bool batch_ready() const noexcept { return cycle_.batch_ready(); }
 
     // Batch form: the cycle's angles over the whole series, each turned into
     // a state; period 0 (no window to read) is stepped.

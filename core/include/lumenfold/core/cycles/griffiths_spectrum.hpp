@@ -54,12 +54,14 @@ public:
         return out;
     }
 
-    // Batch form: the step bar by bar, every spectrum formed in one vector.
-    // A spectrum too wide to be sized has no row length: the batch form then
-    // fails on its first bar, as the step does.
+    // Batch form: the step bar by bar, every spectrum formed in one vector; it
+    // runs from any state. A spectrum too wide to be sized has no row length:
+    // the batch form then fails on its first bar, as the step does.
     std::uint64_t batch_row_length() const noexcept {
         return periods() <= std::vector<double>().max_size() ? periods() : 0;
     }
+    bool batch_ready() const noexcept { return true; }
+
     template <class O, Series S>
     void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
@@ -143,6 +145,9 @@ public:
         }
         return q;
     }
+
+    // The batch form steps the filter: it runs from any state.
+    bool batch_ready() const noexcept { return true; }
 
     // Batch form: the filter adapts bar by bar as in the step, and the
     // extrapolations, independent of one another once a bar's coefficients

@@ -104,6 +104,8 @@ public:
         }
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: the inputs themselves where no mean is taken, the full
     // windows' means read from the series in SIMD lanes.
     template <class O, Series S>
