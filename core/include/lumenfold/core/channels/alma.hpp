@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
@@ -32,7 +33,7 @@ public:
         const double s = n / sigma;
         const double d = s * s + s * s;
         std::vector<double> w;
-        w.reserve(period);
+        reserve(w, period);
         double sum = 0.0;
         for (std::uint64_t i = 0; i < period; ++i) {
             const double dx = to_f64(i) - m;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -119,7 +120,7 @@ private:
 
     // Entry i: cos or -sin of (i·2pi)/P.
     static std::vector<double> wave(std::uint64_t period, bool sine) {
-        std::vector<double> w(period);
+        std::vector<double> w = sized_vector<double>(period);
         for (std::uint64_t i = 0; i < period; ++i) {
             const double t = (to_f64(i) * kTwoPi) / to_f64(period);
             w[i] = sine ? -std::sin(t) : std::cos(t);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -48,7 +49,7 @@ public:
 
     std::vector<double> next(double x) {
         const bool adapted = model_.next(x);
-        std::vector<double> out(periods(), 0.0);
+        std::vector<double> out = sized_vector<double>(periods(), 0.0);
         if (!adapted || out.empty()) return out;  // empty: no period, or 2^64 of them
         normalised(out.data());
         return out;
@@ -66,8 +67,8 @@ public:
     void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        const std::vector<double> zeros(periods(), 0.0);
-        std::vector<double> row(zeros.size());
+        const std::vector<double> zeros = sized_vector<double>(periods(), 0.0);
+        std::vector<double> row = sized_vector<double>(zeros.size());
         for (std::size_t t = 0; t < n; ++t) {
             if (!model_.next(x[t]) || row.empty()) {
                 out.put(t, std::span<const double>(zeros));
@@ -118,7 +119,10 @@ class GriffithsPredictor {
 public:
     GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,
                        std::uint64_t bars_fwd)
-        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(2 * length, 0.0) {}
+        // The filter fails first for a length it cannot hold: 2·length cannot wrap.
+        : filter_(lower_bound, upper_bound, length),
+          bars_fwd_(bars_fwd),
+          work_(sized_vector<double>(2 * length, 0.0)) {}
 
     double next(double x) {
         if (!filter_.push(x)) return 0.0;
