@@ -22,6 +22,7 @@
 
 using namespace lumenfold::core;
 using lumenfold::test::Bar;
+using lumenfold::test::expect_panic;
 using lumenfold::test::run;
 using lumenfold::test::run_hlc;
 using lumenfold::test::walk_bars;
@@ -317,7 +318,7 @@ TEST(Momentum, HugePeriodFailsCleanly) {
             EXPECT_EQ(e.message(), "capacity overflow");
         }
     }
-    EXPECT_THROW(ROC((std::uint64_t{1} << 58)), std::bad_alloc);
+    expect_panic([] { ROC(std::uint64_t{1} << 58); }, "memory allocation failed");
 }
 
 // ---- parabolic SAR ----

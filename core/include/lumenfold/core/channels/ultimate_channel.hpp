@@ -53,6 +53,8 @@ public:
         return UltimateChannelOutput{center + d, center, center - d};
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the first bar stepped, then chunk by chunk the ranges in
     // SIMD lanes and the two smoothers bar by bar.
     template <class O, Series S>

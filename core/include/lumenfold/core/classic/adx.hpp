@@ -165,6 +165,8 @@ public:
         return adx_;
     }
 
+    bool batch_ready() const noexcept { return core_.bar_count() == 0; }
+
     // Batch form: the seeding bars stepped; then, block by block, the
     // directional movement's recursions, the DX of a block in SIMD lanes, and
     // the ADX recursion one block behind, so that both recursions run

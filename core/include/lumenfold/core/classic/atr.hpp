@@ -78,6 +78,8 @@ public:
         return value_;
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the true ranges in SIMD lanes one group of bars ahead of
     // the average.
     template <class O, Series S>

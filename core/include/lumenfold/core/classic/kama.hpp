@@ -61,6 +61,8 @@ public:
         return value_;
     }
 
+    bool batch_ready() const noexcept { return prices_.empty(); }
+
     // Batch form, chunk by chunk: the inputs of each group of bars loaded
     // and their smoothing constants, which depend on the window alone,
     // computed in SIMD lanes one group ahead of the average's recursion, so
