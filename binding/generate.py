@@ -866,7 +866,7 @@ def bench_cases(iface: Interface) -> str:
                        f"        RustCallStatus st{{0, {{0, 0, nullptr}}}};\n"
                        f"        release_result({sym_func(fn['name'])}({', '.join(args + ['&st'])}), st);\n"
                        f"    }});\n}}\n"
-                       f"{register}->Apply(on_both_series)->Unit(benchmark::kMillisecond);")
+                       f"{register}->Apply(on_every_series)->Unit(benchmark::kMillisecond);")
     return "\n".join(out) + "\n"
 
 

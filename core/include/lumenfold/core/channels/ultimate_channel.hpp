@@ -42,8 +42,9 @@ public:
         double top = high;
         double bottom = low;
         if (started_) {
-            top = max_num(high, prev_close_);
-            bottom = min_num(low, prev_close_);
+            // Without a branch: gaps put the previous close outside the bar at random.
+            top = max_num_masked(high, prev_close_);
+            bottom = min_num_masked(low, prev_close_);
         }
         started_ = true;
         prev_close_ = close;
