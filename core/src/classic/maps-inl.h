@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
@@ -136,10 +137,7 @@ double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
             const V prev = price.Load(i), p = price.Load(i + 1), v = volume.Load(i + 1);
             return hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), neg_zero));
         },
-        [&](std::size_t i) {
-            const double prev = price.Get(i), p = price.Get(i + 1), v = volume.Get(i + 1);
-            return select(p > prev, v, select(p < prev, -v, -0.0));
-        },
+        [&](std::size_t i) { return obv_move(price.Get(i), price.Get(i + 1), volume.Get(i + 1)); },
         [&](std::size_t i, double m) {
             total = total + m;
             out.Set(i, total);

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "lumenfold/core/batch.hpp"
 #include "lumenfold/core/classic/ad.hpp"
 #include "lumenfold/core/classic/adosc.hpp"
 #include "lumenfold/core/classic/adx.hpp"
@@ -380,6 +381,13 @@ TEST(Obv, WorkedValuesAndNaN) {
     // A NaN price leaves the total unchanged on its bar and the next.
     OBV b;
     expect_series({b.next(10, 1), b.next(kN, 2), b.next(11, 3), b.next(12, 4)}, {1, 1, 1, 5});
+    // A NaN volume on a falling price: the step subtracts it as the batch form
+    // does, adding its negation, so both give the NaN of the same sign.
+    OBV c;
+    c.next(10, 5);
+    const double fell = c.next(9, kN);
+    const auto batch = lumenfold::core::batch(OBV(), std::vector<double>{10, 9}, std::vector<double>{5, kN});
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(fell), std::bit_cast<std::uint64_t>(batch[1]));
 }
 
 TEST(Ad, CloseLocationWeightsTheVolume) {

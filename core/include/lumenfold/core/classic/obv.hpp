@@ -8,6 +8,7 @@
 
 #include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
+#include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
@@ -17,6 +18,13 @@ namespace lumenfold::core::lanes {
 // when price[k + 1] > price[k], -volume[k + 1] when it is below, else -0
 // (which leaves any total as it is); out[k] = total. Returns the last total.
 extern const Kernel<double(const double* price, const double* volume, std::size_t count, double total, double* out)> obv_run;
+
+// The move of one bar: volume when the price rose, -volume when it fell,
+// else -0. The total adds it in both the step and the lanes, so a NaN volume
+// reaches the total with the same sign either way.
+inline double obv_move(double previous_price, double price, double volume) noexcept {
+    return select(price > previous_price, volume, select(price < previous_price, -volume, -0.0));
+}
 
 // The OBV of a chunk, as a map (map_bars) that carries the total from one
 // chunk to the next.
@@ -40,11 +48,7 @@ public:
             obv_ = volume;
             return volume;
         }
-        if (price > prev_price_) {
-            obv_ = obv_ + volume;
-        } else if (price < prev_price_) {
-            obv_ = obv_ - volume;
-        }
+        obv_ = obv_ + lanes::obv_move(prev_price_, price, volume);
         prev_price_ = price;
         return obv_;
     }
