@@ -569,6 +569,8 @@ def return_expr(iface: Interface, t: str, expr: str) -> str:
         return f"{expr};"
     if t == "bool":
         return f"return static_cast<std::int8_t>({expr} ? 1 : 0);"
+    if t == "f64":
+        return f"return result_f64(static_cast<double>({expr}));"
     if iface.in_register(t):
         return f"return static_cast<{iface.c_type(t)}>({expr});"
     if t == "string":

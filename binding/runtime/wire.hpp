@@ -18,6 +18,25 @@ namespace lumenfold::ffi {
 // doubles to serialized ones and back. src and dst do not overlap.
 void swap_words(const void* src, std::size_t n, void* dst) noexcept;
 
+// The one NaN the library returns: quiet, sign clear, no payload (the NaN of
+// Python and NumPy). Where two NaNs of different bits meet in a sum or a
+// product (an input's and one that an infinity or a sign change made), which
+// one propagates is the compiler's choice of operand order, which can differ
+// between a stepped and a batch computation of the same formula; every
+// result leaves the library with its NaNs made this one, so both ways agree
+// to the bit.
+inline constexpr std::uint64_t kResultNaN = 0x7ff8000000000000;
+inline std::uint64_t result_bits(double v) noexcept {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    // Tested on the bits the serialized form needs anyway: no float compare.
+    return (bits & 0x7fffffffffffffff) > 0x7ff0000000000000 ? kResultNaN : bits;
+}
+inline double result_f64(double v) noexcept { return std::bit_cast<double>(result_bits(v)); }
+
+// swap_words from native result doubles to serialized ones, each NaN made
+// kResultNaN.
+void swap_results(const void* src, std::size_t n, void* dst) noexcept;
+
 inline std::uint64_t to_be(std::uint64_t v) noexcept {
     if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
     return v;
@@ -32,8 +51,9 @@ inline double read_f64(const std::uint8_t* at) noexcept {
     std::memcpy(&bits, at, 8);
     return std::bit_cast<double>(to_be(bits));
 }
+// A result double, serialized.
 inline void write_f64(std::uint8_t* at, double v) noexcept {
-    const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
+    const std::uint64_t bits = to_be(result_bits(v));
     std::memcpy(at, &bits, 8);
 }
 inline void write_u32(std::uint8_t* at, std::uint32_t v) noexcept {
@@ -74,7 +94,7 @@ public:
     std::uint8_t* at(std::size_t i) const noexcept { return bytes_ + i * stride_; }
     void store(std::size_t from, std::size_t count, const T* values) const noexcept {
         if constexpr (kWords) {
-            swap_words(values, count * (sizeof(T) / 8), bytes_ + from * stride_);
+            swap_results(values, count * (sizeof(T) / 8), bytes_ + from * stride_);
         } else {
             for (std::size_t k = 0; k < count; ++k) put(from + k, values[k]);
         }
@@ -103,9 +123,9 @@ public:
         std::uint8_t* at = bytes_ + i * stride();
         write_u32(at, m_);
         if constexpr (std::endian::native == std::endian::little) {
-            swap_words(row.data(), m_, at + 4);
+            swap_results(row.data(), m_, at + 4);
         } else {
-            std::memcpy(at + 4, row.data(), std::size_t{m_} * 8);
+            for (std::size_t k = 0; k < m_; ++k) write_f64(at + 4 + k * 8, row[k]);
         }
     }
     std::size_t stride() const noexcept { return 4 + std::size_t{m_} * 8; }

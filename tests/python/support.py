@@ -1,11 +1,12 @@
 """Shared helpers of the Python tests: the interface description, sample bars
-and a comparison that is exact to the bit (any NaN equals any NaN)."""
+and a comparison that is exact to the bit, NaN sign and payload included."""
 
 import json
 import math
 import os
 import pathlib
 import random
+import struct
 
 import lumenfold_python as lf
 
@@ -50,11 +51,9 @@ def lend(*buffers):
 
 
 def same(a, b):
-    """Bit-exact equality of results, treating every NaN alike."""
+    """Bit-exact equality of results, NaN sign and payload included."""
     if isinstance(a, float) and isinstance(b, float):
-        if math.isnan(a) or math.isnan(b):
-            return math.isnan(a) and math.isnan(b)
-        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+        return struct.pack("<d", a) == struct.pack("<d", b)
     if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
         return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
     if hasattr(a, "__dataclass_fields__") and type(a) is type(b):

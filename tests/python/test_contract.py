@@ -1,11 +1,14 @@
 """One contract for every exported object that has a batch function, driven
-by the interface description: streaming equals batch to the bit, also when
-the series is fed in chunks through cloned handles; degenerate parameters and
-NaN inputs never crash; empty input gives empty output; unequal input lengths
-pair to the shortest. Objects without a batch function keep the parts that
-need none: cloned handles advance one stream, and nothing crashes."""
+by the interface description: streaming equals batch to the bit, NaN sign and
+payload included, also when the series is fed in chunks through cloned
+handles and on edge series in every input position, where every NaN returned
+is the library's one NaN; degenerate parameters and NaN inputs never crash;
+empty input gives empty output; unequal input lengths pair to the shortest.
+Objects without a batch function keep the parts that need none: cloned
+handles advance one stream, and nothing crashes."""
 
 import math
+import struct
 import unittest
 
 import lumenfold_python as lf
@@ -72,6 +75,52 @@ STREAM_ONLY = [o for o in INTERFACE["objects"] if not o["batch"] and o["methods"
 NAN_BARS = {k: [math.nan if i % 11 == 3 else v for i, v in enumerate(col)] for k, col in BARS.items()}
 
 
+def from_bits(bits):
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+# The NaN the library returns, and NaNs of the other sign and with payloads.
+RESULT_NAN = 0x7FF8000000000000
+NANS = [from_bits(b) for b in (RESULT_NAN, 0xFFF8000000000000, 0x7FF800000000ABCD, 0xFFF800000000ABCD)]
+INF = math.inf
+EDGE_LEN = 40
+
+
+def edge(kind, col, c):
+    """One input's series made an edge case; `c`, the input's position,
+    shifts where the special values fall."""
+    out = list(col)
+    for i in range(len(out)):
+        if kind == "NaN holes" and (i + 3 * c) % 6 == 0:
+            out[i] = math.nan
+        elif kind == "NaNs of both signs and payloads" and (i + c) % 4 == 1:
+            out[i] = NANS[(i // 4) % 4]
+        elif kind == "infinities" and (i + c) % 5 == 1:
+            out[i] = INF if i % 10 < 5 else -INF
+        elif kind == "ties and signed zeros":
+            out[i] = [1.0, 2.0, 0.0, -0.0, 2.0, 1.0, 3.5][(3 * i + c) % 7]
+        elif kind == "huge and tiny":
+            out[i] = [out[i] * 1e300, out[i] * 1e-300, 1.7976931348623157e308, 5e-324, -out[i] * 1e300][(i + c) % 5]
+        elif kind == "all of them" and (2 * i + c) % 3 == 1:
+            out[i] = [math.nan, INF, -0.0, NANS[1], -INF, 0.0, 1e308, NANS[2]][(i + c) % 8]
+    return out
+
+
+EDGE_KINDS = ("NaN holes", "NaNs of both signs and payloads", "infinities", "ties and signed zeros",
+              "huge and tiny", "all of them")
+
+
+def nan_bits(result):
+    """The bits of every NaN in a result."""
+    if isinstance(result, float):
+        return {struct.unpack("<Q", struct.pack("<d", result))[0]} if math.isnan(result) else set()
+    if isinstance(result, (list, tuple)):
+        return set().union(*map(nan_bits, result)) if result else set()
+    if hasattr(result, "__dataclass_fields__"):
+        return set().union(*(nan_bits(getattr(result, f)) for f in result.__dataclass_fields__))
+    return set()
+
+
 class Contract(unittest.TestCase):
     def test_streaming_equals_batch(self):
         for obj in BATCHED:
@@ -90,6 +139,23 @@ class Contract(unittest.TestCase):
             for chunk in (1, 2, 3, 7, 13, 60):
                 with self.subTest(obj["name"], chunk=chunk):
                     self.assertTrue(same(stream(obj, ctor, cols, chunk), expected))
+
+    def test_streaming_equals_batch_on_edge_series(self):
+        for obj in BATCHED:
+            ctor = constructor_values(obj)
+            clean = inputs(obj, BARS, EDGE_LEN)
+            positions = [c for c, col in enumerate(clean) if isinstance(col[0], float)]
+            for kind in EDGE_KINDS:
+                for where in [[c] for c in positions] + ([positions] if len(positions) > 1 else []):
+                    with self.subTest(obj["name"], kind=kind, inputs=where):
+                        cols = [edge(kind, col, c) if c in where else col for c, col in enumerate(clean)]
+                        batch = guarded(batch_call, obj, ctor, cols)
+                        streamed = guarded(stream, obj, ctor, cols)
+                        if isinstance(batch, Exception) or isinstance(streamed, Exception):
+                            self.assertEqual(repr(streamed), repr(batch))
+                            continue
+                        self.assertTrue(same(streamed, batch))
+                        self.assertLessEqual(nan_bits(batch), {RESULT_NAN})
 
     def test_empty_and_unequal_lengths(self):
         for obj in BATCHED:
