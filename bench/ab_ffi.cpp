@@ -4,10 +4,13 @@
 // over the same bars, with the results of A and B compared byte for byte.
 //
 //   lumenfold_ab A.so B.so [--rounds N] [--series market|predictable|edge] [--only SUBSTRING]...
+//                [--copies DIR]
 //
 // Prints per function A's and B's best and median ns per bar, the median of
 // the per-round ratios B/A and B/A of the bests; then an in-run memcpy of one
-// input. Pin it to one core (taskset -c N): the ratios are what to read.
+// input. Pin it to one core (taskset -c N): the ratios are what to read. The
+// two libraries are loaded from copies, kept in DIR when given (for a
+// profiler to read their symbols afterwards), else removed at the end.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -188,18 +191,22 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s A.so B.so [--rounds N] [--series market|predictable|edge] [--only SUBSTRING]...\n",
+        std::fprintf(stderr,
+                     "usage: %s A.so B.so [--rounds N] [--series market|predictable|edge] [--only SUBSTRING]... "
+                     "[--copies DIR]\n",
                      argv[0]);
         return 2;
     }
     int rounds = 7;
     std::string series = "market";
     std::vector<std::string> only;
+    std::filesystem::path dir;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string_view opt = argv[i];
         if (opt == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (opt == "--series") series = argv[i + 1];
         else if (opt == "--only") only.push_back(argv[i + 1]);
+        else if (opt == "--copies") dir = argv[i + 1];
         else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
@@ -209,10 +216,10 @@ int main(int argc, char** argv) {
     Bytes flags = vector_of(kBars, 1);
     for (std::size_t i = 0; i < kBars; ++i) flags[4 + i] = ab_flag(i) ? 1 : 0;
 
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("lumenfold_ab." + std::to_string(getpid()));
+    const bool keep = !dir.empty();
+    if (!keep) dir = std::filesystem::temp_directory_path() / ("lumenfold_ab." + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const Lib libs[2] = {load(argv[1], dir, "liblumenfold_ab_a.so"), load(argv[2], dir, "liblumenfold_ab_b.so")};
-    std::filesystem::remove_all(dir);
     AbArgs args[2];
     for (int l = 0; l < 2; ++l) {
         args[l] = AbArgs{&libs[l], serialize(bars.open), serialize(bars.high), serialize(bars.low),
@@ -284,5 +291,6 @@ int main(int argc, char** argv) {
     std::printf("\nmemcpy of one input: best %.3f, median %.3f ns per element\n",
                 *std::min_element(copies.begin(), copies.end()), median(copies));
     if (differ != 0) std::printf("%d functions' results differ between A and B\n", differ);
+    if (!keep) std::filesystem::remove_all(dir);
     return 0;
 }
