@@ -1,5 +1,5 @@
-// The maps of direct_maps.hpp, compiled once per instruction set from
-// the core's own lanes with big-endian inputs and outputs.
+// The maps of direct_maps.hpp, compiled once per instruction set from the
+// core's published map templates with big-endian inputs and outputs.
 #include "direct_maps.hpp"
 
 #include <cstring>
@@ -9,10 +9,10 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "channels/maps-inl.h"
-#include "classic/maps-inl.h"
-#include "framework/lane_ops-inl.h"
-#include "framework/maps-inl.h"
+#include "lumenfold/core/channels/maps-inl.h"
+#include "lumenfold/core/classic/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::ffi::HWY_NAMESPACE {

@@ -24,8 +24,8 @@
 #include <hwy/highway.h>
 
 #include "framework/dispatch.hpp"
-#include "framework/lane_ops-inl.h"
-#include "classic/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/classic/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {

@@ -15,8 +15,8 @@
 #include <hwy/highway.h>
 
 #include "framework/dispatch.hpp"
-#include "framework/lane_ops-inl.h"
-#include "framework/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {

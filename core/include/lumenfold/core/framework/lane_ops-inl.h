@@ -1,6 +1,8 @@
 // The loop shapes every lane kernel file shares, compiled once per instruction
 // set: include it after <hwy/highway.h> in a kernel file (it is included once
-// per target, hence the toggling guard).
+// per target, hence the toggling guard). Public with the maps' templates
+// (<family>/maps-inl.h), which code outside the core instantiates over its own
+// storage.
 #if defined(LUMENFOLD_LANE_OPS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef LUMENFOLD_LANE_OPS_INL_H_
 #undef LUMENFOLD_LANE_OPS_INL_H_
