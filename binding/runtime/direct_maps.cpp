@@ -113,6 +113,17 @@ double DirectObv(const std::uint8_t* price, const std::uint8_t* volume, std::siz
     return core::lanes::HWY_NAMESPACE::ObvLanes(WireIn{price}, WireIn{volume}, count, total, WireOut{out});
 }
 
+void DirectCci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+               std::size_t period, core::lanes::CciState* state, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::CciLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, period, *state,
+                                         WireOut{out});
+}
+
+double DirectKama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
+                  double value, std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::KamaLanes(WireIn{x}, count, period, slow, spread, value, WireOut{out});
+}
+
 void DirectSar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                double maximum, core::lanes::SarState* state, std::uint8_t* out) {
     core::lanes::HWY_NAMESPACE::SarLanes(WireIn{high}, WireIn{low}, count, acceleration, maximum, *state,
@@ -133,6 +144,8 @@ HWY_EXPORT(DirectRunningMeans);
 HWY_EXPORT(DirectRsi);
 HWY_EXPORT(DirectAtr);
 HWY_EXPORT(DirectObv);
+HWY_EXPORT(DirectCci);
+HWY_EXPORT(DirectKama);
 HWY_EXPORT(DirectSar);
 
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
@@ -168,6 +181,14 @@ double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::
 double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
                   std::uint8_t* out) noexcept {
     return HWY_DYNAMIC_DISPATCH(DirectObv)(price, volume, count, total, out);
+}
+void direct_cci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                std::size_t period, core::lanes::CciState* state, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectCci)(high, low, close, count, period, state, out);
+}
+double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
+                   double value, std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectKama)(x, count, period, slow, spread, value, out);
 }
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept {

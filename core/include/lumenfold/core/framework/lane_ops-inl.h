@@ -125,6 +125,22 @@ struct PlainOut {
     void Set(std::size_t k, double x) const { p[k] = x; }
 };
 
+// dst[j] = x.Get(from + j) for j < n, read a vector of lanes at a time.
+template <class In>
+inline void LoadInto(In x, std::size_t from, std::size_t n, double* dst) {
+    lane_groups(
+        n, [&](std::size_t j) { hn::StoreU(x.Load(from + j), D(), dst + j); },
+        [&](std::size_t j) { dst[j] = x.Get(from + j); });
+}
+
+// out.Set(at + j, src[j]) for j < n, written a vector of lanes at a time.
+template <class Out>
+inline void StoreFrom(const double* src, std::size_t n, Out out, std::size_t at) {
+    lane_groups(
+        n, [&](std::size_t j) { out.Store(hn::LoadU(D(), src + j), at + j); },
+        [&](std::size_t j) { out.Set(at + j, src[j]); });
+}
+
 // The records of one group of lanes, record j holding lane j of each field,
 // as n consecutive doubles per record.
 template <std::size_t N>
