@@ -68,6 +68,8 @@ struct WireRecords {
     }
 };
 
+bool DirectAnyNan(const std::uint8_t* x, std::size_t n) { return core::lanes::HWY_NAMESPACE::AnyNanLanes(WireIn{x}, n); }
+
 void DirectLagChanges(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
     if (rate) {
         core::lanes::HWY_NAMESPACE::LagChangeLanes<true>(WireIn{x}, count, lag, WireOut{out});
@@ -136,6 +138,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::ffi {
 
+HWY_EXPORT(DirectAnyNan);
 HWY_EXPORT(DirectLagChanges);
 HWY_EXPORT(DirectPivotLevels);
 HWY_EXPORT(DirectFractalFlags);
@@ -148,6 +151,7 @@ HWY_EXPORT(DirectCci);
 HWY_EXPORT(DirectKama);
 HWY_EXPORT(DirectSar);
 
+bool direct_any_nan(const std::uint8_t* x, std::size_t n) noexcept { return HWY_DYNAMIC_DISPATCH(DirectAnyNan)(x, n); }
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectLagChanges)(x, count, lag, rate, out);

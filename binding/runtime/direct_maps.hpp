@@ -25,6 +25,7 @@ namespace lumenfold::ffi {
 
 // The lanes of each map over big-endian bytes; inputs hold count + history
 // doubles, outputs count results.
+bool direct_any_nan(const std::uint8_t* x, std::size_t n) noexcept;
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept;
 void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close,
@@ -47,6 +48,8 @@ double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period,
                    double value, std::uint8_t* out) noexcept;
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept;
+
+inline bool direct_has_nan(const WireSeries& x) { return direct_any_nan(x.bytes(), x.size()); }
 
 template <class K>
 void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,

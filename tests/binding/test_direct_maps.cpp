@@ -1,6 +1,7 @@
-// The maps the boundary computes straight from serialized values
-// agree with the core's batch forms over plain arrays, bit for bit (every NaN
-// alike), on every instruction set, at lengths around the lane widths.
+// The maps the boundary computes straight from serialized values (and its
+// scan for NaN, which chooses between batch paths) agree with the core's batch
+// forms over plain arrays, bit for bit (every NaN alike), on every instruction
+// set, at lengths around the lane widths.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -23,6 +24,7 @@
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/sar.hpp"
+#include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/serialize.hpp"
 
@@ -115,6 +117,11 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
                                                                                serialized(c), &st))),
                       serialized_bits(cci.data(), n))
                 << "cci on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto willr = core::batch(core::WILLR(period + 1), h, l, c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_willr(period + 1, serialized(h), serialized(l),
+                                                                                 serialized(c), &st))),
+                      serialized_bits(willr.data(), n))
+                << "willr on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto atr = core::batch(core::ATR(period), h, l, c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_atr(period, serialized(h), serialized(l),
                                                                                serialized(c), &st))),
