@@ -48,4 +48,6 @@ LF_FUZZ_TARGET(kernels) {
     LF_EXPECT(!o.overrun, k.name + " wrote past its outputs");
     LF_EXPECT(o.step == o.batch, k.name + " on " + hwy::TargetName(target) + ", period " + std::to_string(period) +
                                      ", " + std::to_string(n) + " bars: batch differs from stepping");
+    LF_EXPECT(o.step == o.plain, k.name + " on " + hwy::TargetName(target) + ", period " + std::to_string(period) +
+                                     ", " + std::to_string(n) + " bars: batch into plain arrays differs from stepping");
 }

@@ -56,6 +56,8 @@ TEST(BatchForms, EqualTheStepOnEveryInstructionSet) {
                         ASSERT_FALSE(o.overrun) << k.name << " wrote past its outputs";
                         ASSERT_EQ(o.step, o.batch) << k.name << " on " << hwy::TargetName(target) << ", period "
                                                << period << ", " << n << " bars, series kind " << kind;
+                        ASSERT_EQ(o.step, o.plain) << k.name << " into plain arrays on " << hwy::TargetName(target)
+                                               << ", period " << period << ", " << n << " bars, series kind " << kind;
                     }
                 }
             }
