@@ -21,61 +21,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bars.hpp"
 #include "entry_points.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Bars {
-    std::vector<double> open, high, low, close, volume;
-};
+using lumenfold::bench::Bars;
 
 constexpr std::size_t kBars = 1'000'000;
-
-// The benchmarks' market-like bars: daily-like log-returns (a gap to the
-// open, then the session), wicks beyond open and close, lognormal volume.
-Bars market_bars() {
-    Bars b;
-    std::mt19937_64 rng(42);
-    std::normal_distribution<double> gap(0.0, 0.003), session(0.0, 0.0095), wick(0.0, 0.004), lot(13.8, 0.5);
-    double close = 100.0;
-    for (std::size_t i = 0; i < kBars; ++i) {
-        const double o = close * std::exp(gap(rng));
-        close = o * std::exp(session(rng));
-        b.open.push_back(o);
-        b.close.push_back(close);
-        b.high.push_back(std::max(o, close) * std::exp(std::fabs(wick(rng))));
-        b.low.push_back(std::min(o, close) * std::exp(-std::fabs(wick(rng))));
-        b.volume.push_back(std::round(std::exp(lot(rng))));
-    }
-    return b;
-}
-
-// A steady rise of 0.01 a bar, high and low 1 away, constant volume.
-Bars predictable_bars() {
-    Bars b;
-    double close = 100.0;
-    for (std::size_t i = 0; i < kBars; ++i) {
-        b.open.push_back(close);
-        close += 0.01;
-        b.close.push_back(close);
-        b.high.push_back(close + 1.0);
-        b.low.push_back(close - 1.0);
-        b.volume.push_back(1.0e6);
-    }
-    return b;
-}
 
 // Market bars with what breaks arithmetic: NaNs, infinities, zeros, flat runs
 // and negative values, in every column at different places.
 Bars edge_bars() {
-    Bars b = market_bars();
+    Bars b = lumenfold::bench::market_bars(kBars);
     std::vector<double>* columns[] = {&b.open, &b.high, &b.low, &b.close, &b.volume};
     for (std::size_t c = 0; c < 5; ++c) {
         std::vector<double>& x = *columns[c];
@@ -212,7 +176,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const Bars bars = series == "predictable" ? predictable_bars() : series == "edge" ? edge_bars() : market_bars();
+    const Bars bars = series == "predictable" ? lumenfold::bench::predictable_bars(kBars)
+                      : series == "edge"      ? edge_bars()
+                                              : lumenfold::bench::market_bars(kBars);
     Bytes flags = vector_of(kBars, 1);
     for (std::size_t i = 0; i < kBars; ++i) flags[4 + i] = ab_flag(i) ? 1 : 0;
 

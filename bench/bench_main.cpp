@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "bars.hpp"
 #include "entry_points.h"
 #include "lumenfold/core/classic/hilbert_ta.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
@@ -26,56 +27,17 @@ using namespace lumenfold::ffi;
 
 namespace {
 
-struct Bars {
-    std::size_t n = 0;
-    std::vector<double> open, high, low, close, volume;
-};
+using lumenfold::bench::Bars;
 
 constexpr std::size_t kBars = 1'000'000;
 
-// Daily-like bars: log-returns of about 1% from one close to the next (a gap
-// to the open, then the session), highs and lows beyond the open and the
-// close, lognormal volume. Which true-range term wins, which directional move
-// and which window extreme, changes from bar to bar as on real markets.
 const Bars& market_bars() {
-    static const Bars b = [] {
-        Bars out;
-        out.n = kBars;
-        std::mt19937_64 rng(42);
-        std::normal_distribution<double> gap(0.0, 0.003), session(0.0, 0.0095), wick(0.0, 0.004), lot(13.8, 0.5);
-        double close = 100.0;
-        for (std::size_t i = 0; i < out.n; ++i) {
-            const double o = close * std::exp(gap(rng));
-            close = o * std::exp(session(rng));
-            out.open.push_back(o);
-            out.close.push_back(close);
-            out.high.push_back(std::max(o, close) * std::exp(std::fabs(wick(rng))));
-            out.low.push_back(std::min(o, close) * std::exp(-std::fabs(wick(rng))));
-            out.volume.push_back(std::round(std::exp(lot(rng))));
-        }
-        return out;
-    }();
+    static const Bars b = lumenfold::bench::market_bars(kBars);
     return b;
 }
 
-// A steady rise: each bar opens at the last close and closes 0.01 higher,
-// high = close + 1 and low = close - 1, constant volume. Every comparison
-// goes the same way on every bar.
 const Bars& predictable_bars() {
-    static const Bars b = [] {
-        Bars out;
-        out.n = kBars;
-        double close = 100.0;
-        for (std::size_t i = 0; i < out.n; ++i) {
-            out.open.push_back(close);
-            close += 0.01;
-            out.close.push_back(close);
-            out.high.push_back(close + 1.0);
-            out.low.push_back(close - 1.0);
-            out.volume.push_back(1.0e6);
-        }
-        return out;
-    }();
+    static const Bars b = lumenfold::bench::predictable_bars(kBars);
     return b;
 }
 
