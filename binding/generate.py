@@ -596,22 +596,27 @@ def object_shims(iface: Interface, obj: dict) -> str:
     name, core = obj["name"], obj["core"]
     out = [f"// ---- {name}"]
     lines, exprs = lift_lines(iface, obj["new"])
-    ctor_args = ", ".join(exprs[n] for n, _ in obj["new"])
+    # The object carries its exported name, for the message of a call made
+    # on it through another type's method.
+    ctor_args = ", ".join([f'"{name}"'] + [exprs[n] for n, _ in obj["new"]])
     out.append(shim("std::uint64_t", sym_constructor(name, obj["constructor"]), c_params(iface, obj["new"]),
                     lines + [f"return make_object<{core}>({ctor_args});"]))
     for m in obj["methods"]:
         lines, exprs = lift_lines(iface, m["args"])
         call_args = ", ".join(exprs[n] for n, _ in m["args"])
-        lock = f"with_locked<{core}>(handle, [&]({core}& c) {{ return c.{m['call']}({call_args}); }})"
-        body = [f"ConsumedHandle<{core}> consumed_{{handle}};"] + lines + [return_expr(iface, m["returns"], lock)]
+        lock = f"with_locked(consumed_, [&]({core}& c) {{ return c.{m['call']}({call_args}); }})"
+        label = f'"{name}.{m["name"]}"'
+        body = [f"ConsumedHandle<{core}> consumed_{{handle, {label}}};"] + lines + [return_expr(iface, m["returns"], lock)]
         out.append(shim(iface.c_type(m["returns"]), sym_method(name, m["name"]),
                         ["std::uint64_t handle"] + c_params(iface, m["args"]), body))
     declare("std::uint64_t", sym_clone(name), ["std::uint64_t handle", "RustCallStatus*"])
     declare("void", sym_free(name), ["std::uint64_t handle", "RustCallStatus*"])
+    # Clone and free are the same for every type: the object's own type
+    # destroys it.
     out.append(f"LF_EXPORT std::uint64_t {sym_clone(name)}(std::uint64_t handle, RustCallStatus*) {{\n"
-               f"    return clone_handle<{core}>(handle);\n}}\n")
+               f"    return clone_handle(handle);\n}}\n")
     out.append(f"LF_EXPORT void {sym_free(name)}(std::uint64_t handle, RustCallStatus*) {{\n"
-               f"    release_handle<{core}>(handle);\n}}\n")
+               f"    release_handle(handle);\n}}\n")
     if obj.get("batch"):
         fn = obj["batch_fn"]
         # Series are read in place from their buffers, never copied.

@@ -261,8 +261,8 @@ def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> li
     """Lines that convert argument `name` into `var`; `where` names it in errors."""
     if t == ("scalar", "f64"):
         # The hot path of `next`: no function call unless the conversion fails.
-        return ["try:", f"    {var} = _c_double({name})", "except (TypeError, OverflowError) as e:",
-                f"    raise _number_error({where!r}, {name}, e) from None"]
+        return ["try:", f"    {var} = _c_double({name})", "except Exception as e:",
+                f"    raise _number_error({where!r}, {name}, e)"]
     conv = arg_converter(t)
     if conv.startswith(("_scalar(", "_enum_arg(", "_optional(")):
         converters.setdefault(conv, f"_conv_{len(converters)}")
@@ -492,6 +492,11 @@ class Emitter:
         args = entry["args"]
         ret = entry["returns"]
         body = []
+        if ret[0] == "object":
+            # A constructor run on an object of another class would leave it
+            # holding a library object its methods cannot take.
+            where = label if "." in label else f"{label}.__init__"
+            body += [f"if not isinstance(self, {label.split('.')[0]}):", f"    raise _foreign_object({where!r}, self)"]
         call_args = []
         for i, (n, t) in enumerate(args):
             var = f"a{i}" if t[0] == "scalar" else f"p{i}"
@@ -543,6 +548,11 @@ class Emitter:
             call += record
         elif returns_value:
             call.append(f"return {self.decoder(ret)}(result)")
+        if method:
+            # The library refuses an object of another type by its type tag:
+            # the Python side pays for that check only once a call has failed.
+            fail = f"_method_failed(st, self, {label.split('.')[0]}, {label!r})"
+            call = [line.replace("_raise_status(st)", fail) for line in call]
         clone = "h if owed else None, self._free" if method else "None, None"
         unwind = f"_unwind_out(st, {', '.join([clone, 'out', 'released'] + held)})" if hidden else \
             f"_unwind(st, {', '.join([clone] + held)})"

@@ -48,10 +48,10 @@ class _RustCallStatus(ctypes.Structure):
 # that was running), so whatever the library hands over is held from the
 # moment it exists by an object that releases it when dropped: buffers come
 # back as _Returned and handles as _Handle (the restypes of the entry points).
-# Where ownership passes on (a buffer consumed by a call or freed, a handle
-# stored in its object), the object is made a plain value by assigning its
-# __class__, with no call in between, so no exception can come between the
-# hand-over and the change.
+# Where ownership passes on (a buffer consumed by a call or freed), the object
+# is made a plain value by assigning its __class__, with no call in between,
+# so no exception can come between the hand-over and the change. A handle
+# stays a _Handle in its object (see _Object).
 
 class _Returned(_RustBuffer):
     """A buffer the library handed over that this host still has to release:
@@ -65,9 +65,9 @@ class _Returned(_RustBuffer):
 
 
 class _Handle(ctypes.c_uint64):
-    """A handle a constructor returned, not yet stored in its object: the
-    library object is freed when this is dropped. One subclass per object
-    type, carrying its free function."""
+    """A handle a constructor returned: the reference it designates is freed
+    when this is dropped. One subclass per object type, carrying its free
+    function."""
     __slots__ = ()
     _free = None
 
@@ -168,6 +168,19 @@ def _raise_status(st):
     raise LumenfoldError(f"unexpected call status {code}" + (f": {message}" if message else ""))
 
 
+def _foreign_object(label, obj):
+    return TypeError(f"{label}() called on an object of type {type(obj).__name__}")
+
+
+def _method_failed(st, obj, cls, label):
+    """Raises the failure of a method call: a TypeError when `obj` is not a
+    `cls` (the library refused it by its type), else the library's error."""
+    if not isinstance(obj, cls):
+        _take_message(st)
+        raise _foreign_object(label, obj)
+    _raise_status(st)
+
+
 def _length_error(n, used):
     """A returned buffer of `n` bytes whose decoding took `used` bytes."""
     if used < n:
@@ -266,9 +279,13 @@ class _Series:
     def piece(self, start, stop):
         part = self.values[start:stop]
         try:
-            return array("d", part)
-        except (TypeError, OverflowError) as e:
-            raise _element_error(part, self.where, e, start) from None
+            a = array("d", part)
+        except Exception as e:
+            raise _element_error(part, self.where, e, start)
+        # An item's __float__ may have shortened the list: never pad it.
+        if len(a) != stop - start:
+            raise ValueError(f"{self.where} changed while it was being converted")
+        return a
 
 
 class _Doubles:
@@ -370,10 +387,20 @@ def _type_error(where, expected, value):
 
 
 def _number_error(where, value, error):
-    """The error of a number argument that ctypes refused, naming the argument."""
+    """The error of a number argument that could not be converted (`error`,
+    raised by the conversion or by the value's own __float__ or __index__),
+    naming the argument: a TypeError for a value that is not a number, an
+    OverflowError for one out of range, else a ValueError that the original
+    error caused. Raised within the handler of `error`."""
     if isinstance(error, TypeError):
-        return _type_error(where, "a real number", value)
-    return type(error)(f"{where}: {error}")
+        e = _type_error(where, "a real number", value)
+    elif isinstance(error, OverflowError):
+        e = OverflowError(f"{where}: {error}")
+    else:
+        e = ValueError(f"{where}: {type(value).__name__} value could not be converted: {error}")
+        e.__cause__ = error
+    e.__suppress_context__ = True
+    return e
 
 
 def _index(value, where):
@@ -381,6 +408,8 @@ def _index(value, where):
         return operator.index(value)
     except TypeError:
         raise _type_error(where, "an integer", value) from None
+    except Exception as e:
+        raise ValueError(f"{where}: {type(value).__name__} value could not be converted: {e}") from e
 
 
 def _uint(bits):
@@ -410,8 +439,8 @@ def _real(ctype):
     def convert(value, where):
         try:
             return ctype(value)
-        except (TypeError, OverflowError) as e:
-            raise _number_error(where, value, e) from None
+        except Exception as e:
+            raise _number_error(where, value, e)
     return convert
 
 
@@ -506,7 +535,20 @@ def _check_vector(values, where, items):
 def _element_error(values, where, error, first=0):
     """The error of a vector of numbers whose conversion failed, naming the
     argument and the first item that is not a number (`values` may be the
-    part of the vector that starts at item `first`)."""
+    part of the vector that starts at item `first`). Raised within the
+    handler of `error`."""
+    e = _first_bad_item(values, where, first)
+    if e is None:
+        if isinstance(error, (TypeError, OverflowError, ValueError)):
+            e = type(error)(f"{where}: {error}")
+            e.__cause__ = error
+        else:
+            e = _number_error(where, values, error)
+    e.__suppress_context__ = True
+    return e
+
+
+def _first_bad_item(values, where, first):
     try:
         items = iter(values)
     except TypeError:
@@ -516,9 +558,9 @@ def _element_error(values, where, error, first=0):
             _c_double(v)
         except TypeError:
             return TypeError(f"{where} must be a sequence of numbers, but item {i} is {type(v).__name__}")
-        except OverflowError as e:
-            return OverflowError(f"{where} item {i}: {e}")
-    return type(error)(f"{where}: {error}")
+        except Exception as e:
+            return _number_error(f"{where} item {i}", v, e)
+    return None
 
 
 # Buffer formats of doubles, by the byte order of their data.
@@ -551,8 +593,8 @@ def _vec_f64(values, where):
             return a
     try:
         a = array("d", values)
-    except (TypeError, OverflowError) as e:
-        raise _element_error(values, where, e) from None
+    except Exception as e:
+        raise _element_error(values, where, e)
     if len(a) > _MAX_COUNT:
         raise _count_error(where, len(a))
     return a
@@ -591,7 +633,10 @@ def _vec_bool(values, where):
 def _string(value, where):
     if not isinstance(value, str):
         raise _type_error(where, "a str", value)
-    return bytearray(value.encode("utf-8"))
+    try:
+        return bytearray(value.encode("utf-8"))
+    except UnicodeEncodeError as e:
+        raise ValueError(f"{where} cannot be encoded as UTF-8: {e}") from e
 
 
 def _enum_arg(cls):
@@ -738,25 +783,24 @@ def _check_library(expected_checksums):
 
 
 class _Object:
-    """Base of the exported objects: owns one reference to a library object
-    (`_h`, the handle as a ready ctypes value)."""
+    """Base of the exported objects: holds one reference to a library object
+    (`_h`, the _Handle a constructor returned).
+
+    The _Handle itself owns the reference and frees it when the last Python
+    reference to it goes. A call takes its own (`h = self._h`) before it
+    clones the handle, so re-running __init__ or __del__ on another thread,
+    which only replaces `_h`, frees the old library object once no call
+    still holds it: never under a running call, never twice."""
     __slots__ = ("_h",)
     _free = None
 
     def __del__(self):
-        handle = getattr(self, "_h", None)
-        if handle is not None:
-            self._h = None
-            type(self)._free(handle, _UNUSED)
+        self._h = None
 
     def _adopt(self, handle):
-        """Stores the _Handle a constructor returned; the library object this
-        one held before (when __init__ runs again) is freed."""
-        old = getattr(self, "_h", None)
+        """Stores the _Handle a constructor returned, in place of the one this
+        object held before (when __init__ runs again)."""
         self._h = handle
-        handle.__class__ = _c_uint64
-        if old is not None:
-            self._free(old, _UNUSED)
 
     # A copy would share the library object without holding a reference of its
     # own, and a pickle would carry a bare address into another process: both

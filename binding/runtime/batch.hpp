@@ -16,8 +16,10 @@
 
 namespace lumenfold::ffi {
 
-// Owns the buffer arguments of one call. Each is lifted once, in order; when
-// the call ends early, every buffer not yet lifted is released too.
+// Owns the buffer arguments of one call. Each is lifted once, in order, and
+// every one is released when the call ends, however it ends (a malformed one
+// excepted: it is not ours to free). A block passed as several arguments is
+// read as each of them and released once.
 template <std::size_t N>
 class ArgBuffers {
 public:
@@ -26,45 +28,61 @@ public:
     ArgBuffers(const ArgBuffers&) = delete;
     ArgBuffers& operator=(const ArgBuffers&) = delete;
     ~ArgBuffers() {
-        for (std::size_t i = 0; i < kept_count_; ++i) release_storage(kept_[i]);
-        for (std::size_t i = next_; i < N; ++i) {
-            try {
-                if (check_buffer(*bufs_[i])) release_storage(*bufs_[i]);
-            } catch (...) {
-                // A malformed buffer is not ours to free.
-            }
+        for (std::size_t i = next_; i < N; ++i) keep(*bufs_[i]);
+        for (std::size_t i = 0; i < kept_count_; ++i) {
+            bool first = true;
+            for (std::size_t j = 0; j < i && first; ++j) first = kept_[j].data != kept_[i].data;
+            if (first) release_storage(kept_[i]);
         }
     }
 
     // A vector of doubles read in place: the buffer is validated whole now and
-    // released when the call ends, and elements are converted as they are read.
+    // elements are converted as they are read.
     F64View view(const char* name) {
-        RustBuffer buf = *bufs_[next_++];
+        const RustBuffer& buf = next();
         try {
-            F64View v = F64View::of(buf);
-            kept_[kept_count_++] = buf;
-            return v;
+            return F64View::of(buf);
         } catch (const LiftFailure& e) {
-            release_storage(buf);
             throw ArgLiftFailure{name, e.reason};
-        } catch (...) {
-            if (buf.data != nullptr && buf.len <= buf.capacity) release_storage(buf);
-            throw;
         }
     }
 
     template <class K>
     auto lift(const char* name) {
-        RustBuffer buf = *bufs_[next_++];
+        const RustBuffer& buf = next();
         try {
-            return lift_buffer<K>(buf);
+            Reader r(buf.data, buf.len);
+            auto v = K::read(r);
+            r.finish();
+            return v;
         } catch (const LiftFailure& e) {
             throw ArgLiftFailure{name, e.reason};
         }
     }
-    std::string lift_string() { return ffi::lift_string(*bufs_[next_++]); }
+
+    std::string lift_string() {
+        const RustBuffer& buf = next();
+        if (buf.len == 0) return {};
+        return std::string(reinterpret_cast<const char*>(buf.data), buf.len);
+    }
 
 private:
+    // The next argument, checked (a violation of the buffer rule is a panic)
+    // and kept for release; a null buffer reads as empty.
+    const RustBuffer& next() {
+        const RustBuffer& buf = *bufs_[next_++];
+        if (check_buffer(buf)) kept_[kept_count_++] = buf;
+        return buf;
+    }
+
+    void keep(const RustBuffer& buf) noexcept {
+        try {
+            if (check_buffer(buf)) kept_[kept_count_++] = buf;
+        } catch (...) {
+            // A malformed buffer is not ours to free.
+        }
+    }
+
     std::array<RustBuffer*, N> bufs_;
     std::array<RustBuffer, N> kept_{};
     std::size_t next_ = 0;

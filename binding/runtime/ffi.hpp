@@ -73,12 +73,15 @@ bool check_buffer(const RustBuffer& buf);
 // the same sizes touch no fresh pages. Every block may also be released with
 // std::free. acquire_storage panics with "capacity overflow" past the signed
 // 64-bit range and throws std::bad_alloc when the heap cannot supply the size.
+// recycle_storage returns false, and does nothing, for a block the cache
+// holds already (one freed twice).
 std::uint8_t* acquire_storage(std::uint64_t size);
-void recycle_storage(std::uint8_t* block) noexcept;
+bool recycle_storage(std::uint8_t* block) noexcept;
 
-// Releases a buffer that passed check_buffer.
-inline void release_storage(const RustBuffer& buf) noexcept {
-    if (buf.capacity != 0 && buf.data != nullptr) recycle_storage(buf.data);
+// Releases a buffer that passed check_buffer; false for one freed already
+// (as far as the cache can tell).
+inline bool release_storage(const RustBuffer& buf) noexcept {
+    return buf.capacity == 0 || buf.data == nullptr || recycle_storage(buf.data);
 }
 
 // A new buffer holding a copy of `bytes`.

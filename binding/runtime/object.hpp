@@ -5,10 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "ffi.hpp"
@@ -20,10 +20,25 @@ namespace lumenfold::ffi {
 inline std::atomic<std::int64_t> live_objects{0};
 #endif
 
+// What every object starts with, whatever its core: its type (identity and
+// destructor) and its exported name, so that a call on an object of another
+// type is refused by name and a free destroys the right type.
+struct ObjectBase;
+struct ObjectType {
+    void (*destroy)(ObjectBase*) noexcept;
+};
+
+struct ObjectBase {
+    const ObjectType* type;
+    std::string_view name;
+    std::atomic<std::uint64_t> strong{1};
+};
+
 template <class Core>
-struct Object {
+struct Object : ObjectBase {
     template <class... Args>
-    explicit Object(Args&&... args) : core(std::forward<Args>(args)...) {
+    explicit Object(std::string_view exported_name, Args&&... args)
+        : ObjectBase{&kType, exported_name}, core(std::forward<Args>(args)...) {
 #ifdef LUMENFOLD_COUNT_OBJECTS
         live_objects.fetch_add(1, std::memory_order_relaxed);
 #endif
@@ -36,57 +51,77 @@ struct Object {
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
-    std::atomic<std::uint64_t> strong{1};
+    static void destroy(ObjectBase* base) noexcept { delete static_cast<Object*>(base); }
+    static constexpr ObjectType kType{&destroy};
+
     std::mutex mutex;
     bool poisoned = false;
     Core core;
 };
 
-template <class Core>
-Object<Core>* object_from(std::uint64_t handle) {
+inline ObjectBase* object_from(std::uint64_t handle) {
     if (handle == 0) throw Panic("null object handle");
-    return reinterpret_cast<Object<Core>*>(static_cast<std::uintptr_t>(handle));
+    return reinterpret_cast<ObjectBase*>(static_cast<std::uintptr_t>(handle));
 }
 
 template <class Core, class... Args>
-std::uint64_t make_object(Args&&... args) {
-    auto* obj = new Object<Core>(std::forward<Args>(args)...);
-    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(obj));
+std::uint64_t make_object(std::string_view exported_name, Args&&... args) {
+    auto* obj = new Object<Core>(exported_name, std::forward<Args>(args)...);
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(static_cast<ObjectBase*>(obj)));
 }
 
-// Adds one reference; a count that could wrap ends the process.
-template <class Core>
-std::uint64_t clone_handle(std::uint64_t handle) noexcept {
+// Adds one reference; a count that could wrap ends the process. The same for
+// every type.
+inline std::uint64_t clone_handle(std::uint64_t handle) noexcept {
     if (handle == 0) return 0;
-    auto* obj = reinterpret_cast<Object<Core>*>(static_cast<std::uintptr_t>(handle));
-    const std::uint64_t before = obj->strong.fetch_add(1, std::memory_order_relaxed);
+    const std::uint64_t before = object_from(handle)->strong.fetch_add(1, std::memory_order_relaxed);
     if (before >= (std::uint64_t{1} << 63)) std::abort();
     return handle;
 }
 
-// Drops one reference; the last one destroys the object.
-template <class Core>
-void release_handle(std::uint64_t handle) noexcept {
+// Drops one reference; the last one destroys the object, as its own type.
+inline void release_handle(std::uint64_t handle) noexcept {
     if (handle == 0) return;
-    auto* obj = reinterpret_cast<Object<Core>*>(static_cast<std::uintptr_t>(handle));
+    ObjectBase* obj = object_from(handle);
     if (obj->strong.fetch_sub(1, std::memory_order_release) == 1) {
         acquire_after_last_release(obj->strong);
-        delete obj;
+        obj->type->destroy(obj);
     }
 }
 
-// Releases the consumed reference when the method scaffolding ends, however it ends.
+// The reference a method call consumes, held from the start of the call and
+// released when the call ends, however it ends. A handle of another type is
+// refused by name; its reference is consumed all the same.
 template <class Core>
-struct ConsumedHandle {
-    std::uint64_t handle;
-    ~ConsumedHandle() { release_handle<Core>(handle); }
+class ConsumedHandle {
+public:
+    ConsumedHandle(std::uint64_t handle, std::string_view method) : handle_(handle) {
+        ObjectBase* base = object_from(handle);
+        if (base->type != &Object<Core>::kType) {
+            std::string message(method);
+            message += " called on an object of type ";
+            message += base->name;
+            release_handle(handle);  // a throwing constructor runs no destructor
+            throw Panic(message);
+        }
+        object_ = static_cast<Object<Core>*>(base);
+    }
+    ~ConsumedHandle() { release_handle(handle_); }
+    ConsumedHandle(const ConsumedHandle&) = delete;
+    ConsumedHandle& operator=(const ConsumedHandle&) = delete;
+
+    Object<Core>* object() const noexcept { return object_; }
+
+private:
+    std::uint64_t handle_ = 0;
+    Object<Core>* object_ = nullptr;
 };
 
 // Runs `step(core)` under the object's lock. A failure escaping the step
 // poisons the object; a poisoned object refuses every later call.
 template <class Core, class Step>
-decltype(auto) with_locked(std::uint64_t handle, Step&& step) {
-    Object<Core>* obj = object_from<Core>(handle);
+decltype(auto) with_locked(const ConsumedHandle<Core>& held, Step&& step) {
+    Object<Core>* obj = held.object();
     std::unique_lock<std::mutex> lock(obj->mutex);
     if (obj->poisoned) {
         lock.unlock();

@@ -50,10 +50,16 @@ public:
         return nullptr;
     }
 
-    // Keeps `block` (of `size` usable bytes) for reuse; false when it is not
-    // worth keeping and must go back to the heap.
-    bool keep(std::uint8_t* block, std::uint64_t size) noexcept {
-        if (size < kMinBlock || size > kMaxBytes) return false;
+    enum class Kept { kept, not_kept, already_kept };
+
+    // Keeps `block` (of `size` usable bytes) for reuse; not_kept when it is
+    // not worth keeping and must go back to the heap, already_kept when the
+    // cache holds it already: a second free of one block, which must change
+    // nothing, or two callers would later be handed the same memory.
+    Kept keep(std::uint8_t* block, std::uint64_t size) noexcept {
+        if (size < kMinBlock || size > kMaxBytes) return Kept::not_kept;
+        for (const std::atomic<std::uint8_t*>& slot : slots_)
+            if (slot.load(std::memory_order_relaxed) == block) return Kept::already_kept;
         held_.fetch_add(size, std::memory_order_relaxed);
         put_back(block);
         // Over the byte bound: release kept blocks, the next victims first.
@@ -61,7 +67,7 @@ public:
             std::uint8_t* old = slots_[next_victim()].exchange(nullptr, std::memory_order_acquire);
             if (old != nullptr) discard(old);
         }
-        return true;
+        return Kept::kept;
     }
 
 private:
@@ -116,9 +122,15 @@ std::uint8_t* acquire_storage(std::uint64_t size) {
     return fresh_block(size);
 }
 
-void recycle_storage(std::uint8_t* block) noexcept {
-    if (block == nullptr) return;
-    if (!storage_cache.keep(block, malloc_usable_size(block))) std::free(block);
+bool recycle_storage(std::uint8_t* block) noexcept {
+    if (block == nullptr) return true;
+    switch (storage_cache.keep(block, malloc_usable_size(block))) {
+        case StorageCache::Kept::kept: return true;
+        case StorageCache::Kept::already_kept: return false;
+        case StorageCache::Kept::not_kept: break;
+    }
+    std::free(block);
+    return true;
 }
 
 bool check_buffer(const RustBuffer& buf) {
@@ -190,7 +202,7 @@ LF_EXPORT RustBuffer ffi_lumenfold_python_rustbuffer_from_bytes(ForeignBytes byt
 
 LF_EXPORT void ffi_lumenfold_python_rustbuffer_free(RustBuffer buf, RustCallStatus* status) {
     call_with_status<void>(status, [&] {
-        if (check_buffer(buf)) release_storage(buf);
+        if (check_buffer(buf) && !release_storage(buf)) throw lumenfold::Panic("RustBuffer freed twice");
     });
 }
 

@@ -192,6 +192,52 @@ TEST(Buffers, RecycledStorageLooksFresh) {
     EXPECT_EQ(free_error(c), "");
 }
 
+// A large block freed twice is refused the second time: kept twice, it would
+// be handed to two callers at once.
+TEST(Buffers, FreedTwiceIsRefusedAndNeverHandedOutTwice) {
+    constexpr std::uint64_t kSize = std::uint64_t{1} << 20;
+    Status st;
+    RustBuffer a = ffi_lumenfold_python_rustbuffer_alloc(kSize, &st);
+    ASSERT_EQ(st.code, 0);
+    EXPECT_EQ(free_error(a), "");
+    EXPECT_EQ(free_error(a), "2:RustBuffer freed twice");
+    RustBuffer b = ffi_lumenfold_python_rustbuffer_alloc(kSize, &st);
+    RustBuffer c = ffi_lumenfold_python_rustbuffer_alloc(kSize, &st);
+    ASSERT_EQ(st.code, 0);
+    EXPECT_NE(b.data, c.data);
+    EXPECT_EQ(free_error(b), "");
+    EXPECT_EQ(free_error(c), "");
+}
+
+// One buffer passed as several arguments of a call is read as each of them
+// and released once, small (heap) and large (cached) alike.
+TEST(Buffers, OneBufferAsSeveralArgumentsIsReleasedOnce) {
+    for (const std::int32_t bars : {100, 100'000}) {
+        std::vector<std::uint8_t> bytes(4 + std::size_t(bars) * 8);
+        bytes[0] = static_cast<std::uint8_t>(bars >> 24);
+        bytes[1] = static_cast<std::uint8_t>(bars >> 16);
+        bytes[2] = static_cast<std::uint8_t>(bars >> 8);
+        bytes[3] = static_cast<std::uint8_t>(bars);
+        for (std::size_t i = 0; i < std::size_t(bars); ++i) bytes[4 + 8 * i] = 0x40;  // 2.0
+        const ForeignBytes foreign{static_cast<std::int32_t>(bytes.size()), bytes.data()};
+        Status st;
+        auto make = [&] { return ffi_lumenfold_python_rustbuffer_from_bytes(foreign, &st); };
+        const RustBuffer shared = make();
+        RustBuffer once = uniffi_lumenfold_python_fn_func_atr(3, shared, shared, shared, &st);
+        ASSERT_EQ(st.code, 0);
+        RustBuffer apart = uniffi_lumenfold_python_fn_func_atr(3, make(), make(), make(), &st);
+        ASSERT_EQ(st.code, 0);
+        ASSERT_EQ(once.len, apart.len);
+        EXPECT_EQ(std::memcmp(once.data, apart.data, once.len), 0);
+        EXPECT_EQ(free_error(once), "");
+        EXPECT_EQ(free_error(apart), "");
+        const RustBuffer x = make(), y = make();
+        EXPECT_NE(x.data, y.data);
+        EXPECT_EQ(free_error(x), "");
+        EXPECT_EQ(free_error(y), "");
+    }
+}
+
 // After the first call of a size, a call with the same sizes (three 8 MB
 // argument copies and the result) touches almost no fresh page.
 TEST(Buffers, RepeatedCallsFaultInAlmostNothing) {

@@ -17,20 +17,14 @@ using namespace lumenfold::ffi;
 
 namespace {
 
-using lumenfold::test::Faulty;
-using lumenfold::test::faulty_next;
-using lumenfold::test::Status;
-
-std::uint64_t strong_count(std::uint64_t handle) {
-    return object_from<Faulty>(handle)->strong.load();
-}
+using namespace lumenfold::test;
 
 }  // namespace
 
 TEST(Objects, CloneAddsAReferenceAndNeverTouchesStatus) {
     Status made;
     const std::uint64_t h = uniffi_lumenfold_python_fn_constructor_sma_new(3, &made);
-    auto strong = [h] { return object_from<lumenfold::core::SMA>(h)->strong.load(); };
+    auto strong = [h] { return strong_count(h); };
     // Values no call would write: clone and free must leave every field alone.
     std::uint8_t marker = 0;
     RustCallStatus st{42, {7, 5, &marker}};
@@ -49,9 +43,9 @@ TEST(Objects, CloneAddsAReferenceAndNeverTouchesStatus) {
 }
 
 TEST(Objects, MethodConsumesItsReference) {
-    std::uint64_t h = make_object<Faulty>();
+    std::uint64_t h = make_faulty();
     Status st;
-    clone_handle<Faulty>(h);
+    clone_handle(h);
     EXPECT_EQ(faulty_next(h, 1.0, &st), 1.0);
     EXPECT_EQ(strong_count(h), 1u);
     // Without a clone the call consumes the last reference and destroys the object.
@@ -61,31 +55,46 @@ TEST(Objects, MethodConsumesItsReference) {
 }
 
 TEST(Objects, PanicInStepPoisonsOnlyThatObject) {
-    std::uint64_t h = make_object<Faulty>();
-    std::uint64_t other = make_object<Faulty>();
+    std::uint64_t h = make_faulty();
+    std::uint64_t other = make_faulty();
     {
         Status st;
-        clone_handle<Faulty>(h);
+        clone_handle(h);
         EXPECT_EQ(faulty_next(h, -1.0, &st), 0.0);
         EXPECT_EQ(st.code, 2);
         EXPECT_EQ(st.message(), "negative input");
     }
     for (int i = 0; i < 2; ++i) {
         Status st;
-        clone_handle<Faulty>(h);
+        clone_handle(h);
         faulty_next(h, 1.0, &st);
         EXPECT_EQ(st.code, 2);
         EXPECT_EQ(st.message(), "called `Result::unwrap()` on an `Err` value: PoisonError { .. }");
     }
     Status st;
-    clone_handle<Faulty>(other);
+    clone_handle(other);
     EXPECT_EQ(faulty_next(other, 3.0, &st), 3.0);
     EXPECT_EQ(st.code, 0);
     // The failed calls still released their references.
     EXPECT_EQ(strong_count(h), 1u);
-    release_handle<Faulty>(h);
-    release_handle<Faulty>(other);
+    release_handle(h);
+    release_handle(other);
     EXPECT_EQ(Faulty::alive.load(), 0);
+}
+
+// A method given an object of another type refuses it by name, still
+// consuming the reference; any type's free destroys an object as its own.
+TEST(Objects, MethodOfAnotherTypeIsRefusedByName) {
+    Status st;
+    const std::uint64_t h = uniffi_lumenfold_python_fn_constructor_ema_new(3, &st);
+    uniffi_lumenfold_python_fn_method_vortex_next(uniffi_lumenfold_python_fn_clone_vortex(h, &st), 1.0, 2.0, 3.0, &st);
+    EXPECT_EQ(st.code, 2);
+    EXPECT_EQ(st.message(), "Vortex.next called on an object of type Ema");
+    EXPECT_EQ(strong_count(h), 1u);
+    st.reset();
+    EXPECT_EQ(uniffi_lumenfold_python_fn_method_ema_next(uniffi_lumenfold_python_fn_clone_ema(h, &st), 4.0, &st), 4.0);
+    EXPECT_EQ(st.code, 0);
+    uniffi_lumenfold_python_fn_free_macd(h, &st);
 }
 
 TEST(Objects, NullHandleIsAFailureNotACrash) {
@@ -93,8 +102,8 @@ TEST(Objects, NullHandleIsAFailureNotACrash) {
     faulty_next(0, 1.0, &st);
     EXPECT_EQ(st.code, 2);
     EXPECT_EQ(st.message(), "null object handle");
-    EXPECT_EQ(clone_handle<Faulty>(0), 0u);
-    release_handle<Faulty>(0);
+    EXPECT_EQ(clone_handle(0), 0u);
+    release_handle(0);
 }
 
 TEST(Objects, ScalarBoolArguments) {
@@ -120,7 +129,7 @@ TEST(Objects, FailuresOfEveryKindBecomeStatusTwo) {
 }
 
 TEST(Objects, ReferenceCountsUnderThreads) {
-    std::uint64_t h = make_object<Faulty>();
+    std::uint64_t h = make_faulty();
     constexpr int kThreads = 8;
     constexpr int kCalls = 20000;
     std::vector<std::thread> threads;
@@ -128,16 +137,16 @@ TEST(Objects, ReferenceCountsUnderThreads) {
         threads.emplace_back([h] {
             for (int i = 0; i < kCalls; ++i) {
                 Status st;
-                faulty_next(clone_handle<Faulty>(h), 1.0, &st);
-                clone_handle<Faulty>(h);
-                release_handle<Faulty>(h);
+                faulty_next(clone_handle(h), 1.0, &st);
+                clone_handle(h);
+                release_handle(h);
             }
         });
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(strong_count(h), 1u);
-    EXPECT_EQ(object_from<Faulty>(h)->core.calls, std::uint64_t{kThreads} * kCalls);
-    release_handle<Faulty>(h);
+    EXPECT_EQ(faulty_of(h).calls, std::uint64_t{kThreads} * kCalls);
+    release_handle(h);
     EXPECT_EQ(Faulty::alive.load(), 0);
 }
 

@@ -5,7 +5,6 @@ NaN inputs never crash; empty input gives empty output; unequal input lengths
 pair to the shortest. Objects without a batch function keep the parts that
 need none: cloned handles advance one stream, and nothing crashes."""
 
-import ctypes
 import math
 import unittest
 
@@ -40,7 +39,7 @@ def clone(py_obj):
     cls = type(py_obj)
     other = cls.__new__(cls)
     getattr(lf, f"_clone_{cls.__name__.lower()}")(py_obj._h, lf._UNUSED)
-    other._h = ctypes.c_uint64(py_obj._h.value)
+    other._h = type(py_obj._h)(py_obj._h.value)  # a handle that owns the clone
     return other
 
 

@@ -6,6 +6,7 @@ import array
 import collections.abc
 import copy
 import ctypes
+import decimal
 import math
 import os
 import pathlib
@@ -108,6 +109,66 @@ class MovingAverages(unittest.TestCase):
         self.assertEqual(obj.next(1.0), 1.0 / (total + 1))
 
 
+class ObjectsUnderAbuse(unittest.TestCase):
+    def test_reinit_and_del_racing_calls_on_other_threads(self):
+        # Calls go on while other threads run __init__ and __del__ on the same
+        # object: no crash, no call on a freed object, every library object
+        # made is freed once.
+        made, freed = [], []
+        real_new, real_free = lf._fn_constructor_sma_new, lf._handle_sma._free
+        lf._fn_constructor_sma_new = lambda *a: made.append(1) or real_new(*a)
+        lf._handle_sma._free = staticmethod(lambda *a: freed.append(1) or real_free(*a))
+        try:
+            obj = lf.Sma(64)
+            stop = threading.Event()
+            failures = []
+
+            def call():
+                while not stop.is_set():
+                    try:
+                        self.assertEqual(obj.next(1.0), 1.0)
+                    except lf.LumenfoldError as e:  # right after a __del__
+                        if str(e) != "null object handle":
+                            failures.append(e)
+
+            def reinit(n):
+                for i in range(n):
+                    if i % 50 == 49:
+                        obj.__del__()
+                    obj.__init__(64)
+            callers = [threading.Thread(target=call) for _ in range(8)]
+            for t in callers:
+                t.start()
+            reiniters = [threading.Thread(target=reinit, args=(3000,)) for _ in range(8)]
+            for t in reiniters:
+                t.start()
+            for t in reiniters:
+                t.join()
+            stop.set()
+            for t in callers:
+                t.join()
+            self.assertEqual(failures, [])
+            del obj
+        finally:
+            lf._fn_constructor_sma_new, lf._handle_sma._free = real_new, real_free
+        self.assertEqual(len(made), 1 + 8 * 3000)
+        self.assertEqual(len(freed), len(made))
+
+    def test_a_method_or_init_of_another_class_is_refused(self):
+        ema, sma = lf.Ema(3), lf.Sma(3)
+        with self.assertRaisesRegex(TypeError, r"^Vortex\.next\(\) called on an object of type Ema$"):
+            lf.Vortex.next(ema, 1.0, 2.0, 3.0)
+        with self.assertRaisesRegex(TypeError, r"^Sma\.next\(\) called on an object of type Ema$"):
+            lf.Sma.next(ema, 1.0)
+        with self.assertRaisesRegex(TypeError, r"^Macd\.__init__\(\) called on an object of type Sma$"):
+            lf.Macd.__init__(sma, 3, 5, 2)
+        with self.assertRaisesRegex(TypeError, r"^Sma\.__init__\(\) called on an object of type Ema$"):
+            lf.Sma.__init__(ema, 3)
+        # Both still work as what they are.
+        self.assertEqual([ema.next(4.0), ema.next(8.0)], [4.0, 6.0])
+        self.assertEqual([sma.next(4.0), sma.next(8.0)], [4.0, 6.0])
+
+
 class Arguments(unittest.TestCase):
     def test_a_bad_argument_names_itself(self):
         cases = [
@@ -128,6 +189,34 @@ class Arguments(unittest.TestCase):
             with self.assertRaises(error) as ctx:
                 call()
             self.assertEqual(str(ctx.exception), message)
+
+    def test_values_that_refuse_conversion_are_named_and_chained(self):
+        snan = decimal.Decimal("snan")
+        why = "Decimal value could not be converted: cannot convert signaling NaN to float"
+        cases = [
+            (lambda: lf.Ema(3).next(snan), f"Ema.next(): argument 'input': {why}"),
+            (lambda: lf.bs_delta(snan, 100, 0.05, 1, 0.2, True), f"bs_delta(): argument 's': {why}"),
+            (lambda: lf.sma(3, [1.0, snan]), f"sma(): argument 'series' item 1: {why}"),
+            (lambda: lf.sma(3, (1.0,) * 9000 + (snan,)), f"sma(): argument 'series' item 9000: {why}"),
+            (lambda: lf.sma(3, iter([1.0, snan])), "sma(): argument 'series': cannot convert signaling NaN to float"),
+            (lambda: lf.nse_lot_size("NI\udc80"), "nse_lot_size(): argument 'symbol' cannot be encoded as UTF-8: "
+             "'utf-8' codec can't encode character '\\udc80' in position 2: surrogates not allowed"),
+        ]
+        for call, message in cases:
+            with self.assertRaises(ValueError) as ctx:
+                call()
+            self.assertEqual(str(ctx.exception), message)
+            self.assertIsInstance(ctx.exception.__cause__, ValueError)
+
+    def test_a_list_that_shrinks_while_it_is_converted_is_refused(self):
+        class Emptying:
+            def __float__(self):
+                xs.clear()
+                return 1.0
+        xs = [1.0] * 10000 + [Emptying()] + [2.0] * 10000
+        with self.assertRaises(ValueError) as ctx:
+            lf.sma(1, xs)
+        self.assertEqual(str(ctx.exception), "sma(): argument 'series' changed while it was being converted")
 
     def test_flags_enums_and_vectors_take_only_their_own_kind(self):
         numpy_bool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: False})

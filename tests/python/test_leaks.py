@@ -72,7 +72,7 @@ class Objects(unittest.TestCase):
         first = lf.Sma(3)
         second = lf.Sma.__new__(lf.Sma)
         lf._clone_sma(first._h, lf._UNUSED)
-        second._h = ctypes.c_uint64(first._h.value)
+        second._h = lf._handle_sma(first._h.value)  # owns the clone
         del first
         gc.collect()
         self.assertEqual(second.next(4.0), 4.0)

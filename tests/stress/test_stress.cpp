@@ -32,9 +32,7 @@ constexpr int kThreads = 8;
 constexpr int kCalls = 100000;
 constexpr std::uint64_t kTotal = std::uint64_t{kThreads} * kCalls;
 
-using lumenfold::test::Faulty;
-using lumenfold::test::faulty_next;
-using lumenfold::test::Status;
+using namespace lumenfold::test;
 
 std::int64_t live() { return live_objects.load(); }
 
@@ -91,7 +89,7 @@ TEST(Stress, SharedObjectLosesNoCall) {
         }
     });
     EXPECT_EQ(bad.load(), 0u);
-    EXPECT_EQ(object_from<lumenfold::core::SMA>(h)->strong.load(), 1u);
+    EXPECT_EQ(strong_count(h), 1u);
     // The last call consumes the constructor's reference and destroys the object.
     EXPECT_EQ(uniffi_lumenfold_python_fn_method_sma_next(h, 1.0, &st), 1.0 / static_cast<double>(kTotal + 1));
     EXPECT_EQ(st.code, 0);
@@ -182,7 +180,7 @@ TEST(Stress, CloneAndFreeFromEveryThreadKeepTheCountExact) {
         }
         for (std::uint64_t r : held) uniffi_lumenfold_python_fn_free_sma(r, &s);
     });
-    EXPECT_EQ(object_from<lumenfold::core::SMA>(h)->strong.load(), 1u);
+    EXPECT_EQ(strong_count(h), 1u);
     EXPECT_EQ(live(), before + 1);
     uniffi_lumenfold_python_fn_free_sma(h, &st);
     EXPECT_EQ(live(), before);
@@ -190,17 +188,17 @@ TEST(Stress, CloneAndFreeFromEveryThreadKeepTheCountExact) {
 
 TEST(Stress, PoisonedObjectRefusesEveryCall) {
     const std::int64_t before = live();
-    const std::uint64_t h = make_object<Faulty>();
+    const std::uint64_t h = make_faulty();
     std::atomic<std::uint64_t> refused{0}, other{0};
     {
         QuietStderr quiet;
         Status st;
-        faulty_next(clone_handle<Faulty>(h), -1.0, &st);
+        faulty_next(clone_handle(h), -1.0, &st);
         ASSERT_EQ(st.message(), "negative input");
         on_threads([&](int) {
             Status s;
             for (int i = 0; i < kCalls; ++i) {
-                faulty_next(clone_handle<Faulty>(h), 1.0, &s);
+                faulty_next(clone_handle(h), 1.0, &s);
                 if (s.code == 2 && s.message() == kPoisonMessage) {
                     refused.fetch_add(1);
                 } else {
@@ -212,15 +210,15 @@ TEST(Stress, PoisonedObjectRefusesEveryCall) {
     }
     EXPECT_EQ(refused.load(), kTotal);
     EXPECT_EQ(other.load(), 0u);
-    EXPECT_EQ(object_from<Faulty>(h)->core.calls, 0u);
-    EXPECT_EQ(object_from<Faulty>(h)->strong.load(), 1u);
-    release_handle<Faulty>(h);
+    EXPECT_EQ(faulty_of(h).calls, 0u);
+    EXPECT_EQ(strong_count(h), 1u);
+    release_handle(h);
     EXPECT_EQ(live(), before);
 }
 
 TEST(Stress, PoisonStruckMidwayCutsEveryThreadOff) {
     const std::int64_t before = live();
-    const std::uint64_t h = make_object<Faulty>();
+    const std::uint64_t h = make_faulty();
     std::atomic<std::uint64_t> succeeded{0}, refused{0}, failed{0}, resumed{0};
     {
         QuietStderr quiet;
@@ -231,7 +229,7 @@ TEST(Stress, PoisonStruckMidwayCutsEveryThreadOff) {
                 // One thread fails a step part-way through; every call after
                 // that, on any thread, must be refused.
                 const double x = (t == 3 && i == kCalls / 4) ? -1.0 : 1.0;
-                const double out = faulty_next(clone_handle<Faulty>(h), x, &s);
+                const double out = faulty_next(clone_handle(h), x, &s);
                 if (s.code == 0) {
                     succeeded.fetch_add(1);
                     if (cut_off || out != 1.0) resumed.fetch_add(1);
@@ -249,8 +247,8 @@ TEST(Stress, PoisonStruckMidwayCutsEveryThreadOff) {
     EXPECT_EQ(failed.load(), 1u);
     EXPECT_EQ(resumed.load(), 0u);
     EXPECT_EQ(succeeded.load() + refused.load() + failed.load(), kTotal);
-    EXPECT_EQ(object_from<Faulty>(h)->core.calls, succeeded.load());
-    EXPECT_EQ(object_from<Faulty>(h)->strong.load(), 1u);
-    release_handle<Faulty>(h);
+    EXPECT_EQ(faulty_of(h).calls, succeeded.load());
+    EXPECT_EQ(strong_count(h), 1u);
+    release_handle(h);
     EXPECT_EQ(live(), before);
 }

@@ -41,9 +41,17 @@ struct Faulty {
 // The method entry point of Faulty exactly as the generator writes it.
 inline double faulty_next(std::uint64_t handle, double x, RustCallStatus* status) {
     return ffi::call_with_status<double>(status, [&]() -> double {
-        ffi::ConsumedHandle<Faulty> consumed_{handle};
-        return static_cast<double>(ffi::with_locked<Faulty>(handle, [&](Faulty& c) { return c.next(x); }));
+        ffi::ConsumedHandle<Faulty> consumed_{handle, "Faulty.next"};
+        return static_cast<double>(ffi::with_locked(consumed_, [&](Faulty& c) { return c.next(x); }));
     });
+}
+
+inline std::uint64_t make_faulty() { return ffi::make_object<Faulty>("Faulty"); }
+inline std::uint64_t strong_count(std::uint64_t handle) { return ffi::object_from(handle)->strong.load(); }
+
+// The core of a live Faulty handle.
+inline const Faulty& faulty_of(std::uint64_t handle) {
+    return static_cast<ffi::Object<Faulty>*>(ffi::object_from(handle))->core;
 }
 
 }  // namespace lumenfold::test
