@@ -148,10 +148,15 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     } else if constexpr (std::is_same_v<K, F64>) {
         std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
         for (std::size_t i = 0; i < n; ++i) write_f64(out + i * 8, static_cast<double>(core.next(inputs[i]...)));
+    } else if constexpr (bytes_per_output<K>() != 0) {
+        // Records of one fixed size, each written in place.
+        constexpr std::size_t kBytes = bytes_per_output<K>();
+        std::uint8_t* out = claim_rows(w, n, kBytes);
+        for (std::size_t i = 0; i < n; ++i) K::put_at(out + i * kBytes, core.next(inputs[i]...));
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             K::write(w, core.next(inputs[i]...));
-            // Fixed-size records: the first one tells how much the rest need.
+            // Records of varying size: the first one tells what the rest may need.
             if (i == 0) w.reserve_more((w.size() - 4) * (n - 1));
         }
     }
