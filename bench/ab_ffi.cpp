@@ -3,7 +3,7 @@
 // buffer, the call, the result freed), A and B interleaved for several rounds
 // over the same bars, with the results of A and B compared byte for byte.
 //
-//   lumenfold_ab A.so B.so [--rounds N] [--series market|predictable|edge] [--only SUBSTRING]...
+//   lumenfold_ab A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]...
 //                [--copies DIR]
 //
 // Prints per function A's and B's best and median ns per bar, the median of
@@ -39,7 +39,7 @@ constexpr std::size_t kBars = 1'000'000;
 // Market bars with what breaks arithmetic: NaNs, infinities, zeros, flat runs
 // and negative values, in every column at different places.
 Bars edge_bars() {
-    Bars b = lumenfold::bench::market_bars(kBars);
+    Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
     std::vector<double>* columns[] = {&b.open, &b.high, &b.low, &b.close, &b.volume};
     for (std::size_t c = 0; c < 5; ++c) {
         std::vector<double>& x = *columns[c];
@@ -156,7 +156,7 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: %s A.so B.so [--rounds N] [--series market|predictable|edge] [--only SUBSTRING]... "
+                     "usage: %s A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]... "
                      "[--copies DIR]\n",
                      argv[0]);
         return 2;
@@ -177,8 +177,9 @@ int main(int argc, char** argv) {
         }
     }
     const Bars bars = series == "predictable" ? lumenfold::bench::predictable_bars(kBars)
+                      : series == "gappy"     ? lumenfold::bench::random_walk(kBars, lumenfold::bench::kGappyWalk)
                       : series == "edge"      ? edge_bars()
-                                              : lumenfold::bench::market_bars(kBars);
+                                              : lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
     Bytes flags = vector_of(kBars, 1);
     for (std::size_t i = 0; i < kBars; ++i) flags[4 + i] = ab_flag(i) ? 1 : 0;
 

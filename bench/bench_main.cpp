@@ -1,7 +1,7 @@
 // Benchmarks: every indicator's core over a seeded market-like series of 1e6
 // bars and its batch function through the C boundary (registered from the
-// interface description) on that series and on a predictable one, plus
-// hand-written baselines and the cost of one boundary call.
+// interface description) on that series, on a predictable one and on gappy
+// bars, plus hand-written baselines and the cost of one boundary call.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -31,27 +31,42 @@ using lumenfold::bench::Bars;
 
 constexpr std::size_t kBars = 1'000'000;
 
-const Bars& market_bars() {
-    static const Bars b = lumenfold::bench::market_bars(kBars);
-    return b;
-}
-
 const Bars& predictable_bars() {
     static const Bars b = lumenfold::bench::predictable_bars(kBars);
     return b;
 }
 
+const Bars& market_bars() {
+    static const Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
+    return b;
+}
+
+const Bars& gappy_bars() {
+    static const Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kGappyWalk);
+    return b;
+}
+
 const Bars& bars() { return market_bars(); }
 
-// The batch functions run on both series: argument 0 the market-like one,
-// 1 the predictable one.
-const Bars& bars(const benchmark::State& state) { return state.range(0) == 0 ? market_bars() : predictable_bars(); }
+// The batch functions run on every series: argument 0 the market-like one,
+// 1 the predictable one, 2 the gappy one.
+enum Series : int { kMarket = 0, kPredictable = 1, kGappy = 2, kSeriesCount = 3 };
 
-void on_both_series(benchmark::internal::Benchmark* b) { b->ArgName("predictable")->Arg(0)->Arg(1); }
+const Bars& bars(const benchmark::State& state) {
+    switch (state.range(0)) {
+        case kPredictable: return predictable_bars();
+        case kGappy: return gappy_bars();
+        default: return market_bars();
+    }
+}
+
+void on_every_series(benchmark::internal::Benchmark* b) {
+    b->ArgName("series")->Arg(kMarket)->Arg(kPredictable)->Arg(kGappy);
+}
 
 // Best ns per bar of each batch function on each series, for the closing table.
-std::map<std::string, std::array<double, 2>>& series_times() {
-    static std::map<std::string, std::array<double, 2>> times;
+std::map<std::string, std::array<double, kSeriesCount>>& series_times() {
+    static std::map<std::string, std::array<double, kSeriesCount>> times;
     return times;
 }
 
@@ -135,8 +150,7 @@ void measure_batch(benchmark::State& state, std::size_t bars, const Bytes& input
     state.counters["x_memcpy"] = best / best_copy;
     state.counters["memcpy_ns_per_bar"] = best_copy / static_cast<double>(bars);
     state.counters["faults"] = static_cast<double>(faults);
-    auto& t = series_times().try_emplace(key, std::array<double, 2>{0.0, 0.0}).first->second;
-    t[state.range(0) == 0 ? 0 : 1] = best / static_cast<double>(bars);
+    series_times()[key][static_cast<std::size_t>(state.range(0))] = best / static_cast<double>(bars);
 }
 
 }  // namespace
@@ -209,18 +223,18 @@ BENCHMARK(BM_ffi_stream_ema_next);
 #include "bench_cases.inc"
 
 // The batch functions again with the parameters of the published comparison.
-BENCHMARK_CAPTURE(BM_ffi_sma, 20, 20ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_ema, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_wma, 20, 20ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_kama, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_mom, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_roc, 10, 10ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_rsi, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_macd, 12_26_9, 12ull, 26ull, 9ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_atr, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_adx, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_cci, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ffi_willr, 14, 14ull)->Apply(on_both_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_sma, 20, 20ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_ema, 10, 10ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_wma, 20, 20ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_kama, 10, 10ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_mom, 10, 10ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_roc, 10, 10ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_rsi, 14, 14ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_macd, 12_26_9, 12ull, 26ull, 9ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_atr, 14, 14ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_adx, 14, 14ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_cci, 14, 14ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ffi_willr, 14, 14ull)->Apply(on_every_series)->Unit(benchmark::kMillisecond);
 
 // ---- floors: the arithmetic alone ----
 // Each batch function's own order of operations as a plain loop over native
@@ -371,8 +385,9 @@ static void BM_floor_htdcperiod(benchmark::State& state) {
 }
 BENCHMARK(BM_floor_htdcperiod)->Unit(benchmark::kMillisecond);
 
-// The benchmarks, then for every batch function measured on both series its
-// time on the market-like bars over its time on the predictable ones.
+// The benchmarks, then for every batch function measured on every series its
+// time on each and its times on the two market-like series over its time on
+// the predictable one.
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -380,12 +395,14 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     bool header = false;
     for (const auto& [name, t] : series_times()) {
-        if (t[0] == 0.0 || t[1] == 0.0) continue;
+        if (t[kMarket] == 0.0 || t[kPredictable] == 0.0 || t[kGappy] == 0.0) continue;
         if (!header) {
-            std::printf("\n%-44s %14s %14s %8s\n", "batch function", "market ns/bar", "predict ns/bar", "ratio");
+            std::printf("\n%-44s %14s %14s %14s %8s %8s\n", "batch function", "market ns/bar", "gappy ns/bar",
+                        "predict ns/bar", "market", "gappy");
             header = true;
         }
-        std::printf("%-44s %14.3f %14.3f %8.2f\n", name.c_str(), t[0], t[1], t[0] / t[1]);
+        std::printf("%-44s %14.3f %14.3f %14.3f %8.2f %8.2f\n", name.c_str(), t[kMarket], t[kGappy],
+                    t[kPredictable], t[kMarket] / t[kPredictable], t[kGappy] / t[kPredictable]);
     }
     return 0;
 }

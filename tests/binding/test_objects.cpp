@@ -128,6 +128,24 @@ TEST(Objects, FailuresOfEveryKindBecomeStatusTwo) {
               "capacity overflow");
 }
 
+// A window too long to address, and one the heap cannot hold: the host gets
+// the message a C++ caller gets from the core.
+TEST(Objects, CoreAllocationFailuresKeepTheirMessage) {
+    for (const std::uint64_t period : {std::uint64_t{1} << 59, (std::uint64_t{1} << 59) - 1}) {
+        std::string core;
+        try {
+            lumenfold::core::SMA sma(period);
+        } catch (const lumenfold::Panic& p) {
+            core = p.message();
+        }
+        EXPECT_EQ(core, period == std::uint64_t{1} << 59 ? "capacity overflow" : "memory allocation failed");
+        Status st;
+        EXPECT_EQ(uniffi_lumenfold_python_fn_constructor_sma_new(period, &st), 0u);
+        EXPECT_EQ(st.code, 2);
+        EXPECT_EQ(st.message(), core);
+    }
+}
+
 TEST(Objects, ReferenceCountsUnderThreads) {
     std::uint64_t h = make_faulty();
     constexpr int kThreads = 8;

@@ -1,11 +1,27 @@
 // Helpers shared by the core test files.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "lumenfold/core/framework/panic.hpp"
+
 namespace lumenfold::test {
+
+// `f` must fail with the library's Panic carrying `message`.
+template <class F>
+void expect_panic(F f, const std::string& message) {
+    try {
+        f();
+        ADD_FAILURE() << "no panic, expected \"" << message << "\"";
+    } catch (const lumenfold::Panic& p) {
+        EXPECT_EQ(p.message(), message);
+    }
+}
 
 // Feeds every value to a fresh copy of `ind` and collects the outputs.
 template <class T>

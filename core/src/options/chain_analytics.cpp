@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
@@ -46,11 +47,11 @@ std::vector<double> largest(const std::vector<double>& strikes, const std::vecto
         std::uint64_t oi;
     };
     const std::size_t len = std::min(strikes.size(), oi.size());
-    std::vector<Entry> entries(len);
+    std::vector<Entry> entries = sized_vector<Entry>(len);
     for (std::size_t i = 0; i < len; ++i) entries[i] = {strikes[i], oi[i]};
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.oi > b.oi; });
     const std::size_t kept = n < len ? static_cast<std::size_t>(n) : len;
-    std::vector<double> out(kept);
+    std::vector<double> out = sized_vector<double>(kept);
     for (std::size_t i = 0; i < kept; ++i) out[i] = entries[i].strike;
     return out;
 }
@@ -67,7 +68,7 @@ double chain_pcr(const std::vector<std::uint64_t>& ce_oi, const std::vector<std:
 
 std::vector<double> strike_pcr(const std::vector<std::uint64_t>& ce_oi, const std::vector<std::uint64_t>& pe_oi) {
     const std::size_t n = std::min(ce_oi.size(), pe_oi.size());
-    std::vector<double> out(n);
+    std::vector<double> out = sized_vector<double>(n);
     for (std::size_t i = 0; i < n; ++i)
         out[i] = ce_oi[i] == 0 ? 0.0 : static_cast<double>(pe_oi[i]) / static_cast<double>(ce_oi[i]);
     return out;
@@ -83,7 +84,7 @@ std::vector<GexOutput> gex_per_strike(double spot, const std::vector<double>& st
     require(ce_oi, n);
     require(pe_oi, n);
     const double lot = static_cast<double>(lot_size);
-    std::vector<GexOutput> out(n);
+    std::vector<GexOutput> out = sized_vector<GexOutput>(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double ce = spot * (ce_gamma[i] * static_cast<double>(ce_oi[i])) * lot * 0.01;
         const double pe = spot * (pe_gamma[i] * static_cast<double>(pe_oi[i])) * lot * -0.01;
@@ -134,7 +135,7 @@ std::vector<double> synthetic_futures(const std::vector<double>& strikes, const 
     const std::size_t n = strikes.size();
     require(ce_ltp, n);
     require(pe_ltp, n);
-    std::vector<double> out(n);
+    std::vector<double> out = sized_vector<double>(n);
     for (std::size_t i = 0; i < n; ++i) out[i] = strikes[i] + (ce_ltp[i] - pe_ltp[i]);
     return out;
 }

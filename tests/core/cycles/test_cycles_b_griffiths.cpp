@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
-#include <stdexcept>
 #include <vector>
 
+#include "lumenfold/core/batch.hpp"
 #include "lumenfold/core/cycles/griffiths.hpp"
 #include "lumenfold/core/cycles/griffiths_dominant_cycle.hpp"
 #include "lumenfold/core/cycles/griffiths_spectrum.hpp"
@@ -20,6 +20,7 @@
 using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::outputs;
+using lumenfold::test::expect_panic;
 using lumenfold::test::run;
 using lumenfold::test::sine;
 
@@ -141,7 +142,9 @@ TEST(GriffithsSpectrum, BoundsDecideTheSize) {
     GriffithsSpectrum empty(20, 19, 5);
     for (double x : jagged(10)) EXPECT_TRUE(empty.next(x).empty());
     GriffithsSpectrum wrapped(20, 18, 5);
-    EXPECT_THROW(wrapped.next(1.0), std::length_error);
+    expect_panic([&] { wrapped.next(1.0); }, "capacity overflow");
+    expect_panic([] { (void)lumenfold::core::batch(GriffithsSpectrum(40, 18, 40), std::vector<double>{1.0}); },
+                 "capacity overflow");
     // 2^64 periods wrap the size to 0: nothing is written past the empty vector.
     GriffithsSpectrum all(0, UINT64_MAX, 2);
     for (double x : jagged(10)) EXPECT_TRUE(all.next(x).empty());

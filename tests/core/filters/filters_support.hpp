@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "lumenfold/core/framework/panic.hpp"
+#include "support.hpp"
 
 namespace lumenfold::test {
 
@@ -25,12 +25,7 @@ inline std::vector<double> wave(std::size_t n, double base, double amplitude, do
 // `make` must fail as a window too large to allocate.
 template <class F>
 void expect_capacity_overflow(F make) {
-    try {
-        make();
-        ADD_FAILURE() << "no panic";
-    } catch (const lumenfold::Panic& p) {
-        EXPECT_EQ(p.message(), "capacity overflow");
-    }
+    expect_panic(make, "capacity overflow");
 }
 
 }  // namespace lumenfold::test

@@ -14,9 +14,11 @@
 #include <span>
 #include <type_traits>
 #include <string>
+#include <typeindex>
 #include <utility>
 #include <vector>
 
+#include "lumenfold/core/batch.hpp"
 #include "lumenfold/core/channels/alma.hpp"
 #include "lumenfold/core/channels/atr_ts.hpp"
 #include "lumenfold/core/channels/choppiness_index.hpp"
@@ -72,6 +74,7 @@
 #include "lumenfold/core/oscillators/correlation_trend.hpp"
 #include "lumenfold/core/oscillators/dmh.hpp"
 #include "lumenfold/core/oscillators/madh.hpp"
+#include "lumenfold/core/oscillators/oc_price_rsi.hpp"
 #include "lumenfold/core/oscillators/rocket_rsi.hpp"
 #include "lumenfold/core/oscillators/rsih.hpp"
 
@@ -173,22 +176,57 @@ struct Outcome {
     bool agrees() const { return step == batch && step == plain && !overrun; }
 };
 
-// A core class with a batch form, made from one period.
+// The object stepped over the first `split` bars of cols, then over the rest
+// two ways: `step` stepping on, `batch` through lumenfold::core::batch, which
+// must run it from that state. `emit(bits, output)` appends an output's bits.
+template <class Core, class Emit, std::size_t... I>
+Outcome resumed(Core core, const Columns& cols, std::size_t split, const Emit& emit, std::index_sequence<I...>) {
+    for (std::size_t t = 0; t < split; ++t) (void)core.next(cols[I][t]...);
+    Columns rest(cols.size());
+    for (std::size_t c = 0; c < cols.size(); ++c) rest[c].assign(cols[c].begin() + split, cols[c].end());
+    Outcome o;
+    Core stepping = core;
+    for (std::size_t t = 0; t < rest[0].size(); ++t) emit(o.step, stepping.next(rest[I][t]...));
+    for (const auto& v : lumenfold::core::batch(core, rest[I]...)) emit(o.batch, v);
+    return o;
+}
+
+// A core class with a batch form, made from one period: `run` compares its
+// batch form with stepping, `resume` runs resumed() on it.
 struct Kernel {
     std::string name;
     std::size_t inputs;
     std::function<Outcome(std::uint64_t period, const Columns& cols)> run;
+    std::function<Outcome(std::uint64_t period, const Columns& cols, std::size_t split)> resume;
+    std::type_index type;
+    // Whether a just-made object offers its batch form to lumenfold::core::batch.
+    std::function<bool(std::uint64_t period)> ready;
 };
+
+template <class Make>
+std::function<bool(std::uint64_t)> ready_when_made(Make make) {
+    return [make](std::uint64_t period) {
+        const auto core = make(period);
+        if constexpr (requires { core.batch_ready(); }) return core.batch_ready();
+        else return true;
+    };
+}
 
 template <std::size_t N, class Make>
 Kernel kernel(std::string name, Make make) {
-    return {std::move(name), N, [make](std::uint64_t period, const Columns& cols) {
+    return {std::move(name), N,
+            [make](std::uint64_t period, const Columns& cols) {
                 Outcome o;
                 o.step = stepped(make(period), cols, std::make_index_sequence<N>{});
                 o.batch = batched(make(period), cols, o.overrun, false, std::make_index_sequence<N>{});
                 o.plain = batched(make(period), cols, o.overrun, true, std::make_index_sequence<N>{});
                 return o;
-            }};
+            },
+            [make](std::uint64_t period, const Columns& cols, std::size_t split) {
+                return resumed(make(period), cols, split, [](Bits& b, const auto& v) { append_bits(b, v); },
+                               std::make_index_sequence<N>{});
+            },
+            typeid(decltype(make(0))), ready_when_made(make)};
 }
 
 // Outputs other than doubles: the test serializes each step's output itself,
@@ -247,10 +285,21 @@ Outcome run_encoded(Core step, Core batch, Core plain, const Encode& encode, con
 // A core class whose outputs the test serializes with `encode(Encoded&, out)`.
 template <std::size_t N, class Make, class Encode>
 Kernel kernel(std::string name, Make make, Encode encode) {
-    return {std::move(name), N, [make, encode](std::uint64_t period, const Columns& cols) {
+    return {std::move(name), N,
+            [make, encode](std::uint64_t period, const Columns& cols) {
                 return run_encoded(make(period), make(period), make(period), encode, cols,
                                    std::make_index_sequence<N>{});
-            }};
+            },
+            [make, encode](std::uint64_t period, const Columns& cols, std::size_t split) {
+                const auto emit = [&encode](Bits& b, const auto& v) {
+                    Encoded e;
+                    encode(e, v);
+                    const Bits fields = fields_of(e.bytes.data(), e.layout);
+                    b.insert(b.end(), fields.begin(), fields.end());
+                };
+                return resumed(make(period), cols, split, emit, std::make_index_sequence<N>{});
+            },
+            typeid(decltype(make(0))), ready_when_made(make)};
 }
 
 // A vector output (the spectral measures) as its serialized row: the length, then the values.
@@ -305,6 +354,7 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("CG", [](std::uint64_t p) { return CenterOfGravity(p); }),
         kernel<1>("CorrelationTrend", [](std::uint64_t p) { return CorrelationTrend(p); }),
         kernel<2>("DMH", [](std::uint64_t p) { return DMH(p); }),
+        kernel<2>("OCPriceRSI", [](std::uint64_t p) { return OCPriceRSI(p); }),
         kernel<1>("FracDiff(0.45, 1/(p+1))", [](std::uint64_t p) { return FracDiff(0.45, 1.0 / to_f64(p + 1)); }),
         kernel<1>("FracDiff((p%11)/10, 1e-3)", [](std::uint64_t p) { return FracDiff(to_f64(p % 11) / 10.0, 1e-3); }),
         // cycles

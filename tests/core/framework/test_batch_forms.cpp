@@ -1,16 +1,48 @@
 // Every batch form against its streaming step, on every instruction set the
 // lanes are compiled for: the same outputs over random series with ties,
 // signed zeros, NaN and infinities, at lengths around the lane widths and the
-// chunk boundaries, for periods from degenerate to long.
+// chunk boundaries, for periods from degenerate to long. lumenfold::core::batch
+// against stepping on from a stepped object, and taking every exported class.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <set>
+#include <string>
+#include <typeindex>
 #include <vector>
 
 #include "framework/batch_forms.hpp"
+
+namespace lumenfold::test {
+
+// An exported class as the interface description makes it for the contract
+// tests; `batches` runs lumenfold::core::batch over a few bars of it.
+struct CoreClass {
+    std::string name;
+    std::type_index type;
+    bool batch_form;
+    std::function<std::size_t()> batches;
+};
+
+// Instantiating lumenfold::core::batch for the class and the element types of
+// its `next` inputs is the compile-time check that it batches.
+template <class... In, class Make>
+CoreClass core_class(const char* name, Make make) {
+    using Core = decltype(make());
+    return {name, typeid(Core), BatchForm<Core, In...>,
+            [make] { return lumenfold::core::batch(make(), std::array<In, 3>{}...).size(); }};
+}
+
+}  // namespace lumenfold::test
+
+using lumenfold::test::core_class;
+using lumenfold::test::CoreClass;
+#include "core_classes.inc"
 
 namespace lumenfold::test {
 namespace {
@@ -64,6 +96,43 @@ TEST(BatchForms, EqualTheStepOnEveryInstructionSet) {
         }
     }
     hwy::SetSupportedTargetsForTest(0);
+}
+
+// A warmed-up indicator batched over new bars gives what stepping it on
+// gives: from every split of edge-case series (NaN, infinities, ties, signed
+// zeros), through the batch form where it can start from the state reached
+// and by stepping elsewhere. A fresh object always offers its batch form.
+TEST(BatchForms, BatchRunsFromTheStateGiven) {
+    std::mt19937_64 rng(11);
+    for (const Kernel& k : kernels()) {
+        for (const std::uint64_t period : {0, 1, 2, 3, 5, 14, 33}) {
+            EXPECT_TRUE(k.ready(period)) << k.name << ", period " << period;
+            for (const std::size_t n : {9, 80, 150}) {
+                for (int kind = 0; kind < 3; ++kind) {
+                    const Columns cols = series(k.inputs, n, kind, rng);
+                    const std::size_t p = static_cast<std::size_t>(period);
+                    for (const std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{2}, p, p + 1, n / 2}) {
+                        if (split > n) continue;
+                        const Outcome o = k.resume(period, cols, split);
+                        ASSERT_EQ(o.step, o.batch) << k.name << ", period " << period << ", " << split << " of " << n
+                                                   << " bars stepped first, series kind " << kind;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(BatchForms, EveryExportedClassBatches) {
+    std::set<std::type_index> listed;
+    for (const Kernel& k : kernels()) listed.insert(k.type);
+    for (const CoreClass& c : ::kCoreClasses) {
+        EXPECT_EQ(c.batches(), 3u) << c.name;
+        // Each batch form is run from stepped states above.
+        if (c.batch_form) {
+            EXPECT_TRUE(listed.count(c.type)) << c.name << " has a batch form missing from kernels()";
+        }
+    }
 }
 
 }  // namespace

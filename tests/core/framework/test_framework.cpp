@@ -1,7 +1,10 @@
 // Ring buffer, NaN-ignoring max/min and the shared averages and statistics.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "lumenfold/core/framework/num.hpp"
@@ -30,8 +33,8 @@ TEST(RingBuffer, HugeCapacityPanicsInsteadOfAborting) {
     } catch (const lumenfold::Panic& p) {
         EXPECT_EQ(p.message(), "capacity overflow");
     }
-    // Representable but not obtainable from the heap: a catchable allocation failure.
-    EXPECT_THROW(RingBuffer((std::uint64_t{1} << 59) - 1), std::bad_alloc);
+    // Representable but not obtainable from the heap: the library's allocation failure.
+    lumenfold::test::expect_panic([] { RingBuffer((std::uint64_t{1} << 59) - 1); }, "memory allocation failed");
 }
 
 TEST(RingBuffer, FromStartsFull) {
@@ -83,6 +86,26 @@ TEST(Num, MaxMinIgnoreNaNAndOrderSignedZeros) {
     EXPECT_TRUE(std::signbit(min_num(-0.0, 0.0)));
     EXPECT_TRUE(std::signbit(min_num(0.0, -0.0)));
     EXPECT_EQ(min_num(kNaN, -2.0), -2.0);
+}
+
+// The branch-free forms against the plain ones, to the bit: which operand a
+// NaN, a tie or a pair of zeros leaves, and which of two NaNs wins.
+TEST(Num, BranchFreeChoicesKeepThePlainFormsBits) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double xs[] = {0.0, -0.0, 1.0, -1.0, 2.5, 5e-324, inf, -inf, kNaN, -kNaN,
+                         std::bit_cast<double>(std::uint64_t{0x7ff80000000000a5})};
+    auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    for (double a : xs) {
+        for (double b : xs) {
+            EXPECT_EQ(bits(max_num_masked(a, b)), bits(max_num(a, b))) << a << " " << b;
+            EXPECT_EQ(bits(min_num_masked(a, b)), bits(min_num(a, b))) << a << " " << b;
+            // For a b that is never -0, the cheaper maximum is max_num.
+            if (bits(b) != bits(-0.0)) {
+                EXPECT_EQ(bits(max_num_abs(a, b)), bits(max_num(a, b))) << a << " " << b;
+            }
+            EXPECT_EQ(bits(positive_excess(a, b)), bits((a > b && a > 0.0) ? a : 0.0)) << a << " " << b;
+        }
+    }
 }
 
 TEST(Averages, WorkedValues) {

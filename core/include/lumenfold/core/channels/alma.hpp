@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
@@ -32,7 +33,7 @@ public:
         const double s = n / sigma;
         const double d = s * s + s * s;
         std::vector<double> w;
-        w.reserve(period);
+        reserve(w, period);
         double sum = 0.0;
         for (std::uint64_t i = 0; i < period; ++i) {
             const double dx = to_f64(i) - m;
@@ -65,6 +66,8 @@ public:
         }
         return den == 0.0 ? 0.0 : num / den;
     }
+
+    bool batch_ready() const noexcept { return window_.empty(); }
 
     // Batch form: the partial windows of the first bars stepped, then the full
     // windows read from the series in SIMD lanes (their sum divided by 1,

@@ -63,6 +63,8 @@ public:
         return AtrTsOutput{stop_, direction_};
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the first bar stepped, then chunk by chunk the true ranges
     // in SIMD lanes and the recursion with its flips and ratchets as blends
     // rather than branches.

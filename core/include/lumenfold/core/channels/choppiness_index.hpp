@@ -47,6 +47,8 @@ public:
         return (std::log10(sum / range) * 100.0) / std::log10(to_f64(period_));
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the bars up to the first full window stepped, then, chunk by
     // chunk, the true ranges, every later window's sum of them (newest first)
     // and its extremes (folded from the oldest bar) in SIMD lanes, and the

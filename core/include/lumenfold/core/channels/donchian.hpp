@@ -28,6 +28,8 @@ public:
         return BandOutput{upper, (upper + lower) * 0.5, lower};
     }
 
+    bool batch_ready() const noexcept { return highs_.bars() == 0; }
+
     // Batch form: the partial windows of the first bars stepped, then chunk
     // by chunk every full window folded from its oldest bar in SIMD lanes, as
     // the kept extreme and its rescans amount to. A fold's cost grows with the

@@ -62,6 +62,8 @@ public:
         return {bearish, bullish};
     }
 
+    bool batch_ready() const noexcept { return highs_.empty(); }
+
     // Batch form: every bar from the fifth on compares its five bars, several
     // bars side by side in SIMD lanes, chunk by chunk.
     template <class O, Series S>

@@ -54,6 +54,8 @@ public:
         return {ha_open, ha_high, ha_low, ha_close};
     }
 
+    bool batch_ready() const noexcept { return !prev_open_; }
+
     // Batch form: the first bar stepped, then chunk by chunk the opens one
     // after the other and everything else in SIMD lanes.
     template <class O, Series S>

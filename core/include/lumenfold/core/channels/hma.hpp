@@ -27,6 +27,8 @@ public:
         return root_.next((h + h) - f);
     }
 
+    bool batch_ready() const noexcept { return half_.batch_ready() && full_.batch_ready() && root_.batch_ready(); }
+
     // Batch form: the bars until all three averages have full windows
     // stepped, then chunk by chunk the half and full averages of the root
     // window's bars, their differences and the root average, each in SIMD

@@ -36,6 +36,8 @@ public:
         return IchimokuOutput{tenkan, kijun, (tenkan + kijun) * 0.5, senkou_b};
     }
 
+    bool batch_ready() const noexcept { return conversion_.batch_ready() && base_.batch_ready() && span_.batch_ready(); }
+
     // Batch form: the bars before the widest window folded in lanes
     // stepped, then chunk by chunk each line from its channel's bands and the
     // first leading span from the two lines before it.

@@ -29,6 +29,8 @@ public:
         return BandOutput{middle + offset, middle, middle - offset};
     }
 
+    bool batch_ready() const noexcept { return centre_.batch_ready() && range_.batch_ready(); }
+
     // Batch form: the first bar stepped, then chunk by chunk the true ranges
     // in SIMD lanes and the two averages bar by bar.
     template <class O, Series S>

@@ -16,8 +16,8 @@
 #include <limits>
 #include <optional>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 
 namespace lumenfold::core {
@@ -125,7 +125,7 @@ public:
 private:
     // Room for 2s + 4 values; a strength whose window cannot be sized panics.
     static std::uint64_t window_capacity(std::uint64_t s) {
-        if (s > (std::numeric_limits<std::uint64_t>::max() - 4) / 2) throw Panic("capacity overflow");
+        if (s > (std::numeric_limits<std::uint64_t>::max() - 4) / 2) throw Panic(kCapacityOverflow);
         return 2 * s + 4;
     }
 

@@ -62,6 +62,8 @@ public:
         return out;
     }
 
+    bool batch_ready() const noexcept { return !prev_high_; }
+
     // Batch form: bar 0 is stepped, every later bar's levels read the bar
     // before it from the series, chunk by chunk in SIMD lanes.
     template <class O, Series S>

@@ -80,6 +80,9 @@ public:
         return second_.next(first_.next(fast - slow));
     }
 
+    // Every bar steps all four stages.
+    bool batch_ready() const noexcept { return fast_.batch_ready(); }
+
     // Batch form. The bars before the first full window give 0 and feed
     // their MACD values and stage outputs (0) to the windows. Then chunk by
     // chunk: the averages bar by bar, the first stage's stochastic values in

@@ -65,6 +65,8 @@ public:
         return SuperTrendOutput{direction_ == 1 ? lower : upper, direction_};
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the first bar stepped, then chunk by chunk the true ranges
     // in SIMD lanes and the recursion with its band and direction choices as
     // blends rather than branches.

@@ -66,6 +66,9 @@ public:
         return output(momentum_.next(b.delta), b.squeeze);
     }
 
+    // Every bar steps every part.
+    bool batch_ready() const noexcept { return atr_.batch_ready(); }
+
     // Batch form. The running sums of the close and of its square (under the
     // average and the deviation) and the average true range are recursions
     // and run bar by bar; the window extremes, the bands and the squeeze

@@ -42,8 +42,9 @@ public:
         double top = high;
         double bottom = low;
         if (started_) {
-            top = max_num(high, prev_close_);
-            bottom = min_num(low, prev_close_);
+            // Without a branch: gaps put the previous close outside the bar at random.
+            top = max_num_masked(high, prev_close_);
+            bottom = min_num_masked(low, prev_close_);
         }
         started_ = true;
         prev_close_ = close;
@@ -52,6 +53,8 @@ public:
         const double d = s * num_strs_;
         return UltimateChannelOutput{center + d, center, center - d};
     }
+
+    bool batch_ready() const noexcept { return !started_; }
 
     // Batch form: the first bar stepped, then chunk by chunk the ranges in
     // SIMD lanes and the two smoothers bar by bar.

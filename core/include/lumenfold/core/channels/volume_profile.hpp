@@ -10,16 +10,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <new>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/channels/window_extreme.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -75,6 +72,8 @@ public:
 
     VolumeProfileOutput next(double price, double volume) { return {point_of_control(price, volume), 0.0, 0.0}; }
 
+    bool batch_ready() const noexcept { return lowest_.bars() == 0; }
+
     // Batch form: the partial windows of the first bars are stepped; the full
     // windows, read from the series, are measured side by side in SIMD lanes,
     // their extremes first, then every price's bin and the bins' volumes.
@@ -107,26 +106,15 @@ private:
     // The most bins the batch form's lanes take.
     static constexpr std::uint64_t kLaneBins = 32;
 
-    struct FreeDeleter {
-        void operator()(double* p) const noexcept { std::free(p); }
-    };
-    using Bins = std::unique_ptr<double[], FreeDeleter>;
-
     // Zeroed bins, allocated by the first step that needs them and cleared on
-    // every later one. A count whose byte size exceeds the signed 64-bit range
-    // panics with "capacity overflow"; one the heap cannot supply throws
-    // std::bad_alloc (calloc, unlike operator new, reports failure the same
-    // way under the sanitizers).
+    // every later one.
     double* zeroed_bins() {
         if (acc_) {
             std::fill_n(acc_.get(), bins_, 0.0);
             return acc_.get();
         }
-        if (bins_ > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
-        auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(bins_), sizeof(double)));
-        if (p == nullptr) throw std::bad_alloc();
-        acc_.reset(p);
-        return p;
+        acc_ = zeroed_doubles(bins_);
+        return acc_.get();
     }
 
     double point_of_control(double price, double volume) {
@@ -170,7 +158,7 @@ private:
     WindowHighest highest_;
     std::uint64_t period_;
     std::uint64_t bins_;
-    Bins acc_;  // volume per bin, rebuilt every step
+    ZeroedDoubles acc_;  // volume per bin, rebuilt every step
 };
 
 }  // namespace lumenfold::core

@@ -45,6 +45,8 @@ public:
     }
 
     std::uint64_t period() const noexcept { return period_; }
+    // Values seen.
+    std::uint64_t bars() const noexcept { return bars_; }
 
 private:
     static bool better(double v, double extreme) noexcept {

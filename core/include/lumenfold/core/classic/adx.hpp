@@ -60,8 +60,8 @@ public:
         const double down = prev_low_ - low;
         const double tr = true_range(high, low, prev_close_);
         // A NaN move fails every comparison and counts as 0.
-        const double plus_dm = (up > down && up > 0.0) ? up : 0.0;
-        const double minus_dm = (down > up && down > 0.0) ? down : 0.0;
+        const double plus_dm = positive_excess(up, down);
+        const double minus_dm = positive_excess(down, up);
         prev_high_ = high;
         prev_low_ = low;
         prev_close_ = close;
@@ -99,8 +99,8 @@ public:
             const double up = h - ph;
             const double down = pl - l;
             const double tr = true_range(h, l, pc);
-            const double plus_dm = select((up > down) & (up > 0.0), up, 0.0);
-            const double minus_dm = select((down > up) & (down > 0.0), down, 0.0);
+            const double plus_dm = positive_excess(up, down);
+            const double minus_dm = positive_excess(down, up);
             ph = h;
             pl = l;
             pc = c;
@@ -164,6 +164,8 @@ public:
         adx_ = (dx + period_m1_f_ * adx_) / period_f_;
         return adx_;
     }
+
+    bool batch_ready() const noexcept { return core_.bar_count() == 0; }
 
     // Batch form: the seeding bars stepped; then, block by block, the
     // directional movement's recursions, the DX of a block in SIMD lanes, and

@@ -78,6 +78,9 @@ public:
         return factor_ * to_f64(period_ - t + index_);
     }
 
+    // Values seen (none is counted for a period below 2, which keeps nothing).
+    std::uint64_t bars() const noexcept { return bars_; }
+
 private:
     // Small windows get their final storage at once; larger ones grow as bars
     // arrive, so an enormous period costs memory only for the bars actually fed.
@@ -128,6 +131,8 @@ public:
         const double up = highs_.next(high);
         return AroonOutput{up, down};
     }
+
+    bool batch_ready() const noexcept { return lows_.bars() == 0; }
 
     // Batch form. Without NaN highs and lows the extremes are the newest of
     // the window's own: then every window's are found in SIMD lanes, chunk by

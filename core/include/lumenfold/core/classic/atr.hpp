@@ -42,20 +42,12 @@ struct AtrMap {
 
 namespace lumenfold::core {
 
-namespace detail {
-
-// max_num(a, b) for a b that is never -0 (an absolute value): b wins ties,
-// which also ranks +0 above -0, and a NaN operand is ignored. Cheaper than the
-// general form on the hot path.
-inline double max_num_abs(double a, double b) noexcept { return (b >= a || a != a) ? b : a; }
-
-}  // namespace detail
-
+// Without a branch: which term wins changes at random on bars with gaps.
 inline double true_range(double high, double low, double prev_close) noexcept {
     const double d0 = high - low;
     const double d1 = std::fabs(high - prev_close);
     const double d2 = std::fabs(low - prev_close);
-    return detail::max_num_abs(detail::max_num_abs(d0, d1), d2);
+    return max_num_abs(max_num_abs(d0, d1), d2);
 }
 
 class ATR {
@@ -77,6 +69,8 @@ public:
         value_ = tr * alpha_ + value_ * one_minus_alpha_;
         return value_;
     }
+
+    bool batch_ready() const noexcept { return !started_; }
 
     // Batch form: the true ranges in SIMD lanes one group of bars ahead of
     // the average.

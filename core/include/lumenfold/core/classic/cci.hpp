@@ -8,15 +8,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
+#include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core::lanes {
@@ -55,13 +53,13 @@ class CCI {
 public:
     explicit CCI(std::uint64_t period)
         : slot_count_(period == 0 ? 1 : period),
-          slots_(allocate(slot_count_)),
+          slots_(zeroed_doubles(slot_count_)),
           period_(period),
           period_f_(to_f64(period)) {}
 
     CCI(const CCI& o)
         : slot_count_(o.slot_count_),
-          slots_(allocate(o.slot_count_)),
+          slots_(zeroed_doubles(o.slot_count_)),
           period_(o.period_),
           period_f_(o.period_f_),
           write_(o.write_),
@@ -101,6 +99,8 @@ public:
         return 0.0;
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the typical prices and the running sum chunk by chunk, the
     // mean deviations and outputs of the bars in SIMD lanes.
     template <class O, Series S>
@@ -115,23 +115,8 @@ public:
     }
 
 private:
-    struct FreeDeleter {
-        void operator()(double* p) const noexcept { std::free(p); }
-    };
-    using Slots = std::unique_ptr<double[], FreeDeleter>;
-
-    // Zeroed slots; a size whose byte count exceeds the signed 64-bit range
-    // panics, one the heap cannot supply throws std::bad_alloc. calloc leaves
-    // the pages untouched until used.
-    static Slots allocate(std::uint64_t n) {
-        if (n > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
-        auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(n), sizeof(double)));
-        if (p == nullptr) throw std::bad_alloc();
-        return Slots(p);
-    }
-
     std::uint64_t slot_count_;
-    Slots slots_;
+    ZeroedDoubles slots_;
     std::uint64_t period_;
     double period_f_;
     std::uint64_t write_ = 0;

@@ -176,6 +176,9 @@ struct HtEngine63 {
 class HT_DCPERIOD {
 public:
     double next(double input);
+    // The batch form steps the engine: it runs from any state.
+    bool batch_ready() const noexcept { return true; }
+
     // Batch form: the same steps chunk by chunk, the period carried in a
     // register between bars.
     template <class O, Series S>
@@ -195,6 +198,9 @@ private:
 class HT_PHASOR {
 public:
     PhasorOutput next(double input);
+    // The batch form steps the engine: it runs from any state.
+    bool batch_ready() const noexcept { return true; }
+
     // Batch form: the same steps chunk by chunk, the period carried in a
     // register between bars.
     template <class O, Series S>

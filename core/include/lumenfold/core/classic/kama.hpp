@@ -69,6 +69,8 @@ public:
         return value_;
     }
 
+    bool batch_ready() const noexcept { return prices_.empty(); }
+
     // Batch form: the smoothing constants, which depend on the window alone,
     // computed in SIMD lanes one group of bars ahead of the average's
     // recursion, so that both run while the recursion waits on its chain.

@@ -69,6 +69,8 @@ public:
         return kEmpty;
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the seeding bars stepped, then the three averages alone.
     template <class O, Series S>
     void batch(const O& out, const S& x) noexcept {

@@ -282,7 +282,7 @@ void RsiLanes(In x, std::size_t count, double pf, double pf_less1, double* avera
     averages[1] = avg_loss;
 }
 
-// detail::max_num_abs in lanes: b wins ties and against a NaN a; a NaN b
+// max_num_abs (framework/num.hpp) in lanes: b wins ties and against a NaN a; a NaN b
 // loses.
 inline V MaxNumAbs(V a, V b) { return hn::IfThenElse(hn::Or(b >= a, hn::IsNaN(a)), b, a); }
 

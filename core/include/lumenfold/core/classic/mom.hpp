@@ -50,6 +50,8 @@ public:
         return warm ? buffer_.get_or(n - period_, kNaN) : kNaN;
     }
 
+    bool batch_ready() const noexcept { return seen_ == 0; }
+
     // Batch form: NaN through the warm-up, then the changes over `period`
     // bars (rates of change with `rate`) read straight from the series.
     template <class O, Series S>
@@ -79,6 +81,8 @@ public:
         return warm ? x - old : kNaN;
     }
 
+    bool batch_ready() const noexcept { return lag_.batch_ready(); }
+
     template <class O, Series S>
     void batch(const O& out, const S& x) const {
         lag_.batch(out, x, false);
@@ -102,6 +106,8 @@ public:
         if (old == 0.0) return 0.0;
         return ((x - old) / old) * 100.0;
     }
+
+    bool batch_ready() const noexcept { return lag_.batch_ready(); }
 
     template <class O, Series S>
     void batch(const O& out, const S& x) const {

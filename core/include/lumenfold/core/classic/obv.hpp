@@ -49,6 +49,8 @@ public:
         return obv_;
     }
 
+    bool batch_ready() const noexcept { return !started_; }
+
     // Batch form: the signed volumes in SIMD lanes one group of bars ahead of
     // the total, which adds them without a branch.
     template <class O, Series S>

@@ -71,6 +71,8 @@ public:
         return 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0);
     }
 
+    bool batch_ready() const noexcept { return !has_prev_; }
+
     // Batch form: the seeding bars stepped, then the smoothing alone chunk by
     // chunk, with the outputs in SIMD lanes beside it.
     template <class O, Series S>

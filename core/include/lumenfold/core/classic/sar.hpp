@@ -62,6 +62,8 @@ public:
         return first_stop(high, low);
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the first two bars stepped, then the stops without a branch
     // (the side flips unpredictably on market prices), the bars' extremes in
     // SIMD lanes one group of bars ahead.

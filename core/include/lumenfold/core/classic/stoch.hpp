@@ -171,6 +171,8 @@ public:
         return smooth(b, fast_k);
     }
 
+    bool batch_ready() const noexcept { return bars_ == 0; }
+
     // Batch form: the window extremes and fast %K in SIMD lanes chunk by
     // chunk, then the smoothing bar by bar.
     template <class O, Series S>

@@ -95,6 +95,8 @@ public:
         return output(highest_, lowest_, close);
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form. Without NaN highs and lows, the extremes kept this way are
     // the window's own, the newest of equal ones: then every bar's window is
     // folded from its oldest bar in SIMD lanes. Otherwise the first window is

@@ -32,6 +32,8 @@ public:
         return average_.next(m == WindowHighest::kStart ? kNaN : m);
     }
 
+    bool batch_ready() const noexcept { return highest_.bars() == 0; }
+
     // Batch form (a fresh detector): for windows of up to kScanBars bodies,
     // each bar's highest body is the maximum over a ring of the last bodies,
     // with no branch on when the highest leaves the window, which market

@@ -14,6 +14,7 @@
 
 #include "lumenfold/core/cycles/contiguous_window.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/panic.hpp"
@@ -42,18 +43,21 @@ public:
 
     std::vector<double> next(double x) {
         window_.push_front(smoother_.next(x));
-        std::vector<double> out(num_lags_, 0.0);
+        std::vector<double> out = sized_vector<double>(num_lags_, 0.0);
         correlate(out.data());
         return out;
     }
 
-    // Batch form: the step bar by bar, every row formed in one vector.
+    // Batch form: the step bar by bar, every row formed in one vector; it
+    // runs from any state.
     std::uint64_t batch_row_length() const noexcept { return num_lags_; }
+    bool batch_ready() const noexcept { return true; }
+
     template <class O, Series S>
     void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        std::vector<double> row(num_lags_);
+        std::vector<double> row = sized_vector<double>(num_lags_);
         for (std::size_t t = 0; t < n; ++t) {
             window_.push_front(smoother_.next(x[t]));
             correlate(row.data());
@@ -64,7 +68,7 @@ public:
 private:
     // length + num_lags values are kept; a sum that wraps cannot be sized.
     static std::uint64_t history(std::uint64_t length, std::uint64_t num_lags) {
-        if (length + num_lags < length) throw Panic("capacity overflow");
+        if (length + num_lags < length) throw Panic(kCapacityOverflow);
         return length + num_lags;
     }
 

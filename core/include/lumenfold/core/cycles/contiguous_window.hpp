@@ -7,21 +7,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 
-#include "lumenfold/core/framework/panic.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 
 namespace lumenfold::core {
 
 class ContiguousWindow {
 public:
-    explicit ContiguousWindow(std::uint64_t size) : size_(size), room_(room(size)), buf_(allocate(room_)) {
+    explicit ContiguousWindow(std::uint64_t size) : size_(size), room_(room(size)), buf_(zeroed_doubles(room_)) {
         front_ = room_ - size_;
     }
-    ContiguousWindow(const ContiguousWindow& o) : size_(o.size_), room_(o.room_), buf_(allocate(room_)) {
+    ContiguousWindow(const ContiguousWindow& o) : size_(o.size_), room_(o.room_), buf_(zeroed_doubles(room_)) {
         if (room_ != 0) std::memcpy(buf_.get(), o.buf_.get(), room_ * sizeof(double));
         front_ = o.front_;
         len_ = o.len_;
@@ -51,25 +48,12 @@ public:
     std::uint64_t len() const noexcept { return len_; }
 
 private:
-    struct FreeDeleter {
-        void operator()(double* p) const noexcept { std::free(p); }
-    };
-
     // Twice the size; a size whose storage could not be addressed fails.
-    static std::uint64_t room(std::uint64_t size) {
-        if (size > static_cast<std::uint64_t>(PTRDIFF_MAX) / (2 * sizeof(double))) throw Panic("capacity overflow");
-        return 2 * size;
-    }
-    static std::unique_ptr<double[], FreeDeleter> allocate(std::uint64_t room) {
-        if (room == 0) return nullptr;
-        auto* p = static_cast<double*>(std::calloc(room, sizeof(double)));
-        if (p == nullptr) throw std::bad_alloc();
-        return std::unique_ptr<double[], FreeDeleter>(p);
-    }
+    static std::uint64_t room(std::uint64_t size) { return 2 * element_count(size, 2 * sizeof(double)); }
 
     std::uint64_t size_;
     std::uint64_t room_;
-    std::unique_ptr<double[], FreeDeleter> buf_;
+    ZeroedDoubles buf_;
     std::uint64_t front_ = 0;  // index of the newest value
     std::uint64_t len_ = 0;
 };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lumenfold/core/classic/cycle_outputs.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/chunks.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -70,6 +71,8 @@ public:
         return {real, imaginary, turn(real, imaginary)};
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the warm-up's zeros, then the correlations of every full
     // window read from the series in SIMD lanes. The record leaves out the
     // angle, which is then not followed. Period 0 (no window to read) is
@@ -117,7 +120,7 @@ private:
 
     // Entry i: cos or -sin of (i·2pi)/P.
     static std::vector<double> wave(std::uint64_t period, bool sine) {
-        std::vector<double> w(period);
+        std::vector<double> w = sized_vector<double>(period);
         for (std::uint64_t i = 0; i < period; ++i) {
             const double t = (to_f64(i) * kTwoPi) / to_f64(period);
             w[i] = sine ? -std::sin(t) : std::cos(t);
@@ -192,6 +195,8 @@ public:
     MarketState(std::uint64_t period, double threshold) : cycle_(period), threshold_(threshold) {}
 
     double next(double x) noexcept { return state(cycle_.next(x).angle); }
+
+    bool batch_ready() const noexcept { return cycle_.batch_ready(); }
 
     // Batch form: the cycle's angles over the whole series, each turned into
     // a state; period 0 (no window to read) is stepped.

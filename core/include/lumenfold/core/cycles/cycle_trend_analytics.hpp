@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 
@@ -22,8 +22,8 @@ public:
     CycleTrendAnalytics(std::uint64_t min_length, std::uint64_t max_length) {
         if (max_length < min_length) return;
         const std::uint64_t extra = max_length - min_length;
-        if (extra >= averages_.max_size()) throw Panic("capacity overflow");
-        averages_.reserve(extra + 1);
+        // extra + 1 averages: a count that cannot be had fails before the + 1 could wrap.
+        reserve(averages_, element_count(extra, sizeof(SMA)) + 1);
         for (std::uint64_t len = min_length;; ++len) {
             averages_.emplace_back(len);
             if (len == max_length) break;
@@ -39,7 +39,7 @@ public:
     // The same step, writing the entries over `out` (whose storage is reused).
     void next_into(double x, std::vector<double>& out) {
         out.clear();
-        out.reserve(averages_.size());
+        reserve(out, averages_.size());
         for (SMA& sma : averages_) out.push_back(x - sma.next(x));
     }
 

@@ -40,6 +40,8 @@ public:
         return centre(power);
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: the smoothed values bar by bar into a buffer that holds
     // each chunk's windows, every period's projections of the bars in SIMD
     // lanes (the weighted means over a weight sum of 1, which divide exactly),

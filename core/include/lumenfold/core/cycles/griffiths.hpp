@@ -20,9 +20,9 @@
 #include "lumenfold/core/cycles/period_basis.hpp"
 #include "lumenfold/core/filters/high_pass.hpp"
 #include "lumenfold/core/filters/super_smoother.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core::lanes {
 
@@ -47,8 +47,8 @@ namespace lumenfold::core {
 class GriffithsFilter {
 public:
     GriffithsFilter(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
-        : window_(checked(length)),
-          coef_(length + 1, 0.0),
+        : window_(length),  // fails first for a length whose window cannot exist: length + 1 cannot wrap
+          coef_(sized_vector<double>(length + 1, 0.0)),
           length_(length),
           mu_(1.0 / to_f64(length)),
           high_pass_(upper_bound),
@@ -93,13 +93,6 @@ public:
     std::uint64_t length() const noexcept { return length_; }
 
 private:
-    // A length whose vectors of length + 1 doubles cannot exist fails here
-    // instead of wrapping to 0.
-    static std::uint64_t checked(std::uint64_t length) {
-        if (length >= static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(double)) throw Panic("capacity overflow");
-        return length;
-    }
-
     ContiguousWindow window_;   // the last `length` normalised values, newest first
     std::vector<double> coef_;  // LMS coefficients, index 0..length
     std::uint64_t length_;
@@ -115,7 +108,7 @@ public:
     GriffithsSweep(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length)
         : filter_(lower_bound, upper_bound, length),
           basis_(lower_bound, upper_bound, 1, length),
-          powers_(basis_.stride()),
+          powers_(sized_vector<double>(basis_.stride())),
           lower_bound_(lower_bound),
           upper_bound_(upper_bound) {}
 

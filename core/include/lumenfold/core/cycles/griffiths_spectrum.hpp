@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lumenfold/core/cycles/griffiths.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -48,24 +49,26 @@ public:
 
     std::vector<double> next(double x) {
         const bool adapted = model_.next(x);
-        std::vector<double> out(periods(), 0.0);
+        std::vector<double> out = sized_vector<double>(periods(), 0.0);
         if (!adapted || out.empty()) return out;  // empty: no period, or 2^64 of them
         normalised(out.data());
         return out;
     }
 
-    // Batch form: the step bar by bar, every spectrum formed in one vector.
-    // A spectrum too wide to be sized has no row length: the batch form then
-    // fails on its first bar, as the step does.
+    // Batch form: the step bar by bar, every spectrum formed in one vector; it
+    // runs from any state. A spectrum too wide to be sized has no row length:
+    // the batch form then fails on its first bar, as the step does.
     std::uint64_t batch_row_length() const noexcept {
         return periods() <= std::vector<double>().max_size() ? periods() : 0;
     }
+    bool batch_ready() const noexcept { return true; }
+
     template <class O, Series S>
     void batch(const O& out, const S& x) {
         const std::size_t n = x.size();
         if (n == 0) return;
-        const std::vector<double> zeros(periods(), 0.0);
-        std::vector<double> row(zeros.size());
+        const std::vector<double> zeros = sized_vector<double>(periods(), 0.0);
+        std::vector<double> row = sized_vector<double>(zeros.size());
         for (std::size_t t = 0; t < n; ++t) {
             if (!model_.next(x[t]) || row.empty()) {
                 out.put(t, std::span<const double>(zeros));
@@ -116,7 +119,10 @@ class GriffithsPredictor {
 public:
     GriffithsPredictor(std::uint64_t lower_bound, std::uint64_t upper_bound, std::uint64_t length,
                        std::uint64_t bars_fwd)
-        : filter_(lower_bound, upper_bound, length), bars_fwd_(bars_fwd), work_(2 * length, 0.0) {}
+        // The filter fails first for a length it cannot hold: 2·length cannot wrap.
+        : filter_(lower_bound, upper_bound, length),
+          bars_fwd_(bars_fwd),
+          work_(sized_vector<double>(2 * length, 0.0)) {}
 
     double next(double x) {
         if (!filter_.push(x)) return 0.0;
@@ -143,6 +149,9 @@ public:
         }
         return q;
     }
+
+    // The batch form steps the filter: it runs from any state.
+    bool batch_ready() const noexcept { return true; }
 
     // Batch form: the filter adapts bar by bar as in the step, and the
     // extrapolations, independent of one another once a bar's coefficients

@@ -64,6 +64,8 @@ public:
         return std::log((hi - lo) / std::sqrt(var)) / std::log(n);
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: every window read from the series, the ranges and variances
     // of the bars in SIMD lanes, the logarithms bar by bar.
     template <class O, Series S>

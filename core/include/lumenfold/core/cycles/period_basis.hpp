@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
@@ -45,8 +46,8 @@ public:
         if (span >= kMaxTabulated || (terms != 0 && span + 1 > kMaxTabulated / terms)) return;
         const std::uint64_t periods = span + 1;
         stride_ = (periods + kColumns - 1) / kColumns * kColumns;
-        cos_.resize(stride_ * terms);
-        sin_.resize(stride_ * terms);
+        resize(cos_, stride_ * terms);
+        resize(sin_, stride_ * terms);
         for (std::uint64_t j = 0; j < periods; ++j) {
             for (std::uint64_t i = 0; i < terms; ++i) {
                 const double t = angle(lower + j, first + i);
@@ -54,9 +55,9 @@ public:
                 sin_[i * stride_ + j] = std::sin(t);
             }
         }
-        values_.resize(terms);
-        re_.resize(stride_);
-        im_.resize(stride_);
+        resize(values_, terms);
+        resize(re_, stride_);
+        resize(im_, stride_);
         tabulated_ = true;
     }
 

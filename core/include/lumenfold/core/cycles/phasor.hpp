@@ -49,6 +49,8 @@ public:
         return front_.next(s, period_);
     }
 
+    bool batch_ready() const noexcept { return count_ == 0; }
+
     // Batch form: the first bars stepped, the steady ones in SIMD lanes.
     template <class O, Series S>
     void batch(const O& out, const S& x) {
@@ -108,6 +110,8 @@ public:
         if (!phasor_.running()) return c;
         return sines(c);
     }
+
+    bool batch_ready() const noexcept { return phasor_.batch_ready(); }
 
     // Batch form: the first bars stepped, the steady ones' components in
     // SIMD lanes, each turned into its sines.

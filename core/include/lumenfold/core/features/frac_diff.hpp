@@ -52,6 +52,9 @@ public:
         return sum;
     }
 
+    // A NaN input is skipped and changes nothing.
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: the window holds the accepted (non-NaN) inputs, so each
     // chunk's accepted inputs are gathered after the last W - 1 before them
     // and the weighted sums of the full windows run over them in SIMD lanes (a

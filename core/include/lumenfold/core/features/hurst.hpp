@@ -33,6 +33,8 @@ public:
         return {h, regime_label(h)};
     }
 
+    bool batch_ready() const noexcept { return hurst_.batch_ready(); }
+
     // Batch form: every window read from the series, the ranges and variances
     // of the bars in SIMD lanes, the exponents and their labels bar by bar.
     template <class O, Series S>

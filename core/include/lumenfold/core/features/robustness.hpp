@@ -15,15 +15,19 @@
 #include <utility>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
+
 namespace lumenfold::core {
 
 class RobustnessEvaluator {
 public:
-    void add_test_result(double net_profit) { results_.push_back(net_profit); }
+    void add_test_result(double net_profit) {
+        allocating([&] { results_.push_back(net_profit); });
+    }
 
     double calculate_score() const {
         if (results_.empty()) return 0.0;
-        std::vector<double> sorted = results_;
+        std::vector<double> sorted = allocating([&] { return results_; });
         sort_descending(sorted);
         const double best = sorted[0];
         if (best <= 0.0) return 0.0;
@@ -37,7 +41,7 @@ public:
             insertion_sort(v.data(), v.size());
             return;
         }
-        std::vector<double> scratch(v.size());
+        std::vector<double> scratch = sized_vector<double>(v.size());
         double* from = v.data();
         double* to = scratch.data();
         const std::size_t n = v.size();

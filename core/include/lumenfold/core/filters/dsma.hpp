@@ -64,6 +64,8 @@ public:
         return value_;
     }
 
+    bool batch_ready() const noexcept { return bars_ == 0; }
+
     // Batch form: the smoothed values run sequentially into a scratch array,
     // their windows' sums of squares in SIMD lanes, then the average bar by
     // bar. Each bar sums min(period, bars) values; those before the first

@@ -49,6 +49,8 @@ public:
         return den == 0.0 ? x : num / den;
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: the inputs themselves until a window is full, then every
     // bar's weighted mean read from the series in SIMD lanes.
     template <class O, Series S>

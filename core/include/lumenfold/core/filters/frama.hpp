@@ -61,6 +61,8 @@ public:
         return value_;
     }
 
+    bool batch_ready() const noexcept { return highs_.empty() && !started_; }
+
     // Batch form: the halves' extremes of every window in SIMD lanes, then the
     // factor and the average bar by bar.
     template <class O, Series S>

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 
@@ -21,7 +22,7 @@ public:
 
     static std::vector<double> weights(std::uint64_t n, double pedestal) {
         std::vector<double> w;
-        w.reserve(n);
+        reserve(w, n);
         const double d = max_num(to_f64(n) - 1.0, 1.0);
         const double span = 180.0 - (pedestal + pedestal);
         for (std::uint64_t k = 0; k < n; ++k) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 
@@ -16,7 +17,7 @@ namespace lumenfold::core {
 // The Hann weights for a window of n, in storage order k = 1..n.
 inline std::vector<double> hann_weights(std::uint64_t n) {
     std::vector<double> w;
-    w.reserve(n);
+    reserve(w, n);
     const double denom = to_f64(n) + 1.0;
     for (std::uint64_t i = 0; i < n; ++i) {
         w.push_back(1.0 - std::cos((to_f64(i + 1) * kTwoPi) / denom));

@@ -56,6 +56,8 @@ public:
         return static_cast<double>(sum_) / pairs_;
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: the first `period` bars stepped, then each bar's change of
     // the pair count (the entering value against the window, the leaving one
     // against the rest) in SIMD lanes, carried into the sum bar by bar.

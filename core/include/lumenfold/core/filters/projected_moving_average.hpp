@@ -66,6 +66,9 @@ public:
         return {pma, predict};
     }
 
+    // Period 0 keeps no window, and its batch form steps.
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: every full window's mean and slope read from the series in
     // SIMD lanes, then the slope history carried bar by bar.
     template <class O, Series S>

@@ -64,6 +64,8 @@ public:
         return v[2];
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: the medians of the windows in SIMD lanes chunk by chunk, the
     // smoothing bar by bar beside them.
     template <class O, Series S>
@@ -113,6 +115,8 @@ public:
           hp_period_(hp_period) {}
 
     double next(double x) noexcept { return hp_.step(median_.next(x)); }
+
+    bool batch_ready() const noexcept { return median_.batch_ready(); }
 
     // Batch form: the filter's, each of its outputs through the high-pass.
     template <class O, Series S>

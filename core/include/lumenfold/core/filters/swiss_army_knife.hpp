@@ -19,6 +19,7 @@
 #include "lumenfold/core/filters/gaussian.hpp"
 #include "lumenfold/core/filters/roofing_filter.hpp"
 #include "lumenfold/core/filters/swiss_mode.hpp"
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 namespace lumenfold::core {
@@ -134,7 +135,7 @@ private:
 
         void push(double x) {
             if (ring_.size() <= period_) {
-                ring_.push_back(x);
+                allocating([&] { ring_.push_back(x); });
                 return;
             }
             ring_[oldest_] = x;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/filters/window_fir.hpp"
 
@@ -19,7 +20,7 @@ public:
 
     static std::vector<double> weights(std::uint64_t n) {
         std::vector<double> w;
-        w.reserve(n);
+        reserve(w, n);
         const double nf = to_f64(n);
         const double h = nf / 2.0;
         for (std::uint64_t i = 0; i < n; ++i) {

@@ -50,6 +50,8 @@ public:
         return t1;
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: zeros until a window is full, then every bar's recursion
     // over its own window run side by side in SIMD lanes.
     template <class O, Series S>

@@ -35,6 +35,8 @@ public:
         return {fast, slow};
     }
 
+    bool batch_ready() const noexcept { return bars_ == 0; }
+
     // Batch form: the held series built in chunks of native doubles, both
     // Hann filters' windows read from it in SIMD lanes.
     template <class O, Series S>

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
-#include "lumenfold/core/framework/panic.hpp"
 #include "lumenfold/core/framework/ring_buffer.hpp"
 #include "lumenfold/core/framework/series.hpp"
 
@@ -55,7 +55,7 @@ private:
 inline std::uint64_t window_size(std::uint64_t length, std::uint64_t times, std::uint64_t plus) {
     std::uint64_t n = 0;
     if (__builtin_mul_overflow(length, times, &n) || __builtin_add_overflow(n, plus, &n)) {
-        throw Panic("capacity overflow");
+        throw Panic(kCapacityOverflow);
     }
     return n;
 }
@@ -103,6 +103,8 @@ public:
             return std::fabs(weight_sum_) > 1e-10 ? num / weight_sum_ : x;
         }
     }
+
+    bool batch_ready() const noexcept { return window_.len() == 0; }
 
     // Batch form: the inputs themselves where no mean is taken, the full
     // windows' means read from the series in SIMD lanes.

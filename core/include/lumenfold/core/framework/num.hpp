@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumenfold::core {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -57,6 +61,66 @@ inline double select(bool c, double a, double b) noexcept {
     const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(c);
     return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
 }
+
+// Choices that change unpredictably from one bar to the next (which
+// true-range term wins, which move is directional) made without a branch: the
+// comparisons give all-ones or all-zero masks in a vector register and the
+// result is blended from them. A compiler may turn a ternary, or even the
+// bit masks of select(), back into a conditional jump; it keeps these. Each
+// gives the bits of the plain form named in its comment.
+#if defined(__SSE2__)
+
+namespace detail {
+inline __m128d low_lane(double x) noexcept { return _mm_set_sd(x); }
+// m ? a : b for an all-ones or all-zero mask m.
+inline __m128d blend(__m128d m, __m128d a, __m128d b) noexcept {
+    return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
+}
+}  // namespace detail
+
+// max_num(a, b) for a b that is never -0 (an absolute value):
+// (b >= a || a != a) ? b : a, so b wins ties (which also ranks +0 above -0),
+// a NaN operand is ignored and b is kept when both are NaN.
+inline double max_num_abs(double a, double b) noexcept {
+    const __m128d va = detail::low_lane(a), vb = detail::low_lane(b);
+    const __m128d take_a = _mm_and_pd(_mm_cmpnle_sd(va, vb), _mm_cmpord_sd(va, va));
+    return _mm_cvtsd_f64(detail::blend(take_a, va, vb));
+}
+
+// (x > y && x > 0.0) ? x : 0.0, a NaN x or y giving 0.
+inline double positive_excess(double x, double y) noexcept {
+    const __m128d vx = detail::low_lane(x);
+    const __m128d keep = _mm_and_pd(_mm_cmpgt_sd(vx, detail::low_lane(y)), _mm_cmpgt_sd(vx, _mm_setzero_pd()));
+    return _mm_cvtsd_f64(_mm_and_pd(keep, vx));
+}
+
+// max_num(a, b) and min_num(a, b), bit for bit: a where it is the larger
+// (smaller) or b is NaN, b where it is or a is NaN, and for equal operands
+// their bits and-ed (or-ed), which ranks +0 above -0.
+inline double max_num_masked(double a, double b) noexcept {
+    const __m128d va = detail::low_lane(a), vb = detail::low_lane(b);
+    const __m128d take_a = _mm_and_pd(_mm_or_pd(_mm_cmpgt_sd(va, vb), _mm_cmpunord_sd(vb, vb)), _mm_cmpord_sd(va, va));
+    // b, or a & b where the two are equal.
+    const __m128d other = _mm_and_pd(vb, _mm_or_pd(va, _mm_cmpneq_sd(va, vb)));
+    return _mm_cvtsd_f64(detail::blend(take_a, va, other));
+}
+
+inline double min_num_masked(double a, double b) noexcept {
+    const __m128d va = detail::low_lane(a), vb = detail::low_lane(b);
+    const __m128d take_a = _mm_and_pd(_mm_or_pd(_mm_cmplt_sd(va, vb), _mm_cmpunord_sd(vb, vb)), _mm_cmpord_sd(va, va));
+    // b, or a | b where the two are equal.
+    const __m128d other = _mm_or_pd(vb, _mm_and_pd(va, _mm_cmpeq_sd(va, vb)));
+    return _mm_cvtsd_f64(detail::blend(take_a, va, other));
+}
+
+#else
+
+inline double max_num_abs(double a, double b) noexcept { return select(!(a <= b) & (a == a), a, b); }
+inline double positive_excess(double x, double y) noexcept { return select((x > y) & (x > 0.0), x, 0.0); }
+inline double max_num_masked(double a, double b) noexcept { return max_num(a, b); }
+inline double min_num_masked(double a, double b) noexcept { return min_num(a, b); }
+
+#endif
 
 // Period converted for a formula.
 inline double to_f64(std::uint64_t n) noexcept { return static_cast<double>(n); }

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <optional>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/panic.hpp"
 
 namespace lumenfold::core {
@@ -23,7 +21,7 @@ public:
     static std::uint64_t storage_size_for(std::uint64_t capacity) {
         if (capacity == 0) return 16;
         // 2^59 slots of 8 bytes and more would exceed the signed 64-bit byte range.
-        if (capacity >= (std::uint64_t{1} << 59)) throw Panic("capacity overflow");
+        if (capacity >= (std::uint64_t{1} << 59)) throw Panic(kCapacityOverflow);
         std::uint64_t size = 1;
         while (size <= capacity) size <<= 1;
         return size;
@@ -95,19 +93,12 @@ public:
     std::uint64_t storage_size() const noexcept { return mask_ + 1; }
 
 private:
-    struct FreeDeleter {
-        void operator()(double* p) const noexcept { std::free(p); }
-    };
-    using Storage = std::unique_ptr<double[], FreeDeleter>;
+    struct Storage {};
 
-    RingBuffer(Storage, std::uint64_t size) : mask_(size - 1) {
-        // calloc: zeroed slots without touching pages up front.
-        auto* p = static_cast<double*>(std::calloc(size, sizeof(double)));
-        if (p == nullptr) throw std::bad_alloc();
-        buf_.reset(p);
-    }
+    // Zeroed slots, their pages untouched until written.
+    RingBuffer(Storage, std::uint64_t size) : buf_(zeroed_doubles(size)), mask_(size - 1) {}
 
-    Storage buf_;
+    ZeroedDoubles buf_;
     std::uint64_t mask_;
     std::uint64_t head_ = 0;
     std::uint64_t tail_ = 0;

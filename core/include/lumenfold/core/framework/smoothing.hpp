@@ -24,6 +24,9 @@ public:
 
     double next(double x) noexcept { return sum_.push(x) / to_f64(sum_.len()); }
 
+    // Period 0 holds no value and answers NaN on every bar, whatever it was fed.
+    bool batch_ready() const noexcept { return sum_.len() == 0; }
+
     // Batch form: the window is read from the series itself; the running sum
     // bar by bar, the divisions of full windows in lanes a group at a time.
     template <class O, Series S>
@@ -64,6 +67,8 @@ public:
         }
         return den == 0.0 ? 0.0 : num / den;
     }
+
+    bool batch_ready() const noexcept { return window_.empty(); }
 
     // Batch form: the partial windows of the first bars one by one, then the
     // full windows read from the series in SIMD lanes.
@@ -115,6 +120,8 @@ public:
         value_ = out;
         return out;
     }
+
+    bool batch_ready() const noexcept { return !value_; }
 
     template <class O, Series S>
     void batch(const O& out, const S& x) const noexcept {

@@ -49,12 +49,19 @@ using BatchOutput = typename detail::BatchOutputOf<T, In...>::type;
 template <class T, class... In>
 using PlainSink = std::conditional_t<FixedRows<T>, PlainRows, PlainOutputs<BatchOutput<T, In...>>>;
 
-// A batch form: `batch(out, series...)`, a member template called once on a
-// freshly constructed object with one Series per `next` input, all of one
-// length. It writes through `out` (Outputs of BatchOutput, or RowOutputs)
-// the outputs `next` would give bar by bar over those series, bit for bit
-// (which NaN propagates aside). It consumes the object: stepping it
-// afterwards continues from no defined bar, so callers batch a copy.
+// A batch form: `batch(out, series...)`, a member template called once, on
+// an object whose `batch_ready()` holds, with one Series per `next` input, all
+// of one length. It writes through `out` (Outputs of BatchOutput, or
+// RowOutputs) the outputs `next` would give bar by bar over those series from
+// the object's state, bit for bit (which NaN propagates aside). It consumes
+// the object: stepping it afterwards continues from no defined bar, so
+// callers batch a copy.
+//
+// `batch_ready()` is a cheap test of state the class keeps anyway: whether
+// its batch form can start from the present state. Most batch forms read
+// their windows from the series itself and so hold only until the first
+// bar; the few that step their own state through hold always. A freshly
+// constructed object is always ready.
 template <class T, class... In>
 concept BatchForm = requires(T t, PlainSink<T, In...> out, detail::AsSeries<In>... series) {
     t.batch(out, series...);

@@ -43,6 +43,8 @@ public:
         return den == 0.0 ? 0.0 : (-num) / den;
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: the partial windows stepped, then the full windows read
     // from the series in SIMD lanes.
     template <class O, Series S>

@@ -60,6 +60,8 @@ public:
         return (sxy * n - sx * sum_y_) / std::sqrt(varx * vary);
     }
 
+    bool batch_ready() const noexcept { return window_.len() == 0; }
+
     // Batch form: 0 until the window is full (and on every bar when the
     // ordinates have no variance), then each bar's sums read from the series
     // in SIMD lanes.

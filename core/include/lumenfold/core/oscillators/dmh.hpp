@@ -64,6 +64,8 @@ public:
         return w == 0.0 ? 0.0 : s / w;
     }
 
+    bool batch_ready() const noexcept { return !seeded_; }
+
     // Batch form: the partial windows stepped; then, chunk by chunk, the
     // bars' directional differences in SIMD lanes, their smoothing recursion
     // bar by bar into a store that keeps the last length - 1 smoothed values

@@ -31,6 +31,8 @@ public:
         return std::fabs(h2) > 1e-10 ? ((h1 - h2) * 100.0) / h2 : 0.0;
     }
 
+    bool batch_ready() const noexcept { return short_hann_.batch_ready() && long_hann_.batch_ready(); }
+
     // Batch form: the bars before the long window is full are stepped; from
     // there on both filters' means are read from the series in SIMD lanes (the
     // short one the input itself when it never divides) and combined per bar.

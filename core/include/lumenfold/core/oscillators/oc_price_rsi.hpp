@@ -18,6 +18,8 @@ public:
 
     double next(double close, double open) noexcept { return rsi_.next((close + open) * 0.5); }
 
+    bool batch_ready() const noexcept { return rsi_.batch_ready(); }
+
     // Batch form: the RSI's own over the series of mid prices.
     template <class O, Series C, Series P>
     void batch(const O& out, const C& close, const P& open) {

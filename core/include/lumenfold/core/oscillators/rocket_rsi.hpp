@@ -78,6 +78,8 @@ public:
         return fisher_transform(my_rsi_.next(ss_.next(mom)));
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: the momenta and the smoother bar by bar, chunk by chunk;
     // MyRSI and the clamps of the transform in SIMD lanes over the smoothed
     // values; the logarithm bar by bar.

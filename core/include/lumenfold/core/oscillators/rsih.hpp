@@ -44,6 +44,8 @@ public:
         return std::fabs(sum) > 1e-10 ? (m.up - m.down) / sum : 0.0;
     }
 
+    bool batch_ready() const noexcept { return window_.empty(); }
+
     // Batch form: 0 until the window is full, then each bar's weighted moves
     // read from the series in SIMD lanes.
     template <class O, Series S>
