@@ -116,14 +116,14 @@ double DirectObv(const std::uint8_t* price, const std::uint8_t* volume, std::siz
 }
 
 void DirectCci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
-               std::size_t period, core::lanes::CciState* state, std::uint8_t* out) {
-    core::lanes::HWY_NAMESPACE::CciLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, period, *state,
+               std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::CciLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, period, *state, work,
                                          WireOut{out});
 }
 
 double DirectKama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
-                  double value, std::uint8_t* out) {
-    return core::lanes::HWY_NAMESPACE::KamaLanes(WireIn{x}, count, period, slow, spread, value, WireOut{out});
+                  double value, double* work, std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::KamaLanes(WireIn{x}, count, period, slow, spread, value, work, WireOut{out});
 }
 
 void DirectSar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
@@ -187,12 +187,12 @@ double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::si
     return HWY_DYNAMIC_DISPATCH(DirectObv)(price, volume, count, total, out);
 }
 void direct_cci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
-                std::size_t period, core::lanes::CciState* state, std::uint8_t* out) noexcept {
-    HWY_DYNAMIC_DISPATCH(DirectCci)(high, low, close, count, period, state, out);
+                std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectCci)(high, low, close, count, period, state, work, out);
 }
 double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
-                   double value, std::uint8_t* out) noexcept {
-    return HWY_DYNAMIC_DISPATCH(DirectKama)(x, count, period, slow, spread, value, out);
+                   double value, double* work, std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectKama)(x, count, period, slow, spread, value, work, out);
 }
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept {

@@ -43,9 +43,9 @@ double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::
 double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
                   std::uint8_t* out) noexcept;
 void direct_cci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
-                std::size_t period, core::lanes::CciState* state, std::uint8_t* out) noexcept;
+                std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) noexcept;
 double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
-                   double value, std::uint8_t* out) noexcept;
+                   double value, double* work, std::uint8_t* out) noexcept;
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept;
 
@@ -133,7 +133,7 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
     if (begin >= n) return;
     const std::size_t from = (begin - history) * 8;
     direct_cci(high.bytes() + from, low.bytes() + from, close.bytes() + from, n - begin, map.period, map.state,
-               out.at(begin));
+               map.work, out.at(begin));
 }
 
 template <class K>
@@ -141,7 +141,7 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
                 const core::lanes::KamaMap& map, const WireSeries& x) {
     if (begin >= x.size()) return;
     *map.value = direct_kama(x.bytes() + (begin - history) * 8, x.size() - begin, map.period, map.slow, map.spread,
-                             *map.value, out.at(begin));
+                             *map.value, map.work, out.at(begin));
 }
 
 template <class K>

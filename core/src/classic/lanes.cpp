@@ -32,8 +32,8 @@ namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 double KamaRun(const double* x, std::size_t count, std::size_t p, double slow, double spread, double value,
-               double* out) {
-    return KamaLanes(PlainIn{x}, count, p, slow, spread, value, PlainOut{out});
+               double* work, double* out) {
+    return KamaLanes(PlainIn{x}, count, p, slow, spread, value, work, PlainOut{out});
 }
 
 // Wilder's averages bar by bar; the RSI of each group of bars in lanes one
@@ -220,8 +220,8 @@ void WillrOutputs(const double* high, const double* low, const double* close, st
 }
 
 void CciRun(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,
-            CciState* state, double* out) {
-    CciLanes(PlainIn{high}, PlainIn{low}, PlainIn{close}, count, p, *state, PlainOut{out});
+            CciState* state, double* work, double* out) {
+    CciLanes(PlainIn{high}, PlainIn{low}, PlainIn{close}, count, p, *state, work, PlainOut{out});
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE

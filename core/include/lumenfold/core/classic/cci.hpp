@@ -5,6 +5,7 @@
 // once a NaN has entered the running sum.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -28,20 +29,32 @@ struct CciState {
     double leaving;
 };
 
+// Bars per chunk of cci_run, and the doubles of work it takes for runs of at
+// most `bars` bars: a chunk's typical prices with the window before them, its
+// running sums and its outputs.
+constexpr std::size_t cci_chunk(std::size_t period) { return std::max(kChunk, period); }
+constexpr std::size_t cci_work(std::size_t period, std::size_t bars) {
+    const std::size_t most = std::min(cci_chunk(period), bars);
+    return (most + period + kPad) + 2 * (most + kPad);
+}
+
 // CCI of count bars, high, low and close holding their bars after the p - 1
 // before them (p >= 2, state.bar >= p - 1 the first bar's index), into out[0
 // .. count); state moves past them. The running sum starts at bar p - 1 from
 // the typical prices of bars 0 .. p - 1 and is never recomputed; the
 // deviation adds over the slots of a p-slot circular store in slot order
-// (slot i holds the bar b of the window with b % p == i).
-extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, CciState* state, double* out)> cci_run;
+// (slot i holds the bar b of the window with b % p == i). `work` holds
+// cci_work(p, count) doubles.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, CciState* state, double* work, double* out)> cci_run;
 
-// The CCI of a chunk, as a map (map_bars) carrying its state.
+// The CCI of a chunk, as a map (map_bars) carrying its state; `work` holds
+// cci_work(period, count) doubles for every count it is given.
 struct CciMap {
     std::size_t period;
     CciState* state;
+    double* work;
     void operator()(std::size_t count, double* out, const double* high, const double* low, const double* close) const {
-        cci_run(high, low, close, count, period, state, out);
+        cci_run(high, low, close, count, period, state, work, out);
     }
 };
 
@@ -111,7 +124,8 @@ public:
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
         lanes::CciState state{warm, 0.0, 0.0};
-        lanes::map_bars<double>(out, p - 1, warm, lanes::CciMap{p, &state}, high, low, close);
+        std::vector<double> work = sized_vector<double>(lanes::cci_work(p, n));
+        lanes::map_bars<double>(out, p - 1, warm, lanes::CciMap{p, &state, work.data()}, high, low, close);
     }
 
 private:

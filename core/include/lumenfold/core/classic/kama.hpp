@@ -5,10 +5,13 @@
 // window of changes and yields NaN on every bar.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -17,12 +20,22 @@
 
 namespace lumenfold::core::lanes {
 
+// Bars per chunk of kama_run: whole groups of 16 bars, at least the window.
+constexpr std::size_t kama_chunk(std::size_t period) { return (std::max<std::size_t>(1024, period) / 16 + 1) * 16; }
+
+// The doubles of work kama_run takes: a chunk's inputs with the window before
+// them, the sizes of their changes, and their smoothing constants.
+constexpr std::size_t kama_work(std::size_t period) {
+    return 2 * (kama_chunk(period) + period + kPad) + kama_chunk(period) + kPad;
+}
+
 // KAMA of count bars, x holding their inputs after the p >= 1 before them:
 // for bar k (input x[k + p]), the efficiency ratio |x[k + p] - x[k]| over the
 // sum of the sizes of its window's changes added newest first (0 when that
 // sum is 0), sc = slow + er * spread, value = value + (x[k + p] - value) *
 // (sc * sc) from the given value, out[k] = value; returns the last value.
-extern const Kernel<double(const double* x, std::size_t count, std::size_t period, double slow, double spread, double value, double* out)> kama_run;
+// `work` holds kama_work(p) doubles.
+extern const Kernel<double(const double* x, std::size_t count, std::size_t period, double slow, double spread, double value, double* work, double* out)> kama_run;
 
 // KAMA over a chunk, as a map (map_bars) that carries the average from one
 // chunk to the next.
@@ -31,8 +44,9 @@ struct KamaMap {
     double slow;
     double spread;
     double* value;
+    double* work;
     void operator()(std::size_t count, double* out, const double* x) const {
-        *value = kama_run(x, count, period, slow, spread, *value, out);
+        *value = kama_run(x, count, period, slow, spread, *value, work, out);
     }
 };
 
@@ -82,7 +96,8 @@ public:
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
         double value = x[p - 1];
-        lanes::map_bars<double>(out, p, p, lanes::KamaMap{p, kSlow, kSpread, &value}, x);
+        std::vector<double> work = sized_vector<double>(lanes::kama_work(p));
+        lanes::map_bars<double>(out, p, p, lanes::KamaMap{p, kSlow, kSpread, &value, work.data()}, x);
     }
 
 private:

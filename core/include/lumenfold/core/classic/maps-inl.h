@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <vector>
 
 #include "lumenfold/core/classic/atr.hpp"
 #include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
@@ -110,23 +110,23 @@ HWY_NOINLINE double KamaSteps(const double* x, const double* f, std::size_t coun
 }
 
 // KAMA of count bars from In x holding their inputs after the p before them
-// (classic/kama.hpp, kama_run): each group's inputs loaded, and the sizes of
-// their changes and their smoothing constants computed, in lanes one group
-// ahead of the average, which writes each value as it goes; the inputs are
-// read once and a chunk's arrays stay in the first-level cache. Returns the
-// last value.
+// (classic/kama.hpp, kama_run, with its work): each group's inputs loaded,
+// and the sizes of their changes and their smoothing constants computed, in
+// lanes one group ahead of the average, which writes each value as it goes;
+// the inputs are read once and a chunk's arrays stay in the first-level
+// cache. Returns the last value.
 template <class In, class Out>
-double KamaLanes(In x, std::size_t count, std::size_t p, double slow, double spread, double value, Out out) {
+double KamaLanes(In x, std::size_t count, std::size_t p, double slow, double spread, double value, double* work,
+                 Out out) {
     // Groups short enough for the lanes work of the next group to fit beside
     // the recursion in flight, long enough to amortise it.
     constexpr std::size_t kGroup = 16;
-    const std::size_t chunk = (std::max<std::size_t>(1024, p) / kGroup + 1) * kGroup;
-    // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
-    // factors[k] the squared constant of bar first + k.
-    std::vector<double> xs(chunk + p + kPad), moves(chunk + p + kPad), factors(chunk + kPad);
-    double* const v = xs.data();
-    double* const m = moves.data();
-    double* const f = factors.data();
+    const std::size_t chunk = kama_chunk(p);
+    // v[j] is the input of bar first - p + j, m[j] = |v[j + 1] - v[j]|, f[k]
+    // the squared constant of bar first + k.
+    double* const v = work;
+    double* const m = v + chunk + p + kPad;
+    double* const f = m + chunk + p + kPad;
     for (std::size_t first = 0; first < count; first += chunk) {
         const std::size_t n = std::min(chunk, count - first);
         LoadInto(x, first, p, v);
@@ -208,18 +208,20 @@ inline void CciOutputs(const double* tp, std::size_t base, const double* sums, s
 // prices read straight from the inputs, the running sum bar by bar, the mean
 // deviations and outputs in lanes.
 template <class In, class Out>
-void CciLanes(In high, In low, In close, std::size_t count, std::size_t p, CciState& state, Out out) {
-    const std::size_t chunk = std::max(kChunk, p);
+void CciLanes(In high, In low, In close, std::size_t count, std::size_t p, CciState& state, double* work, Out out) {
+    const std::size_t chunk = cci_chunk(p);
     const std::size_t most = std::min(chunk, count);
     // tp[0] is the typical price of the bar p bars before the chunk's first,
     // tp[1 + j] that of bar first - (p - 1) + j.
-    std::vector<double> tp(most + p + kPad), sums(most + kPad), results(most + kPad);
+    double* const tp = work;
+    double* const sums = tp + most + p + kPad;
+    double* const results = sums + most + kPad;
     double sum = state.sum;
     for (std::size_t from = 0; from < count; from += chunk) {
         const std::size_t n = std::min(chunk, count - from);
         const std::size_t first = state.bar + from;
         tp[0] = state.leaving;
-        TypicalPriceLanes(high, low, close, from, n + p - 1, tp.data() + 1);
+        TypicalPriceLanes(high, low, close, from, n + p - 1, tp + 1);
         if (first == p - 1) {
             for (std::size_t t = 0; t < p - 1; ++t) sum = sum + tp[t + 1];
         }
@@ -227,8 +229,8 @@ void CciLanes(In high, In low, In close, std::size_t count, std::size_t p, CciSt
             sum = first + k < p ? sum + tp[k + p] : sum + (tp[k + p] - tp[k]);
             sums[k] = sum;
         }
-        CciOutputs(tp.data() + 1, first - (p - 1), sums.data(), first, n, p, results.data());
-        StoreFrom(results.data(), n, out, from);
+        CciOutputs(tp + 1, first - (p - 1), sums, first, n, p, results);
+        StoreFrom(results, n, out, from);
         state.leaving = tp[n];
     }
     state.bar += count;
