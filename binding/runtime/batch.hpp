@@ -29,11 +29,8 @@ public:
     ArgBuffers& operator=(const ArgBuffers&) = delete;
     ~ArgBuffers() {
         for (std::size_t i = next_; i < N; ++i) keep(*bufs_[i]);
-        for (std::size_t i = 0; i < kept_count_; ++i) {
-            bool first = true;
-            for (std::size_t j = 0; j < i && first; ++j) first = kept_[j].data != kept_[i].data;
-            if (first) release_storage(kept_[i]);
-        }
+        for (std::size_t i = 0; i < kept_count_ && i < N; ++i)
+            if (!kept_earlier(i)) release_storage(kept_[i]);
     }
 
     // A vector of doubles read in place: the buffer is validated whole now and
@@ -71,16 +68,23 @@ private:
     // and kept for release; a null buffer reads as empty.
     const RustBuffer& next() {
         const RustBuffer& buf = *bufs_[next_++];
-        if (check_buffer(buf)) kept_[kept_count_++] = buf;
+        if (check_buffer(buf) && kept_count_ < N) kept_[kept_count_++] = buf;
         return buf;
     }
 
     void keep(const RustBuffer& buf) noexcept {
         try {
-            if (check_buffer(buf)) kept_[kept_count_++] = buf;
+            if (check_buffer(buf) && kept_count_ < N) kept_[kept_count_++] = buf;
         } catch (...) {
             // A malformed buffer is not ours to free.
         }
+    }
+
+    // Whether the block of kept buffer i is also that of an earlier one.
+    bool kept_earlier(std::size_t i) const noexcept {
+        for (std::size_t j = 0; j < i && j < N; ++j)
+            if (kept_[j].data == kept_[i].data) return true;
+        return false;
     }
 
     std::array<RustBuffer*, N> bufs_;
