@@ -8,11 +8,13 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 FUZZ_SECONDS ?= 60
+B ?= $(BUILD)/liblumenfold_python.so
+AB_CPU ?= 3
 
 # Keeps the nested makes of the CMake build from announcing every directory.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all demo test bench clean deps hardening asan tsan fuzz
+.PHONY: all demo test bench ab clean deps hardening asan tsan fuzz
 
 all: $(BUILD)/.built
 
@@ -37,6 +39,12 @@ test: all
 bench: all
 	$(BUILD)/bench/lumenfold_bench --benchmark_min_time=0.5
 	PYTHONPATH=$(BUILD)/python python3 bench/python_bench.py
+
+ab: deps
+	@test -n "$(A)" || { echo "make ab A=<library> [B=<library>] [AB_ARGS=...]"; exit 2; }
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lumenfold_python lumenfold_ab
+	taskset -c $(AB_CPU) $(BUILD)/bench/lumenfold_ab $(A) $(B) $(AB_ARGS)
 
 hardening: deps
 	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh asan tsan fuzz

@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "bars.hpp"
 #include "entry_points.h"
 #include "lumenfold/core/classic/hilbert_ta.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
@@ -26,80 +27,22 @@ using namespace lumenfold::ffi;
 
 namespace {
 
-struct Bars {
-    std::size_t n = 0;
-    std::vector<double> open, high, low, close, volume;
-};
+using lumenfold::bench::Bars;
 
 constexpr std::size_t kBars = 1'000'000;
 
-// A steady rise: each bar opens at the last close and closes 0.01 higher,
-// high = close + 1 and low = close - 1, constant volume. Every comparison
-// goes the same way on every bar.
 const Bars& predictable_bars() {
-    static const Bars b = [] {
-        Bars out;
-        out.n = kBars;
-        double close = 100.0;
-        for (std::size_t i = 0; i < out.n; ++i) {
-            out.open.push_back(close);
-            close += 0.01;
-            out.close.push_back(close);
-            out.high.push_back(close + 1.0);
-            out.low.push_back(close - 1.0);
-            out.volume.push_back(1.0e6);
-        }
-        return out;
-    }();
+    static const Bars b = lumenfold::bench::predictable_bars(kBars);
     return b;
 }
 
-// A seeded random walk of bars: a share of them open with a gap of
-// N(0, gap) from the last close (the others at it), then move N(0, session)
-// in the session; highs and lows lie beyond the open and the close by
-// |N(0, wick)|; lognormal volume. Moves are log-returns.
-struct WalkShape {
-    std::uint64_t seed;
-    double gapped_share, gap, session, wick;
-};
-
-Bars random_walk(const WalkShape& w) {
-    Bars out;
-    out.n = kBars;
-    std::mt19937_64 rng(w.seed);
-    std::bernoulli_distribution gapped(w.gapped_share);
-    std::normal_distribution<double> gap(0.0, w.gap), session(0.0, w.session), wick(0.0, w.wick), lot(13.8, 0.5);
-    double close = 100.0;
-    for (std::size_t i = 0; i < out.n; ++i) {
-        // Every bar gapped draws no share.
-        const bool gaps = w.gapped_share >= 1.0 || gapped(rng);
-        const double o = gaps ? close * std::exp(gap(rng)) : close;
-        close = o * std::exp(session(rng));
-        out.open.push_back(o);
-        out.close.push_back(close);
-        out.high.push_back(std::max(o, close) * std::exp(std::fabs(wick(rng))));
-        out.low.push_back(std::min(o, close) * std::exp(-std::fabs(wick(rng))));
-        out.volume.push_back(std::round(std::exp(lot(rng))));
-    }
-    return out;
-}
-
-// Daily-like bars: log-returns of about 1% from one close to the next (a gap
-// of 0.3% to the open, then the session), wicks of 0.4%. Which true-range
-// term wins, which directional move and which window extreme, changes from
-// bar to bar as on real markets, but the range term wins most bars.
 const Bars& market_bars() {
-    static const Bars b = random_walk({42, 1.0, 0.003, 0.0095, 0.004});
+    static const Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
     return b;
 }
 
-// Bars whose gaps outgrow their own range: 60% of them gapped by N(0, 1.25%),
-// sessions of 0.3%, wicks of 0.22%. Close-to-close moves are about 1%
-// (standard deviation), the high-low range about 0.6% of the price, and a
-// term with the previous close wins the true range on about half the bars,
-// at random.
 const Bars& gappy_bars() {
-    static const Bars b = random_walk({7, 0.6, 0.0125, 0.003, 0.0022});
+    static const Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kGappyWalk);
     return b;
 }
 

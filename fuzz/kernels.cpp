@@ -47,7 +47,11 @@ LF_FUZZ_TARGET(kernels) {
     hwy::SetSupportedTargetsForTest(0);
     LF_EXPECT(!o.overrun, k.name + " wrote past its outputs");
     // Any bit pattern makes NaNs of different bits meet: their NaNs compare alike.
-    LF_EXPECT(lumenfold::test::nan_alike(o.step) == lumenfold::test::nan_alike(o.batch),
+    const lumenfold::test::Bits step = lumenfold::test::nan_alike(o.step);
+    LF_EXPECT(step == lumenfold::test::nan_alike(o.batch), k.name + " on " + hwy::TargetName(target) + ", period " +
+                                                                std::to_string(period) + ", " + std::to_string(n) +
+                                                                " bars: batch differs from stepping");
+    LF_EXPECT(step == lumenfold::test::nan_alike(o.plain),
               k.name + " on " + hwy::TargetName(target) + ", period " + std::to_string(period) + ", " +
-                  std::to_string(n) + " bars: batch differs from stepping");
+                  std::to_string(n) + " bars: batch into plain arrays differs from stepping");
 }

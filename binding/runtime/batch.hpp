@@ -29,11 +29,8 @@ public:
     ArgBuffers& operator=(const ArgBuffers&) = delete;
     ~ArgBuffers() {
         for (std::size_t i = next_; i < N; ++i) keep(*bufs_[i]);
-        for (std::size_t i = 0; i < kept_count_; ++i) {
-            bool first = true;
-            for (std::size_t j = 0; j < i && first; ++j) first = kept_[j].data != kept_[i].data;
-            if (first) release_storage(kept_[i]);
-        }
+        for (std::size_t i = 0; i < kept_count_ && i < N; ++i)
+            if (!kept_earlier(i)) release_storage(kept_[i]);
     }
 
     // A vector of doubles read in place: the buffer is validated whole now and
@@ -71,16 +68,23 @@ private:
     // and kept for release; a null buffer reads as empty.
     const RustBuffer& next() {
         const RustBuffer& buf = *bufs_[next_++];
-        if (check_buffer(buf)) kept_[kept_count_++] = buf;
+        if (check_buffer(buf) && kept_count_ < N) kept_[kept_count_++] = buf;
         return buf;
     }
 
     void keep(const RustBuffer& buf) noexcept {
         try {
-            if (check_buffer(buf)) kept_[kept_count_++] = buf;
+            if (check_buffer(buf) && kept_count_ < N) kept_[kept_count_++] = buf;
         } catch (...) {
             // A malformed buffer is not ours to free.
         }
+    }
+
+    // Whether the block of kept buffer i is also that of an earlier one.
+    bool kept_earlier(std::size_t i) const noexcept {
+        for (std::size_t j = 0; j < i && j < N; ++j)
+            if (kept_[j].data == kept_[i].data) return true;
+        return false;
     }
 
     std::array<RustBuffer*, N> bufs_;
@@ -145,15 +149,18 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
             core.batch(WireOutputs<K, core::BatchOutput<Core, AsDouble<Vecs>...>>(out, bytes_per_output<K>()),
                        inputs.first(n)...);
         }
+    } else if constexpr (std::is_same_v<K, F64>) {
+        std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
+        for (std::size_t i = 0; i < n; ++i) write_f64(out + i * 8, static_cast<double>(core.next(inputs[i]...)));
     } else if constexpr (bytes_per_output<K>() != 0) {
-        // Doubles and fixed-size records: each written in place.
+        // Records of one fixed size, each written in place.
         constexpr std::size_t kBytes = bytes_per_output<K>();
         std::uint8_t* out = claim_rows(w, n, kBytes);
         for (std::size_t i = 0; i < n; ++i) K::put_at(out + i * kBytes, core.next(inputs[i]...));
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             K::write(w, core.next(inputs[i]...));
-            // Records of varying size: the first one tells about how much the rest need.
+            // Records of varying size: the first one tells what the rest may need.
             if (i == 0) w.reserve_more((w.size() - 4) * (n - 1));
         }
     }

@@ -1,5 +1,5 @@
-// The maps of direct_maps.hpp, compiled once per instruction set from
-// the core's own lanes with big-endian inputs and outputs.
+// The maps of direct_maps.hpp, compiled once per instruction set from the
+// core's published map templates with big-endian inputs and outputs.
 #include "direct_maps.hpp"
 
 #include <cstring>
@@ -9,10 +9,10 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "channels/maps-inl.h"
-#include "classic/maps-inl.h"
-#include "framework/lane_ops-inl.h"
-#include "framework/maps-inl.h"
+#include "lumenfold/core/channels/maps-inl.h"
+#include "lumenfold/core/classic/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::ffi::HWY_NAMESPACE {
@@ -68,6 +68,8 @@ struct WireRecords {
     }
 };
 
+bool DirectAnyNan(const std::uint8_t* x, std::size_t n) { return core::lanes::HWY_NAMESPACE::AnyNanLanes(WireIn{x}, n); }
+
 void DirectLagChanges(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
     if (rate) {
         core::lanes::HWY_NAMESPACE::LagChangeLanes<true>(WireIn{x}, count, lag, WireOut{out});
@@ -113,6 +115,17 @@ double DirectObv(const std::uint8_t* price, const std::uint8_t* volume, std::siz
     return core::lanes::HWY_NAMESPACE::ObvLanes(WireIn{price}, WireIn{volume}, count, total, WireOut{out});
 }
 
+void DirectCci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+               std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::CciLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, period, *state, work,
+                                         WireOut{out});
+}
+
+double DirectKama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
+                  double value, double* work, std::uint8_t* out) {
+    return core::lanes::HWY_NAMESPACE::KamaLanes(WireIn{x}, count, period, slow, spread, value, work, WireOut{out});
+}
+
 void DirectSar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                double maximum, core::lanes::SarState* state, std::uint8_t* out) {
     core::lanes::HWY_NAMESPACE::SarLanes(WireIn{high}, WireIn{low}, count, acceleration, maximum, *state,
@@ -125,6 +138,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::ffi {
 
+HWY_EXPORT(DirectAnyNan);
 HWY_EXPORT(DirectLagChanges);
 HWY_EXPORT(DirectPivotLevels);
 HWY_EXPORT(DirectFractalFlags);
@@ -133,8 +147,11 @@ HWY_EXPORT(DirectRunningMeans);
 HWY_EXPORT(DirectRsi);
 HWY_EXPORT(DirectAtr);
 HWY_EXPORT(DirectObv);
+HWY_EXPORT(DirectCci);
+HWY_EXPORT(DirectKama);
 HWY_EXPORT(DirectSar);
 
+bool direct_any_nan(const std::uint8_t* x, std::size_t n) noexcept { return HWY_DYNAMIC_DISPATCH(DirectAnyNan)(x, n); }
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectLagChanges)(x, count, lag, rate, out);
@@ -168,6 +185,14 @@ double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::
 double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
                   std::uint8_t* out) noexcept {
     return HWY_DYNAMIC_DISPATCH(DirectObv)(price, volume, count, total, out);
+}
+void direct_cci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectCci)(high, low, close, count, period, state, work, out);
+}
+double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
+                   double value, double* work, std::uint8_t* out) noexcept {
+    return HWY_DYNAMIC_DISPATCH(DirectKama)(x, count, period, slow, spread, value, work, out);
 }
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept {

@@ -12,6 +12,8 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
@@ -23,6 +25,7 @@ namespace lumenfold::ffi {
 
 // The lanes of each map over big-endian bytes; inputs hold count + history
 // doubles, outputs count results.
+bool direct_any_nan(const std::uint8_t* x, std::size_t n) noexcept;
 void direct_lag_changes(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate,
                         std::uint8_t* out) noexcept;
 void direct_pivot_levels(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close,
@@ -39,8 +42,14 @@ double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::
                   double alpha, double one_minus_alpha, double value, std::uint8_t* out) noexcept;
 double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
                   std::uint8_t* out) noexcept;
+void direct_cci(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
+                std::size_t period, core::lanes::CciState* state, double* work, std::uint8_t* out) noexcept;
+double direct_kama(const std::uint8_t* x, std::size_t count, std::size_t period, double slow, double spread,
+                   double value, double* work, std::uint8_t* out) noexcept;
 void direct_sar(const std::uint8_t* high, const std::uint8_t* low, std::size_t count, double acceleration,
                 double maximum, core::lanes::SarState* state, std::uint8_t* out) noexcept;
+
+inline bool direct_has_nan(const WireSeries& x) { return direct_any_nan(x.bytes(), x.size()); }
 
 template <class K>
 void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
@@ -114,6 +123,25 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
     if (begin >= n) return;
     const std::size_t from = (begin - history) * 8;
     *map.total = direct_obv(price.bytes() + from, volume.bytes() + from, n - begin, *map.total, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::CciMap& map, const WireSeries& high, const WireSeries& low,
+                const WireSeries& close) {
+    const std::size_t n = std::min({high.size(), low.size(), close.size()});
+    if (begin >= n) return;
+    const std::size_t from = (begin - history) * 8;
+    direct_cci(high.bytes() + from, low.bytes() + from, close.bytes() + from, n - begin, map.period, map.state,
+               map.work, out.at(begin));
+}
+
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::KamaMap& map, const WireSeries& x) {
+    if (begin >= x.size()) return;
+    *map.value = direct_kama(x.bytes() + (begin - history) * 8, x.size() - begin, map.period, map.slow, map.spread,
+                             *map.value, map.work, out.at(begin));
 }
 
 template <class K>

@@ -1,7 +1,7 @@
-// The maps the boundary computes straight from serialized values
-// agree with the core's batch forms over plain arrays, bit for bit, each NaN
-// written as the boundary's one NaN, on every instruction set, at lengths
-// around the lane widths.
+// The maps the boundary computes straight from serialized values (and its
+// scan for NaN, which chooses between batch paths) agree with the core's batch
+// forms over plain arrays, bit for bit, each NaN written as the boundary's one
+// NaN, on every instruction set, at lengths around the lane widths.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -18,10 +18,13 @@
 #include "lumenfold/core/channels/fractals.hpp"
 #include "lumenfold/core/channels/pivot_points.hpp"
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/mom.hpp"
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/sar.hpp"
+#include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
 #include "runtime/serialize.hpp"
 
@@ -101,6 +104,20 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_rsi(period + 1, serialized(c), &st))),
                       serialized_bits(rsi.data(), n))
                 << "rsi on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto kama = core::batch(core::KAMA(period), c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_kama(period, serialized(c), &st))),
+                      serialized_bits(kama.data(), n))
+                << "kama on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto cci = core::batch(core::CCI(period + 1), h, l, c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_cci(period + 1, serialized(h), serialized(l),
+                                                                               serialized(c), &st))),
+                      serialized_bits(cci.data(), n))
+                << "cci on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto willr = core::batch(core::WILLR(period + 1), h, l, c);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_willr(period + 1, serialized(h), serialized(l),
+                                                                                 serialized(c), &st))),
+                      serialized_bits(willr.data(), n))
+                << "willr on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto atr = core::batch(core::ATR(period), h, l, c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_atr(period, serialized(h), serialized(l),
                                                                                serialized(c), &st))),

@@ -26,8 +26,8 @@
 #include <hwy/highway.h>
 
 #include "framework/dispatch.hpp"
-#include "framework/lane_ops-inl.h"
-#include "channels/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/channels/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {

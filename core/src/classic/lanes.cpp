@@ -24,58 +24,16 @@
 #include <hwy/highway.h>
 
 #include "framework/dispatch.hpp"
-#include "framework/lane_ops-inl.h"
-#include "classic/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/classic/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
-// the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
-inline V smoothing_factor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
-    const D d;
-    V vol = hn::Zero(d);
-    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
-    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
-    const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
-    const V sc = hn::Add(slow, hn::Mul(er, spread));
-    return hn::Mul(sc, sc);
-}
-
-inline void smoothing_factors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
-                         double slow, double spread, double* out) {
-    const D d;
-    const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
-    lane_groups(
-        to - from,
-        [&](std::size_t j) { hn::StoreU(smoothing_factor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
-        [&](std::size_t j) {
-            const std::size_t k = from + j;
-            double vol = 0.0;
-            for (std::size_t i = p; i > 0; --i) vol = vol + moves[k + i - 1];
-            const double er = vol == 0.0 ? 0.0 : std::fabs(x[k + p] - x[k]) / vol;
-            const double sc = slow + er * spread;
-            out[k] = sc * sc;
-        });
-}
-
-// moves[j] = |x[j + 1] - x[j]| for j in [from, to).
-inline void abs_changes(const double* x, std::size_t from, std::size_t to, double* moves) {
-    const D d;
-    lane_groups(
-        to - from,
-        [&](std::size_t j) {
-            const double* at = x + from + j;
-            hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
-        },
-        [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
-}
-
-void KamaFactors(const double* x, std::size_t from, std::size_t to, std::size_t p, double slow, double spread,
-                 double* moves, double* out) {
-    abs_changes(x, from == 0 ? 0 : p - 1 + from, p - 1 + to, moves);
-    smoothing_factors(x, moves, from, to, p, slow, spread, out);
+double KamaRun(const double* x, std::size_t count, std::size_t p, double slow, double spread, double value,
+               double* work, double* out) {
+    return KamaLanes(PlainIn{x}, count, p, slow, spread, value, work, PlainOut{out});
 }
 
 // Wilder's averages bar by bar; the RSI of each group of bars in lanes one
@@ -261,49 +219,9 @@ void WillrOutputs(const double* high, const double* low, const double* close, st
     }
 }
 
-void TypicalPrices(const double* high, const double* low, const double* close, std::size_t n, double* out) {
-    const D d;
-    const V three = hn::Set(d, 3.0);
-    lane_groups(
-        n,
-        [&](std::size_t i) {
-            const V sum = hn::Add(hn::LoadU(d, close + i), hn::Add(hn::LoadU(d, low + i), hn::LoadU(d, high + i)));
-            hn::StoreU(hn::Div(sum, three), d, out + i);
-        },
-        [&](std::size_t i) { out[i] = (close[i] + (low[i] + high[i])) / 3.0; });
-}
-
-// Lanes take consecutive bars of one block of p bars (b / p equal): for bar
-// t = kp + r, slot i holds bar kp + i when i <= r, else bar kp + i - p. So
-// every slot's value is one of two values shared by all lanes.
-void CciOutputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
-                std::size_t p, double* out) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    const double pf = static_cast<double>(p);
-    const V vpf = hn::Set(d, pf);
-    const V scale = hn::Set(d, 0.015);
-    const V lane = hn::Iota(d, 0.0);
-    const std::size_t last = first + count - 1;
-    for (std::size_t j = 0; j < count;) {
-        const std::size_t t = first + j;
-        const std::size_t r = t % p;
-        const std::size_t kp = t - r;
-        const V mean = hn::Div(hn::LoadU(d, sums + j), vpf);
-        V dev = hn::Zero(d);
-        for (std::size_t i = 0; i <= r; ++i) dev = hn::Add(dev, hn::Abs(hn::Sub(hn::Set(d, tp[kp + i - base]), mean)));
-        for (std::size_t i = r + 1; i < p; ++i) {
-            // Lanes with i <= r + lane (beyond the group's bars: any value) take bar kp + i.
-            const V newer = hn::Set(d, tp[std::min(kp + i, last) - base]);
-            const V older = hn::Set(d, tp[kp + i - p - base]);
-            const V slot = hn::IfThenElse(hn::Set(d, static_cast<double>(i - r)) <= lane, newer, older);
-            dev = hn::Add(dev, hn::Abs(hn::Sub(slot, mean)));
-        }
-        const V md = hn::Div(dev, vpf);
-        const V cci = hn::Div(hn::Sub(hn::LoadU(d, tp + (t - base)), mean), hn::Mul(md, scale));
-        hn::StoreU(hn::IfThenElseZero(md > hn::Zero(d), cci), d, out + j);
-        j += std::min({L, p - r, count - j});
-    }
+void CciRun(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,
+            CciState* state, double* work, double* out) {
+    CciLanes(PlainIn{high}, PlainIn{low}, PlainIn{close}, count, p, *state, work, PlainOut{out});
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE
@@ -312,7 +230,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace lumenfold::core::lanes {
 
-LF_DISPATCH(kama_factors, KamaFactors)
+LF_DISPATCH(kama_run, KamaRun)
 LF_DISPATCH(rsi_run, RsiRun)
 LF_DISPATCH(lag_changes, LagChanges)
 LF_DISPATCH(atr_run, AtrRun)
@@ -322,8 +240,7 @@ LF_DISPATCH(stoch_fast_k, StochFastK)
 LF_DISPATCH(aroon_outputs, AroonOutputs)
 LF_DISPATCH(directional_index, DirectionalIndex)
 LF_DISPATCH(willr_outputs, WillrOutputs)
-LF_DISPATCH(typical_prices, TypicalPrices)
-LF_DISPATCH(cci_outputs, CciOutputs)
+LF_DISPATCH(cci_run, CciRun)
 
 }  // namespace lumenfold::core::lanes
 #endif

@@ -15,8 +15,8 @@
 #include <hwy/highway.h>
 
 #include "framework/dispatch.hpp"
-#include "framework/lane_ops-inl.h"
-#include "framework/maps-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/maps-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
@@ -27,18 +27,7 @@ void WeightedMeans(const double* x, std::size_t count, std::size_t p, const doub
     WeightedMeanLanes(x, count, p, weights, newest_first, den, PlainOut{out});
 }
 
-bool AnyNan(const double* x, std::size_t n) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    std::size_t i = 0;
-    for (; i + L <= n; i += L) {
-        if (!hn::AllFalse(d, hn::IsNaN(hn::LoadU(d, x + i)))) return true;
-    }
-    for (; i < n; ++i) {
-        if (std::isnan(x[i])) return true;
-    }
-    return false;
-}
+bool AnyNan(const double* x, std::size_t n) { return AnyNanLanes(PlainIn{x}, n); }
 
 // Four vectors of bars at a time, as the weighted means.
 template <bool kHighest>

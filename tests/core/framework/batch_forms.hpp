@@ -142,14 +142,26 @@ template <class>
 using AsDouble = double;
 
 // The batch form's outputs as `next` would return them; `overrun` when it
-// wrote past them.
+// wrote past them. Through a sink of the test's own, or with `plain` (outputs
+// of a fixed size) through plain arrays, as core::batch runs it, which a map
+// reads and writes in place: there a guard past the outputs must stay as it
+// was.
 template <class Core, std::size_t... I>
-auto batch_outputs(Core core, const Columns& cols, bool& overrun, std::index_sequence<I...>) {
+auto batch_outputs(Core core, const Columns& cols, bool& overrun, bool plain, std::index_sequence<I...>) {
     using Out = BatchOutput<Core, AsDouble<decltype(I)>...>;
     const std::size_t n = cols[0].size();
     std::vector<std::conditional_t<FixedRows<Core>, std::vector<double>, Out>> out(n);
     if constexpr (FixedRows<Core>) {
         core.batch(CheckedRows{out.data(), n, &overrun}, PlainSeries(cols[I])...);
+    } else if (plain) {
+        constexpr std::size_t kGuard = 32;
+        constexpr unsigned char kMark = 0xa5;
+        out.resize(n + kGuard);
+        auto* guard = reinterpret_cast<unsigned char*>(out.data() + n);
+        std::memset(guard, kMark, kGuard * sizeof(Out));
+        core.batch(PlainOutputs<Out>(out.data()), PlainSeries(cols[I])...);
+        overrun = overrun || std::any_of(guard, guard + kGuard * sizeof(Out), [](unsigned char b) { return b != kMark; });
+        out.resize(n);
     } else {
         core.batch(CheckedOutputs<Out>{out.data(), n, &overrun}, PlainSeries(cols[I])...);
     }
@@ -158,17 +170,20 @@ auto batch_outputs(Core core, const Columns& cols, bool& overrun, std::index_seq
 
 // The batch form's outputs; `overrun` when it wrote past them.
 template <class Core, std::size_t... I>
-Bits batched(Core core, const Columns& cols, bool& overrun, std::index_sequence<I...>) {
+Bits batched(Core core, const Columns& cols, bool& overrun, bool plain, std::index_sequence<I...>) {
     Bits bits;
-    for (const auto& v : batch_outputs(core, cols, overrun, std::index_sequence<I...>{})) append_bits(bits, v);
+    for (const auto& v : batch_outputs(core, cols, overrun, plain, std::index_sequence<I...>{})) append_bits(bits, v);
     return bits;
 }
 
+// The step's outputs, the batch form's through the test's sink and through
+// plain arrays.
 struct Outcome {
     Bits step;
     Bits batch;
+    Bits plain;
     bool overrun = false;
-    bool agrees() const { return step == batch && !overrun; }
+    bool agrees() const { return step == batch && step == plain && !overrun; }
 };
 
 // The object stepped over the first `split` bars of cols, then over the rest
@@ -213,7 +228,8 @@ Kernel kernel(std::string name, Make make) {
             [make](std::uint64_t period, const Columns& cols) {
                 Outcome o;
                 o.step = stepped(make(period), cols, std::make_index_sequence<N>{});
-                o.batch = batched(make(period), cols, o.overrun, std::make_index_sequence<N>{});
+                o.batch = batched(make(period), cols, o.overrun, false, std::make_index_sequence<N>{});
+                o.plain = batched(make(period), cols, o.overrun, true, std::make_index_sequence<N>{});
                 return o;
             },
             [make](std::uint64_t period, const Columns& cols, std::size_t split) {
@@ -261,15 +277,18 @@ inline Bits fields_of(const std::uint8_t* p, const std::string& layout) {
 }
 
 template <class Core, class Encode, std::size_t... I>
-Outcome run_encoded(Core step, Core batch, const Encode& encode, const Columns& cols, std::index_sequence<I...>) {
+Outcome run_encoded(Core step, Core batch, Core plain, const Encode& encode, const Columns& cols,
+                    std::index_sequence<I...>) {
     const std::size_t n = cols[0].size();
     Encoded e;
     for (std::size_t t = 0; t < n; ++t) encode(e, step.next(cols[I][t]...));
     Outcome o;
     o.step = fields_of(e.bytes.data(), e.layout);
-    Encoded b;
-    for (const auto& v : batch_outputs(batch, cols, o.overrun, std::index_sequence<I...>{})) encode(b, v);
+    Encoded b, p;
+    for (const auto& v : batch_outputs(batch, cols, o.overrun, false, std::index_sequence<I...>{})) encode(b, v);
     o.batch = fields_of(b.bytes.data(), b.layout);
+    for (const auto& v : batch_outputs(plain, cols, o.overrun, true, std::index_sequence<I...>{})) encode(p, v);
+    o.plain = fields_of(p.bytes.data(), p.layout);
     return o;
 }
 
@@ -278,7 +297,8 @@ template <std::size_t N, class Make, class Encode>
 Kernel kernel(std::string name, Make make, Encode encode) {
     return {std::move(name), N,
             [make, encode](std::uint64_t period, const Columns& cols) {
-                return run_encoded(make(period), make(period), encode, cols, std::make_index_sequence<N>{});
+                return run_encoded(make(period), make(period), make(period), encode, cols,
+                                   std::make_index_sequence<N>{});
             },
             [make, encode](std::uint64_t period, const Columns& cols, std::size_t split) {
                 const auto emit = [&encode](Bits& b, const auto& v) {

@@ -20,16 +20,43 @@
 
 namespace lumenfold::core::lanes {
 
-// (close + (low + high)) / 3 of n bars.
-extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t n, double* out)> typical_prices;
+// What the CCI's batch form carries from one chunk of bars to the next: the
+// chunk's first bar, the running sum before it and the typical price of the
+// bar `period` bars before it.
+struct CciState {
+    std::size_t bar;
+    double sum;
+    double leaving;
+};
 
-// CCI of the bars first .. first + count - 1 (first >= p - 1): tp[b - base]
-// is bar b's typical price for every bar of their windows (and tp holds the
-// bars up to first + count - 1), sums[j] the running sum of bar first + j.
-// The deviation adds over the slots of a p-slot circular store in slot order:
-// slot i holds the bar b of the window with b % p == i. `tp`, `sums` and
-// `out` are padded.
-extern const Kernel<void(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count, std::size_t period, double* out)> cci_outputs;
+// Bars per chunk of cci_run, and the doubles of work it takes for runs of at
+// most `bars` bars: a chunk's typical prices with the window before them, its
+// running sums and its outputs.
+constexpr std::size_t cci_chunk(std::size_t period) { return std::max(kChunk, period); }
+constexpr std::size_t cci_work(std::size_t period, std::size_t bars) {
+    const std::size_t most = std::min(cci_chunk(period), bars);
+    return (most + period + kPad) + 2 * (most + kPad);
+}
+
+// CCI of count bars, high, low and close holding their bars after the p - 1
+// before them (p >= 2, state.bar >= p - 1 the first bar's index), into out[0
+// .. count); state moves past them. The running sum starts at bar p - 1 from
+// the typical prices of bars 0 .. p - 1 and is never recomputed; the
+// deviation adds over the slots of a p-slot circular store in slot order
+// (slot i holds the bar b of the window with b % p == i). `work` holds
+// cci_work(p, count) doubles.
+extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, CciState* state, double* work, double* out)> cci_run;
+
+// The CCI of a chunk, as a map (map_bars) carrying its state; `work` holds
+// cci_work(period, count) doubles for every count it is given.
+struct CciMap {
+    std::size_t period;
+    CciState* state;
+    double* work;
+    void operator()(std::size_t count, double* out, const double* high, const double* low, const double* close) const {
+        cci_run(high, low, close, count, period, state, work, out);
+    }
+};
 
 }  // namespace lumenfold::core::lanes
 
@@ -96,31 +123,9 @@ public:
         const std::size_t warm = period_ < 2 || p > n ? n : p - 1;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
-        // tp[j] is the typical price of bar first - p + j: the chunk's bars,
-        // the p - 1 before them that their windows reach back to, and the one
-        // before those, which leaves the running sum at the chunk's first bar
-        // (carried over from the chunk before).
-        std::vector<double> tp, sums, results;
-        double sum = 0.0;
-        double leaving = 0.0;
-        lanes::each_chunk(p - 1, warm, [&](std::size_t first, std::size_t count, const double* h, const double* l,
-                                          const double* c) {
-            tp.resize(count + p + lanes::kPad);
-            sums.resize(count + lanes::kPad);
-            results.resize(count + lanes::kPad);
-            tp[0] = leaving;
-            lanes::typical_prices(h, l, c, count + p - 1, tp.data() + 1);
-            if (first == warm) {
-                for (std::size_t t = 0; t < warm; ++t) sum = sum + tp[t + 1];
-            }
-            for (std::size_t k = 0; k < count; ++k) {
-                sum = first + k < p ? sum + tp[k + p] : sum + (tp[k + p] - tp[k]);
-                sums[k] = sum;
-            }
-            lanes::cci_outputs(tp.data() + 1, first - (p - 1), sums.data(), first, count, p, results.data());
-            out.store(first, count, results.data());
-            leaving = tp[count];
-        }, high, low, close);
+        lanes::CciState state{warm, 0.0, 0.0};
+        std::vector<double> work = sized_vector<double>(lanes::cci_work(p, n));
+        lanes::map_bars<double>(out, p - 1, warm, lanes::CciMap{p, &state, work.data()}, high, low, close);
     }
 
 private:

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/kernel.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/framework/num.hpp"
@@ -19,14 +20,35 @@
 
 namespace lumenfold::core::lanes {
 
-// Squared smoothing constants of the bars [from, to), x holding the inputs
-// from p bars before bar 0 up to bar to - 1 (p >= 1): for bar k (input
-// x[k + p]), the efficiency ratio |x[k + p] - x[k]| over the sum of the sizes
-// of its window's changes added newest first (0 when that sum is 0), sc =
-// slow + er * spread, out[k] = sc * sc. moves[j] = |x[j + 1] - x[j]| is filled
-// for the changes up to bar to - 1 from those bar `from` adds (from bar 0,
-// all of them): a call for the bars before filled the others.
-extern const Kernel<void(const double* x, std::size_t from, std::size_t to, std::size_t period, double slow, double spread, double* moves, double* out)> kama_factors;
+// Bars per chunk of kama_run: whole groups of 16 bars, at least the window.
+constexpr std::size_t kama_chunk(std::size_t period) { return (std::max<std::size_t>(1024, period) / 16 + 1) * 16; }
+
+// The doubles of work kama_run takes: a chunk's inputs with the window before
+// them, the sizes of their changes, and their smoothing constants.
+constexpr std::size_t kama_work(std::size_t period) {
+    return 2 * (kama_chunk(period) + period + kPad) + kama_chunk(period) + kPad;
+}
+
+// KAMA of count bars, x holding their inputs after the p >= 1 before them:
+// for bar k (input x[k + p]), the efficiency ratio |x[k + p] - x[k]| over the
+// sum of the sizes of its window's changes added newest first (0 when that
+// sum is 0), sc = slow + er * spread, value = value + (x[k + p] - value) *
+// (sc * sc) from the given value, out[k] = value; returns the last value.
+// `work` holds kama_work(p) doubles.
+extern const Kernel<double(const double* x, std::size_t count, std::size_t period, double slow, double spread, double value, double* work, double* out)> kama_run;
+
+// KAMA over a chunk, as a map (map_bars) that carries the average from one
+// chunk to the next.
+struct KamaMap {
+    std::size_t period;
+    double slow;
+    double spread;
+    double* value;
+    double* work;
+    void operator()(std::size_t count, double* out, const double* x) const {
+        *value = kama_run(x, count, period, slow, spread, *value, work, out);
+    }
+};
 
 }  // namespace lumenfold::core::lanes
 
@@ -63,56 +85,23 @@ public:
 
     bool batch_ready() const noexcept { return prices_.empty(); }
 
-    // Batch form, chunk by chunk: the inputs of each group of bars loaded
-    // and their smoothing constants, which depend on the window alone,
-    // computed in SIMD lanes one group ahead of the average's recursion, so
-    // that both run while the recursion waits on its chain.
+    // Batch form: the smoothing constants, which depend on the window alone,
+    // computed in SIMD lanes one group of bars ahead of the average's
+    // recursion, so that both run while the recursion waits on its chain.
     template <class O, Series S>
     void batch(const O& out, const S& x) const {
-        // Copies of the sink and the series, which the output stores cannot
-        // reach: their fields stay in registers across the loops.
-        run_batch(O(out), S(x));
-    }
-
-private:
-    static constexpr double kSpread = kFast - kSlow;
-
-    template <class O, Series S>
-    void run_batch(O out, S x) const {
         const std::size_t n = x.size();
         const std::size_t p = static_cast<std::size_t>(period_);
         const std::size_t warm = period_ == 0 || p > n ? n : p;
         for (std::size_t i = 0; i < warm; ++i) out.put(i, kNaN);
         if (warm == n) return;
-        // Groups short enough for the lanes work of the next group to fit
-        // beside the recursion in flight, long enough to amortise the calls.
-        constexpr std::size_t kGroup = 32;
-        const std::size_t chunk = lanes::kChunk;
-        // xs[j] is the input of bar first - p + j, moves[j] = |xs[j + 1] - xs[j]|,
-        // factors[k] the squared constant of bar first + k.
-        std::vector<double> xs(chunk + p + lanes::kPad), moves(chunk + p + lanes::kPad), factors(chunk + lanes::kPad);
-        double* const v = xs.data();
-        double* const m = moves.data();
-        double* const f = factors.data();
-        auto ahead = [&](std::size_t first, std::size_t from, std::size_t count) {
-            const std::size_t to = std::min(from + kGroup, count);
-            x.load(first + from, to - from, v + p + from);
-            lanes::kama_factors(v, from, to, p, kSlow, kSpread, m, f);
-        };
         double value = x[p - 1];
-        for (std::size_t first = p; first < n; first += chunk) {
-            const std::size_t count = std::min(chunk, n - first);
-            x.load(first - p, p, v);
-            ahead(first, 0, count);
-            for (std::size_t from = 0; from < count; from += kGroup) {
-                if (from + kGroup < count) ahead(first, from + kGroup, count);
-                for (std::size_t k = from, end = std::min(from + kGroup, count); k < end; ++k) {
-                    value = value + (v[k + p] - value) * f[k];
-                    out.put(first + k, value);
-                }
-            }
-        }
+        std::vector<double> work = sized_vector<double>(lanes::kama_work(p));
+        lanes::map_bars<double>(out, p, p, lanes::KamaMap{p, kSlow, kSpread, &value, work.data()}, x);
     }
+
+private:
+    static constexpr double kSpread = kFast - kSlow;
 
     RingBuffer prices_;
     std::uint64_t period_;

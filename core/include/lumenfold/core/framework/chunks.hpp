@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -58,20 +59,26 @@ void run_chunks(const O& out, std::size_t history, std::size_t begin, F f, const
     }, series...);
 }
 
-// Runs a map over the bars [begin, n): the outputs of a chunk of bars
-// computed from the inputs of those bars and of at most `history` bars
-// before them, chunk after chunk in bar order (a map may carry state, such as
-// a recursion's last value, from one chunk to the next). By default
-// map(count, results, values...) computes a chunk from plain arrays as
-// each_chunk gives them, results being `count` outputs of type T (padded),
-// which are then stored to `out`. A sink and series over other storage may
-// offer direct_map(out, history, begin, map, series...), found by
-// argument-dependent lookup, which computes the same outputs from that
-// storage directly, bit for bit.
+// Runs a map over the bars [begin, n): the outputs of a run of bars computed
+// from the inputs of those bars and of at most `history` bars before them,
+// run after run in bar order (a map may carry state, such as a recursion's
+// last value, from one run to the next). map(count, results, values...)
+// computes `count` outputs of type T into results from arrays holding the
+// inputs of those bars after the `history` before them; it takes any count,
+// and reads and writes nothing past them. Plain arrays (PlainSeries into
+// PlainOutputs) are mapped in place, in one run; other storage in chunks as
+// each_chunk gives them, their outputs stored to `out`. A sink and series
+// over other storage may offer direct_map(out, history, begin, map,
+// series...), found by argument-dependent lookup, which computes the same
+// outputs from that storage directly, bit for bit.
 template <class T, class O, class Map, class... S>
 void map_bars(const O& out, std::size_t history, std::size_t begin, const Map& map, const S&... series) {
     if constexpr (requires { direct_map(out, history, begin, map, series...); }) {
         direct_map(out, history, begin, map, series...);
+    } else if constexpr (std::is_same_v<O, PlainOutputs<T>> && (std::is_same_v<S, PlainSeries> && ...)) {
+        // Plain arrays are read and written in place, in one piece.
+        const std::size_t n = std::min({static_cast<std::size_t>(series.size())...});
+        if (begin < n) map(n - begin, out.data() + begin, (series.data() + (begin - history))...);
     } else {
         std::vector<T> results;
         each_chunk(history, begin, [&](std::size_t first, std::size_t count, const auto*... values) {

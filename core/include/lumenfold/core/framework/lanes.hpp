@@ -54,12 +54,19 @@ struct RunningMeanMap {
 // Whether any of x[0 .. n) is a NaN.
 extern const Kernel<bool(const double* x, std::size_t n)> any_nan;
 
-// Whether any value of the series is a NaN, read chunk by chunk.
+// Whether any value of the series is a NaN, read chunk by chunk. A series
+// over other storage may offer direct_has_nan(x), found by argument-dependent
+// lookup, which reads that storage directly.
 template <Series S>
 bool has_nan(const S& x) {
-    bool found = false;
-    each_chunk(0, 0, [&](std::size_t, std::size_t count, const double* v) { found = found || any_nan(v, count); }, x);
-    return found;
+    if constexpr (requires { direct_has_nan(x); }) {
+        return direct_has_nan(x);
+    } else {
+        bool found = false;
+        each_chunk(0, 0, [&](std::size_t, std::size_t count, const double* v) { found = found || any_nan(v, count); },
+                   x);
+        return found;
+    }
 }
 
 // Extremes of full windows: out[k] is the highest (or lowest) of

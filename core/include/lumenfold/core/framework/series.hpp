@@ -47,6 +47,7 @@ public:
     PlainSeries(std::span<const double> values) noexcept : values_(values) {}
 
     std::size_t size() const noexcept { return values_.size(); }
+    const double* data() const noexcept { return values_.data(); }
     double operator[](std::size_t i) const noexcept { return values_[i]; }
     void load(std::size_t from, std::size_t count, double* dst) const noexcept {
         if (count != 0) std::memcpy(dst, values_.data() + from, count * sizeof(double));
@@ -62,6 +63,7 @@ class PlainOutputs {
 public:
     explicit PlainOutputs(T* out) noexcept : out_(out) {}
 
+    T* data() const noexcept { return out_; }
     void put(std::size_t i, const T& v) const noexcept { out_[i] = v; }
     void store(std::size_t from, std::size_t count, const T* values) const noexcept {
         std::copy_n(values, count, out_ + from);

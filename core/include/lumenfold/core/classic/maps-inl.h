@@ -9,16 +9,19 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include "lumenfold/core/classic/atr.hpp"
+#include "lumenfold/core/classic/cci.hpp"
+#include "lumenfold/core/classic/kama.hpp"
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/num.hpp"
 
 #include <hwy/highway.h>
 
-#include "framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
@@ -50,6 +53,189 @@ void LagChangeLanes(In x, std::size_t count, std::size_t lag, Out out) {
                 out.Set(k, change);
             }
         });
+}
+
+// Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
+// the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
+inline V KamaFactor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
+    const D d;
+    V vol = hn::Zero(d);
+    for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
+    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
+    const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
+    const V sc = hn::Add(slow, hn::Mul(er, spread));
+    return hn::Mul(sc, sc);
+}
+
+inline void KamaFactors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+                        double slow, double spread, double* out) {
+    const D d;
+    const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
+    lane_groups(
+        to - from,
+        [&](std::size_t j) { hn::StoreU(KamaFactor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        [&](std::size_t j) {
+            const std::size_t k = from + j;
+            double vol = 0.0;
+            for (std::size_t i = p; i > 0; --i) vol = vol + moves[k + i - 1];
+            const double er = vol == 0.0 ? 0.0 : std::fabs(x[k + p] - x[k]) / vol;
+            const double sc = slow + er * spread;
+            out[k] = sc * sc;
+        });
+}
+
+// moves[j] = |x[j + 1] - x[j]| for j in [from, to).
+inline void AbsChanges(const double* x, std::size_t from, std::size_t to, double* moves) {
+    const D d;
+    lane_groups(
+        to - from,
+        [&](std::size_t j) {
+            const double* at = x + from + j;
+            hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
+        },
+        [&](std::size_t j) { moves[from + j] = std::fabs(x[from + j + 1] - x[from + j]); });
+}
+
+// The average over count bars from `value`: value = value + (x[k] - value) *
+// f[k], written to out at `at + k`; returns the last value. Not inlined, so
+// that the average keeps a register of its own whatever the lanes work
+// beside it needs.
+template <class Out>
+HWY_NOINLINE double KamaSteps(const double* x, const double* f, std::size_t count, double value, Out out,
+                              std::size_t at) {
+    for (std::size_t k = 0; k < count; ++k) {
+        value = value + (x[k] - value) * f[k];
+        out.Set(at + k, value);
+    }
+    return value;
+}
+
+// KAMA of count bars from In x holding their inputs after the p before them
+// (classic/kama.hpp, kama_run, with its work): each group's inputs loaded,
+// and the sizes of their changes and their smoothing constants computed, in
+// lanes one group ahead of the average, which writes each value as it goes;
+// the inputs are read once and a chunk's arrays stay in the first-level
+// cache. Returns the last value.
+template <class In, class Out>
+double KamaLanes(In x, std::size_t count, std::size_t p, double slow, double spread, double value, double* work,
+                 Out out) {
+    // Groups short enough for the lanes work of the next group to fit beside
+    // the recursion in flight, long enough to amortise it.
+    constexpr std::size_t kGroup = 16;
+    const std::size_t chunk = kama_chunk(p);
+    // v[j] is the input of bar first - p + j, m[j] = |v[j + 1] - v[j]|, f[k]
+    // the squared constant of bar first + k.
+    double* const v = work;
+    double* const m = v + chunk + p + kPad;
+    double* const f = m + chunk + p + kPad;
+    for (std::size_t first = 0; first < count; first += chunk) {
+        const std::size_t n = std::min(chunk, count - first);
+        LoadInto(x, first, p, v);
+        AbsChanges(v, 0, p - 1, m);
+        pipelined_groups(
+            n, kGroup,
+            [&](std::size_t q) {
+                const std::size_t from = q * kGroup, to = std::min(from + kGroup, n);
+                LoadInto(x, first + p + from, to - from, v + p + from);
+                AbsChanges(v, p - 1 + from, p - 1 + to, m);
+                KamaFactors(v, m, from, to, p, slow, spread, f);
+            },
+            [&](std::size_t q) {
+                const std::size_t from = q * kGroup;
+                value = KamaSteps(v + p + from, f + from, std::min(kGroup, n - from), value, out, first + from);
+            },
+            [](std::size_t) {});
+    }
+    return value;
+}
+
+// (close + (low + high)) / 3 of the bars from .. from + n - 1 of In high, low
+// and close into out[0 .. n).
+template <class In>
+inline void TypicalPriceLanes(In high, In low, In close, std::size_t from, std::size_t n, double* out) {
+    const D d;
+    const V three = hn::Set(d, 3.0);
+    lane_groups(
+        n,
+        [&](std::size_t i) {
+            const std::size_t k = from + i;
+            hn::StoreU(hn::Div(hn::Add(close.Load(k), hn::Add(low.Load(k), high.Load(k))), three), d, out + i);
+        },
+        [&](std::size_t i) {
+            const std::size_t k = from + i;
+            out[i] = (close.Get(k) + (low.Get(k) + high.Get(k))) / 3.0;
+        });
+}
+
+// CCI of the bars first .. first + count - 1 (first >= p - 1): tp[b - base]
+// is bar b's typical price for every bar of their windows (and tp holds the
+// bars up to first + count - 1), sums[j] the running sum of bar first + j;
+// `tp`, `sums` and `out` are padded. Lanes take consecutive bars of one block
+// of p bars (b / p equal): for bar t = kp + r, slot i holds bar kp + i when i
+// <= r, else bar kp + i - p. So every slot's value is one of two values
+// shared by all lanes.
+inline void CciOutputs(const double* tp, std::size_t base, const double* sums, std::size_t first, std::size_t count,
+                       std::size_t p, double* out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    const double pf = static_cast<double>(p);
+    const V vpf = hn::Set(d, pf);
+    const V scale = hn::Set(d, 0.015);
+    const V lane = hn::Iota(d, 0.0);
+    const std::size_t last = first + count - 1;
+    for (std::size_t j = 0; j < count;) {
+        const std::size_t t = first + j;
+        const std::size_t r = t % p;
+        const std::size_t kp = t - r;
+        const V mean = hn::Div(hn::LoadU(d, sums + j), vpf);
+        V dev = hn::Zero(d);
+        for (std::size_t i = 0; i <= r; ++i) dev = hn::Add(dev, hn::Abs(hn::Sub(hn::Set(d, tp[kp + i - base]), mean)));
+        for (std::size_t i = r + 1; i < p; ++i) {
+            // Lanes with i <= r + lane (beyond the group's bars: any value) take bar kp + i.
+            const V newer = hn::Set(d, tp[std::min(kp + i, last) - base]);
+            const V older = hn::Set(d, tp[kp + i - p - base]);
+            const V slot = hn::IfThenElse(hn::Set(d, static_cast<double>(i - r)) <= lane, newer, older);
+            dev = hn::Add(dev, hn::Abs(hn::Sub(slot, mean)));
+        }
+        const V md = hn::Div(dev, vpf);
+        const V cci = hn::Div(hn::Sub(hn::LoadU(d, tp + (t - base)), mean), hn::Mul(md, scale));
+        hn::StoreU(hn::IfThenElseZero(md > hn::Zero(d), cci), d, out + j);
+        j += std::min({L, p - r, count - j});
+    }
+}
+
+// CCI of count bars from In high, low and close holding their bars after the
+// p - 1 before them (classic/cci.hpp, cci_run), chunk by chunk: the typical
+// prices read straight from the inputs, the running sum bar by bar, the mean
+// deviations and outputs in lanes.
+template <class In, class Out>
+void CciLanes(In high, In low, In close, std::size_t count, std::size_t p, CciState& state, double* work, Out out) {
+    const std::size_t chunk = cci_chunk(p);
+    const std::size_t most = std::min(chunk, count);
+    // tp[0] is the typical price of the bar p bars before the chunk's first,
+    // tp[1 + j] that of bar first - (p - 1) + j.
+    double* const tp = work;
+    double* const sums = tp + most + p + kPad;
+    double* const results = sums + most + kPad;
+    double sum = state.sum;
+    for (std::size_t from = 0; from < count; from += chunk) {
+        const std::size_t n = std::min(chunk, count - from);
+        const std::size_t first = state.bar + from;
+        tp[0] = state.leaving;
+        TypicalPriceLanes(high, low, close, from, n + p - 1, tp + 1);
+        if (first == p - 1) {
+            for (std::size_t t = 0; t < p - 1; ++t) sum = sum + tp[t + 1];
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            sum = first + k < p ? sum + tp[k + p] : sum + (tp[k + p] - tp[k]);
+            sums[k] = sum;
+        }
+        CciOutputs(tp + 1, first - (p - 1), sums, first, n, p, results);
+        StoreFrom(results, n, out, from);
+        state.leaving = tp[n];
+    }
+    state.bar += count;
+    state.sum = sum;
 }
 
 // Wilder's RSI of count bars from In x holding their prices after the one

@@ -8,11 +8,13 @@
 #define LUMENFOLD_CHANNELS_MAPS_INL_H_
 #endif
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 
 #include <hwy/highway.h>
 
-#include "framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
@@ -48,12 +50,10 @@ void PivotLevelLanes(In high, In low, In close, std::size_t count, Out out) {
 // Five-bar fractals of the windows high[k .. k+4] and low[k .. k+4] (k <
 // count): bearish when the middle high is strictly above the four others,
 // bullish when the middle low is strictly below them (a NaN among them
-// prevents either). Out takes StoreFlags(bearish, bullish, k) with lanes of 1
-// or 0, and SetFlags(k, bearish, bullish).
+// prevents either). Out takes StoreFlags(bearish, bullish, k) with masks of
+// the bars k, k + 1, ..., and SetFlags(k, bearish, bullish).
 template <class In, class Out>
 void FractalFlagLanes(In high, In low, std::size_t count, Out out) {
-    const D d;
-    const V one = hn::Set(d, 1.0);
     lane_groups(
         count,
         [&](std::size_t k) {
@@ -62,7 +62,7 @@ void FractalFlagLanes(In high, In low, std::size_t count, Out out) {
                                       hn::And(h2 > high.Load(k + 3), h2 > high.Load(k + 4)));
             const auto bull = hn::And(hn::And(l2 < low.Load(k), l2 < low.Load(k + 1)),
                                       hn::And(l2 < low.Load(k + 3), l2 < low.Load(k + 4)));
-            out.StoreFlags(hn::IfThenElseZero(bear, one), hn::IfThenElseZero(bull, one), k);
+            out.StoreFlags(bear, bull, k);
         },
         [&](std::size_t k) {
             const double h2 = high.Get(k + 2), l2 = low.Get(k + 2);
@@ -73,14 +73,19 @@ void FractalFlagLanes(In high, In low, std::size_t count, Out out) {
 }
 
 // Flag pairs as records of two bytes, 1 or 0: the layout of FractalsOutput.
+// A group of lanes stores its pairs at once, each as the 16-bit value whose
+// bytes in memory are the bearish flag, then the bullish one.
 struct FlagPairs {
     unsigned char* p;
-    void StoreFlags(V bear, V bull, std::size_t k) const {
-        const D d;
-        HWY_ALIGN double b[2][hn::MaxLanes(D())];
-        hn::Store(bear, d, b[0]);
-        hn::Store(bull, d, b[1]);
-        for (std::size_t j = 0, lanes = hn::Lanes(d); j < lanes; ++j) SetFlags(k + j, b[0][j] != 0.0, b[1][j] != 0.0);
+    void StoreFlags(hn::Mask<D> bear, hn::Mask<D> bull, std::size_t k) const {
+        const hn::RebindToUnsigned<D> du;
+        const hn::Rebind<std::uint16_t, D> d16;
+        constexpr bool kLittle = std::endian::native == std::endian::little;
+        const auto bear_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0001u : 0x0100u});
+        const auto bull_bits = hn::Set(du, std::uint64_t{kLittle ? 0x0100u : 0x0001u});
+        const auto pairs = hn::Or(hn::IfThenElseZero(hn::RebindMask(du, bear), bear_bits),
+                                  hn::IfThenElseZero(hn::RebindMask(du, bull), bull_bits));
+        hn::StoreU(hn::TruncateTo(d16, pairs), d16, reinterpret_cast<std::uint16_t*>(p + 2 * k));
     }
     void SetFlags(std::size_t k, bool bear, bool bull) const {
         p[2 * k] = bear ? 1 : 0;

@@ -1,6 +1,8 @@
 // The loop shapes every lane kernel file shares, compiled once per instruction
 // set: include it after <hwy/highway.h> in a kernel file (it is included once
-// per target, hence the toggling guard).
+// per target, hence the toggling guard). Public with the maps' templates
+// (<family>/maps-inl.h), which code outside the core instantiates over its own
+// storage.
 #if defined(LUMENFOLD_LANE_OPS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef LUMENFOLD_LANE_OPS_INL_H_
 #undef LUMENFOLD_LANE_OPS_INL_H_
@@ -122,6 +124,22 @@ struct PlainOut {
     void Store(V v, std::size_t k) const { hn::StoreU(v, D(), p + k); }
     void Set(std::size_t k, double x) const { p[k] = x; }
 };
+
+// dst[j] = x.Get(from + j) for j < n, read a vector of lanes at a time.
+template <class In>
+inline void LoadInto(In x, std::size_t from, std::size_t n, double* dst) {
+    lane_groups(
+        n, [&](std::size_t j) { hn::StoreU(x.Load(from + j), D(), dst + j); },
+        [&](std::size_t j) { dst[j] = x.Get(from + j); });
+}
+
+// out.Set(at + j, src[j]) for j < n, written a vector of lanes at a time.
+template <class Out>
+inline void StoreFrom(const double* src, std::size_t n, Out out, std::size_t at) {
+    lane_groups(
+        n, [&](std::size_t j) { out.Store(hn::LoadU(D(), src + j), at + j); },
+        [&](std::size_t j) { out.Set(at + j, src[j]); });
+}
 
 // The records of one group of lanes, record j holding lane j of each field,
 // as n consecutive doubles per record.

@@ -9,11 +9,12 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include <hwy/highway.h>
 
-#include "framework/lane_ops-inl.h"
+#include "lumenfold/core/framework/lane_ops-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace lumenfold::core::lanes::HWY_NAMESPACE {
@@ -68,6 +69,21 @@ void WeightedMeanLanes(const double* x, std::size_t count, std::size_t p, const 
             for (std::size_t i = 0; i < p; ++i) a = a + x[k + j + at(i)] * weights[i];
             out.Set(k + j, a / den);
         });
+}
+
+// Whether any of the n values of In x is a NaN (framework/lanes.hpp, any_nan).
+template <class In>
+bool AnyNanLanes(In x, std::size_t n) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t i = 0;
+    for (; i + L <= n; i += L) {
+        if (!hn::AllFalse(d, hn::IsNaN(x.Load(i)))) return true;
+    }
+    for (; i < n; ++i) {
+        if (std::isnan(x.Get(i))) return true;
+    }
+    return false;
 }
 
 // Means over a running sum (framework/lanes.hpp, running_means): the sum bar
