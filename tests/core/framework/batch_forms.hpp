@@ -64,6 +64,7 @@
 #include "lumenfold/core/filters/noise_elimination.hpp"
 #include "lumenfold/core/filters/projected_moving_average.hpp"
 #include "lumenfold/core/filters/recursive_median.hpp"
+#include "lumenfold/core/filters/swiss_army_knife.hpp"
 #include "lumenfold/core/filters/triangle.hpp"
 #include "lumenfold/core/filters/truncated_bandpass.hpp"
 #include "lumenfold/core/filters/undersampled_double_ma.hpp"
@@ -384,6 +385,8 @@ inline const std::vector<Kernel>& kernels() {
         kernel<1>("ProjectedMovingAverage", [](std::uint64_t p) { return ProjectedMovingAverage(p); }),
         kernel<1>("RecursiveMedian", [](std::uint64_t p) { return RecursiveMedian(p); }),
         kernel<1>("RecursiveMedianOscillator", [](std::uint64_t p) { return RecursiveMedianOscillator(p, p + 5); }),
+        kernel<1>("SwissArmyKnife(SMA)", [](std::uint64_t p) { return SwissArmyKnife(SwissMode::SMA, p, 0.1); }),
+        kernel<1>("SwissArmyKnife(BandStop)", [](std::uint64_t p) { return SwissArmyKnife(SwissMode::BandStop, p, 0.1); }),
         kernel<1>("TruncatedBandpass(p, 0.3)", [](std::uint64_t p) { return TruncatedBandpass(p, 0.3, p / 2); }),
         kernel<1>("UndersampledDoubleMA", [](std::uint64_t p) { return UndersampledDoubleMA(p / 2, p, p / 3); }),
         kernel<1>("UndersampledDoubleMA(long fast)", [](std::uint64_t p) { return UndersampledDoubleMA(p, 3, 2); }),

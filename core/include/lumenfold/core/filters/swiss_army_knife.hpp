@@ -21,6 +21,7 @@
 #include "lumenfold/core/filters/swiss_mode.hpp"
 #include "lumenfold/core/framework/allocation.hpp"
 #include "lumenfold/core/framework/num.hpp"
+#include "lumenfold/core/framework/series.hpp"
 
 namespace lumenfold::core {
 
@@ -117,6 +118,37 @@ public:
         y2_ = y1_;
         y1_ = y;
         return y;
+    }
+
+    bool batch_ready() const noexcept { return count_ == 0; }
+
+    // Batch form: bars 1..period stepped, then the recursion run over the
+    // series itself, which holds the inputs of the two bars before and, in
+    // SMA mode, the one `period` bars back: no history kept, nothing
+    // allocated, the state in registers.
+    template <class O, Series S>
+    void batch(const O& out, const S& x) {
+        const std::size_t n = x.size();
+        const std::size_t head = period_ < n ? static_cast<std::size_t>(period_) : n;
+        for (std::size_t i = 0; i < head; ++i) out.put(i, next(x[i]));
+        // Locals, the views of the series and the sink included: the output
+        // stores could otherwise alias anything reached through a pointer.
+        const S in = x;
+        const O sink = out;
+        const std::size_t lag = static_cast<std::size_t>(period_);
+        const bool sma = mode_ == SwissMode::SMA;
+        const double c0 = c0_, c1 = c1_, b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+        double x1 = x0_, x2 = x1_, y1 = y1_, y2 = y2_;
+        for (std::size_t i = head; i < n; ++i) {
+            const double x0 = in[i];
+            const double xp = sma ? in[i - lag] : 0.0;
+            const double y = ((c0 * ((b0 * x0 + b1 * x1) + b2 * x2) + a1 * y1) + a2 * y2) - xp * c1;
+            sink.put(i, y);
+            x2 = x1;
+            x1 = x0;
+            y2 = y1;
+            y1 = y;
+        }
     }
 
     SwissMode mode() const noexcept { return mode_; }
