@@ -690,13 +690,28 @@ def records_header(iface: Interface) -> str:
             offsets = " && ".join(f"offsetof(T, {f}) == {8 * i}" for i, (f, _) in enumerate(fields))
             fixed += (f" template <class T> static constexpr bool native_layout() {{ return std::is_standard_layout_v<T>"
                       f" && sizeof(T) == {8 * len(fields)} && {offsets}; }}")
-        if all(sizes):
+        if all(t == "f64" for _, t in fields):
+            # The doubles written by F: F64, or F64Bits, their bits as computed.
+            puts = " ".join(f"at = F::put_at(at, v.{f});" for f, _ in fields)
+            fixed += (f" template <class F = F64, class T> static std::uint8_t* put_at(std::uint8_t* at, const T& v)"
+                      f" noexcept {{ {puts} return at; }}")
+            # Their sum, NaN when one of them is: added pairwise, few additions deep.
+            fixed += (f" template <class T> static double sum(const T& v) noexcept"
+                      f" {{ return {pairwise_sum([f'v.{f}' for f, _ in fields])}; }}")
+        elif all(sizes):
             puts = " ".join(f"at = {iface.codec(t)}::put_at(at, v.{f});" for f, t in fields)
             fixed += (f" template <class T> static std::uint8_t* put_at(std::uint8_t* at, const T& v) noexcept"
                       f" {{ {puts} return at; }}")
         out.append(f"struct {name} {{{fixed} template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
     out.append("}  // namespace lumenfold::ffi::rec")
     return "\n".join(out) + "\n"
+
+
+def pairwise_sum(terms: list[str]) -> str:
+    """The terms added in pairs, then the pairs' sums, and so on."""
+    while len(terms) > 1:
+        terms = [f"({a} + {b})" for a, b in zip(terms[::2], terms[1::2])] + terms[len(terms) - len(terms) % 2:]
+    return terms[0]
 
 
 def record_order(iface: Interface) -> list[str]:

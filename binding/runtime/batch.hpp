@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <concepts>
 #include <limits>
 #include <string>
@@ -129,7 +132,7 @@ inline constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
 // by value: a local the output stores provably cannot alias, so its state can
 // stay in registers.
 template <class K, class Core, class... Vecs>
-RustBuffer run_lowered(Core core, const Vecs&... inputs) {
+[[gnu::always_inline]] inline RustBuffer run_lowered(Core core, const Vecs&... inputs) {
     const std::size_t n = std::min({inputs.size()...});
     Writer w;
     w.count(n);
@@ -149,9 +152,22 @@ RustBuffer run_lowered(Core core, const Vecs&... inputs) {
             core.batch(WireOutputs<K, core::BatchOutput<Core, AsDouble<Vecs>...>>(out, bytes_per_output<K>()),
                        inputs.first(n)...);
         }
-    } else if constexpr (std::is_same_v<K, F64>) {
-        std::uint8_t* out = w.claim(std::uint64_t{n} * 8);
-        for (std::size_t i = 0; i < n; ++i) write_f64(out + i * 8, static_cast<double>(core.next(inputs[i]...)));
+    } else if constexpr (requires { K::kDoubles; }) {
+        // Doubles and records of doubles, each written in place as computed,
+        // the step loop otherwise the plain one. A bar whose doubles add up
+        // to NaN widens the span of bars whose NaNs are made one after the
+        // loop: one test per bar, off the path of the state and of the stores.
+        constexpr std::size_t kBytes = bytes_per_output<K>();
+        std::uint8_t* out = claim_rows(w, n, kBytes);
+        std::size_t first = n, last = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double sum = put_bits<K>(out + i * kBytes, core.next(inputs[i]...));
+            if (sum != sum) [[unlikely]] {
+                first = std::min(first, i);
+                last = i;
+            }
+        }
+        if (first < n) one_nan(out + first * kBytes, (last + 1 - first) * K::kDoubles);
     } else if constexpr (bytes_per_output<K>() != 0) {
         // Records of one fixed size, each written in place.
         constexpr std::size_t kBytes = bytes_per_output<K>();

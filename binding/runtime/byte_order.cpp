@@ -57,6 +57,32 @@ void Swap(const void* src, std::size_t n, void* dst) {
     }
 }
 
+// Serialized result doubles in place: each NaN made kResultNaN.
+void OneNaN(void* words, std::size_t n) {
+    auto* p = static_cast<std::uint8_t*>(words);
+    std::size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::CappedTag<std::uint8_t, 32> d8;
+    const hn::Repartition<double, decltype(d8)> df;
+    const std::size_t L = hn::Lanes(df);
+    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+    const auto order = hn::LoadDup128(d8, kSwap);
+    const auto nan = hn::BitCast(df, hn::TableLookupBytes(hn::BitCast(d8, hn::Set(df, std::bit_cast<double>(kResultNaN))), order));
+    for (; i + L <= n; i += L) {
+        double* q = reinterpret_cast<double*>(p + i * 8);
+        const auto v = hn::LoadU(df, q);
+        const auto is_nan = hn::IsNaN(hn::BitCast(df, hn::TableLookupBytes(hn::BitCast(d8, v), order)));
+        if (!hn::AllFalse(df, is_nan)) hn::StoreU(hn::IfThenElse(is_nan, nan, v), df, q);
+    }
+#endif
+    for (; i < n; ++i) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i * 8, 8);
+        w = __builtin_bswap64(result_bits(std::bit_cast<double>(__builtin_bswap64(w))));
+        std::memcpy(p + i * 8, &w, 8);
+    }
+}
+
 void SwapWords(const void* src, std::size_t n, void* dst) { Swap<false>(src, n, dst); }
 void SwapResults(const void* src, std::size_t n, void* dst) { Swap<true>(src, n, dst); }
 
@@ -67,9 +93,11 @@ HWY_AFTER_NAMESPACE();
 namespace lumenfold::ffi {
 HWY_EXPORT(SwapWords);
 HWY_EXPORT(SwapResults);
+HWY_EXPORT(OneNaN);
 void swap_words(const void* src, std::size_t n, void* dst) noexcept { HWY_DYNAMIC_DISPATCH(SwapWords)(src, n, dst); }
 void swap_results(const void* src, std::size_t n, void* dst) noexcept {
     HWY_DYNAMIC_DISPATCH(SwapResults)(src, n, dst);
 }
+void one_nan(void* words, std::size_t n) noexcept { HWY_DYNAMIC_DISPATCH(OneNaN)(words, n); }
 }  // namespace lumenfold::ffi
 #endif

@@ -37,6 +37,9 @@ inline double result_f64(double v) noexcept { return std::bit_cast<double>(resul
 // kResultNaN.
 void swap_results(const void* src, std::size_t n, void* dst) noexcept;
 
+// n serialized result doubles in place, each NaN made kResultNaN.
+void one_nan(void* words, std::size_t n) noexcept;
+
 inline std::uint64_t to_be(std::uint64_t v) noexcept {
     if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
     return v;
@@ -51,11 +54,59 @@ inline double read_f64(const std::uint8_t* at) noexcept {
     std::memcpy(&bits, at, 8);
     return std::bit_cast<double>(to_be(bits));
 }
-// A result double, serialized.
+// A result double, serialized: its bits as computed, or, in the rare case
+// of a NaN, kResultNaN's.
 inline void write_f64(std::uint8_t* at, double v) noexcept {
-    const std::uint64_t bits = to_be(result_bits(v));
+    const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
     std::memcpy(at, &bits, 8);
+    if (v != v) [[unlikely]] {
+        const std::uint64_t nan = to_be(kResultNaN);
+        std::memcpy(at, &nan, 8);
+    }
 }
+// A result double written with its bits as computed, for writers that make
+// its NaNs one afterwards.
+struct F64Bits {
+    static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {
+        const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
+        std::memcpy(at, &bits, 8);
+        return at + 8;
+    }
+};
+
+// Serialized result doubles in place, each NaN made kResultNaN, one by one.
+inline void make_nans_one(std::uint8_t* at, std::size_t n) noexcept {
+    for (std::size_t k = 0; k < n; ++k) {
+        std::uint64_t bits;
+        std::memcpy(&bits, at + 8 * k, 8);
+        bits = to_be(result_bits(std::bit_cast<double>(to_be(bits))));
+        std::memcpy(at + 8 * k, &bits, 8);
+    }
+}
+
+// Output v of element kind K, a double or a record of doubles, written in
+// place with its bits as computed. Returns the sum of its doubles, added
+// pairwise: NaN when one of them is (or when infinities of both signs meet),
+// the one test a writer needs to know whether to make NaNs one.
+template <class K, class T>
+double put_bits(std::uint8_t* at, const T& v) noexcept {
+    if constexpr (requires { K::sum(v); }) {
+        K::template put_at<F64Bits>(at, v);
+        return K::sum(v);
+    } else {
+        F64Bits::put_at(at, static_cast<double>(v));
+        return static_cast<double>(v);
+    }
+}
+
+// A record of doubles written in place, each NaN made kResultNaN: one test
+// per record, not one per double.
+template <class K, class T>
+void put_doubles(std::uint8_t* at, const T& v) noexcept {
+    const double sum = put_bits<K>(at, v);
+    if (sum != sum) [[unlikely]] make_nans_one(at, K::kDoubles);
+}
+
 inline void write_u32(std::uint8_t* at, std::uint32_t v) noexcept {
     v = to_be(v);
     std::memcpy(at, &v, 4);
@@ -90,7 +141,10 @@ class WireOutputs {
 public:
     WireOutputs(std::uint8_t* bytes, std::size_t stride) noexcept : bytes_(bytes), stride_(stride) {}
 
-    void put(std::size_t i, const T& v) const noexcept { K::put_at(bytes_ + i * stride_, v); }
+    void put(std::size_t i, const T& v) const noexcept {
+        if constexpr (requires { K::kDoubles; } && !std::is_same_v<T, double>) put_doubles<K>(bytes_ + i * stride_, v);
+        else K::put_at(bytes_ + i * stride_, v);
+    }
     std::uint8_t* at(std::size_t i) const noexcept { return bytes_ + i * stride_; }
     void store(std::size_t from, std::size_t count, const T* values) const noexcept {
         if constexpr (kWords) {

@@ -1,8 +1,10 @@
 // Lifting arguments out of buffers and lowering results into them.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -209,6 +211,38 @@ TEST(Lower, EveryNaNAsTheQuietNaNWithTheSignClear) {
     Bytes record = one;
     record.push_back(0xFF);
     EXPECT_EQ(take(lower<rec::SuperTrendResult>(ST{nans[3], -1})), record);
+}
+
+// Serialized results whose NaNs are made one after the fact, in place, on
+// every instruction set: each NaN of any sign and payload, in every position
+// of blocks around the lane widths and 4 bytes off alignment as in a buffer;
+// every other word, infinities and the largest values included, untouched.
+TEST(Lower, SerializedNaNsMadeOneInPlace) {
+    const double words[] = {2.5, std::numeric_limits<double>::infinity(), -std::nan(""), -0.0,
+                            std::bit_cast<double>(0x7ff800000000abcdull), -std::numeric_limits<double>::max(),
+                            std::bit_cast<double>(0xfff0000000000001ull), std::nan("")};
+    const Bytes one = be_f64(std::nan(""));
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        for (std::size_t n = 0; n <= 19; ++n) {
+            for (std::size_t shift = 0; shift < 8; ++shift) {
+                Bytes block = {0xAA, 0xBB, 0xCC, 0xDD};
+                Bytes expected = block;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double v = words[(i + shift) % 8];
+                    const Bytes be = be_f64(v);
+                    block.insert(block.end(), be.begin(), be.end());
+                    const Bytes& want = std::isnan(v) ? one : be;
+                    expected.insert(expected.end(), want.begin(), want.end());
+                }
+                block.push_back(0xEE);
+                expected.push_back(0xEE);
+                one_nan(block.data() + 4, n);
+                EXPECT_EQ(block, expected) << hwy::TargetName(target) << ", " << n << " words, shift " << shift;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
 }
 
 namespace {
