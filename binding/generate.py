@@ -88,7 +88,7 @@ KEYS = {
     "object": {"name": (True, str), "core": (True, str), "include": (False, str), "new": (False, list),
                "constructor": (False, str), "next": (False, list), "no_next": (False, bool),
                "returns": (False, str), "doc": (False, bool), "batch": (False, str), "batch_args": (False, list),
-               "test_new": (False, list), "method": (False, list)},
+               "test_new": (False, list), "method": (False, list), "batch_nans_as_computed": (False, bool)},
     "method": {"name": (True, str), "args": (False, list), "returns": (False, str), "call": (False, str)},
     "function": {"name": (True, str), "impl": (True, str), "include": (False, str), "args": (False, list),
                  "returns": (False, str)},
@@ -288,8 +288,9 @@ class Interface:
         own += [sym_method(name, m["name"]) for m in obj["methods"]]
         if "test_new" in entry.raw:
             self.check_test_values(entry, obj)
-        if "batch_args" in entry.raw and "batch" not in entry.raw:
-            entry.fail("given without `batch`", "batch_args")
+        for key in ("batch_args", "batch_nans_as_computed"):
+            if key in entry.raw and "batch" not in entry.raw:
+                entry.fail("given without `batch`", key)
         if "batch" not in entry.raw:
             return own
         fn = obj["batch_fn"]
@@ -626,7 +627,9 @@ def object_shims(iface: Interface, obj: dict) -> str:
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         ctor = ", ".join(exprs[n] for n, _ in obj["new"])
         element = iface.codec(generic(fn["returns"])[1])
-        body = lines + [f"return run_lowered<{element}>({core}{{{ctor}}}, {', '.join(vectors)});"]
+        # The result's NaNs made the library's one, but where the entry says otherwise.
+        one_nan = "false" if obj.get("batch_nans_as_computed") else "true"
+        body = lines + [f"return run_lowered<{element}, {one_nan}>({core}{{{ctor}}}, {', '.join(vectors)});"]
         out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
     return "\n".join(out)
 
@@ -738,7 +741,8 @@ def interface_json(iface: Interface) -> dict:
         return {
             "name": o["name"], "sym": names(o["name"])["sym"], "constructor": o["constructor"],
             "new": o["new"], "methods": [{k: m[k] for k in ("name", "args", "returns")} for m in o["methods"]],
-            "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"]} if o.get("batch") else None),
+            "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"],
+                       "nans_as_computed": o.get("batch_nans_as_computed", False)} if o.get("batch") else None),
             "test_new": contract_raw(iface, o), "core": o["core"], "include": o.get("include"),
         }
     return {

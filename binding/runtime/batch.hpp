@@ -128,11 +128,15 @@ inline constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
 
 // Runs `core` over the inputs zipped to the shortest and writes each output
 // straight into the result buffer as element kind K: through the core's batch
-// form when it offers one, else by stepping it bar by bar. The core is taken
-// by value: a local the output stores provably cannot alias, so its state can
-// stay in registers.
-template <class K, class Core, class... Vecs>
+// form when it offers one, else by stepping it bar by bar. Each NaN is made
+// kResultNaN, but, with kOneNaN false, those of a stepped function's doubles,
+// which keep the bits their arithmetic gave. The core is taken by value and
+// the call always inlined into the entry point that makes the core: a local
+// the output stores provably cannot alias, so its state can stay in registers.
+template <class K, bool kOneNaN = true, class Core, class... Vecs>
 [[gnu::always_inline]] inline RustBuffer run_lowered(Core core, const Vecs&... inputs) {
+    static_assert(kOneNaN || (!kUsesBatchForm<K, Core, Vecs...> && requires { K::kDoubles; }),
+                  "only stepped doubles keep their NaNs");
     const std::size_t n = std::min({inputs.size()...});
     Writer w;
     w.count(n);
@@ -162,7 +166,7 @@ template <class K, class Core, class... Vecs>
         std::size_t first = n, last = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const double sum = put_bits<K>(out + i * kBytes, core.next(inputs[i]...));
-            if (sum != sum) [[unlikely]] {
+            if (kOneNaN && sum != sum) [[unlikely]] {
                 first = std::min(first, i);
                 last = i;
             }

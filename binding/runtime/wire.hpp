@@ -54,16 +54,6 @@ inline double read_f64(const std::uint8_t* at) noexcept {
     std::memcpy(&bits, at, 8);
     return std::bit_cast<double>(to_be(bits));
 }
-// A result double, serialized: its bits as computed, or, in the rare case
-// of a NaN, kResultNaN's.
-inline void write_f64(std::uint8_t* at, double v) noexcept {
-    const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
-    std::memcpy(at, &bits, 8);
-    if (v != v) [[unlikely]] {
-        const std::uint64_t nan = to_be(kResultNaN);
-        std::memcpy(at, &nan, 8);
-    }
-}
 // A result double written with its bits as computed, for writers that make
 // its NaNs one afterwards.
 struct F64Bits {
@@ -82,6 +72,13 @@ inline void make_nans_one(std::uint8_t* at, std::size_t n) noexcept {
         bits = to_be(result_bits(std::bit_cast<double>(to_be(bits))));
         std::memcpy(at + 8 * k, &bits, 8);
     }
+}
+
+// A result double, serialized: its bits as computed, made kResultNaN's in
+// the rare case of a NaN (after the store, off its path).
+inline void write_f64(std::uint8_t* at, double v) noexcept {
+    F64Bits::put_at(at, v);
+    if (v != v) [[unlikely]] make_nans_one(at, 1);
 }
 
 // Output v of element kind K, a double or a record of doubles, written in

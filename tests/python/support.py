@@ -1,5 +1,6 @@
 """Shared helpers of the Python tests: the interface description, sample bars
-and a comparison that is exact to the bit, NaN sign and payload included."""
+and a comparison that is exact to the bit, NaN sign and payload included (or
+not, where asked)."""
 
 import json
 import math
@@ -50,12 +51,15 @@ def lend(*buffers):
     return buffers[0] if len(buffers) == 1 else buffers
 
 
-def same(a, b):
-    """Bit-exact equality of results, NaN sign and payload included."""
+def same(a, b, nans_alike=False):
+    """Bit-exact equality of results, NaN sign and payload included, or with
+    `nans_alike` every NaN equal to every NaN."""
     if isinstance(a, float) and isinstance(b, float):
+        if nans_alike and (math.isnan(a) or math.isnan(b)):
+            return math.isnan(a) and math.isnan(b)
         return struct.pack("<d", a) == struct.pack("<d", b)
     if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+        return len(a) == len(b) and all(same(x, y, nans_alike) for x, y in zip(a, b))
     if hasattr(a, "__dataclass_fields__") and type(a) is type(b):
-        return all(same(getattr(a, f), getattr(b, f)) for f in a.__dataclass_fields__)
+        return all(same(getattr(a, f), getattr(b, f), nans_alike) for f in a.__dataclass_fields__)
     return a == b
