@@ -88,11 +88,16 @@ KEYS = {
     "object": {"name": (True, str), "core": (True, str), "include": (False, str), "new": (False, list),
                "constructor": (False, str), "next": (False, list), "no_next": (False, bool),
                "returns": (False, str), "doc": (False, bool), "batch": (False, str), "batch_args": (False, list),
-               "test_new": (False, list), "method": (False, list), "batch_nans_as_computed": (False, bool)},
+               "test_new": (False, list), "method": (False, list), "batch_nans": (False, str)},
     "method": {"name": (True, str), "args": (False, list), "returns": (False, str), "call": (False, str)},
     "function": {"name": (True, str), "impl": (True, str), "include": (False, str), "args": (False, list),
                  "returns": (False, str)},
 }
+# How a stepped batch function makes its result's NaNs the library's one:
+# after the loop, over the span of bars that had one (default); at each store,
+# in the integer unit; or not at all, keeping the bits its arithmetic gave.
+BATCH_NANS = {"after_loop": "ResultNaNs::kOneAfterLoop", "at_store": "ResultNaNs::kOneAtStore",
+              "as_computed": "ResultNaNs::kAsComputed"}
 TYPE_NAME = re.compile(r"[A-Z][A-Za-z0-9]*")
 ITEM_NAME = re.compile(r"[a-z][a-z0-9_]*")
 ARG_NAME = re.compile(r"[a-z_][a-z0-9_]*")
@@ -288,9 +293,11 @@ class Interface:
         own += [sym_method(name, m["name"]) for m in obj["methods"]]
         if "test_new" in entry.raw:
             self.check_test_values(entry, obj)
-        for key in ("batch_args", "batch_nans_as_computed"):
+        for key in ("batch_args", "batch_nans"):
             if key in entry.raw and "batch" not in entry.raw:
                 entry.fail("given without `batch`", key)
+        if entry.raw.get("batch_nans", "after_loop") not in BATCH_NANS:
+            entry.fail(f"is one of {', '.join(BATCH_NANS)}", "batch_nans")
         if "batch" not in entry.raw:
             return own
         fn = obj["batch_fn"]
@@ -627,9 +634,8 @@ def object_shims(iface: Interface, obj: dict) -> str:
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         ctor = ", ".join(exprs[n] for n, _ in obj["new"])
         element = iface.codec(generic(fn["returns"])[1])
-        # The result's NaNs made the library's one, but where the entry says otherwise.
-        one_nan = "false" if obj.get("batch_nans_as_computed") else "true"
-        body = lines + [f"return run_lowered<{element}, {one_nan}>({core}{{{ctor}}}, {', '.join(vectors)});"]
+        nans = BATCH_NANS[obj.get("batch_nans", "after_loop")]
+        body = lines + [f"return run_lowered<{element}, {nans}>({core}{{{ctor}}}, {', '.join(vectors)});"]
         out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
     return "\n".join(out)
 
@@ -742,7 +748,7 @@ def interface_json(iface: Interface) -> dict:
             "name": o["name"], "sym": names(o["name"])["sym"], "constructor": o["constructor"],
             "new": o["new"], "methods": [{k: m[k] for k in ("name", "args", "returns")} for m in o["methods"]],
             "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"],
-                       "nans_as_computed": o.get("batch_nans_as_computed", False)} if o.get("batch") else None),
+                       "nans_as_computed": o.get("batch_nans") == "as_computed"} if o.get("batch") else None),
             "test_new": contract_raw(iface, o), "core": o["core"], "include": o.get("include"),
         }
     return {

@@ -64,6 +64,16 @@ struct F64Bits {
     }
 };
 
+// A result double written with its NaN made kResultNaN in the integer unit,
+// without a branch: off the path of a stepped loop's floating-point state.
+struct F64One {
+    static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {
+        const std::uint64_t bits = to_be(result_bits(v));
+        std::memcpy(at, &bits, 8);
+        return at + 8;
+    }
+};
+
 // Serialized result doubles in place, each NaN made kResultNaN, one by one.
 inline void make_nans_one(std::uint8_t* at, std::size_t n) noexcept {
     for (std::size_t k = 0; k < n; ++k) {
@@ -133,6 +143,16 @@ private:
 
 // Outputs of type T serialized as element kind K, `stride` bytes each: K is
 // F64 for doubles, or a record kind that writes T's fields (K::put_at).
+// Whether outputs of type T serialize as element kind K by reversing the
+// bytes of each 8-byte word: doubles, or records of doubles only laid out as
+// consecutive doubles, on a little-endian machine.
+template <class K, class T>
+inline constexpr bool kSwappedWords = std::endian::native == std::endian::little && [] {
+    if constexpr (std::is_same_v<T, double>) return true;
+    else if constexpr (requires { K::template native_layout<T>(); }) return K::template native_layout<T>();
+    else return false;
+}();
+
 template <class K, class T>
 class WireOutputs {
 public:
@@ -152,14 +172,7 @@ public:
     }
 
 private:
-    // Doubles, or records of doubles only laid out as consecutive doubles:
-    // the serialized form is the native one with each word's bytes reversed.
-    static constexpr bool kNative = [] {
-        if constexpr (std::is_same_v<T, double>) return true;
-        else if constexpr (requires { K::template native_layout<T>(); }) return K::template native_layout<T>();
-        else return false;
-    }();
-    static constexpr bool kWords = std::endian::native == std::endian::little && kNative;
+    static constexpr bool kWords = kSwappedWords<K, T>;
 
     std::uint8_t* bytes_;
     std::size_t stride_;
