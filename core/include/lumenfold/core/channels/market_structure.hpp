@@ -125,7 +125,7 @@ public:
 private:
     // Room for 2s + 4 values; a strength whose window cannot be sized panics.
     static std::uint64_t window_capacity(std::uint64_t s) {
-        if (s > (std::numeric_limits<std::uint64_t>::max() - 4) / 2) throw Panic(kCapacityOverflow);
+        if (s > (std::numeric_limits<std::uint64_t>::max() - 4) / 2) throw_capacity_overflow();
         return 2 * s + 4;
     }
 

@@ -68,7 +68,7 @@ public:
 private:
     // length + num_lags values are kept; a sum that wraps cannot be sized.
     static std::uint64_t history(std::uint64_t length, std::uint64_t num_lags) {
-        if (length + num_lags < length) throw Panic(kCapacityOverflow);
+        if (length + num_lags < length) throw_capacity_overflow();
         return length + num_lags;
     }
 

@@ -55,7 +55,7 @@ private:
 inline std::uint64_t window_size(std::uint64_t length, std::uint64_t times, std::uint64_t plus) {
     std::uint64_t n = 0;
     if (__builtin_mul_overflow(length, times, &n) || __builtin_add_overflow(n, plus, &n)) {
-        throw Panic(kCapacityOverflow);
+        throw_capacity_overflow();
     }
     return n;
 }

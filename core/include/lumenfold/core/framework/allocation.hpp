@@ -22,6 +22,12 @@ namespace lumenfold::core {
 inline constexpr const char* kCapacityOverflow = "capacity overflow";
 inline constexpr const char* kAllocationFailed = "memory allocation failed";
 
+// The two failures, thrown out of line: the code that checks for them stays
+// small enough to be inlined into the constructors of the indicators, which
+// then keep their state in registers.
+[[noreturn, gnu::cold, gnu::noinline]] inline void throw_capacity_overflow() { throw Panic(kCapacityOverflow); }
+[[noreturn, gnu::cold, gnu::noinline]] inline void throw_allocation_failed() { throw Panic(kAllocationFailed); }
+
 // Runs `make`, whose allocations may fail, turning the standard library's
 // failures into the Panic: std::length_error (a size past a container's
 // max_size) into "capacity overflow", std::bad_alloc into "memory allocation
@@ -31,16 +37,16 @@ decltype(auto) allocating(F&& make) {
     try {
         return std::forward<F>(make)();
     } catch (const std::length_error&) {
-        throw Panic(kCapacityOverflow);
+        throw_capacity_overflow();
     } catch (const std::bad_alloc&) {
-        throw Panic(kAllocationFailed);
+        throw_allocation_failed();
     }
 }
 
 // n elements of `size` bytes as a count, or "capacity overflow" when they
 // would take more than PTRDIFF_MAX bytes (the largest object there can be).
 inline std::size_t element_count(std::uint64_t n, std::size_t size) {
-    if (n > static_cast<std::uint64_t>(PTRDIFF_MAX) / size) throw Panic(kCapacityOverflow);
+    if (n > static_cast<std::uint64_t>(PTRDIFF_MAX) / size) throw_capacity_overflow();
     return static_cast<std::size_t>(n);
 }
 
@@ -76,7 +82,7 @@ inline ZeroedDoubles zeroed_doubles(std::uint64_t n) {
     const std::size_t count = element_count(n, sizeof(double));
     if (count == 0) return nullptr;
     auto* p = static_cast<double*>(std::calloc(count, sizeof(double)));
-    if (p == nullptr) throw Panic(kAllocationFailed);
+    if (p == nullptr) throw_allocation_failed();
     return ZeroedDoubles(p);
 }
 

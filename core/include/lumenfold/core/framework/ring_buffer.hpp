@@ -21,7 +21,7 @@ public:
     static std::uint64_t storage_size_for(std::uint64_t capacity) {
         if (capacity == 0) return 16;
         // 2^59 slots of 8 bytes and more would exceed the signed 64-bit byte range.
-        if (capacity >= (std::uint64_t{1} << 59)) throw Panic(kCapacityOverflow);
+        if (capacity >= (std::uint64_t{1} << 59)) throw_capacity_overflow();
         std::uint64_t size = 1;
         while (size <= capacity) size <<= 1;
         return size;
