@@ -297,7 +297,7 @@ class Interface:
             if key in entry.raw and "batch" not in entry.raw:
                 entry.fail("given without `batch`", key)
         if entry.raw.get("batch_nans", "after_loop") not in BATCH_NANS:
-            entry.fail(f"is one of {', '.join(BATCH_NANS)}", "batch_nans")
+            entry.fail(f"must be one of {', '.join(BATCH_NANS)}", "batch_nans")
         if "batch" not in entry.raw:
             return own
         fn = obj["batch_fn"]
