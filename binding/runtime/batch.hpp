@@ -165,18 +165,14 @@ template <class K, ResultNaNs nans = ResultNaNs::kOneAfterLoop, class Core, clas
         }
     } else if constexpr (requires { K::kDoubles; }) {
         // Doubles and records of doubles, each written in place, the step
-        // loop otherwise the plain one. After the loop: a bar whose doubles
-        // add up to NaN widens the span of bars whose NaNs are made one then.
+        // loop otherwise the plain one. At the store, or as computed: the
+        // writer says. After the loop: a bar whose doubles add up to NaN
+        // widens the span of bars whose NaNs are made one then.
         constexpr std::size_t kBytes = bytes_per_output<K>();
         std::uint8_t* out = claim_rows(w, n, kBytes);
         if constexpr (nans != ResultNaNs::kOneAfterLoop) {
             using Put = std::conditional_t<nans == ResultNaNs::kOneAtStore, F64One, F64Bits>;
-            for (std::size_t i = 0; i < n; ++i) {
-                if constexpr (requires { K::sum(core.next(inputs[i]...)); })
-                    K::template put_at<Put>(out + i * kBytes, core.next(inputs[i]...));
-                else
-                    Put::put_at(out + i * kBytes, core.next(inputs[i]...));
-            }
+            for (std::size_t i = 0; i < n; ++i) put_with<K, Put>(out + i * kBytes, core.next(inputs[i]...));
             return w.release();
         }
         std::size_t first = n, last = 0;

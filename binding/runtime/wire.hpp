@@ -92,18 +92,22 @@ inline void write_f64(std::uint8_t* at, double v) noexcept {
 }
 
 // Output v of element kind K, a double or a record of doubles, written in
-// place with its bits as computed. Returns the sum of its doubles, added
-// pairwise: NaN when one of them is (or when infinities of both signs meet),
-// the one test a writer needs to know whether to make NaNs one.
+// place, each double through Put (F64Bits: as computed; F64One: NaN made one).
+template <class K, class Put, class T>
+void put_with(std::uint8_t* at, const T& v) noexcept {
+    if constexpr (requires { K::sum(v); }) K::template put_at<Put>(at, v);
+    else Put::put_at(at, static_cast<double>(v));
+}
+
+// Output v written in place with its bits as computed. Returns the sum of
+// its doubles, added pairwise: NaN when one of them is (or when infinities
+// of both signs meet), the one test a writer needs to know whether to make
+// NaNs one.
 template <class K, class T>
 double put_bits(std::uint8_t* at, const T& v) noexcept {
-    if constexpr (requires { K::sum(v); }) {
-        K::template put_at<F64Bits>(at, v);
-        return K::sum(v);
-    } else {
-        F64Bits::put_at(at, static_cast<double>(v));
-        return static_cast<double>(v);
-    }
+    put_with<K, F64Bits>(at, v);
+    if constexpr (requires { K::sum(v); }) return K::sum(v);
+    else return static_cast<double>(v);
 }
 
 // A record of doubles written in place, each NaN made kResultNaN: one test
