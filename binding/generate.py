@@ -700,7 +700,8 @@ def records_header(iface: Interface) -> str:
             fixed += (f" template <class T> static constexpr bool native_layout() {{ return std::is_standard_layout_v<T>"
                       f" && sizeof(T) == {8 * len(fields)} && {offsets}; }}")
         if all(t == "f64" for _, t in fields):
-            # The doubles written by F: F64, or F64Bits, their bits as computed.
+            # Each double written by F: F64 (its NaN made one), F64Bits (as
+            # computed) or F64One (made one without a branch).
             puts = " ".join(f"at = F::put_at(at, v.{f});" for f, _ in fields)
             fixed += (f" template <class F = F64, class T> static std::uint8_t* put_at(std::uint8_t* at, const T& v)"
                       f" noexcept {{ {puts} return at; }}")

@@ -397,9 +397,15 @@ def _number_error(where, value, error):
     elif isinstance(error, OverflowError):
         e = OverflowError(f"{where}: {error}")
     else:
-        e = ValueError(f"{where}: {type(value).__name__} value could not be converted: {error}")
-        e.__cause__ = error
+        e = _unconverted(where, value, error)
     e.__suppress_context__ = True
+    return e
+
+
+def _unconverted(where, value, error):
+    """A ValueError naming the argument whose own conversion raised `error`."""
+    e = ValueError(f"{where}: {type(value).__name__} value could not be converted: {error}")
+    e.__cause__ = error
     return e
 
 
@@ -409,7 +415,7 @@ def _index(value, where):
     except TypeError:
         raise _type_error(where, "an integer", value) from None
     except Exception as e:
-        raise ValueError(f"{where}: {type(value).__name__} value could not be converted: {e}") from e
+        raise _unconverted(where, value, e) from e
 
 
 def _uint(bits):

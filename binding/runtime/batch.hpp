@@ -51,20 +51,13 @@ public:
     auto lift(const char* name) {
         const RustBuffer& buf = next();
         try {
-            Reader r(buf.data, buf.len);
-            auto v = K::read(r);
-            r.finish();
-            return v;
+            return read_buffer<K>(buf);
         } catch (const LiftFailure& e) {
             throw ArgLiftFailure{name, e.reason};
         }
     }
 
-    std::string lift_string() {
-        const RustBuffer& buf = next();
-        if (buf.len == 0) return {};
-        return std::string(reinterpret_cast<const char*>(buf.data), buf.len);
-    }
+    std::string lift_string() { return string_of(next()); }
 
 private:
     // The next argument, checked (a violation of the buffer rule is a panic)

@@ -16,6 +16,9 @@ HWY_BEFORE_NAMESPACE();
 namespace lumenfold::ffi::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// The byte order of each 8-byte word reversed, for TableLookupBytes.
+alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+
 // With kResults, each word is a result double whose NaNs become kResultNaN.
 template <bool kResults>
 void Swap(const void* src, std::size_t n, void* dst) {
@@ -29,7 +32,6 @@ void Swap(const void* src, std::size_t n, void* dst) {
     const hn::Repartition<std::uint64_t, decltype(d8)> d64;
     const hn::Repartition<double, decltype(d8)> df;
     const std::size_t L = hn::Lanes(d64);
-    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
     const auto order = hn::LoadDup128(d8, kSwap);
     const auto nan = hn::Set(df, std::bit_cast<double>(kResultNaN));
     auto swap = [&](std::size_t at) {
@@ -65,7 +67,6 @@ void OneNaN(void* words, std::size_t n) {
     const hn::CappedTag<std::uint8_t, 32> d8;
     const hn::Repartition<double, decltype(d8)> df;
     const std::size_t L = hn::Lanes(df);
-    alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
     const auto order = hn::LoadDup128(d8, kSwap);
     const auto nan = hn::BitCast(df, hn::TableLookupBytes(hn::BitCast(d8, hn::Set(df, std::bit_cast<double>(kResultNaN))), order));
     for (; i + L <= n; i += L) {
@@ -75,12 +76,7 @@ void OneNaN(void* words, std::size_t n) {
         if (!hn::AllFalse(df, is_nan)) hn::StoreU(hn::IfThenElse(is_nan, nan, v), df, q);
     }
 #endif
-    for (; i < n; ++i) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i * 8, 8);
-        w = __builtin_bswap64(result_bits(std::bit_cast<double>(__builtin_bswap64(w))));
-        std::memcpy(p + i * 8, &w, 8);
-    }
+    make_nans_one(p + i * 8, n - i);
 }
 
 void SwapWords(const void* src, std::size_t n, void* dst) { Swap<false>(src, n, dst); }

@@ -326,34 +326,43 @@ private:
 
 // ---- whole-buffer lift and lower ----
 
-// Lifts a whole argument buffer as kind K and releases it, whether the lift
-// succeeds or fails. Buffer-rule violations are panics.
+// The value of kind K a checked buffer holds, read whole; the buffer stays
+// the caller's.
 template <class K>
-auto lift_buffer(RustBuffer buf) {
-    if (!check_buffer(buf)) {
-        Reader r(nullptr, 0);
-        auto v = K::read(r);
-        r.finish();
-        return v;
-    }
-    struct Release {
-        RustBuffer b;
-        ~Release() { release_storage(b); }
-    } release{buf};
+auto read_buffer(const RustBuffer& buf) {
     Reader r(buf.data, buf.len);
     auto v = K::read(r);
     r.finish();
     return v;
 }
 
-// A string argument: the buffer's bytes are the text itself.
-inline std::string lift_string(RustBuffer buf) {
-    if (!check_buffer(buf)) return {};
-    struct Release {
-        RustBuffer b;
-        ~Release() { release_storage(b); }
-    } release{buf};
+// The text a checked string buffer holds: its bytes are the text itself.
+inline std::string string_of(const RustBuffer& buf) {
+    if (buf.len == 0) return {};
     return std::string(reinterpret_cast<const char*>(buf.data), buf.len);
+}
+
+// Releases a checked buffer when the scope ends, however it ends.
+struct ReleaseAtEnd {
+    RustBuffer buf;
+    bool owned;
+    ~ReleaseAtEnd() {
+        if (owned) release_storage(buf);
+    }
+};
+
+// Lifts a whole argument buffer as kind K and releases it, whether the lift
+// succeeds or fails. Buffer-rule violations are panics.
+template <class K>
+auto lift_buffer(RustBuffer buf) {
+    const ReleaseAtEnd release{buf, check_buffer(buf)};
+    return read_buffer<K>(buf);
+}
+
+// A string argument, its buffer released.
+inline std::string lift_string(RustBuffer buf) {
+    const ReleaseAtEnd release{buf, check_buffer(buf)};
+    return string_of(buf);
 }
 
 template <class K, class V>

@@ -147,16 +147,6 @@ private:
 
 // Outputs of type T serialized as element kind K, `stride` bytes each: K is
 // F64 for doubles, or a record kind that writes T's fields (K::put_at).
-// Whether outputs of type T serialize as element kind K by reversing the
-// bytes of each 8-byte word: doubles, or records of doubles only laid out as
-// consecutive doubles, on a little-endian machine.
-template <class K, class T>
-inline constexpr bool kSwappedWords = std::endian::native == std::endian::little && [] {
-    if constexpr (std::is_same_v<T, double>) return true;
-    else if constexpr (requires { K::template native_layout<T>(); }) return K::template native_layout<T>();
-    else return false;
-}();
-
 template <class K, class T>
 class WireOutputs {
 public:
@@ -176,7 +166,13 @@ public:
     }
 
 private:
-    static constexpr bool kWords = kSwappedWords<K, T>;
+    // Doubles, or records of doubles only laid out as consecutive doubles:
+    // the serialized form is the native one with each word's bytes reversed.
+    static constexpr bool kWords = std::endian::native == std::endian::little && [] {
+        if constexpr (std::is_same_v<T, double>) return true;
+        else if constexpr (requires { K::template native_layout<T>(); }) return K::template native_layout<T>();
+        else return false;
+    }();
 
     std::uint8_t* bytes_;
     std::size_t stride_;
