@@ -88,16 +88,11 @@ KEYS = {
     "object": {"name": (True, str), "core": (True, str), "include": (False, str), "new": (False, list),
                "constructor": (False, str), "next": (False, list), "no_next": (False, bool),
                "returns": (False, str), "doc": (False, bool), "batch": (False, str), "batch_args": (False, list),
-               "test_new": (False, list), "method": (False, list), "batch_nans": (False, str)},
+               "test_new": (False, list), "method": (False, list)},
     "method": {"name": (True, str), "args": (False, list), "returns": (False, str), "call": (False, str)},
     "function": {"name": (True, str), "impl": (True, str), "include": (False, str), "args": (False, list),
                  "returns": (False, str)},
 }
-# How a stepped batch function makes its result's NaNs the library's one:
-# after the loop, over the span of bars that had one (default); at each store,
-# in the integer unit; or not at all, keeping the bits its arithmetic gave.
-BATCH_NANS = {"after_loop": "ResultNaNs::kOneAfterLoop", "at_store": "ResultNaNs::kOneAtStore",
-              "as_computed": "ResultNaNs::kAsComputed"}
 TYPE_NAME = re.compile(r"[A-Z][A-Za-z0-9]*")
 ITEM_NAME = re.compile(r"[a-z][a-z0-9_]*")
 ARG_NAME = re.compile(r"[a-z_][a-z0-9_]*")
@@ -293,11 +288,8 @@ class Interface:
         own += [sym_method(name, m["name"]) for m in obj["methods"]]
         if "test_new" in entry.raw:
             self.check_test_values(entry, obj)
-        for key in ("batch_args", "batch_nans"):
-            if key in entry.raw and "batch" not in entry.raw:
-                entry.fail("given without `batch`", key)
-        if entry.raw.get("batch_nans", "after_loop") not in BATCH_NANS:
-            entry.fail(f"must be one of {', '.join(BATCH_NANS)}", "batch_nans")
+        if "batch_args" in entry.raw and "batch" not in entry.raw:
+            entry.fail("given without `batch`", "batch_args")
         if "batch" not in entry.raw:
             return own
         fn = obj["batch_fn"]
@@ -577,8 +569,6 @@ def return_expr(iface: Interface, t: str, expr: str) -> str:
         return f"{expr};"
     if t == "bool":
         return f"return static_cast<std::int8_t>({expr} ? 1 : 0);"
-    if t == "f64":
-        return f"return result_f64(static_cast<double>({expr}));"
     if iface.in_register(t):
         return f"return static_cast<{iface.c_type(t)}>({expr});"
     if t == "string":
@@ -634,8 +624,7 @@ def object_shims(iface: Interface, obj: dict) -> str:
         vectors = [exprs[n] for n, t in fn["args"] if generic(t)]
         ctor = ", ".join(exprs[n] for n, _ in obj["new"])
         element = iface.codec(generic(fn["returns"])[1])
-        nans = BATCH_NANS[obj.get("batch_nans", "after_loop")]
-        body = lines + [f"return run_lowered<{element}, {nans}>({core}{{{ctor}}}, {', '.join(vectors)});"]
+        body = lines + [f"return run_lowered<{element}>({core}{{{ctor}}}, {', '.join(vectors)});"]
         out.append(shim("RustBuffer", sym_func(fn["name"]), c_params(iface, fn["args"]), body))
     return "\n".join(out)
 
@@ -699,29 +688,13 @@ def records_header(iface: Interface) -> str:
             offsets = " && ".join(f"offsetof(T, {f}) == {8 * i}" for i, (f, _) in enumerate(fields))
             fixed += (f" template <class T> static constexpr bool native_layout() {{ return std::is_standard_layout_v<T>"
                       f" && sizeof(T) == {8 * len(fields)} && {offsets}; }}")
-        if all(t == "f64" for _, t in fields):
-            # Each double written by F: F64 (its NaN made one), F64Bits (as
-            # computed) or F64One (made one without a branch).
-            puts = " ".join(f"at = F::put_at(at, v.{f});" for f, _ in fields)
-            fixed += (f" template <class F = F64, class T> static std::uint8_t* put_at(std::uint8_t* at, const T& v)"
-                      f" noexcept {{ {puts} return at; }}")
-            # Their sum, NaN when one of them is: added pairwise, few additions deep.
-            fixed += (f" template <class T> static double sum(const T& v) noexcept"
-                      f" {{ return {pairwise_sum([f'v.{f}' for f, _ in fields])}; }}")
-        elif all(sizes):
+        if all(sizes):
             puts = " ".join(f"at = {iface.codec(t)}::put_at(at, v.{f});" for f, t in fields)
             fixed += (f" template <class T> static std::uint8_t* put_at(std::uint8_t* at, const T& v) noexcept"
                       f" {{ {puts} return at; }}")
         out.append(f"struct {name} {{{fixed} template <class T> static void write(Writer& w, const T& v) {{ {writes} }} }};")
     out.append("}  // namespace lumenfold::ffi::rec")
     return "\n".join(out) + "\n"
-
-
-def pairwise_sum(terms: list[str]) -> str:
-    """The terms added in pairs, then the pairs' sums, and so on."""
-    while len(terms) > 1:
-        terms = [f"({a} + {b})" for a, b in zip(terms[::2], terms[1::2])] + terms[len(terms) - len(terms) % 2:]
-    return terms[0]
 
 
 def record_order(iface: Interface) -> list[str]:
@@ -748,8 +721,7 @@ def interface_json(iface: Interface) -> dict:
         return {
             "name": o["name"], "sym": names(o["name"])["sym"], "constructor": o["constructor"],
             "new": o["new"], "methods": [{k: m[k] for k in ("name", "args", "returns")} for m in o["methods"]],
-            "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"],
-                       "nans_as_computed": o.get("batch_nans") == "as_computed"} if o.get("batch") else None),
+            "batch": ({"name": o["batch_fn"]["name"], "args": o["batch_fn"]["args"]} if o.get("batch") else None),
             "test_new": contract_raw(iface, o), "core": o["core"], "include": o.get("include"),
         }
     return {

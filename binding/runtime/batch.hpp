@@ -119,24 +119,14 @@ inline std::uint8_t* claim_rows(Writer& w, std::uint64_t n, std::uint64_t stride
 // The longest vector a serialized result can hold (its length is an i32).
 inline constexpr std::uint64_t kMaxRowLength = 0x7fffffff;
 
-// How a stepped function's result doubles are made kResultNaN where NaN:
-// after the loop, over the span of bars that had one (a test per bar, off the
-// path of the state and the stores); at each store, in the integer unit; or
-// not at all, where either would cost a recursion measurable time.
-enum class ResultNaNs { kOneAfterLoop, kOneAtStore, kAsComputed };
-
 // Runs `core` over the inputs zipped to the shortest and writes each output
 // straight into the result buffer as element kind K: through the core's batch
-// form when it offers one, else by stepping it bar by bar. Each NaN is made
-// kResultNaN, a stepped function's doubles as `nans` says. The core is taken
-// by value and the call always inlined into the entry point that makes the
-// core: a local the output stores provably cannot alias, so its state can
-// stay in registers.
-template <class K, ResultNaNs nans = ResultNaNs::kOneAfterLoop, class Core, class... Vecs>
+// form when it offers one, else by stepping it bar by bar. Every double keeps
+// the bits its arithmetic made. The core is taken by value and the call always
+// inlined into the entry point that makes the core: a local the output stores
+// provably cannot alias, so its state can stay in registers.
+template <class K, class Core, class... Vecs>
 [[gnu::always_inline]] inline RustBuffer run_lowered(Core core, const Vecs&... inputs) {
-    static_assert(nans == ResultNaNs::kOneAfterLoop ||
-                      (!kUsesBatchForm<K, Core, Vecs...> && requires { K::kDoubles; }),
-                  "only stepped doubles choose how their NaNs are made one");
     const std::size_t n = std::min({inputs.size()...});
     Writer w;
     w.count(n);
@@ -156,29 +146,8 @@ template <class K, ResultNaNs nans = ResultNaNs::kOneAfterLoop, class Core, clas
             core.batch(WireOutputs<K, core::BatchOutput<Core, AsDouble<Vecs>...>>(out, bytes_per_output<K>()),
                        inputs.first(n)...);
         }
-    } else if constexpr (requires { K::kDoubles; }) {
-        // Doubles and records of doubles, each written in place, the step
-        // loop otherwise the plain one. At the store, or as computed: the
-        // writer says. After the loop: a bar whose doubles add up to NaN
-        // widens the span of bars whose NaNs are made one then.
-        constexpr std::size_t kBytes = bytes_per_output<K>();
-        std::uint8_t* out = claim_rows(w, n, kBytes);
-        if constexpr (nans != ResultNaNs::kOneAfterLoop) {
-            using Put = std::conditional_t<nans == ResultNaNs::kOneAtStore, F64One, F64Bits>;
-            for (std::size_t i = 0; i < n; ++i) put_with<K, Put>(out + i * kBytes, core.next(inputs[i]...));
-            return w.release();
-        }
-        std::size_t first = n, last = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double sum = put_bits<K>(out + i * kBytes, core.next(inputs[i]...));
-            if (sum != sum) [[unlikely]] {
-                first = std::min(first, i);
-                last = i;
-            }
-        }
-        if (first < n) one_nan(out + first * kBytes, (last + 1 - first) * K::kDoubles);
     } else if constexpr (bytes_per_output<K>() != 0) {
-        // Records of one fixed size, each written in place.
+        // Doubles and records of one fixed size, each written in place.
         constexpr std::size_t kBytes = bytes_per_output<K>();
         std::uint8_t* out = claim_rows(w, n, kBytes);
         for (std::size_t i = 0; i < n; ++i) K::put_at(out + i * kBytes, core.next(inputs[i]...));

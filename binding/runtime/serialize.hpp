@@ -127,7 +127,7 @@ public:
         bytes(&v, 8);
     }
     void i64(std::int64_t v) { u64(static_cast<std::uint64_t>(v)); }
-    void f64(double v) { u64(result_bits(v)); }
+    void f64(double v) { u64(std::bit_cast<std::uint64_t>(v)); }
     void f32(float v) { u32(std::bit_cast<std::uint32_t>(v)); }
     // A vector count; 2^31 elements or more cannot be represented.
     void count(std::uint64_t n) {
@@ -147,9 +147,9 @@ public:
     void f64_array(const double* v, std::uint64_t n) {
         reserve_more(n * 8);
         if constexpr (std::endian::native == std::endian::little) {
-            swap_results(v, n, data_ + len_);
-        } else {
-            for (std::uint64_t i = 0; i < n; ++i) write_f64(data_ + len_ + i * 8, v[i]);
+            swap_words(v, n, data_ + len_);
+        } else if (n != 0) {
+            std::memcpy(data_ + len_, v, n * 8);
         }
         len_ += n * 8;
     }
@@ -221,7 +221,6 @@ struct I64 {
 struct F64 {
     static constexpr std::uint64_t kSize = 8;
     static constexpr std::size_t kBytes = 8;
-    static constexpr std::size_t kDoubles = 1;
     static double read(Reader& r) { return r.f64(); }
     static void write(Writer& w, double v) { w.f64(v); }
     static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {

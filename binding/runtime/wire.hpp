@@ -18,28 +18,6 @@ namespace lumenfold::ffi {
 // doubles to serialized ones and back. src and dst do not overlap.
 void swap_words(const void* src, std::size_t n, void* dst) noexcept;
 
-// The one NaN the library returns: quiet, sign clear, no payload (the NaN of
-// Python and NumPy). Where two NaNs of different bits meet in a sum or a
-// product (an input's and one that an infinity or a sign change made), which
-// one propagates is the compiler's choice of operand order, which can differ
-// between a stepped and a batch computation of the same formula; every
-// result leaves the library with its NaNs made this one, so both ways agree
-// to the bit.
-inline constexpr std::uint64_t kResultNaN = 0x7ff8000000000000;
-inline std::uint64_t result_bits(double v) noexcept {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
-    // Tested on the bits the serialized form needs anyway: no float compare.
-    return (bits & 0x7fffffffffffffff) > 0x7ff0000000000000 ? kResultNaN : bits;
-}
-inline double result_f64(double v) noexcept { return std::bit_cast<double>(result_bits(v)); }
-
-// swap_words from native result doubles to serialized ones, each NaN made
-// kResultNaN.
-void swap_results(const void* src, std::size_t n, void* dst) noexcept;
-
-// n serialized result doubles in place, each NaN made kResultNaN.
-void one_nan(void* words, std::size_t n) noexcept;
-
 inline std::uint64_t to_be(std::uint64_t v) noexcept {
     if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
     return v;
@@ -54,70 +32,11 @@ inline double read_f64(const std::uint8_t* at) noexcept {
     std::memcpy(&bits, at, 8);
     return std::bit_cast<double>(to_be(bits));
 }
-// A result double written with its bits as computed, for writers that make
-// its NaNs one afterwards.
-struct F64Bits {
-    static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {
-        const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
-        std::memcpy(at, &bits, 8);
-        return at + 8;
-    }
-};
-
-// A result double written with its NaN made kResultNaN in the integer unit,
-// without a branch: off the path of a stepped loop's floating-point state.
-struct F64One {
-    static std::uint8_t* put_at(std::uint8_t* at, double v) noexcept {
-        const std::uint64_t bits = to_be(result_bits(v));
-        std::memcpy(at, &bits, 8);
-        return at + 8;
-    }
-};
-
-// Serialized result doubles in place, each NaN made kResultNaN, one by one.
-inline void make_nans_one(std::uint8_t* at, std::size_t n) noexcept {
-    for (std::size_t k = 0; k < n; ++k) {
-        std::uint64_t bits;
-        std::memcpy(&bits, at + 8 * k, 8);
-        bits = to_be(result_bits(std::bit_cast<double>(to_be(bits))));
-        std::memcpy(at + 8 * k, &bits, 8);
-    }
-}
-
-// A result double, serialized: its bits as computed, made kResultNaN's in
-// the rare case of a NaN (after the store, off its path).
+// A double serialized with its exact bits.
 inline void write_f64(std::uint8_t* at, double v) noexcept {
-    F64Bits::put_at(at, v);
-    if (v != v) [[unlikely]] make_nans_one(at, 1);
+    const std::uint64_t bits = to_be(std::bit_cast<std::uint64_t>(v));
+    std::memcpy(at, &bits, 8);
 }
-
-// Output v of element kind K, a double or a record of doubles, written in
-// place, each double through Put (F64Bits: as computed; F64One: NaN made one).
-template <class K, class Put, class T>
-void put_with(std::uint8_t* at, const T& v) noexcept {
-    if constexpr (requires { K::sum(v); }) K::template put_at<Put>(at, v);
-    else Put::put_at(at, static_cast<double>(v));
-}
-
-// Output v written in place with its bits as computed. Returns the sum of
-// its doubles, added pairwise: NaN when one of them is (or when infinities
-// of both signs meet), the one test a writer needs to know whether to make
-// NaNs one.
-template <class K, class T>
-double put_bits(std::uint8_t* at, const T& v) noexcept {
-    put_with<K, F64Bits>(at, v);
-    if constexpr (requires { K::sum(v); }) return K::sum(v);
-    else return static_cast<double>(v);
-}
-
-// A record of doubles written in place, each NaN made kResultNaN: one test
-// per record, not one per double.
-template <class K, class T>
-void put_doubles(std::uint8_t* at, const T& v) noexcept {
-    const double sum = put_bits<K>(at, v);
-    if (sum != sum) [[unlikely]] make_nans_one(at, K::kDoubles);
-}
-
 inline void write_u32(std::uint8_t* at, std::uint32_t v) noexcept {
     v = to_be(v);
     std::memcpy(at, &v, 4);
@@ -152,14 +71,11 @@ class WireOutputs {
 public:
     WireOutputs(std::uint8_t* bytes, std::size_t stride) noexcept : bytes_(bytes), stride_(stride) {}
 
-    void put(std::size_t i, const T& v) const noexcept {
-        if constexpr (requires { K::kDoubles; } && !std::is_same_v<T, double>) put_doubles<K>(bytes_ + i * stride_, v);
-        else K::put_at(bytes_ + i * stride_, v);
-    }
+    void put(std::size_t i, const T& v) const noexcept { K::put_at(bytes_ + i * stride_, v); }
     std::uint8_t* at(std::size_t i) const noexcept { return bytes_ + i * stride_; }
     void store(std::size_t from, std::size_t count, const T* values) const noexcept {
         if constexpr (kWords) {
-            swap_results(values, count * (sizeof(T) / 8), bytes_ + from * stride_);
+            swap_words(values, count * (sizeof(T) / 8), bytes_ + from * stride_);
         } else {
             for (std::size_t k = 0; k < count; ++k) put(from + k, values[k]);
         }
@@ -187,9 +103,9 @@ public:
         std::uint8_t* at = bytes_ + i * stride();
         write_u32(at, m_);
         if constexpr (std::endian::native == std::endian::little) {
-            swap_results(row.data(), m_, at + 4);
+            swap_words(row.data(), m_, at + 4);
         } else {
-            for (std::size_t k = 0; k < m_; ++k) write_f64(at + 4 + k * 8, row[k]);
+            std::memcpy(at + 4, row.data(), std::size_t{m_} * 8);
         }
     }
     std::size_t stride() const noexcept { return 4 + std::size_t{m_} * 8; }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "entry_points.h"
 #include "records.hpp"
 #include "runtime/batch.hpp"
 
@@ -188,61 +189,63 @@ TEST(Lower, RoundTrip) {
         EXPECT_EQ(std::bit_cast<std::uint64_t>(back[i]), std::bit_cast<std::uint64_t>(xs[i]));
 }
 
-// Results carry one NaN, whatever NaN the computation left: vectors (in lanes
-// and past them), optionals and records alike.
-TEST(Lower, EveryNaNAsTheQuietNaNWithTheSignClear) {
-    const double nans[] = {std::nan(""), -std::nan(""), std::bit_cast<double>(0x7ff800000000abcdull),
-                           std::bit_cast<double>(0xfff0000000000001ull)};
-    std::vector<double> xs;
-    for (int i = 0; i < 11; ++i) xs.push_back(i % 3 == 1 ? 2.5 : nans[i % 4]);
-    const Bytes lowered = take(lower<Vec<F64>>(xs));
-    const Bytes one = be_f64(std::nan(""));
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-        const Bytes got(lowered.begin() + 4 + 8 * i, lowered.begin() + 12 + 8 * i);
-        EXPECT_EQ(got, std::isnan(xs[i]) ? one : be_f64(xs[i])) << i;
-    }
-    Bytes opt = {1};
-    opt.insert(opt.end(), one.begin(), one.end());
-    EXPECT_EQ(take(lower<Opt<F64>>(std::optional<double>{-std::nan("")})), opt);
-    struct ST {
-        double value;
-        std::int8_t direction;
-    };
-    Bytes record = one;
-    record.push_back(0xFF);
-    EXPECT_EQ(take(lower<rec::SuperTrendResult>(ST{nans[3], -1})), record);
-}
+// The special doubles a result can hold, each as its own bit pattern: signed
+// zeros, infinities, quiet NaNs of both signs with and without payloads, a
+// signalling NaN, the smallest subnormal, the largest negative subnormal, the
+// largest finite value and 1 + 1 ulp.
+const std::uint64_t kSpecialBits[] = {0x0000000000000000, 0x8000000000000000, 0x7ff0000000000000,
+                                      0xfff0000000000000, 0x7ff8000000000000, 0xfff8000000000000,
+                                      0x7ff8deadbeef0001, 0xfff8000000000123, 0x7ff0000000000001,
+                                      0x0000000000000001, 0x800fffffffffffff, 0x7fefffffffffffff,
+                                      0x3ff0000000000001};
 
-// Serialized results whose NaNs are made one after the fact, in place, on
-// every instruction set: each NaN of any sign and payload, in every position
-// of blocks around the lane widths and 4 bytes off alignment as in a buffer;
-// every other word, infinities and the largest values included, untouched.
-TEST(Lower, SerializedNaNsMadeOneInPlace) {
-    const double words[] = {2.5, std::numeric_limits<double>::infinity(), -std::nan(""), -0.0,
-                            std::bit_cast<double>(0x7ff800000000abcdull), -std::numeric_limits<double>::max(),
-                            std::bit_cast<double>(0xfff0000000000001ull), std::nan("")};
-    const Bytes one = be_f64(std::nan(""));
+// Results keep every double's bits: vectors (in lanes and past them, on every
+// instruction set), optionals and records alike.
+TEST(Lower, EveryDoubleKeepsItsBits) {
     for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
-        for (std::size_t n = 0; n <= 19; ++n) {
-            for (std::size_t shift = 0; shift < 8; ++shift) {
-                Bytes block = {0xAA, 0xBB, 0xCC, 0xDD};
-                Bytes expected = block;
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double v = words[(i + shift) % 8];
-                    const Bytes be = be_f64(v);
-                    block.insert(block.end(), be.begin(), be.end());
-                    const Bytes& want = std::isnan(v) ? one : be;
-                    expected.insert(expected.end(), want.begin(), want.end());
-                }
-                block.push_back(0xEE);
-                expected.push_back(0xEE);
-                one_nan(block.data() + 4, n);
-                EXPECT_EQ(block, expected) << hwy::TargetName(target) << ", " << n << " words, shift " << shift;
-            }
+        for (std::size_t n = 0; n <= 2 * std::size(kSpecialBits); ++n) {
+            std::vector<double> xs;
+            for (std::size_t i = 0; i < n; ++i) xs.push_back(std::bit_cast<double>(kSpecialBits[i % std::size(kSpecialBits)]));
+            const Bytes lowered = take(lower<Vec<F64>>(xs));
+            ASSERT_EQ(lowered.size(), 4 + 8 * n);
+            for (std::size_t i = 0; i < n; ++i)
+                EXPECT_EQ(Bytes(lowered.begin() + 4 + 8 * i, lowered.begin() + 12 + 8 * i), be_f64(xs[i]))
+                    << hwy::TargetName(target) << ", " << n << " values, value " << i;
         }
     }
     hwy::SetSupportedTargetsForTest(0);
+    for (const std::uint64_t bits : kSpecialBits) {
+        const double v = std::bit_cast<double>(bits);
+        Bytes opt = {1};
+        const Bytes be = be_f64(v);
+        opt.insert(opt.end(), be.begin(), be.end());
+        EXPECT_EQ(take(lower<Opt<F64>>(std::optional<double>{v})), opt) << std::hex << bits;
+        struct ST {
+            double value;
+            std::int8_t direction;
+        };
+        Bytes record = be;
+        record.push_back(0xFF);
+        EXPECT_EQ(take(lower<rec::SuperTrendResult>(ST{v, -1})), record) << std::hex << bits;
+    }
+}
+
+// A value passed through keeps its bits at the C interface: Ema's first
+// output is its first input, streamed and batched, whatever its pattern.
+TEST(Lower, EmasFirstBarReturnsItsInputsBits) {
+    for (const std::uint64_t bits : kSpecialBits) {
+        const double x = std::bit_cast<double>(bits);
+        RustCallStatus st{};
+        const std::uint64_t h = uniffi_lumenfold_python_fn_constructor_ema_new(10, &st);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(uniffi_lumenfold_python_fn_method_ema_next(h, x, &st)), bits)
+            << std::hex << bits;
+        Bytes series = {0, 0, 0, 1};
+        const Bytes be = be_f64(x);
+        series.insert(series.end(), be.begin(), be.end());
+        EXPECT_EQ(take(uniffi_lumenfold_python_fn_func_ema(10, owned(series), &st)), series) << std::hex << bits;
+        EXPECT_EQ(st.code, 0);
+    }
 }
 
 namespace {

@@ -1,6 +1,6 @@
 """Shared helpers of the Python tests: the interface description, sample bars
-and a comparison that is exact to the bit, NaN sign and payload included (or
-not, where asked)."""
+and a comparison that is exact to the bit, NaN sign and payload included (or,
+where asked, any NaN for a NaN)."""
 
 import json
 import math

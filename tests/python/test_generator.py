@@ -41,7 +41,6 @@ include = "demo/avg.hpp"
 new = ["period: u64", "mode: Mode"]
 batch = "avg"
 batch_args = ["period: u64", "series: vec<f64>", "mode: Mode"]
-batch_nans = "at_store"
 test_new = [3, 2]
 
 [[object]]
@@ -131,8 +130,6 @@ class Generator(unittest.TestCase):
             (with_objects('batch_args = ["period: u64", "series: vec<f64>", "mode: Mode"]',
                           'batch_args = ["series: vec<f64>", "mode: Mode"]'),
              "object 'Avg', key 'batch_args': constructor argument(s) period not given"),
-            (with_objects('batch_nans = "at_store"', 'batch_nans = "sometimes"'),
-             "object 'Avg', key 'batch_nans': must be one of after_loop, at_store, as_computed"),
             (with_objects('test_new = [3, 2]', 'test_new = [3, 5]'),
              "object 'Avg', key 'test_new': 5 is no value of 'mode' (Mode)"),
             (with_objects('name = "reset"', 'name = "reset"\nargs = ["x: f64", "x: f64"]'),

@@ -12,6 +12,7 @@ import os
 import pathlib
 import pickle
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,6 +41,20 @@ class MovingAverages(unittest.TestCase):
         for cls, fn in ((lf.Sma, lf.sma), (lf.Ema, lf.ema), (lf.Wma, lf.wma)):
             obj = cls(14)
             self.assertEqual([obj.next(x) for x in xs], fn(14, xs), cls.__name__)
+
+    def test_a_value_passed_through_keeps_its_bits(self):
+        # Ema's first output is its input: every pattern comes back as it went
+        # in, NaN payloads and a signalling NaN included.
+        patterns = (0x0000000000000000, 0x8000000000000000, 0x7FF0000000000000, 0xFFF0000000000000,
+                    0x7FF8000000000000, 0xFFF8000000000000, 0x7FF8DEADBEEF0001, 0xFFF8000000000123,
+                    0x7FF0000000000001, 0x0000000000000001, 0x800FFFFFFFFFFFFF, 0x7FEFFFFFFFFFFFFF,
+                    0x3FF0000000000001)
+        def bits(x):
+            return struct.unpack("<Q", struct.pack("<d", x))[0]
+        for pattern in patterns:
+            x = struct.unpack("<d", struct.pack("<Q", pattern))[0]
+            for out in (lf.Ema(10).next(x), lf.ema(10, [x])[0], lf.ema(10, array.array("d", [x, 1.0]))[0]):
+                self.assertEqual(bits(out), pattern, hex(pattern))
 
     def test_any_sequence_of_numbers(self):
         expected = [1.0, 1.5, 2.5]
