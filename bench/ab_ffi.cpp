@@ -4,14 +4,18 @@
 // over the same bars, with the results of A and B compared byte for byte.
 //
 //   lumenfold_ab A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]...
-//                [--copies DIR]
+//                [--copies DIR] [--target NAME]
 //
 // Prints per function A's and B's best and median ns per bar, the median of
 // the per-round ratios B/A and B/A of the bests; then an in-run memcpy of one
 // input. Pin it to one core (taskset -c N): the ratios are what to read. The
 // two libraries are loaded from copies, kept in DIR when given (for a
-// profiler to read their symbols afterwards), else removed at the end.
+// profiler to read their symbols afterwards), else removed at the end. With
+// --target (AVX3, AVX2, SSE4, ...), both libraries' SIMD kernels run on that
+// instruction set (it must be one this CPU has), else on the widest one; the
+// dispatch state lives in the shared Highway library, which both load.
 #include <dlfcn.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <bit>
@@ -157,7 +161,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]... "
-                     "[--copies DIR]\n",
+                     "[--copies DIR] [--target NAME]\n",
                      argv[0]);
         return 2;
     }
@@ -165,16 +169,31 @@ int main(int argc, char** argv) {
     std::string series = "market";
     std::vector<std::string> only;
     std::filesystem::path dir;
+    std::string target_name;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string_view opt = argv[i];
         if (opt == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (opt == "--series") series = argv[i + 1];
         else if (opt == "--only") only.push_back(argv[i + 1]);
         else if (opt == "--copies") dir = argv[i + 1];
+        else if (opt == "--target") target_name = argv[i + 1];
         else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
         }
+    }
+    if (!target_name.empty()) {
+        std::int64_t chosen = 0;
+        for (const std::int64_t t : hwy::SupportedAndGeneratedTargets())
+            if (target_name == hwy::TargetName(t)) chosen = t;
+        if (chosen == 0) {
+            std::fprintf(stderr, "%s is not an instruction set this CPU has and the build compiled; one of:",
+                         target_name.c_str());
+            for (const std::int64_t t : hwy::SupportedAndGeneratedTargets()) std::fprintf(stderr, " %s", hwy::TargetName(t));
+            std::fprintf(stderr, "\n");
+            return 2;
+        }
+        hwy::SetSupportedTargetsForTest(chosen);
     }
     const Bars bars = series == "predictable" ? lumenfold::bench::predictable_bars(kBars)
                       : series == "gappy"     ? lumenfold::bench::random_walk(kBars, lumenfold::bench::kGappyWalk)
@@ -243,7 +262,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("A = %s\nB = %s\n%s bars, %d rounds; ns per bar\n\n", argv[1], argv[2], series.c_str(), rounds);
+    std::printf("A = %s\nB = %s\n%s bars, %d rounds, %s; ns per bar\n\n", argv[1], argv[2], series.c_str(), rounds,
+                hwy::TargetName(hwy::SupportedAndGeneratedTargets().front()));
     std::printf("%-44s %9s %9s %9s %9s %8s %8s\n", "function", "A best", "A median", "B best", "B median", "B/A",
                 "best B/A");
     int differ = 0;
