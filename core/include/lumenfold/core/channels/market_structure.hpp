@@ -101,8 +101,8 @@ public:
         return {static_cast<std::uint32_t>(bias_),
                 high_.has ? std::optional<SwingPoint>(SwingPoint{high_.bar, high_.price, true}) : std::nullopt,
                 low_.has ? std::optional<SwingPoint>(SwingPoint{low_.bar, low_.price, false}) : std::nullopt,
-                fh | fl ? std::optional<FlipEvent>(FlipEvent{!fl, fl ? lp : hp, bar, fl ? l_run : h_run})
-                        : std::nullopt,
+                (fh | fl) ? std::optional<FlipEvent>(FlipEvent{!fl, fl ? lp : hp, bar, fl ? l_run : h_run})
+                          : std::nullopt,
                 depth_used(),
                 n_};
     }
