@@ -261,7 +261,7 @@ def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> li
     """Lines that convert argument `name` into `var`; `where` names it in errors."""
     if t == ("scalar", "f64"):
         # The hot path of `next`: no function call unless the conversion fails.
-        return ["try:", f"    {var} = _c_double({name})", "except Exception as e:",
+        return ["try:", f"    {var} = _c_double({name})", "except _CONVERSION_ERRORS as e:",
                 f"    raise _number_error({where!r}, {name}, e)"]
     conv = arg_converter(t)
     if conv.startswith(("_scalar(", "_enum_arg(", "_optional(")):

@@ -5,6 +5,7 @@
 import ctypes
 import dataclasses
 import enum
+import itertools
 import operator
 import os
 import platform
@@ -266,25 +267,38 @@ _PIECE = 1 << 13
 
 class _Series:
     """A list or tuple for a vector of doubles, converted piece by piece as
-    it is copied into the library; `where` names it in errors."""
-    __slots__ = ("values", "where")
+    it is copied into the library; `where` names it in errors. A list is
+    read as it stands when this is made: its items are copied at once (a
+    copy of a list is atomic under the interpreter lock), last first, so
+    that each piece is cut from the end of the copy and its references are
+    dropped while they are in cache; a list whose length has changed by the
+    time its last piece is converted (an item's __float__ or another thread
+    changed it) is refused. A vector is never spliced from two states."""
+    __slots__ = ("values", "items", "count", "where")
 
     def __init__(self, values, where):
         self.values = values
+        self.items = values[::-1] if type(values) is list else values
+        self.count = len(values)
         self.where = where
 
     def __len__(self):
-        return len(self.values)
+        return self.count
 
     def piece(self, start, stop):
-        part = self.values[start:stop]
+        if self.items is self.values:
+            part = self.values[start:stop]
+        else:
+            at = self.count - stop
+            part = self.items[at:]
+            del self.items[at:]
+            part.reverse()
         try:
             a = array("d", part)
-        except Exception as e:
+        except _CONVERSION_ERRORS as e:
             raise _element_error(part, self.where, e, start)
-        # An item's __float__ may have shortened the list: never pad it.
-        if len(a) != stop - start:
-            raise ValueError(f"{self.where} changed while it was being converted")
+        if stop == self.count and len(self.values) != self.count:
+            raise _changed(self.where)
         return a
 
 
@@ -297,6 +311,10 @@ class _Doubles:
     def __init__(self, values, where):
         self.values = values
         self.where = where
+
+
+def _changed(where):
+    return ValueError(f"{where} changed while it was being converted")
 
 
 def _count_error(where, n):
@@ -330,10 +348,10 @@ def _vector_buffer(n, piece, where):
 
 
 def _doubles_buffer(payload):
-    with memoryview(payload.values) as view:
+    with _view(payload.values, payload.where, True) as view:
         # Checked again: another thread may have changed the object since.
         if view.ndim != 1 or view.format not in ("d", "@d") or not view.c_contiguous:
-            raise ValueError(f"{payload.where} changed while it was being converted")
+            raise _changed(payload.where)
         with view.cast("B") as raw:
             def piece(start, stop):
                 a = array("d")
@@ -382,16 +400,38 @@ def _buffers(*payloads):
 # Every converter takes the value and `where`, the words that name the
 # argument in a message: "sma(): argument 'series'".
 
+# What a value's own failed conversion raises: TypeError for what is not a
+# number, OverflowError for one out of range, ValueError for one its
+# __float__ or __index__ refuses. Only these are reported as the value's;
+# anything else raised meanwhile (by a signal handler, KeyboardInterrupt,
+# MemoryError, RecursionError) leaves the call as it is.
+_CONVERSION_ERRORS = (TypeError, ValueError, OverflowError)
+
+
+def _fails_again(convert, value):
+    """Whether `convert(value)` fails on its own: a conversion error raised
+    while `value` was converted is its own only if it recurs (one that a
+    signal handler raised in between does not)."""
+    try:
+        convert(value)
+    except _CONVERSION_ERRORS:
+        return True
+    return False
+
+
 def _type_error(where, expected, value):
     return TypeError(f"{where} must be {expected}, not {type(value).__name__}")
 
 
 def _number_error(where, value, error):
     """The error of a number argument that could not be converted (`error`,
-    raised by the conversion or by the value's own __float__ or __index__),
-    naming the argument: a TypeError for a value that is not a number, an
-    OverflowError for one out of range, else a ValueError that the original
-    error caused. Raised within the handler of `error`."""
+    one of _CONVERSION_ERRORS, raised by the conversion or by the value's own
+    __float__ or __index__), naming the argument: a TypeError for a value
+    that is not a number, an OverflowError for one out of range, else a
+    ValueError that the original error caused; `error` itself when the value
+    converts on its own. Raised within the handler of `error`."""
+    if not _fails_again(_c_double, value):
+        return error
     if isinstance(error, TypeError):
         e = _type_error(where, "a real number", value)
     elif isinstance(error, OverflowError):
@@ -412,9 +452,11 @@ def _unconverted(where, value, error):
 def _index(value, where):
     try:
         return operator.index(value)
-    except TypeError:
-        raise _type_error(where, "an integer", value) from None
-    except Exception as e:
+    except _CONVERSION_ERRORS as e:
+        if not _fails_again(operator.index, value):
+            raise
+        if isinstance(e, TypeError):
+            raise _type_error(where, "an integer", value) from None
         raise _unconverted(where, value, e) from e
 
 
@@ -445,7 +487,7 @@ def _real(ctype):
     def convert(value, where):
         try:
             return ctype(value)
-        except Exception as e:
+        except _CONVERSION_ERRORS as e:
             raise _number_error(where, value, e)
     return convert
 
@@ -509,9 +551,8 @@ def _check_vector(values, where, items):
     contiguity of a one-dimensional buffer, None for anything else."""
     if isinstance(values, _NOT_VECTORS):
         raise _type_error(where, f"a sequence of {items}", values)
-    try:
-        view = memoryview(values)
-    except TypeError:
+    view = _view(values, where)
+    if view is None:
         layout = None
     else:
         with view:
@@ -538,35 +579,76 @@ def _check_vector(values, where, items):
     return layout
 
 
-def _element_error(values, where, error, first=0):
-    """The error of a vector of numbers whose conversion failed, naming the
-    argument and the first item that is not a number (`values` may be the
-    part of the vector that starts at item `first`). Raised within the
-    handler of `error`."""
-    e = _first_bad_item(values, where, first)
-    if e is None:
-        if isinstance(error, (TypeError, OverflowError, ValueError)):
-            e = type(error)(f"{where}: {error}")
-            e.__cause__ = error
-        else:
-            e = _number_error(where, values, error)
-    e.__suppress_context__ = True
-    return e
-
-
-def _first_bad_item(values, where, first):
+def _view(values, where, exposed=False):
+    """A memoryview of `values`, or None for an object that exposes no buffer
+    (or, `exposed`, one that did when it was checked: refused as changed). A
+    buffer that cannot be read (a released memoryview) is refused naming the
+    argument."""
     try:
-        items = iter(values)
+        return memoryview(values)
     except TypeError:
-        return _type_error(where, "a sequence of numbers", values)
+        if exposed:
+            raise _changed(where) from None
+        return None
+    except (ValueError, BufferError) as e:
+        if not _fails_again(memoryview, values):
+            raise
+        raise _unconverted(where, values, e) from e
+
+
+def _element_error(items, where, error, first=0):
+    """The error of a list or tuple of numbers whose conversion raised
+    `error` (`items` being the part of it that starts at item `first`): that
+    of its first item whose own conversion fails, or `error` itself if none
+    does. Raised within the handler of `error`."""
     for i, v in enumerate(items, first):
         try:
             _c_double(v)
-        except TypeError:
-            return TypeError(f"{where} must be a sequence of numbers, but item {i} is {type(v).__name__}")
-        except Exception as e:
-            return _number_error(f"{where} item {i}", v, e)
-    return None
+        except _CONVERSION_ERRORS as e:
+            return _item_error(where, i, v, e)
+    return error
+
+
+def _item_error(where, i, item, error):
+    """_number_error for item `i` of a vector of numbers."""
+    e = _number_error(f"{where} item {i}", item, error)
+    if e is not error and isinstance(error, TypeError):
+        e = TypeError(f"{where} must be a sequence of numbers, but item {i} is {type(item).__name__}")
+        e.__suppress_context__ = True
+    return e
+
+
+# More items than any iterable is read for: a count that does not run out.
+_UNBOUNDED = 1 << 62
+
+
+def _iterated(values, where):
+    """An array of the doubles an iterable of numbers yields, read once and
+    converted in pieces with no Python work per item. It is refused at its
+    first item that is not a number, named by its position, and nothing
+    after that item is read: `kept` trails the stream by at most a piece,
+    holding the items read since, and `marks` loses one mark per item the
+    iterable gives, which tells an item's failed conversion from a failure
+    of the iterable itself."""
+    try:
+        items = iter(values)
+    except TypeError:
+        raise _type_error(where, "a sequence of numbers", values) from None
+    marks = itertools.repeat(True, _UNBOUNDED)
+    stream, kept = itertools.tee(itertools.compress(items, marks))
+    a = array("d")
+    while True:
+        start = len(a)
+        try:
+            a.extend(itertools.islice(stream, _PIECE))
+        except _CONVERSION_ERRORS as e:
+            at = len(a)
+            if _UNBOUNDED - operator.length_hint(marks) == at:
+                raise
+            raise _item_error(where, at, next(itertools.islice(kept, at - start, None)), e)
+        if len(a) - start < _PIECE:
+            return a
+        next(itertools.islice(kept, _PIECE - 1, None))
 
 
 # Buffer formats of doubles, by the byte order of their data.
@@ -577,8 +659,9 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
 def _vec_f64(values, where):
     """A vector of doubles, converted with no work per element in Python: a
     buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
-    and a list or tuple stay the caller's until they are copied into the
-    library; another buffer of doubles or any other sequence of numbers
+    stays the caller's until it is copied into the library, and a list or
+    tuple is converted as it is copied (a list as it stands now: see
+    _Series); another buffer of doubles or any other iterable of numbers
     becomes an array of our own now."""
     if type(values) is list or type(values) is tuple:
         if len(values) > _MAX_COUNT:
@@ -592,15 +675,12 @@ def _vec_f64(values, where):
             return _Doubles(values, where)
         if order is not None:
             a = array("d")
-            with memoryview(values) as view:
+            with _view(values, where, True) as view:
                 a.frombytes(view.tobytes())
             if order != sys.byteorder:
                 a.byteswap()
             return a
-    try:
-        a = array("d", values)
-    except Exception as e:
-        raise _element_error(values, where, e)
+    a = _iterated(values, where)
     if len(a) > _MAX_COUNT:
         raise _count_error(where, len(a))
     return a

@@ -22,11 +22,19 @@ constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limi
 // heap, and so do kept blocks when a new one needs their room. Block sizes are
 // the heap's own usable sizes, never a caller's capacity field.
 //
-// The slots are claimed and filled with atomic exchanges, never under a lock:
-// a process that forks while another thread is inside the cache gets a child
-// that can still allocate (at worst a block in flight is not in the child's
-// cache). The blocks stay reachable from this static object until the process
-// ends.
+// The slots are claimed and filled with atomic operations, never under a
+// lock: a process that forks while another thread is inside the cache gets a
+// child that can still allocate (at worst a block in flight, or one whose
+// size was being read, is not in the child's cache). The blocks stay
+// reachable from this static object until the process ends.
+//
+// A kept block never leaves its slot but to be handed out or go back to the
+// heap, so that a second free of it, which looks for it in the slots, finds it
+// at every moment and is refused. Beside each slot is the size of its block,
+// stored once the block is: a request passes the blocks that cannot serve it
+// by that size alone, and marks one that can (the low bit of the address,
+// which heap blocks leave clear) while it checks the heap's own size, in case
+// the slot changed in between.
 class StorageCache {
 public:
     static constexpr std::uint64_t kMinBlock = std::uint64_t{64} << 10;
@@ -35,17 +43,22 @@ public:
 
     std::uint8_t* take(std::uint64_t size) noexcept {
         if (size < kMinBlock) return nullptr;
-        for (std::atomic<std::uint8_t*>& slot : slots_) {
-            if (slot.load(std::memory_order_relaxed) == nullptr) continue;
-            std::uint8_t* block = slot.exchange(nullptr, std::memory_order_acquire);
-            if (block == nullptr) continue;
-            // Ours now: no other thread can free it while its size is read.
+        for (std::size_t i = 0; i < kSlots; ++i) {
+            std::atomic<std::uint8_t*>& slot = slots_[i];
+            std::uint8_t* block = slot.load(std::memory_order_relaxed);
+            if (block == nullptr || marked(block) || !serves(sizes_[i].load(std::memory_order_relaxed), size))
+                continue;
+            if (!slot.compare_exchange_strong(block, block + 1, std::memory_order_acquire,
+                                              std::memory_order_relaxed))
+                continue;
+            // Marked: no other thread takes or discards it while its size is read.
             const std::uint64_t have = malloc_usable_size(block);
-            if (have >= size && have - size <= size) {
+            if (serves(have, size)) {
                 held_.fetch_sub(have, std::memory_order_relaxed);
+                slot.store(nullptr, std::memory_order_relaxed);
                 return block;
             }
-            put_back(block);
+            slot.store(block, std::memory_order_release);
         }
         return nullptr;
     }
@@ -58,29 +71,57 @@ public:
     // nothing, or two callers would later be handed the same memory.
     Kept keep(std::uint8_t* block, std::uint64_t size) noexcept {
         if (size < kMinBlock || size > kMaxBytes) return Kept::not_kept;
-        for (const std::atomic<std::uint8_t*>& slot : slots_)
-            if (slot.load(std::memory_order_relaxed) == block) return Kept::already_kept;
+        for (const std::atomic<std::uint8_t*>& slot : slots_) {
+            const std::uint8_t* kept = slot.load(std::memory_order_relaxed);
+            if (kept == block || kept == block + 1) return Kept::already_kept;
+        }
         held_.fetch_add(size, std::memory_order_relaxed);
-        put_back(block);
+        put(block, size);
         // Over the byte bound: release kept blocks, the next victims first.
         for (std::size_t tries = 0; tries < kSlots && held_.load(std::memory_order_relaxed) > kMaxBytes; ++tries) {
-            std::uint8_t* old = slots_[next_victim()].exchange(nullptr, std::memory_order_acquire);
-            if (old != nullptr) discard(old);
+            if (std::uint8_t* old = evict(nullptr, 0)) discard(old);
         }
         return Kept::kept;
     }
 
 private:
-    // Stores a block this thread owns (counted in held_) in an empty slot, or
-    // in place of a victim, which goes back to the heap.
-    void put_back(std::uint8_t* block) noexcept {
-        for (std::atomic<std::uint8_t*>& slot : slots_) {
+    static bool marked(const std::uint8_t* block) noexcept { return reinterpret_cast<std::uintptr_t>(block) & 1; }
+
+    // Whether a block of `have` bytes serves a request of `size`.
+    static bool serves(std::uint64_t have, std::uint64_t size) noexcept { return have >= size && have - size <= size; }
+
+    // Stores a block this thread owns (of `size` bytes, counted in held_) in
+    // an empty slot, or in place of a victim, which goes back to the heap; or,
+    // when every slot is marked, sends the block itself back.
+    void put(std::uint8_t* block, std::uint64_t size) noexcept {
+        for (std::size_t i = 0; i < kSlots; ++i) {
             std::uint8_t* expected = nullptr;
-            if (slot.compare_exchange_strong(expected, block, std::memory_order_release, std::memory_order_relaxed))
+            if (slots_[i].compare_exchange_strong(expected, block, std::memory_order_release,
+                                                  std::memory_order_relaxed)) {
+                sizes_[i].store(size, std::memory_order_relaxed);
                 return;
+            }
         }
-        std::uint8_t* old = slots_[next_victim()].exchange(block, std::memory_order_acq_rel);
-        if (old != nullptr) discard(old);
+        for (std::size_t tries = 0; tries < kSlots; ++tries) {
+            if (std::uint8_t* old = evict(block, size)) {
+                discard(old);
+                return;
+            }
+        }
+        discard(block);
+    }
+
+    // Replaces the unmarked block of the next victim slot with `with` (of
+    // `size` bytes); the block replaced, or null when that slot was empty or
+    // marked.
+    std::uint8_t* evict(std::uint8_t* with, std::uint64_t size) noexcept {
+        const std::size_t i = next_victim();
+        std::uint8_t* old = slots_[i].load(std::memory_order_relaxed);
+        if (old == nullptr || marked(old) ||
+            !slots_[i].compare_exchange_strong(old, with, std::memory_order_acq_rel, std::memory_order_relaxed))
+            return nullptr;
+        sizes_[i].store(size, std::memory_order_relaxed);
+        return old;
     }
 
     void discard(std::uint8_t* block) noexcept {
@@ -91,6 +132,7 @@ private:
     std::size_t next_victim() noexcept { return victim_.fetch_add(1, std::memory_order_relaxed) % kSlots; }
 
     std::atomic<std::uint8_t*> slots_[kSlots] = {};
+    std::atomic<std::uint64_t> sizes_[kSlots] = {};
     std::atomic<std::uint64_t> held_{0};
     std::atomic<std::size_t> victim_{0};
 };

@@ -20,6 +20,7 @@
 
 namespace {
 
+using lumenfold::test::QuietStderr;
 using lumenfold::test::Status;
 
 std::string free_error(RustBuffer buf) {
@@ -207,6 +208,49 @@ TEST(Buffers, FreedTwiceIsRefusedAndNeverHandedOutTwice) {
     EXPECT_NE(b.data, c.data);
     EXPECT_EQ(free_error(b), "");
     EXPECT_EQ(free_error(c), "");
+}
+
+// The same, for up to two seconds, while another thread's requests of
+// another size look through the kept blocks.
+TEST(Buffers, FreedTwiceIsRefusedWhileAnotherThreadTakesBlocks) {
+    constexpr std::uint64_t kHeld = std::uint64_t{1} << 20, kOther = std::uint64_t{3} << 20;
+    // Growing an empty buffer takes storage without writing it: both threads
+    // spend most of their time inside the cache.
+    auto take = [](std::uint64_t size) {
+        Status st;
+        return ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 0, nullptr}, size, &st);
+    };
+    // Blocks that earlier tests left could fill the cache, and a block pushed out
+    // to the heap to make room is no longer the cache's to refuse: take them out
+    // first (each fits the request of the power of two at or below its size).
+    std::vector<RustBuffer> drained;
+    for (std::uint64_t size = std::uint64_t{64} << 10; size <= kOther * 8; size *= 2)
+        for (int i = 0; i < 8; ++i) drained.push_back(take(size));
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
+        while (!stop.load(std::memory_order_relaxed)) free_error(take(kOther));
+    });
+    int accepted = 0, shared = 0;
+    RustBuffer held = take(kHeld);
+    const QuietStderr quiet;  // the report of every refused free
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (accepted + shared == 0 && std::chrono::steady_clock::now() < end) {
+        for (int round = 0; round < 256; ++round) {
+            EXPECT_EQ(free_error(held), "");
+            if (free_error(held) != "2:RustBuffer freed twice") ++accepted;
+            const RustBuffer a = take(kHeld), b = take(kHeld);
+            if (a.data == b.data) ++shared;
+            else free_error(b);
+            held = a;
+        }
+    }
+    stop = true;
+    other.join();
+    free_error(held);
+    // The smallest last: the cache is left with blocks that later tests' requests pass over.
+    for (auto b = drained.rbegin(); b != drained.rend(); ++b) free_error(*b);
+    EXPECT_EQ(accepted, 0);
+    EXPECT_EQ(shared, 0);
 }
 
 // One buffer passed as several arguments of a call is read as each of them

@@ -7,11 +7,13 @@ import collections.abc
 import copy
 import ctypes
 import decimal
+import itertools
 import math
 import os
 import pathlib
 import pickle
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -186,12 +188,19 @@ class ObjectsUnderAbuse(unittest.TestCase):
 
 class Arguments(unittest.TestCase):
     def test_a_bad_argument_names_itself(self):
+        def unread():  # what follows a refused item is never read
+            raise AssertionError("read past the refused item")
+            yield
         cases = [
             (lambda: lf.sma(3, "1234"), TypeError, "sma(): argument 'series' must be a sequence of numbers, not str"),
             (lambda: lf.sma(3, [1.0, "x"]), TypeError,
              "sma(): argument 'series' must be a sequence of numbers, but item 1 is str"),
             (lambda: lf.sma(3, (1.0,) * 20000 + (None,)), TypeError,
              "sma(): argument 'series' must be a sequence of numbers, but item 20000 is NoneType"),
+            (lambda: lf.sma(3, iter([1.0, "x", 2.0, None])), TypeError,
+             "sma(): argument 'series' must be a sequence of numbers, but item 1 is str"),
+            (lambda: lf.sma(3, itertools.chain([1.0] * 20000, [b"x"], unread())), TypeError,
+             "sma(): argument 'series' must be a sequence of numbers, but item 20000 is bytes"),
             (lambda: lf.sma(3, 5), TypeError, "sma(): argument 'series' must be a sequence of numbers, not int"),
             (lambda: lf.sma("3", [1.0]), TypeError, "sma(): argument 'period' must be an integer, not str"),
             (lambda: lf.sma(-3, [1.0]), ValueError, "sma(): argument 'period' must not be negative (got -3)"),
@@ -207,13 +216,17 @@ class Arguments(unittest.TestCase):
 
     def test_values_that_refuse_conversion_are_named_and_chained(self):
         snan = decimal.Decimal("snan")
+        released = memoryview(array.array("d", [1.0]))
+        released.release()
         why = "Decimal value could not be converted: cannot convert signaling NaN to float"
         cases = [
             (lambda: lf.Ema(3).next(snan), f"Ema.next(): argument 'input': {why}"),
             (lambda: lf.bs_delta(snan, 100, 0.05, 1, 0.2, True), f"bs_delta(): argument 's': {why}"),
             (lambda: lf.sma(3, [1.0, snan]), f"sma(): argument 'series' item 1: {why}"),
             (lambda: lf.sma(3, (1.0,) * 9000 + (snan,)), f"sma(): argument 'series' item 9000: {why}"),
-            (lambda: lf.sma(3, iter([1.0, snan])), "sma(): argument 'series': cannot convert signaling NaN to float"),
+            (lambda: lf.sma(3, iter([1.0, snan])), f"sma(): argument 'series' item 1: {why}"),
+            (lambda: lf.sma(3, released), "sma(): argument 'series': memoryview value could not be converted: "
+             "operation forbidden on released memoryview object"),
             (lambda: lf.nse_lot_size("NI\udc80"), "nse_lot_size(): argument 'symbol' cannot be encoded as UTF-8: "
              "'utf-8' codec can't encode character '\\udc80' in position 2: surrogates not allowed"),
         ]
@@ -232,6 +245,66 @@ class Arguments(unittest.TestCase):
         with self.assertRaises(ValueError) as ctx:
             lf.sma(1, xs)
         self.assertEqual(str(ctx.exception), "sma(): argument 'series' changed while it was being converted")
+
+    def test_a_list_changed_in_place_while_it_is_converted_is_read_as_it_stood(self):
+        class Rotating:  # every item moves, the length stays
+            def __float__(self):
+                xs.insert(0, -1.0)
+                xs.pop()
+                return 0.5
+        expected = [float(i) for i in range(20000)]
+        xs = expected[:100] + [Rotating()] + expected[101:]
+        expected[100] = 0.5
+        self.assertEqual(lf.sma(1, xs), expected)
+
+    def test_an_exception_that_is_no_conversion_failure_leaves_the_call_as_itself(self):
+        # A signal handler's exception, of any type, raised inside an item's
+        # __float__ or __index__: it does not recur when the item is converted
+        # again, so it is not the item's.
+        class Signalling:
+            fired = False
+
+            def __float__(self):
+                if not self.fired:
+                    self.fired = True
+                    signal.raise_signal(signal.SIGALRM)
+                return 1.0
+
+            def __index__(self):
+                return int(self.__float__())
+
+        def handler(*_):
+            raised.append(kind("deadline"))
+            raise raised[-1]
+        calls = [lambda: lf.sma(3, [1.0] * 10000 + [Signalling()]), lambda: lf.sma(3, iter([1.0, Signalling()])),
+                 lambda: lf.Ema(3).next(Signalling()), lambda: lf.Sma(Signalling())]
+        raised = []
+        previous = signal.signal(signal.SIGALRM, handler)
+        try:
+            for kind, call in itertools.product((TimeoutError, ValueError, TypeError), calls):
+                with self.assertRaises(kind) as ctx:
+                    call()
+                self.assertIs(ctx.exception, raised[-1])
+        finally:
+            signal.signal(signal.SIGALRM, previous)
+
+        # Nor is an exception of another type than a conversion's, nor one
+        # the iterable raises rather than an item.
+        def failing(error):
+            yield 1.0
+            raise error
+        for error in (MemoryError(), RecursionError(), TimeoutError()):
+            class Raising:
+                def __float__(self, error=error):
+                    raise error
+            for series in ([1.0, Raising()], iter([Raising()]), failing(error)):
+                with self.assertRaises(type(error)) as ctx:
+                    lf.sma(3, series)
+                self.assertIs(ctx.exception, error)
+        error = ValueError("the source failed")
+        with self.assertRaises(ValueError) as ctx:
+            lf.sma(3, failing(error))
+        self.assertIs(ctx.exception, error)
 
     def test_flags_enums_and_vectors_take_only_their_own_kind(self):
         numpy_bool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: False})

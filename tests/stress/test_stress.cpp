@@ -4,9 +4,6 @@
 // may be lost and every object must be destroyed exactly once.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -50,24 +47,6 @@ void on_threads(Body body) {
     }
     for (auto& th : threads) th.join();
 }
-
-// Every poisoned call prints the panic report; a million of them would flood
-// the test log, so standard error goes to /dev/null while one runs.
-class QuietStderr {
-public:
-    QuietStderr() : saved_(dup(2)) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(null);
-    }
-    ~QuietStderr() {
-        dup2(saved_, 2);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 }  // namespace
 

@@ -1,6 +1,9 @@
 // Helpers shared by the boundary and thread-stress tests.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -21,6 +24,26 @@ struct Status : RustCallStatus {
         error_buf = RustBuffer{0, 0, nullptr};
     }
     std::string message() const { return std::string(reinterpret_cast<const char*>(error_buf.data), error_buf.len); }
+};
+
+// Every refused call prints the panic report; a million of them would flood
+// the test log, so standard error goes to /dev/null while one of these lives.
+class QuietStderr {
+public:
+    QuietStderr() : saved_(dup(2)) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(null);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+    ~QuietStderr() {
+        dup2(saved_, 2);
+        close(saved_);
+    }
+
+private:
+    int saved_;
 };
 
 // A core whose step fails on a negative input, counting the steps it
