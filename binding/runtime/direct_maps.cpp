@@ -68,6 +68,13 @@ struct WireRecords {
     }
 };
 
+// The mid prices (close + open) * 0.5 of two serialized series.
+struct WireMids {
+    WireIn close, open;
+    V Load(std::size_t i) const { return hn::Mul(hn::Add(close.Load(i), open.Load(i)), hn::Set(D(), 0.5)); }
+    double Get(std::size_t i) const { return (close.Get(i) + open.Get(i)) * 0.5; }
+};
+
 bool DirectAnyNan(const std::uint8_t* x, std::size_t n) { return core::lanes::HWY_NAMESPACE::AnyNanLanes(WireIn{x}, n); }
 
 void DirectLagChanges(const std::uint8_t* x, std::size_t count, std::size_t lag, bool rate, std::uint8_t* out) {
@@ -97,6 +104,12 @@ double DirectRunningMeans(const std::uint8_t* x, std::size_t count, std::size_t 
 void DirectRsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
                std::uint8_t* out) {
     core::lanes::HWY_NAMESPACE::RsiLanes(WireIn{x}, count, period, period_less1, averages, WireOut{out});
+}
+
+void DirectMidRsi(const std::uint8_t* close, const std::uint8_t* open, std::size_t count, double period,
+                  double period_less1, double* averages, std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::RsiLanes(WireMids{WireIn{close}, WireIn{open}}, count, period, period_less1, averages,
+                                         WireOut{out});
 }
 
 void DirectWeightedMeans(const double* x, std::size_t count, std::size_t period, const double* weights,
@@ -145,6 +158,7 @@ HWY_EXPORT(DirectFractalFlags);
 HWY_EXPORT(DirectWeightedMeans);
 HWY_EXPORT(DirectRunningMeans);
 HWY_EXPORT(DirectRsi);
+HWY_EXPORT(DirectMidRsi);
 HWY_EXPORT(DirectAtr);
 HWY_EXPORT(DirectObv);
 HWY_EXPORT(DirectCci);
@@ -172,6 +186,10 @@ double direct_running_means(const std::uint8_t* x, std::size_t count, std::size_
 void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
                 std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectRsi)(x, count, period, period_less1, averages, out);
+}
+void direct_mid_rsi(const std::uint8_t* close, const std::uint8_t* open, std::size_t count, double period,
+                    double period_less1, double* averages, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectMidRsi)(close, open, count, period, period_less1, averages, out);
 }
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept {

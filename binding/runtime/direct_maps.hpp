@@ -19,6 +19,7 @@
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
+#include "lumenfold/core/oscillators/oc_price_rsi.hpp"
 #include "wire.hpp"
 
 namespace lumenfold::ffi {
@@ -36,6 +37,8 @@ double direct_running_means(const std::uint8_t* x, std::size_t count, std::size_
                             std::uint8_t* out) noexcept;
 void direct_rsi(const std::uint8_t* x, std::size_t count, double period, double period_less1, double* averages,
                 std::uint8_t* out) noexcept;
+void direct_mid_rsi(const std::uint8_t* close, const std::uint8_t* open, std::size_t count, double period,
+                    double period_less1, double* averages, std::uint8_t* out) noexcept;
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept;
 double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
@@ -93,6 +96,17 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
     if (begin >= x.size()) return;
     direct_rsi(x.bytes() + (begin - history) * 8, x.size() - begin, map.period, map.period_less1, map.averages,
                out.at(begin));
+}
+
+// The RSI of the mid prices, each bar's read from the two series as the
+// recursion takes it.
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::RsiMap& map, const core::OCPriceRSI::MidPrices<WireSeries, WireSeries>& x) {
+    if (begin >= x.size()) return;
+    const std::size_t from = (begin - history) * 8;
+    direct_mid_rsi(x.close.bytes() + from, x.open.bytes() + from, x.size() - begin, map.period, map.period_less1,
+                   map.averages, out.at(begin));
 }
 
 // Each input is read `period` times: from plain chunks, the means written

@@ -26,6 +26,7 @@
 #include "lumenfold/core/classic/sar.hpp"
 #include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/framework/smoothing.hpp"
+#include "lumenfold/core/oscillators/oc_price_rsi.hpp"
 #include "runtime/serialize.hpp"
 
 namespace {
@@ -109,6 +110,11 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_rsi(period + 1, serialized(c), &st))),
                       serialized_bits(rsi.data(), n))
                 << "rsi on " << hwy::TargetName(target) << ", " << n << " bars";
+            const auto mid_rsi = core::batch(core::OCPriceRSI(period + 1), c, h);
+            EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_ocpricersi(period + 1, serialized(c),
+                                                                                      serialized(h), &st))),
+                      serialized_bits(mid_rsi.data(), n))
+                << "ocpricersi on " << hwy::TargetName(target) << ", " << n << " bars";
             const auto kama = core::batch(core::KAMA(period), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_kama(period, serialized(c), &st))),
                       serialized_bits(kama.data(), n))

@@ -79,9 +79,7 @@ public:
         for (std::size_t i = 0; i < partial; ++i) out.put(i, next(x[i]));
         if (partial == n) return;
         const std::size_t p = static_cast<std::size_t>(period_);
-        lanes::run_chunks(out, p - 1, partial, [&](std::size_t count, double* r, const double* v) {
-            lanes::weighted_means(v, count, p, weights_.data(), false, 1.0, r);
-        }, x);
+        lanes::map_bars<double>(out, p - 1, partial, lanes::WeightedMeanMap{p, weights_.data(), false, 1.0}, x);
     }
 
     std::uint64_t period() const noexcept { return period_; }

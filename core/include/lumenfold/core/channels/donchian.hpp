@@ -42,15 +42,15 @@ public:
         const std::size_t warm = std::min(history, n);
         for (std::size_t t = 0; t < warm; ++t) out.put(t, next(high[t], low[t]));
         std::vector<double> upper, lower;
-        std::vector<BandOutput> bands;
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        const O sink = out;
         lanes::each_chunk(history, warm, [&](std::size_t first, std::size_t count, const double* h, const double* l) {
             upper.resize(count + lanes::kPad);
             lower.resize(count + lanes::kPad);
-            bands.resize(count);
             chunk(history, count, h, l, upper.data(), lower.data());
-            for (std::size_t k = 0; k < count; ++k)
-                bands[k] = BandOutput{upper[k], (upper[k] + lower[k]) * 0.5, lower[k]};
-            out.store(first, count, bands.data());
+            const double* u = upper.data();
+            const double* w = lower.data();
+            for (std::size_t k = 0; k < count; ++k) sink.put(first + k, BandOutput{u[k], (u[k] + w[k]) * 0.5, w[k]});
         }, high, low);
     }
 

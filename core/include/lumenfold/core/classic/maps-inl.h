@@ -332,84 +332,105 @@ double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
 }
 
 // The stops of count bars from In high and low holding their bars after the
-// one before them (classic/sar.hpp, sar_run): each group's prices and their
-// extremes with the previous bar's in lanes one group ahead of the stops,
-// which step in one-lane vectors, every choice a blend. The stop's arithmetic
-// is the same on both sides; its maxima and minima are the long side's taken
-// on negated values while short.
+// one before them (classic/sar.hpp, sar_run): each group's prices (and with
+// AVX-512 their extremes with the previous bar's) in lanes one group ahead of
+// the stops. With AVX-512 the stops step in one-lane vectors, every choice a
+// blend on a mask, for the side flips unpredictably on market prices; the
+// stop's arithmetic is the same on both sides, its maxima and minima the long
+// side's taken on negated values while short. Elsewhere blends of vectors
+// cost more than the flips mispredict, and the stops step as SAR::next does.
 template <class In, class Out>
 void SarLanes(In high, In low, std::size_t count, double acceleration, double maximum, SarState& state, Out out) {
     const D d;
     constexpr std::size_t kGroup = 64;
-    // The high, the low, max_num of the high and the previous high, min_num of
-    // the low and the previous low, of each bar.
+    constexpr bool kBlends = HWY_TARGET <= HWY_AVX3;
+    // The high and the low of each bar; with blends max_num of the high and
+    // the previous high and min_num of the low and the previous low, else the
+    // previous high and low.
     alignas(64) double bars[2][4][kGroup];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
-
-    const hn::CappedTag<double, 1> d1;
-    using V1 = hn::Vec<decltype(d1)>;
-    const V1 acc = hn::Set(d1, acceleration), most = hn::Set(d1, maximum), neg_zero = hn::Set(d1, -0.0);
-    V1 sar = hn::Set(d1, state.sar), ep = hn::Set(d1, state.ep), af = hn::Set(d1, state.af);
-    auto is_short = hn::Eq(hn::Set(d1, state.is_short ? 1.0 : 0.0), hn::Set(d1, 1.0));
-    // -0 while short: Xor with it negates.
-    V1 sign = hn::IfThenElseZero(is_short, neg_zero);
-    pipelined_groups(
-        count, kGroup,
-        [&](std::size_t q) {
-            double(&b)[4][kGroup] = bars[q % 2];
-            const std::size_t at = q * kGroup;
-            lane_groups(
-                size(q),
-                [&](std::size_t j) {
-                    const V h = high.Load(at + j + 1), l = low.Load(at + j + 1);
-                    hn::StoreU(h, d, b[0] + j);
-                    hn::StoreU(l, d, b[1] + j);
+    auto load_group = [&](std::size_t q) {
+        double(&b)[4][kGroup] = bars[q % 2];
+        const std::size_t at = q * kGroup;
+        lane_groups(
+            size(q),
+            [&](std::size_t j) {
+                const V h = high.Load(at + j + 1), l = low.Load(at + j + 1);
+                hn::StoreU(h, d, b[0] + j);
+                hn::StoreU(l, d, b[1] + j);
+                if constexpr (kBlends) {
                     hn::StoreU(MaxNum(high.Load(at + j), h), d, b[2] + j);
                     hn::StoreU(MinNum(low.Load(at + j), l), d, b[3] + j);
-                },
-                [&](std::size_t j) {
-                    const double h = high.Get(at + j + 1), l = low.Get(at + j + 1);
-                    b[0][j] = h;
-                    b[1][j] = l;
-                    b[2][j] = max_num(high.Get(at + j), h);
-                    b[3][j] = min_num(low.Get(at + j), l);
-                });
-        },
-        [&](std::size_t q) {
-            const double(&b)[4][kGroup] = bars[q % 2];
-            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
-                const V1 h = hn::LoadU(d1, b[0] + j), l = hn::LoadU(d1, b[1] + j);
-                const V1 hi = hn::LoadU(d1, b[2] + j), lo = hn::LoadU(d1, b[3] + j);
-                // The price that extends the trend, the one that reverses it,
-                // and (negated while short) the extremes beyond and short of
-                // the stop's side.
-                const V1 ahead = hn::IfThenElse(is_short, l, h), behind = hn::IfThenElse(is_short, h, l);
-                const V1 beyond = hn::Xor(hn::IfThenElse(is_short, lo, hi), sign);
-                const V1 within = hn::Xor(hn::IfThenElse(is_short, hi, lo), sign);
-                const auto flip = hn::Xor(behind, sign) <= hn::Xor(sar, sign);
-                // Flipping: the reversal stop and the new side's stop.
-                const V1 s = hn::Xor(MaxNum(hn::Xor(ep, sign), beyond), sign);
-                const V1 turned = hn::Add(s, hn::Mul(acc, hn::Sub(behind, s)));
-                const V1 flipped = hn::Xor(MaxNum(hn::Xor(turned, sign), beyond), sign);
-                // Staying: a new extreme speeds the stop up.
-                const auto extreme = hn::Xor(ahead, sign) > hn::Xor(ep, sign);
-                const V1 ep_next = hn::IfThenElse(extreme, ahead, ep);
-                const V1 af_next = hn::IfThenElse(extreme, MinNum(hn::Add(af, acc), most), af);
-                const V1 moved = hn::Add(sar, hn::Mul(af_next, hn::Sub(ep_next, sar)));
-                const V1 stayed = hn::Xor(MinNum(hn::Xor(moved, sign), within), sign);
-                out.Set(at + j, hn::GetLane(hn::IfThenElse(flip, s, sar)));
-                sar = hn::IfThenElse(flip, flipped, stayed);
-                ep = hn::IfThenElse(flip, behind, ep_next);
-                af = hn::IfThenElse(flip, acc, af_next);
-                is_short = hn::Xor(is_short, flip);
-                sign = hn::Xor(sign, hn::IfThenElseZero(flip, neg_zero));
-            }
-        },
-        [](std::size_t) {});
-    state.sar = hn::GetLane(sar);
-    state.ep = hn::GetLane(ep);
-    state.af = hn::GetLane(af);
-    state.is_short = hn::AllTrue(d1, is_short);
+                } else {
+                    hn::StoreU(high.Load(at + j), d, b[2] + j);
+                    hn::StoreU(low.Load(at + j), d, b[3] + j);
+                }
+            },
+            [&](std::size_t j) {
+                const double h = high.Get(at + j + 1), l = low.Get(at + j + 1);
+                b[0][j] = h;
+                b[1][j] = l;
+                b[2][j] = kBlends ? max_num(high.Get(at + j), h) : high.Get(at + j);
+                b[3][j] = kBlends ? min_num(low.Get(at + j), l) : low.Get(at + j);
+            });
+    };
+    if constexpr (!kBlends) {
+        SarState s = state;
+        pipelined_groups(
+            count, kGroup, load_group,
+            [&](std::size_t q) {
+                const double(&b)[4][kGroup] = bars[q % 2];
+                for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j)
+                    out.Set(at + j, SAR::stop(s, b[0][j], b[1][j], b[2][j], b[3][j], acceleration, maximum));
+            },
+            [](std::size_t) {});
+        state = s;
+    } else {
+        const hn::CappedTag<double, 1> d1;
+        using V1 = hn::Vec<decltype(d1)>;
+        const V1 acc = hn::Set(d1, acceleration), most = hn::Set(d1, maximum), neg_zero = hn::Set(d1, -0.0);
+        V1 sar = hn::Set(d1, state.sar), ep = hn::Set(d1, state.ep), af = hn::Set(d1, state.af);
+        auto is_short = hn::Eq(hn::Set(d1, state.is_short ? 1.0 : 0.0), hn::Set(d1, 1.0));
+        // -0 while short: Xor with it negates.
+        V1 sign = hn::IfThenElseZero(is_short, neg_zero);
+        pipelined_groups(
+            count, kGroup, load_group,
+            [&](std::size_t q) {
+                const double(&b)[4][kGroup] = bars[q % 2];
+                for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
+                    const V1 h = hn::LoadU(d1, b[0] + j), l = hn::LoadU(d1, b[1] + j);
+                    const V1 hi = hn::LoadU(d1, b[2] + j), lo = hn::LoadU(d1, b[3] + j);
+                    // The price that extends the trend, the one that reverses it,
+                    // and (negated while short) the extremes beyond and short of
+                    // the stop's side.
+                    const V1 ahead = hn::IfThenElse(is_short, l, h), behind = hn::IfThenElse(is_short, h, l);
+                    const V1 beyond = hn::Xor(hn::IfThenElse(is_short, lo, hi), sign);
+                    const V1 within = hn::Xor(hn::IfThenElse(is_short, hi, lo), sign);
+                    const auto flip = hn::Xor(behind, sign) <= hn::Xor(sar, sign);
+                    // Flipping: the reversal stop and the new side's stop.
+                    const V1 s = hn::Xor(MaxNum(hn::Xor(ep, sign), beyond), sign);
+                    const V1 turned = hn::Add(s, hn::Mul(acc, hn::Sub(behind, s)));
+                    const V1 flipped = hn::Xor(MaxNum(hn::Xor(turned, sign), beyond), sign);
+                    // Staying: a new extreme speeds the stop up.
+                    const auto extreme = hn::Xor(ahead, sign) > hn::Xor(ep, sign);
+                    const V1 ep_next = hn::IfThenElse(extreme, ahead, ep);
+                    const V1 af_next = hn::IfThenElse(extreme, MinNum(hn::Add(af, acc), most), af);
+                    const V1 moved = hn::Add(sar, hn::Mul(af_next, hn::Sub(ep_next, sar)));
+                    const V1 stayed = hn::Xor(MinNum(hn::Xor(moved, sign), within), sign);
+                    out.Set(at + j, hn::GetLane(hn::IfThenElse(flip, s, sar)));
+                    sar = hn::IfThenElse(flip, flipped, stayed);
+                    ep = hn::IfThenElse(flip, behind, ep_next);
+                    af = hn::IfThenElse(flip, acc, af_next);
+                    is_short = hn::Xor(is_short, flip);
+                    sign = hn::Xor(sign, hn::IfThenElseZero(flip, neg_zero));
+                }
+            },
+            [](std::size_t) {});
+        state.sar = hn::GetLane(sar);
+        state.ep = hn::GetLane(ep);
+        state.af = hn::GetLane(af);
+        state.is_short = hn::AllTrue(d1, is_short);
+    }
 }
 
 }  // namespace lumenfold::core::lanes::HWY_NAMESPACE

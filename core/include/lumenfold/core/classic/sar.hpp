@@ -50,10 +50,15 @@ namespace lumenfold::core {
 class SAR {
 public:
     SAR(double acceleration, double maximum)
-        : acceleration_(acceleration), maximum_(maximum), af_(acceleration) {}
+        : acceleration_(acceleration), maximum_(maximum), state_{0.0, 0.0, acceleration, true} {}
 
     double next(double high, double low) noexcept {
-        if (count_ >= 2) return step(high, low);
+        if (count_ >= 2) {
+            const double out = stop(state_, high, low, prev_high_, prev_low_, acceleration_, maximum_);
+            prev_low_ = low;
+            prev_high_ = high;
+            return out;
+        }
         if (count_++ == 0) {
             first_low_ = low;
             first_high_ = high;
@@ -64,16 +69,57 @@ public:
 
     bool batch_ready() const noexcept { return count_ == 0; }
 
-    // Batch form: the first two bars stepped, then the stops without a branch
-    // (the side flips unpredictably on market prices), the bars' extremes in
-    // SIMD lanes one group of bars ahead.
+    // Batch form: the first two bars stepped, then the stops over each group
+    // of bars with their prices and extremes loaded in SIMD lanes one group
+    // ahead (see lanes::SarLanes for how the stops step there).
     template <class O, Series S>
     void batch(const O& out, const S& high, const S& low) {
         const std::size_t n = std::min(high.size(), low.size());
         for (std::size_t i = 0; i < n && i < 2; ++i) out.put(i, next(high[i], low[i]));
         if (n <= 2) return;
-        lanes::SarState state{sar_, ep_, af_, !is_long_};
+        lanes::SarState state = state_;
         lanes::map_bars<double>(out, 1, 2, lanes::SarMap{acceleration_, maximum_, &state}, high, low);
+    }
+
+    // The output of a bar from the third on, the bar before it of high ph
+    // and low pl, the state carried past it.
+    static double stop(lanes::SarState& s, double high, double low, double ph, double pl, double acceleration,
+                       double maximum) noexcept {
+        double out;
+        if (!s.is_short) {
+            if (low <= s.sar) {
+                const double flip = max_num(max_num(s.ep, ph), high);
+                out = flip;
+                s.ep = low;
+                s.af = acceleration;
+                s.is_short = true;
+                s.sar = max_num(max_num(flip + s.af * (low - flip), ph), high);
+            } else {
+                out = s.sar;
+                if (high > s.ep) {
+                    s.ep = high;
+                    s.af = min_num(s.af + acceleration, maximum);
+                }
+                s.sar = min_num(min_num(s.sar + s.af * (s.ep - s.sar), pl), low);
+            }
+        } else {
+            if (high >= s.sar) {
+                const double flip = min_num(min_num(s.ep, pl), low);
+                out = flip;
+                s.ep = high;
+                s.af = acceleration;
+                s.is_short = false;
+                s.sar = min_num(min_num(flip + s.af * (high - flip), pl), low);
+            } else {
+                out = s.sar;
+                if (low < s.ep) {
+                    s.ep = low;
+                    s.af = min_num(s.af + acceleration, maximum);
+                }
+                s.sar = max_num(max_num(s.sar + s.af * (s.ep - s.sar), ph), high);
+            }
+        }
+        return out;
     }
 
 private:
@@ -82,90 +128,46 @@ private:
         const double down = first_low_ - low;
         const double up = high - first_high_;
         // Ordered comparisons: a NaN move gives long.
-        is_long_ = !(down > up && down > 0.0);
-        af_ = acceleration_;
+        bool is_long = !(down > up && down > 0.0);
+        state_.af = acceleration_;
         double out;
-        if (is_long_) {
-            ep_ = high;
+        if (is_long) {
+            state_.ep = high;
             if (low <= first_low_) {
                 out = high;
-                ep_ = low;
-                sar_ = max_num(high + af_ * (low - high), high);
-                is_long_ = false;
+                state_.ep = low;
+                state_.sar = max_num(high + state_.af * (low - high), high);
+                is_long = false;
             } else {
                 out = first_low_;
-                sar_ = min_num(first_low_ + af_ * (high - first_low_), low);
+                state_.sar = min_num(first_low_ + state_.af * (high - first_low_), low);
             }
         } else {
-            ep_ = low;
+            state_.ep = low;
             if (high >= first_high_) {
                 out = low;
-                ep_ = high;
-                sar_ = min_num(low + af_ * (high - low), low);
-                is_long_ = true;
+                state_.ep = high;
+                state_.sar = min_num(low + state_.af * (high - low), low);
+                is_long = true;
             } else {
                 out = first_high_;
-                sar_ = max_num(first_high_ + af_ * (low - first_high_), high);
+                state_.sar = max_num(first_high_ + state_.af * (low - first_high_), high);
             }
         }
+        state_.is_short = !is_long;
         prev_low_ = low;
         prev_high_ = high;
-        return out;
-    }
-
-    double step(double high, double low) noexcept {
-        const double pl = prev_low_;
-        const double ph = prev_high_;
-        prev_low_ = low;
-        prev_high_ = high;
-        double out;
-        if (is_long_) {
-            if (low <= sar_) {
-                const double s = max_num(max_num(ep_, ph), high);
-                out = s;
-                ep_ = low;
-                af_ = acceleration_;
-                is_long_ = false;
-                sar_ = max_num(max_num(s + af_ * (low - s), ph), high);
-            } else {
-                out = sar_;
-                if (high > ep_) {
-                    ep_ = high;
-                    af_ = min_num(af_ + acceleration_, maximum_);
-                }
-                sar_ = min_num(min_num(sar_ + af_ * (ep_ - sar_), pl), low);
-            }
-        } else {
-            if (high >= sar_) {
-                const double s = min_num(min_num(ep_, pl), low);
-                out = s;
-                ep_ = high;
-                af_ = acceleration_;
-                is_long_ = true;
-                sar_ = min_num(min_num(s + af_ * (high - s), pl), low);
-            } else {
-                out = sar_;
-                if (low < ep_) {
-                    ep_ = low;
-                    af_ = min_num(af_ + acceleration_, maximum_);
-                }
-                sar_ = max_num(max_num(sar_ + af_ * (ep_ - sar_), ph), high);
-            }
-        }
         return out;
     }
 
     double acceleration_;
     double maximum_;
     std::uint64_t count_ = 0;
-    double sar_ = 0.0;
-    double ep_ = 0.0;
-    double af_;
+    lanes::SarState state_;
     double prev_low_ = 0.0;
     double prev_high_ = 0.0;
     double first_low_ = 0.0;
     double first_high_ = 0.0;
-    bool is_long_ = false;
 };
 
 }  // namespace lumenfold::core

@@ -56,9 +56,8 @@ public:
     void batch(const O& out, const S& x) {
         const std::size_t warm = std::min(kSteadyFrom, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, next(x[t]));
-        steady_components(x, [&out](std::size_t first, std::size_t count, const PhasorOutput* c) {
-            out.store(first, count, c);
-        });
+        // A copy of the sink: a local that the stores it makes cannot alias.
+        steady_components(x, [out](std::size_t t, const PhasorOutput& c) { out.put(t, c); });
     }
 
     // From this bar on (counted from 0) the smoother and both FIRs hold
@@ -68,9 +67,9 @@ public:
 
     // The components of bars kSteadyFrom .. n-1 at the stored period, read
     // from the inputs alone: the smoothed prices, then the detrender, then
-    // the quadrature over whole chunks of bars in SIMD lanes. f(first, count,
-    // components) gets the chunks in order, each with the components of its
-    // bars.
+    // the quadrature over whole chunks of bars in SIMD lanes; f(bar,
+    // components) takes them in bar order, each as the chunk's lanes leave
+    // it, so that a sink writes them while they are at hand.
     template <Series S, class F>
     void steady_components(const S& x, F f) const {
         constexpr std::size_t kHistory = kSteadyFrom - 3;
@@ -78,13 +77,11 @@ public:
         const double gain = hilbert_gain(period_);
         const std::size_t most = std::min(lanes::kChunk, x.size() - kSteadyFrom);
         std::vector<double> smooth(most + 12 + lanes::kPad), det(most + 6 + lanes::kPad), q(most + lanes::kPad);
-        std::vector<PhasorOutput> c(most);
         lanes::each_chunk(kHistory, kSteadyFrom, [&](std::size_t first, std::size_t count, const double* v) {
             lanes::four_bar_means(v, count + 12, smooth.data());
             lanes::hilbert_firs(smooth.data(), count + 6, kHilbertOuterTap, kHilbertInnerTap, gain, det.data());
             lanes::hilbert_firs(det.data(), count, kHilbertOuterTap, kHilbertInnerTap, gain, q.data());
-            for (std::size_t k = 0; k < count; ++k) c[k] = PhasorOutput{det[k + 3], q[k]};
-            f(first, count, c.data());
+            for (std::size_t k = 0; k < count; ++k) f(first + k, PhasorOutput{det[k + 3], q[k]});
         }, x);
     }
 
@@ -120,9 +117,7 @@ public:
         const std::size_t warm = std::min(Phasor::kSteadyFrom, x.size());
         for (std::size_t t = 0; t < warm; ++t) out.put(t, next(x[t]));
         // A copy of the sink: a local that the stores it makes cannot alias.
-        phasor_.steady_components(x, [out](std::size_t first, std::size_t count, const PhasorOutput* c) {
-            for (std::size_t k = 0; k < count; ++k) out.put(first + k, sines(c[k]));
-        });
+        phasor_.steady_components(x, [out](std::size_t t, const PhasorOutput& c) { out.put(t, sines(c)); });
     }
 
 private:

@@ -67,9 +67,7 @@ public:
         if (!lanes::has_nan(x)) {
             const std::size_t first = std::min(w - 1, n);
             for (std::size_t t = 0; t < first; ++t) out.put(t, kNaN);
-            lanes::run_chunks(out, w - 1, first, [&](std::size_t count, double* r, const double* v) {
-                lanes::weighted_means(v, count, w, weights_.data(), true, 1.0, r);
-            }, x);
+            lanes::map_bars<double>(out, w - 1, first, lanes::WeightedMeanMap{w, weights_.data(), true, 1.0}, x);
             return;
         }
         std::vector<double> held;      // the last accepted inputs, then the chunk's

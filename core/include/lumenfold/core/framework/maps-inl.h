@@ -86,21 +86,29 @@ bool AnyNanLanes(In x, std::size_t n) {
     return false;
 }
 
-// Means over a running sum (framework/lanes.hpp, running_means): the sum bar
-// by bar, the divisions of each group in lanes one group behind.
+// Means over a running sum (framework/lanes.hpp, running_means): each group's
+// entering and leaving values loaded in lanes one group ahead of the sum,
+// which then waits on no load from the series; the sum bar by bar, the
+// divisions of each group in lanes one group behind.
 template <class In, class Out>
 double RunningMeanLanes(In x, std::size_t count, std::size_t lag, double den, double sum, Out out) {
     const D d;
     const V vden = hn::Set(d, den);
     constexpr std::size_t kGroup = 64;
-    alignas(64) double sums[2][kGroup];
+    alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
-        count, kGroup, [](std::size_t) {},
+        count, kGroup,
         [&](std::size_t q) {
+            LoadInto(x, lag + q * kGroup, size(q), entering[q % 2]);
+            LoadInto(x, q * kGroup, size(q), leaving[q % 2]);
+        },
+        [&](std::size_t q) {
+            const double* in = entering[q % 2];
+            const double* old = leaving[q % 2];
             double* s = sums[q % 2];
-            for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j) {
-                sum = (x.Get(lag + at + j) + sum) - x.Get(at + j);
+            for (std::size_t j = 0, m = size(q); j < m; ++j) {
+                sum = (in[j] + sum) - old[j];
                 s[j] = sum;
             }
         },

@@ -28,8 +28,8 @@ public:
 
     std::uint64_t period() const noexcept { return rsi_.period(); }
 
-private:
-    // (close + open)·0.5 bar by bar, as a series.
+    // (close + open)·0.5 bar by bar, as a series; a map over other storage
+    // may read the two series directly (map_bars).
     template <class C, class P>
     struct MidPrices {
         C close;
@@ -49,6 +49,7 @@ private:
         }
     };
 
+private:
     Rsi rsi_;
 };
 
