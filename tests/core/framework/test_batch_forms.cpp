@@ -37,7 +37,10 @@ template <class... In, class Make>
 CoreClass core_class(const char* name, Make make) {
     using Core = decltype(make());
     return {name, typeid(Core), BatchForm<Core, In...>,
-            [make] { return lumenfold::core::batch(make(), std::array<In, 3>{}...).size(); }};
+            [make] {
+                const auto out = lumenfold::core::batch(make(), std::array<In, 3>{}...);
+                return out.size();
+            }};
 }
 
 }  // namespace lumenfold::test
