@@ -49,6 +49,11 @@ TEST(Fisher, ClampsIntoTheOpenInterval) {
     EXPECT_EQ(f.next(-1.0), -f.next(1.0));
     EXPECT_EQ(f.next(-kInf), -f.next(1.0));
     EXPECT_TRUE(std::isnan(f.next(kNaN)));
+    // The constants at the clamps are the logarithm's own result for the bounds.
+    for (volatile double bound : {-0.999, 0.999}) {
+        const double v = bound;
+        EXPECT_EQ(f.next(v * 2.0), std::log((v + 1.0) / (1.0 - v)) * 0.5) << v;
+    }
     const InverseFisherTransform inv;
     EXPECT_EQ(inv.next(0.0), 0.0);
     EXPECT_EQ(inv.next(1.0), 0.7615941559557649);

@@ -6,10 +6,15 @@
 
 namespace lumenfold::core {
 
+// The transform at the clamp bounds, 0.5·ln((1 ± 0.999)/(1 ∓ 0.999)) with the
+// same double operations, correctly rounded: a clamped input needs no logarithm.
+inline constexpr double kFisherAtLowerClamp = -0x1.e66cfde9c7c2ep+1;
+inline constexpr double kFisherAtUpperClamp = 0x1.e66cfde9c7c2ep+1;
+
 // The clamped Fisher transform; a NaN input fails both clamps and stays NaN.
 inline double fisher_transform(double v) noexcept {
-    if (v < -0.999) v = -0.999;
-    if (v > 0.999) v = 0.999;
+    if (v < -0.999) return kFisherAtLowerClamp;
+    if (v > 0.999) return kFisherAtUpperClamp;
     return std::log((v + 1.0) / (1.0 - v)) * 0.5;
 }
 
