@@ -85,44 +85,38 @@ public:
     // and low pl, the state carried past it.
     static double stop(lanes::SarState& s, double high, double low, double ph, double pl, double acceleration,
                        double maximum) noexcept {
-        double out;
-        if (!s.is_short) {
-            if (low <= s.sar) {
-                const double flip = max_num(max_num(s.ep, ph), high);
-                out = flip;
-                s.ep = low;
-                s.af = acceleration;
-                s.is_short = true;
-                s.sar = max_num(max_num(flip + s.af * (low - flip), ph), high);
-            } else {
-                out = s.sar;
-                if (high > s.ep) {
-                    s.ep = high;
-                    s.af = min_num(s.af + acceleration, maximum);
-                }
-                s.sar = min_num(min_num(s.sar + s.af * (s.ep - s.sar), pl), low);
-            }
-        } else {
-            if (high >= s.sar) {
-                const double flip = min_num(min_num(s.ep, pl), low);
-                out = flip;
-                s.ep = high;
-                s.af = acceleration;
-                s.is_short = false;
-                s.sar = min_num(min_num(flip + s.af * (high - flip), pl), low);
-            } else {
-                out = s.sar;
-                if (low < s.ep) {
-                    s.ep = low;
-                    s.af = min_num(s.af + acceleration, maximum);
-                }
-                s.sar = max_num(max_num(s.sar + s.af * (s.ep - s.sar), ph), high);
-            }
-        }
-        return out;
+        return s.is_short ? stop_side<false>(s, low, high, pl, ph, acceleration, maximum)
+                          : stop_side<true>(s, high, low, ph, pl, acceleration, maximum);
     }
 
 private:
+    // One side's step: `ahead` is the price that extends the trend (the high
+    // while long, the low while short), `behind` the one that can reverse it,
+    // `prior_ahead` and `prior_behind` the bar before's. `further` takes the
+    // extreme in the trend's direction, `nearer` the other; the long side's
+    // maxima are the short side's minima, operand for operand.
+    template <bool kLong>
+    static double stop_side(lanes::SarState& s, double ahead, double behind, double prior_ahead, double prior_behind,
+                            double acceleration, double maximum) noexcept {
+        auto further = [](double a, double b) { return kLong ? max_num(a, b) : min_num(a, b); };
+        auto nearer = [](double a, double b) { return kLong ? min_num(a, b) : max_num(a, b); };
+        if (kLong ? behind <= s.sar : behind >= s.sar) {
+            const double flip = further(further(s.ep, prior_ahead), ahead);
+            s.ep = behind;
+            s.af = acceleration;
+            s.is_short = kLong;
+            s.sar = further(further(flip + s.af * (behind - flip), prior_ahead), ahead);
+            return flip;
+        }
+        const double out = s.sar;
+        if (kLong ? ahead > s.ep : ahead < s.ep) {
+            s.ep = ahead;
+            s.af = min_num(s.af + acceleration, maximum);
+        }
+        s.sar = nearer(nearer(s.sar + s.af * (s.ep - s.sar), prior_behind), behind);
+        return out;
+    }
+
     // Second bar: the previous bar's range is taken as this bar's own.
     double first_stop(double high, double low) noexcept {
         const double down = first_low_ - low;
