@@ -6,6 +6,7 @@ import ctypes
 import dataclasses
 import enum
 import itertools
+import math
 import operator
 import os
 import platform
@@ -264,42 +265,86 @@ def _unwind_out(st, clone, free, out, released, *held):
 # the copy itself).
 _PIECE = 1 << 13
 
+# The items of a list or tuple are converted straight into the library's
+# buffer, big-endian, each once, by a ctypes array laid over the piece (its
+# slice assignment converts item by item and stops at the first that fails).
+# The piece is first filled with _UNSET, a quiet NaN with a payload drawn for
+# this process, so that where the conversion stopped shows in the buffer: the
+# first element still _UNSET whose item did not convert to it.
+_BigPiece = ctypes.c_double.__ctype_be__ * _PIECE
+_UNSET = 0x7FF8 << 48 | int.from_bytes(os.urandom(6), "little") & ((1 << 48) - 1) | 1
+_UNSET_BYTES = _UNSET.to_bytes(8, "big")
+_UNSET_PIECE = _UNSET_BYTES * _PIECE
+# _UNSET as a native 64-bit word reads its big-endian bytes.
+_UNSET_WORD = int.from_bytes(_UNSET_BYTES, sys.byteorder)
+
 
 class _Series:
-    """A list or tuple for a vector of doubles, converted piece by piece as
-    it is copied into the library; `where` names it in errors. A list is
-    read as it stands when this is made: its items are copied at once (a
-    copy of a list is atomic under the interpreter lock), last first, so
-    that each piece is cut from the end of the copy and its references are
-    dropped while they are in cache; a list whose length has changed by the
-    time its last piece is converted (an item's __float__ or another thread
-    changed it) is refused. A vector is never spliced from two states."""
+    """A list or tuple (or an instance of a subclass of either) for a vector
+    of doubles, converted piece by piece as it is copied into the library;
+    `where` names it in errors. A list is read as it stands when this is
+    made: its items are copied at once (a copy of a list is atomic under the
+    interpreter lock), last first, so that each piece is cut from the end of
+    the copy and its references are dropped while they are in cache; a list
+    whose length has changed by the time its last piece is converted (an
+    item's __float__ or another thread changed it) is refused. A vector is
+    never spliced from two states. A subclass is read through list's and
+    tuple's own methods, whatever it overrides. Written once."""
     __slots__ = ("values", "items", "count", "where")
 
     def __init__(self, values, where):
-        self.values = values
-        self.items = values[::-1] if type(values) is list else values
-        self.count = len(values)
+        if isinstance(values, list):
+            self.values = values
+            self.items = list.__getitem__(values, _REVERSED)
+        else:
+            self.values = None
+            self.items = tuple.__getitem__(values, _WHOLE)
+        self.count = len(self.items)
         self.where = where
 
     def __len__(self):
         return self.count
 
-    def piece(self, start, stop):
-        if self.items is self.values:
-            part = self.values[start:stop]
+    def write(self, start, stop, at):
+        if self.values is None:
+            part = self.items[start:stop]
         else:
-            at = self.count - stop
-            part = self.items[at:]
-            del self.items[at:]
+            cut = self.count - stop
+            part = self.items[cut:]
+            del self.items[cut:]
             part.reverse()
+        n = stop - start
+        ctypes.memmove(at, _UNSET_PIECE, 8 * n)
         try:
-            a = array("d", part)
+            _BigPiece.from_address(at)[:n] = part
         except _CONVERSION_ERRORS as e:
-            raise _element_error(part, self.where, e, start)
-        if stop == self.count and len(self.values) != self.count:
+            raise _piece_error(part, at, self.where, e, start)
+        if stop == self.count and self.values is not None and list.__len__(self.values) != self.count:
             raise _changed(self.where)
-        return a
+
+
+_REVERSED = slice(None, None, -1)
+_WHOLE = slice(None)
+
+
+def _piece_error(part, at, where, error, first):
+    """The error of a piece of a list or tuple (`part`, its items from item
+    `first` on, written at `at`) whose conversion raised `error`: that of the
+    item where the conversion stopped. No other item is converted again."""
+    written = array("Q")
+    written.frombytes(ctypes.string_at(at, 8 * len(part)))
+    i = 0
+    while True:
+        try:
+            i = written.index(_UNSET_WORD, i)
+        except ValueError:
+            return error
+        v = part[i]
+        # A float whose value is _UNSET was written; any other item is where
+        # the conversion stopped (short of a __float__ returning _UNSET).
+        if not (isinstance(v, float) and struct.pack(">d", v) == _UNSET_BYTES):
+            return _item_error(where, first + i, v, error)
+        i += 1
 
 
 class _Doubles:
@@ -321,10 +366,10 @@ def _count_error(where, n):
     return ValueError(f"{where} has {n} items, more than the {_MAX_COUNT} a vector can hold")
 
 
-def _vector_buffer(n, piece, where):
+def _vector_buffer(n, write, where):
     """A library buffer holding a vector of n 8-byte elements, written piece by
-    piece behind its count in big-endian order; piece(start, stop) gives the
-    elements start..stop as an array in native order."""
+    piece behind its count in big-endian order by write(start, stop, at),
+    which writes the elements start..stop at address `at`."""
     if n > _MAX_COUNT:
         raise _count_error(where, n)
     st, sp = _status()
@@ -336,15 +381,23 @@ def _vector_buffer(n, piece, where):
         ctypes.memmove(at, _I32.pack(n), 4)
         at += 4
         for start in range(0, n, _PIECE):
-            a = piece(start, min(start + _PIECE, n))
-            if _LITTLE:
-                a.byteswap()
-            ctypes.memmove(at + 8 * start, a.buffer_info()[0], 8 * len(a))
+            write(start, min(start + _PIECE, n), at + 8 * start)
     except BaseException:
         buf.__class__ = _RustBuffer
         _buffer_release(buf, _UNUSED)
         raise
     return buf
+
+
+def _swapping(piece):
+    """A writer for _vector_buffer from piece(start, stop), which gives the
+    elements start..stop as an array in native order."""
+    def write(start, stop, at):
+        a = piece(start, stop)
+        if _LITTLE:
+            a.byteswap()
+        ctypes.memmove(at, a.buffer_info()[0], 8 * len(a))
+    return write
 
 
 def _doubles_buffer(payload):
@@ -357,7 +410,7 @@ def _doubles_buffer(payload):
                 a = array("d")
                 a.frombytes(raw[8 * start:8 * stop])
                 return a
-            return _vector_buffer(len(view), piece, payload.where)
+            return _vector_buffer(len(view), _swapping(piece), payload.where)
 
 
 def _buffer_of(payload):
@@ -375,10 +428,10 @@ def _buffer_of(payload):
             _raise_status(st)
         return buf
     if isinstance(payload, _Series):
-        return _vector_buffer(len(payload), payload.piece, payload.where)
+        return _vector_buffer(len(payload), payload.write, payload.where)
     if isinstance(payload, _Doubles):
         return _doubles_buffer(payload)
-    return _vector_buffer(len(payload), lambda start, stop: payload[start:stop], "a vector")
+    return _vector_buffer(len(payload), _swapping(lambda start, stop: payload[start:stop]), "a vector")
 
 
 def _buffers(*payloads):
@@ -573,6 +626,10 @@ def _check_vector(values, where, items):
             n = len(values)
         except TypeError:
             pass  # an iterable without a length: counted as it is converted
+        except (ValueError, OverflowError) as e:  # a __len__ below 0 or beyond an index
+            if not _fails_again(len, values):
+                raise
+            raise type(e)(f"{where}: the length of {type(values).__name__} could not be read: {e}") from e
         else:
             if n > _MAX_COUNT:
                 raise _count_error(where, n)
@@ -596,19 +653,6 @@ def _view(values, where, exposed=False):
         raise _unconverted(where, values, e) from e
 
 
-def _element_error(items, where, error, first=0):
-    """The error of a list or tuple of numbers whose conversion raised
-    `error` (`items` being the part of it that starts at item `first`): that
-    of its first item whose own conversion fails, or `error` itself if none
-    does. Raised within the handler of `error`."""
-    for i, v in enumerate(items, first):
-        try:
-            _c_double(v)
-        except _CONVERSION_ERRORS as e:
-            return _item_error(where, i, v, e)
-    return error
-
-
 def _item_error(where, i, item, error):
     """_number_error for item `i` of a vector of numbers."""
     e = _number_error(f"{where} item {i}", item, error)
@@ -618,37 +662,68 @@ def _item_error(where, i, item, error):
     return e
 
 
-# More items than any iterable is read for: a count that does not run out.
-_UNBOUNDED = 1 << 62
+def _converts_alone(kind):
+    """Whether converting an item of this type runs no code but the
+    interpreter's: a float (of any subclass: its own value is read), an int
+    or a bool. Such items are converted in bulk."""
+    return kind is float or kind is int or kind is bool or issubclass(kind, float)
 
 
 def _iterated(values, where):
-    """An array of the doubles an iterable of numbers yields, read once and
-    converted in pieces with no Python work per item. It is refused at its
-    first item that is not a number, named by its position, and nothing
-    after that item is read: `kept` trails the stream by at most a piece,
-    holding the items read since, and `marks` loses one mark per item the
-    iterable gives, which tells an item's failed conversion from a failure
-    of the iterable itself."""
+    """An array of the doubles an iterable of numbers yields, read once, each
+    item converted once. Runs of items whose conversion runs no code of the
+    caller's (see _converts_alone) are gathered and converted in bulk; any
+    other item is converted on its own as soon as it is read, so the iterable
+    is read no further than an item that is refused (named by its position),
+    and whatever that conversion raises leaves from our own call, never from
+    inside an iteration (which would take a StopIteration for the end of the
+    items). What the iterable itself raises leaves as it is."""
     try:
         items = iter(values)
     except TypeError:
         raise _type_error(where, "a sequence of numbers", values) from None
-    marks = itertools.repeat(True, _UNBOUNDED)
-    stream, kept = itertools.tee(itertools.compress(items, marks))
     a = array("d")
+    bulk = []
     while True:
         start = len(a)
-        try:
-            a.extend(itertools.islice(stream, _PIECE))
-        except _CONVERSION_ERRORS as e:
-            at = len(a)
-            if _UNBOUNDED - operator.length_hint(marks) == at:
-                raise
-            raise _item_error(where, at, next(itertools.islice(kept, at - start, None)), e)
+        for kind, run in itertools.groupby(itertools.islice(items, _PIECE), type):
+            if _converts_alone(kind):
+                bulk += run
+                continue
+            if bulk:
+                _append_bulk(a, bulk, where)
+            for v in run:
+                try:
+                    x = _as_float(v, 0)
+                except _CONVERSION_ERRORS as e:
+                    raise _item_error(where, len(a), v, e)
+                a.append(x)
+        if bulk:
+            _append_bulk(a, bulk, where)
         if len(a) - start < _PIECE:
             return a
-        next(itertools.islice(kept, _PIECE - 1, None))
+
+
+# Each item converted once by ldexp(item, 0), which returns it as a float with
+# its bits (an array converts an item it appends twice: to check it, to store it).
+_as_float = math.ldexp
+
+
+def _append_bulk(a, bulk, where):
+    """Appends the items of `bulk` (see _converts_alone) to `a` and empties it.
+    Only an int too large for a double fails: then the items are converted
+    again one by one, which runs no code of the caller's, to name it."""
+    try:
+        a.fromlist(bulk)
+    except _CONVERSION_ERRORS as e:
+        for v in bulk:
+            try:
+                a.append(v)
+            except _CONVERSION_ERRORS as item_error:
+                raise _item_error(where, len(a), v, item_error) from None
+        raise e
+    finally:
+        bulk.clear()
 
 
 # Buffer formats of doubles, by the byte order of their data.
@@ -663,10 +738,11 @@ def _vec_f64(values, where):
     tuple is converted as it is copied (a list as it stands now: see
     _Series); another buffer of doubles or any other iterable of numbers
     becomes an array of our own now."""
-    if type(values) is list or type(values) is tuple:
-        if len(values) > _MAX_COUNT:
-            raise _count_error(where, len(values))
-        return _Series(values, where)
+    if isinstance(values, (list, tuple)):
+        series = _Series(values, where)
+        if series.count > _MAX_COUNT:
+            raise _count_error(where, series.count)
+        return series
     layout = _check_vector(values, where, "numbers")
     if layout is not None:
         fmt, contiguous = layout
@@ -686,29 +762,51 @@ def _vec_f64(values, where):
     return a
 
 
-def _vec_u64(values, where):
-    _check_vector(values, where, "integers")
+def _elements(values, where, items):
+    """The items of a vector of `items` that are converted one by one, and a
+    check to run once they are: a list read as it stands now (refused if its
+    length has changed by then) and a tuple through their own methods,
+    whatever a subclass overrides (as _Series reads them); any other iterable
+    as it yields them."""
+    if isinstance(values, list):
+        taken = list.__getitem__(values, _WHOLE)
+
+        def check():
+            if list.__len__(values) != len(taken):
+                raise _changed(where)
+        return taken, check
+    if isinstance(values, tuple):
+        return tuple.__getitem__(values, _WHOLE), None
+    _check_vector(values, where, items)
     try:
-        items = iter(values)
+        return iter(values), None
     except TypeError:
-        raise _type_error(where, "a sequence of integers", values) from None
-    a = array("Q", (_u64(v, f"{where} item {i}") for i, v in enumerate(items)))
+        raise _type_error(where, f"a sequence of {items}", values) from None
+
+
+def _vec_u64(values, where):
+    items, check = _elements(values, where, "integers")
+    a = array("Q")
+    # A loop, not a generator: a StopIteration raised by an item's __index__
+    # leaves the call as itself.
+    for i, v in enumerate(items):
+        a.append(_u64(v, f"{where} item {i}"))
+    if check is not None:
+        check()
     if len(a) > _MAX_COUNT:
         raise _count_error(where, len(a))
     return a
 
 
 def _vec_bool(values, where):
-    _check_vector(values, where, "booleans")
-    try:
-        items = iter(values)
-    except TypeError:
-        raise _type_error(where, "a sequence of booleans", values) from None
+    items, check = _elements(values, where, "booleans")
     flags = bytearray(4)
     for i, v in enumerate(items):
         if not _is_bool(v):
             raise TypeError(f"{where} must be a sequence of booleans, but item {i} is {type(v).__name__}")
         flags.append(1 if v else 0)
+    if check is not None:
+        check()
     n = len(flags) - 4
     if n > _MAX_COUNT:
         raise _count_error(where, n)

@@ -31,6 +31,14 @@ except ImportError:
     numpy = None
 
 
+class SubList(list):
+    pass
+
+
+class SubTuple(tuple):
+    pass
+
+
 class MovingAverages(unittest.TestCase):
     def test_worked_values(self):
         self.assertEqual(lf.sma(3, [1, 2, 3, 4]), [1, 1.5, 2, 3])
@@ -53,9 +61,17 @@ class MovingAverages(unittest.TestCase):
                     0x3FF0000000000001)
         def bits(x):
             return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+        class Real:
+            def __init__(self, x):
+                self.x = x
+
+            def __float__(self):
+                return self.x
         for pattern in patterns:
             x = struct.unpack("<d", struct.pack("<Q", pattern))[0]
-            for out in (lf.Ema(10).next(x), lf.ema(10, [x])[0], lf.ema(10, array.array("d", [x, 1.0]))[0]):
+            for out in (lf.Ema(10).next(x), lf.ema(10, [x])[0], lf.ema(10, (x,))[0], lf.ema(10, iter([x]))[0],
+                        lf.ema(10, iter([Real(x)]))[0], lf.ema(10, array.array("d", [x, 1.0]))[0]):
                 self.assertEqual(bits(out), pattern, hex(pattern))
 
     def test_any_sequence_of_numbers(self):
@@ -241,21 +257,63 @@ class Arguments(unittest.TestCase):
             def __float__(self):
                 xs.clear()
                 return 1.0
-        xs = [1.0] * 10000 + [Emptying()] + [2.0] * 10000
-        with self.assertRaises(ValueError) as ctx:
-            lf.sma(1, xs)
-        self.assertEqual(str(ctx.exception), "sma(): argument 'series' changed while it was being converted")
+
+            def __index__(self):
+                xs.clear()
+                return 1
+        for kind in (list, SubList):
+            xs = kind([1.0] * 10000 + [Emptying()] + [2.0] * 10000)
+            with self.assertRaises(ValueError) as ctx:
+                lf.sma(1, xs)
+            self.assertEqual(str(ctx.exception), "sma(): argument 'series' changed while it was being converted")
+            xs = kind([1, Emptying(), 2])
+            with self.assertRaises(ValueError) as ctx:
+                lf.chain_pcr(xs, [1, 2, 3])
+            self.assertEqual(str(ctx.exception), "chain_pcr(): argument 'ce_oi' changed while it was being converted")
 
     def test_a_list_changed_in_place_while_it_is_converted_is_read_as_it_stood(self):
-        class Rotating:  # every item moves, the length stays
+        class Rotating:  # every item moves, the length stays (once: read live, it would be met again)
+            rotated = False
+
             def __float__(self):
-                xs.insert(0, -1.0)
-                xs.pop()
+                if not self.rotated:
+                    self.rotated = True
+                    xs.insert(0, -1.0)
+                    xs.pop()
                 return 0.5
         expected = [float(i) for i in range(20000)]
-        xs = expected[:100] + [Rotating()] + expected[101:]
-        expected[100] = 0.5
-        self.assertEqual(lf.sma(1, xs), expected)
+        for kind in (list, SubList):
+            xs = kind(expected[:100] + [Rotating()] + expected[101:])
+            self.assertEqual(lf.sma(1, xs), expected[:100] + [0.5] + expected[101:], kind.__name__)
+
+    def test_each_item_is_converted_once_and_the_first_that_fails_is_named(self):
+        class Once:  # its second conversion fails: a first one that is repeated shows
+            def __init__(self, x):
+                self.x = x
+                self.calls = 0
+
+            def __float__(self):
+                self.calls += 1
+                if self.calls > 1:
+                    raise ValueError("converted again")
+                return self.x
+
+        kinds = (list, tuple, SubList, SubTuple, iter)
+        for kind in kinds:
+            items = [Once(float(i)) for i in range(3)] + [2, 3.0]
+            self.assertEqual(lf.sma(1, kind(items)), [0.0, 1.0, 2.0, 2.0, 3.0], kind.__name__)
+        # A value of the process's unset marker before the failing item is
+        # told from the element the failure left unwritten.
+        unset = struct.unpack(">d", lf._UNSET_BYTES)[0]
+        for kind, head in itertools.product(kinds, ([], [1.0] * 9000, [unset])):
+            items = head + [0.0, Once(1.0), 2.0, "x", None]
+            with self.assertRaises(TypeError, msg=kind.__name__) as ctx:
+                lf.sma(1, kind(items))
+            self.assertEqual(str(ctx.exception), "sma(): argument 'series' must be a sequence of numbers, "
+                                                 f"but item {len(head) + 3} is str")
+        with self.assertRaises(OverflowError) as ctx:  # ints are converted in bulk where they can be
+            lf.sma(1, iter([1, 2.0, 3, 10**400, "x"]))
+        self.assertEqual(str(ctx.exception), "sma(): argument 'series' item 3: int too large to convert to float")
 
     def test_an_exception_that_is_no_conversion_failure_leaves_the_call_as_itself(self):
         # A signal handler's exception, of any type, raised inside an item's
@@ -277,7 +335,8 @@ class Arguments(unittest.TestCase):
             raised.append(kind("deadline"))
             raise raised[-1]
         calls = [lambda: lf.sma(3, [1.0] * 10000 + [Signalling()]), lambda: lf.sma(3, iter([1.0, Signalling()])),
-                 lambda: lf.Ema(3).next(Signalling()), lambda: lf.Sma(Signalling())]
+                 lambda: lf.Ema(3).next(Signalling()), lambda: lf.Sma(Signalling()),
+                 lambda: lf.chain_pcr([1, Signalling()], [1, 2])]
         raised = []
         previous = signal.signal(signal.SIGALRM, handler)
         try:
@@ -293,13 +352,22 @@ class Arguments(unittest.TestCase):
         def failing(error):
             yield 1.0
             raise error
-        for error in (MemoryError(), RecursionError(), TimeoutError()):
+        # A StopIteration is not taken for the end of the items.
+        for error in (MemoryError(), RecursionError(), TimeoutError(), StopIteration()):
             class Raising:
                 def __float__(self, error=error):
                     raise error
-            for series in ([1.0, Raising()], iter([Raising()]), failing(error)):
+
+                def __index__(self, error=error):
+                    raise error
+            calls = [lambda: lf.sma(3, [1.0, Raising()]), lambda: lf.sma(3, (Raising(),)),
+                     lambda: lf.sma(3, iter([1.0, Raising(), 2.0])), lambda: lf.chain_pcr([1, Raising()], [1, 2]),
+                     lambda: lf.chain_pcr(iter([Raising()]), [1, 2])]
+            if not isinstance(error, StopIteration):
+                calls.append(lambda: lf.sma(3, failing(error)))
+            for call in calls:
                 with self.assertRaises(type(error)) as ctx:
-                    lf.sma(3, series)
+                    call()
                 self.assertIs(ctx.exception, error)
         error = ValueError("the source failed")
         with self.assertRaises(ValueError) as ctx:
@@ -349,6 +417,25 @@ class Arguments(unittest.TestCase):
                 call()
             self.assertEqual(str(ctx.exception),
                              f"{where} has 2147483648 items, more than the 2147483647 a vector can hold")
+
+    def test_a_length_that_cannot_be_read_names_the_argument(self):
+        class Sized(collections.abc.Sequence):
+            def __init__(self, n):
+                self.n = n
+
+            def __len__(self):
+                return self.n
+
+            def __getitem__(self, i):
+                raise AssertionError("an item was read")
+        for n, error, why in ((-1, ValueError, "__len__() should return >= 0"),
+                              (2**70, OverflowError, "cannot fit 'int' into an index-sized integer")):
+            for call, where in ((lambda: lf.sma(3, Sized(n)), "sma(): argument 'series'"),
+                                (lambda: lf.chain_pcr([1], Sized(n)), "chain_pcr(): argument 'pe_oi'")):
+                with self.assertRaises(error) as ctx:
+                    call()
+                self.assertEqual(str(ctx.exception), f"{where}: the length of Sized could not be read: {why}")
+                self.assertIsInstance(ctx.exception.__cause__, error)
 
     def test_a_kept_error_does_not_hold_the_callers_buffer(self):
         a = array.array("d", [1.0, 2.0, 3.0])

@@ -32,9 +32,8 @@ class FailedCalls(unittest.TestCase):
     def test_library_rejects_a_middle_argument(self):
         # Three library buffers, the second one short: the library consumes
         # all three and names the second.
-        good = lf._vec_f64([1.0, 2.0], "high")
         short = bytearray(struct.pack(">i", 1))
-        bufs = lend(*lf._buffers(good, short, good))
+        bufs = lend(*lf._buffers(lf._vec_f64([1.0, 2.0], "high"), short, lf._vec_f64([1.0, 2.0], "close")))
         st = raw_status()
         out = lf._fn_func_atr(ctypes.c_uint64(3), *bufs, ctypes.byref(st))
         self.assertEqual(out.len, 0)
@@ -46,8 +45,7 @@ class FailedCalls(unittest.TestCase):
     def test_buffer_rule_violation_consumes_the_valid_arguments(self):
         # The middle argument breaks the buffer rule: it is not the library's
         # to free, but the two valid ones are released.
-        good = lf._vec_f64([1.0], "high")
-        first, last = lend(*lf._buffers(good, good))
+        first, last = lend(*lf._buffers(lf._vec_f64([1.0], "high"), lf._vec_f64([1.0], "close")))
         st = raw_status()
         lf._fn_func_atr(ctypes.c_uint64(3), first, lf._RustBuffer(4, 0, None), last, ctypes.byref(st))
         with self.assertRaises(lf.LumenfoldError) as ctx:
