@@ -117,6 +117,11 @@ void DirectWeightedMeans(const double* x, std::size_t count, std::size_t period,
     core::lanes::HWY_NAMESPACE::WeightedMeanLanes(x, count, period, weights, newest_first, den, WireOut{out});
 }
 
+void DirectWillr(const double* high, const double* low, const double* close, std::size_t count, std::size_t period,
+                 std::uint8_t* out) {
+    core::lanes::HWY_NAMESPACE::WillrLanes(high, low, close, count, period, WireOut{out});
+}
+
 double DirectAtr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
                  double alpha, double one_minus_alpha, double value, std::uint8_t* out) {
     return core::lanes::HWY_NAMESPACE::AtrLanes(WireIn{high}, WireIn{low}, WireIn{close}, count, alpha,
@@ -159,6 +164,7 @@ HWY_EXPORT(DirectWeightedMeans);
 HWY_EXPORT(DirectRunningMeans);
 HWY_EXPORT(DirectRsi);
 HWY_EXPORT(DirectMidRsi);
+HWY_EXPORT(DirectWillr);
 HWY_EXPORT(DirectAtr);
 HWY_EXPORT(DirectObv);
 HWY_EXPORT(DirectCci);
@@ -194,6 +200,11 @@ void direct_mid_rsi(const std::uint8_t* close, const std::uint8_t* open, std::si
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept {
     HWY_DYNAMIC_DISPATCH(DirectWeightedMeans)(x, count, period, weights, newest_first, den, out);
+}
+
+void direct_willr(const double* high, const double* low, const double* close, std::size_t count,
+                  std::size_t period, std::uint8_t* out) noexcept {
+    HWY_DYNAMIC_DISPATCH(DirectWillr)(high, low, close, count, period, out);
 }
 
 double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,

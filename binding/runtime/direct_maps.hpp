@@ -18,6 +18,7 @@
 #include "lumenfold/core/classic/obv.hpp"
 #include "lumenfold/core/classic/rsi.hpp"
 #include "lumenfold/core/classic/sar.hpp"
+#include "lumenfold/core/classic/willr.hpp"
 #include "lumenfold/core/framework/lanes.hpp"
 #include "lumenfold/core/oscillators/oc_price_rsi.hpp"
 #include "wire.hpp"
@@ -41,6 +42,8 @@ void direct_mid_rsi(const std::uint8_t* close, const std::uint8_t* open, std::si
                     double period_less1, double* averages, std::uint8_t* out) noexcept;
 void direct_weighted_means(const double* x, std::size_t count, std::size_t period, const double* weights,
                            bool newest_first, double den, std::uint8_t* out) noexcept;
+void direct_willr(const double* high, const double* low, const double* close, std::size_t count,
+                  std::size_t period, std::uint8_t* out) noexcept;
 double direct_atr(const std::uint8_t* high, const std::uint8_t* low, const std::uint8_t* close, std::size_t count,
                   double alpha, double one_minus_alpha, double value, std::uint8_t* out) noexcept;
 double direct_obv(const std::uint8_t* price, const std::uint8_t* volume, std::size_t count, double total,
@@ -117,6 +120,18 @@ void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::siz
     core::lanes::each_chunk(history, begin, [&](std::size_t first, std::size_t count, const double* values) {
         direct_weighted_means(values, count, map.period, map.weights, map.newest_first, map.den, out.at(first));
     }, x);
+}
+
+// Each input is read `period` times: from plain chunks, the outputs written
+// straight into the result.
+template <class K>
+void direct_map(const WireOutputs<K, double>& out, std::size_t history, std::size_t begin,
+                const core::lanes::WillrMap& map, const WireSeries& high, const WireSeries& low,
+                const WireSeries& close) {
+    core::lanes::each_chunk(history, begin, [&](std::size_t first, std::size_t count, const double* h, const double* l,
+                                                const double* c) {
+        direct_willr(h, l, c, count, map.period, out.at(first));
+    }, high, low, close);
 }
 
 template <class K>

@@ -187,36 +187,9 @@ void AroonOutputs(const double* high, const double* low, std::size_t count, std:
     });
 }
 
-inline V willr_output(V highest, V lowest, V close) {
-    const D d;
-    const V range = hn::Sub(highest, lowest);
-    const V r = hn::Div(hn::Mul(hn::Sub(highest, close), hn::Set(d, -100.0)), range);
-    return hn::IfThenElseZero(range > hn::Zero(d), r);
-}
-
 void WillrOutputs(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,
                   double* out) {
-    const D d;
-    const std::size_t L = hn::Lanes(d);
-    std::size_t k = 0;
-    for (; k + L <= count; k += L) {
-        V hi = hn::LoadU(d, high + k), lo = hn::LoadU(d, low + k);
-        for (std::size_t j = 1; j < p; ++j) {
-            const V h = hn::LoadU(d, high + k + j), l = hn::LoadU(d, low + k + j);
-            hi = hn::IfThenElse(h >= hi, h, hi);
-            lo = hn::IfThenElse(l <= lo, l, lo);
-        }
-        hn::StoreU(willr_output(hi, lo, hn::LoadU(d, close + k + p - 1)), d, out + k);
-    }
-    for (; k < count; ++k) {
-        double hi = high[k], lo = low[k];
-        for (std::size_t j = 1; j < p; ++j) {
-            if (high[k + j] >= hi) hi = high[k + j];
-            if (low[k + j] <= lo) lo = low[k + j];
-        }
-        const double range = hi - lo;
-        out[k] = range > 0.0 ? ((hi - close[k + p - 1]) * -100.0) / range : 0.0;
-    }
+    WillrLanes(high, low, close, count, p, PlainOut{out});
 }
 
 void CciRun(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,

@@ -55,6 +55,44 @@ void LagChangeLanes(In x, std::size_t count, std::size_t lag, Out out) {
         });
 }
 
+// Williams %R of the bars whose windows are high[k .. k+p-1] and
+// low[k .. k+p-1], close[k+p-1] their close, for k < count: the extremes
+// folded from the oldest bar on, a value at least as extreme replacing the
+// standing one (the inputs hold no NaN); ((highest - close) * -100) / range
+// where the range is positive, else 0.
+inline V WillrOutput(V highest, V lowest, V close) {
+    const D d;
+    const V range = hn::Sub(highest, lowest);
+    const V r = hn::Div(hn::Mul(hn::Sub(highest, close), hn::Set(d, -100.0)), range);
+    return hn::IfThenElseZero(range > hn::Zero(d), r);
+}
+
+template <class Out>
+void WillrLanes(const double* high, const double* low, const double* close, std::size_t count, std::size_t p,
+                Out out) {
+    const D d;
+    const std::size_t L = hn::Lanes(d);
+    std::size_t k = 0;
+    for (; k + L <= count; k += L) {
+        V hi = hn::LoadU(d, high + k), lo = hn::LoadU(d, low + k);
+        for (std::size_t j = 1; j < p; ++j) {
+            const V h = hn::LoadU(d, high + k + j), l = hn::LoadU(d, low + k + j);
+            hi = hn::IfThenElse(h >= hi, h, hi);
+            lo = hn::IfThenElse(l <= lo, l, lo);
+        }
+        out.Store(WillrOutput(hi, lo, hn::LoadU(d, close + k + p - 1)), k);
+    }
+    for (; k < count; ++k) {
+        double hi = high[k], lo = low[k];
+        for (std::size_t j = 1; j < p; ++j) {
+            if (high[k + j] >= hi) hi = high[k + j];
+            if (low[k + j] <= lo) lo = low[k + j];
+        }
+        const double range = hi - lo;
+        out.Set(k, range > 0.0 ? ((hi - close[k + p - 1]) * -100.0) / range : 0.0);
+    }
+}
+
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
 inline V KamaFactor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {

@@ -29,6 +29,15 @@ namespace lumenfold::core::lanes {
 // range is positive, else 0.
 extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, double* out)> willr_outputs;
 
+// willr_outputs as a map (map_bars) with a history of period - 1 bars, so that
+// the boundary writes each group of outputs straight into a serialized result.
+struct WillrMap {
+    std::size_t period;
+    void operator()(std::size_t count, double* out, const double* high, const double* low, const double* close) const {
+        willr_outputs(high, low, close, count, period, out);
+    }
+};
+
 }  // namespace lumenfold::core::lanes
 
 namespace lumenfold::core {
@@ -99,19 +108,16 @@ public:
 
     // Batch form. Without NaN highs and lows, the extremes kept this way are
     // the window's own, the newest of equal ones: then every bar's window is
-    // folded from its oldest bar in SIMD lanes. Otherwise the first window is
-    // stepped, then the extremes are kept with their bars and rescanned from
-    // the series itself when they leave the window.
+    // folded from its oldest bar in SIMD lanes, as a map. Otherwise the first
+    // window is stepped, then the extremes are kept with their bars and
+    // rescanned from the series itself when they leave the window.
     template <class O, Series S>
     void batch(const O& out, const S& high, const S& low, const S& close) {
         const std::size_t n = high.size();
         if (period_ >= 2 && period_ <= n && !lanes::has_nan(high) && !lanes::has_nan(low)) {
             const std::size_t p = static_cast<std::size_t>(period_);
             for (std::size_t t = 0; t + 1 < p; ++t) out.put(t, kNaN);
-            lanes::run_chunks(out, p - 1, p - 1, [&](std::size_t count, double* r, const double* h, const double* l,
-                                                     const double* c) {
-                lanes::willr_outputs(h, l, c, count, p, r);
-            }, high, low, close);
+            lanes::map_bars<double>(out, p - 1, p - 1, lanes::WillrMap{p}, high, low, close);
             return;
         }
         const std::size_t first = period_ < 2 || period_ >= n ? n : static_cast<std::size_t>(period_);
