@@ -662,68 +662,53 @@ def _item_error(where, i, item, error):
     return e
 
 
-def _converts_alone(kind):
-    """Whether converting an item of this type runs no code but the
-    interpreter's: a float (of any subclass: its own value is read), an int
-    or a bool. Such items are converted in bulk."""
-    return kind is float or kind is int or kind is bool or issubclass(kind, float)
-
-
 def _iterated(values, where):
     """An array of the doubles an iterable of numbers yields, read once, each
-    item converted once. Runs of items whose conversion runs no code of the
-    caller's (see _converts_alone) are gathered and converted in bulk; any
-    other item is converted on its own as soon as it is read, so the iterable
-    is read no further than an item that is refused (named by its position),
-    and whatever that conversion raises leaves from our own call, never from
-    inside an iteration (which would take a StopIteration for the end of the
-    items). What the iterable itself raises leaves as it is."""
+    item converted once, and read no further than an item that is refused
+    (named by its position). Runs of floats and bools, which convert without
+    running any code and never fail, are gathered and converted in bulk; a
+    run of ints is converted as it is read (only an int too large for a
+    double fails); any other item is converted on its own as soon as it is
+    read, so that whatever its conversion raises leaves from our own call,
+    never from inside an iteration (which would take a StopIteration for the
+    end of the items). What the iterable itself raises leaves as it is."""
     try:
         items = iter(values)
     except TypeError:
         raise _type_error(where, "a sequence of numbers", values) from None
     a = array("d")
-    bulk = []
+    floats = []
     while True:
         start = len(a)
         for kind, run in itertools.groupby(itertools.islice(items, _PIECE), type):
-            if _converts_alone(kind):
-                bulk += run
+            if kind is bool or issubclass(kind, float):
+                floats += run
                 continue
-            if bulk:
-                _append_bulk(a, bulk, where)
+            a.fromlist(floats)
+            floats.clear()
+            if kind is int:
+                try:
+                    a.extend(run)
+                except OverflowError as e:
+                    error = OverflowError(f"{where} item {len(a)}: {e}")
+                    error.__suppress_context__ = True
+                    raise error
+                continue
             for v in run:
                 try:
                     x = _as_float(v, 0)
                 except _CONVERSION_ERRORS as e:
                     raise _item_error(where, len(a), v, e)
                 a.append(x)
-        if bulk:
-            _append_bulk(a, bulk, where)
+        a.fromlist(floats)
+        floats.clear()
         if len(a) - start < _PIECE:
             return a
 
 
-# Each item converted once by ldexp(item, 0), which returns it as a float with
+# An item converted once, by ldexp(item, 0), which returns it as a float with
 # its bits (an array converts an item it appends twice: to check it, to store it).
 _as_float = math.ldexp
-
-
-def _append_bulk(a, bulk, where):
-    """Appends the items of `bulk` (see _converts_alone) to `a` and empties it.
-    Only an int too large for a double fails: then the items are converted
-    again one by one, which runs no code of the caller's, to name it."""
-    try:
-        a.fromlist(bulk)
-    except _CONVERSION_ERRORS as e:
-        for v in bulk:
-            try:
-                a.append(v)
-            except _CONVERSION_ERRORS as item_error:
-                raise _item_error(where, len(a), v, item_error) from None
-        raise e
-    finally:
-        bulk.clear()
 
 
 # Buffer formats of doubles, by the byte order of their data.
