@@ -319,8 +319,8 @@ class _Series:
             _BigPiece.from_address(at)[:n] = part
         except _CONVERSION_ERRORS as e:
             raise _piece_error(part, at, self.where, e, start)
-        if stop == self.count and self.values is not None and list.__len__(self.values) != self.count:
-            raise _changed(self.where)
+        if stop == self.count and self.values is not None:
+            _check_unchanged(self.values, self.count, self.where)
 
 
 _REVERSED = slice(None, None, -1)
@@ -360,6 +360,13 @@ class _Doubles:
 
 def _changed(where):
     return ValueError(f"{where} changed while it was being converted")
+
+
+def _check_unchanged(values, count, where):
+    """Refuses a list read as it stood with `count` items whose length has
+    changed since (by an item's conversion or another thread)."""
+    if list.__len__(values) != count:
+        raise _changed(where)
 
 
 def _count_error(where, n):
@@ -666,7 +673,7 @@ def _iterated(values, where):
     """An array of the doubles an iterable of numbers yields, read once, each
     item converted once, and read no further than an item that is refused
     (named by its position). Runs of floats and bools, which convert without
-    running any code and never fail, are gathered and converted in bulk; a
+    running any code and never fail, are converted in bulk; a
     run of ints is converted as it is read (only an int too large for a
     double fails); any other item is converted on its own as soon as it is
     read, so that whatever its conversion raises leaves from our own call,
@@ -677,15 +684,12 @@ def _iterated(values, where):
     except TypeError:
         raise _type_error(where, "a sequence of numbers", values) from None
     a = array("d")
-    floats = []
     while True:
         start = len(a)
         for kind, run in itertools.groupby(itertools.islice(items, _PIECE), type):
             if kind is bool or issubclass(kind, float):
-                floats += run
+                a.fromlist(list(run))
                 continue
-            a.fromlist(floats)
-            floats.clear()
             if kind is int:
                 try:
                     a.extend(run)
@@ -700,8 +704,6 @@ def _iterated(values, where):
                 except _CONVERSION_ERRORS as e:
                     raise _item_error(where, len(a), v, e)
                 a.append(x)
-        a.fromlist(floats)
-        floats.clear()
         if len(a) - start < _PIECE:
             return a
 
@@ -755,11 +757,7 @@ def _elements(values, where, items):
     as it yields them."""
     if isinstance(values, list):
         taken = list.__getitem__(values, _WHOLE)
-
-        def check():
-            if list.__len__(values) != len(taken):
-                raise _changed(where)
-        return taken, check
+        return taken, lambda: _check_unchanged(values, len(taken), where)
     if isinstance(values, tuple):
         return tuple.__getitem__(values, _WHOLE), None
     _check_vector(values, where, items)
