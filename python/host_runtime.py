@@ -265,18 +265,27 @@ def _unwind_out(st, clone, free, out, released, *held):
 # the copy itself).
 _PIECE = 1 << 13
 
-# The items of a list or tuple are converted straight into the library's
-# buffer, big-endian, each once, by a ctypes array laid over the piece (its
-# slice assignment converts item by item and stops at the first that fails).
-# The piece is first filled with _UNSET, a quiet NaN with a payload drawn for
-# this process, so that where the conversion stopped shows in the buffer: the
-# first element still _UNSET whose item did not convert to it.
-_BigPiece = ctypes.c_double.__ctype_be__ * _PIECE
+
+class _ByValue(type(ctypes.c_double)):
+    """The metaclass of _Double, of which no object counts as an instance."""
+
+    def __instancecheck__(cls, obj):
+        return False
+
+
+# The items of a list or tuple are converted by a ctypes array of _Double laid
+# over a scratch array: its slice assignment converts item by item through the
+# number protocol (__float__, then __index__) and stops at the first that
+# fails. It would copy the bytes of an item that is (or, by its __class__,
+# says it is) an instance of the element type: no object counts as one of
+# _Double (but one of that very type, which this module never makes), so
+# every ctypes object is refused by its type instead. The scratch is first
+# filled with _UNSET, a quiet NaN with a payload drawn for this process, so
+# that where the conversion stopped shows: at the first element still _UNSET
+# (unless an item before it converted to _UNSET itself).
+_Double = _ByValue("_Double", (ctypes.c_double,), {})
 _UNSET = 0x7FF8 << 48 | int.from_bytes(os.urandom(6), "little") & ((1 << 48) - 1) | 1
-_UNSET_BYTES = _UNSET.to_bytes(8, "big")
-_UNSET_PIECE = _UNSET_BYTES * _PIECE
-# _UNSET as a native 64-bit word reads its big-endian bytes.
-_UNSET_WORD = int.from_bytes(_UNSET_BYTES, sys.byteorder)
+_UNSET_PIECE = struct.pack("=Q", _UNSET) * _PIECE
 
 
 class _Series:
@@ -290,10 +299,10 @@ class _Series:
     item's __float__ or another thread changed it) is refused. A vector is
     never spliced from two states. A subclass is read through list's and
     tuple's own methods, whatever it overrides. Written once."""
-    __slots__ = ("values", "items", "count", "where")
+    __slots__ = ("values", "items", "count", "where", "scratch", "view")
 
     def __init__(self, values, where):
-        if isinstance(values, list):
+        if issubclass(type(values), list):
             self.values = values
             self.items = list.__getitem__(values, _REVERSED)
         else:
@@ -301,6 +310,9 @@ class _Series:
             self.items = tuple.__getitem__(values, _WHOLE)
         self.count = len(self.items)
         self.where = where
+        # A power of two long, so that few array types are made.
+        self.scratch = array("d", bytes(8 * min(_PIECE, 1 << max(self.count - 1, 0).bit_length())))
+        self.view = (_Double * len(self.scratch)).from_buffer(self.scratch)
 
     def __len__(self):
         return self.count
@@ -314,37 +326,25 @@ class _Series:
             del self.items[cut:]
             part.reverse()
         n = stop - start
-        ctypes.memmove(at, _UNSET_PIECE, 8 * n)
+        ctypes.memmove(self.view, _UNSET_PIECE, 8 * n)
         try:
-            _BigPiece.from_address(at)[:n] = part
+            self.view[:n] = part
         except _CONVERSION_ERRORS as e:
-            raise _piece_error(part, at, self.where, e, start)
+            # The first item left unset is the one that failed (a float that
+            # is _UNSET was written).
+            words = memoryview(self.scratch).cast("B").cast("Q")
+            i = next(i for i in range(n) if words[i] == _UNSET and not
+                     (issubclass(type(part[i]), float) and struct.pack("=d", part[i]) == _UNSET_PIECE[:8]))
+            raise _number_error(self.where, part[i], e, "numbers", start + i)
         if stop == self.count and self.values is not None:
             _check_unchanged(self.values, self.count, self.where)
+        if _LITTLE:
+            self.scratch.byteswap()
+        ctypes.memmove(at, self.view, 8 * n)
 
 
 _REVERSED = slice(None, None, -1)
 _WHOLE = slice(None)
-
-
-def _piece_error(part, at, where, error, first):
-    """The error of a piece of a list or tuple (`part`, its items from item
-    `first` on, written at `at`) whose conversion raised `error`: that of the
-    item where the conversion stopped. No other item is converted again."""
-    written = array("Q")
-    written.frombytes(ctypes.string_at(at, 8 * len(part)))
-    i = 0
-    while True:
-        try:
-            i = written.index(_UNSET_WORD, i)
-        except ValueError:
-            return error
-        v = part[i]
-        # A float whose value is _UNSET was written; any other item is where
-        # the conversion stopped (short of a __float__ returning _UNSET).
-        if not (isinstance(v, float) and struct.pack(">d", v) == _UNSET_BYTES):
-            return _item_error(where, first + i, v, error)
-        i += 1
 
 
 class _Doubles:
@@ -460,51 +460,31 @@ def _buffers(*payloads):
 # Every converter takes the value and `where`, the words that name the
 # argument in a message: "sma(): argument 'series'".
 
-# What a value's own failed conversion raises: TypeError for what is not a
+# What a value's failed conversion raises: TypeError for what is not a
 # number, OverflowError for one out of range, ValueError for one its
-# __float__ or __index__ refuses. Only these are reported as the value's;
-# anything else raised meanwhile (by a signal handler, KeyboardInterrupt,
-# MemoryError, RecursionError) leaves the call as it is.
+# __float__ or __index__ refuses. Raised while a value is converted, these
+# are the value's, reported naming it; anything else (KeyboardInterrupt,
+# MemoryError, RecursionError, a StopIteration) leaves the call as it is.
 _CONVERSION_ERRORS = (TypeError, ValueError, OverflowError)
-
-
-def _fails_again(convert, value):
-    """Whether `convert(value)` fails on its own: a conversion error raised
-    while `value` was converted is its own only if it recurs (one that a
-    signal handler raised in between does not)."""
-    try:
-        convert(value)
-    except _CONVERSION_ERRORS:
-        return True
-    return False
 
 
 def _type_error(where, expected, value):
     return TypeError(f"{where} must be {expected}, not {type(value).__name__}")
 
 
-def _number_error(where, value, error):
-    """The error of a number argument that could not be converted (`error`,
-    one of _CONVERSION_ERRORS, raised by the conversion or by the value's own
-    __float__ or __index__), naming the argument: a TypeError for a value
-    that is not a number, an OverflowError for one out of range, else a
-    ValueError that the original error caused; `error` itself when the value
-    converts on its own. Raised within the handler of `error`."""
-    if not _fails_again(_c_double, value):
-        return error
+def _number_error(where, value, error, expected="a real number", item=None):
+    """The error to raise for `value`, the argument `where` names or its item
+    `item`, whose conversion raised `error` (one of _CONVERSION_ERRORS): one
+    of the same kind (a TypeError saying what was `expected`) that names it,
+    `error` its cause."""
     if isinstance(error, TypeError):
-        e = _type_error(where, "a real number", value)
-    elif isinstance(error, OverflowError):
-        e = OverflowError(f"{where}: {error}")
+        e = (_type_error(where, expected, value) if item is None else
+             TypeError(f"{where} must be a sequence of {expected}, but item {item} is {type(value).__name__}"))
     else:
-        e = _unconverted(where, value, error)
-    e.__suppress_context__ = True
-    return e
-
-
-def _unconverted(where, value, error):
-    """A ValueError naming the argument whose own conversion raised `error`."""
-    e = ValueError(f"{where}: {type(value).__name__} value could not be converted: {error}")
+        if item is not None:
+            where = f"{where} item {item}"
+        e = (OverflowError(f"{where}: {error}") if isinstance(error, OverflowError) else
+             ValueError(f"{where}: {type(value).__name__} value could not be converted: {error}"))
     e.__cause__ = error
     return e
 
@@ -513,11 +493,7 @@ def _index(value, where):
     try:
         return operator.index(value)
     except _CONVERSION_ERRORS as e:
-        if not _fails_again(operator.index, value):
-            raise
-        if isinstance(e, TypeError):
-            raise _type_error(where, "an integer", value) from None
-        raise _unconverted(where, value, e) from e
+        raise _number_error(where, value, e, "an integer")
 
 
 def _uint(bits):
@@ -634,8 +610,6 @@ def _check_vector(values, where, items):
         except TypeError:
             pass  # an iterable without a length: counted as it is converted
         except (ValueError, OverflowError) as e:  # a __len__ below 0 or beyond an index
-            if not _fails_again(len, values):
-                raise
             raise type(e)(f"{where}: the length of {type(values).__name__} could not be read: {e}") from e
         else:
             if n > _MAX_COUNT:
@@ -655,30 +629,19 @@ def _view(values, where, exposed=False):
             raise _changed(where) from None
         return None
     except (ValueError, BufferError) as e:
-        if not _fails_again(memoryview, values):
-            raise
-        raise _unconverted(where, values, e) from e
-
-
-def _item_error(where, i, item, error):
-    """_number_error for item `i` of a vector of numbers."""
-    e = _number_error(f"{where} item {i}", item, error)
-    if e is not error and isinstance(error, TypeError):
-        e = TypeError(f"{where} must be a sequence of numbers, but item {i} is {type(item).__name__}")
-        e.__suppress_context__ = True
-    return e
+        raise _number_error(where, values, e)
 
 
 def _iterated(values, where):
     """An array of the doubles an iterable of numbers yields, read once, each
-    item converted once, and read no further than an item that is refused
-    (named by its position). Runs of floats and bools, which convert without
-    running any code and never fail, are converted in bulk; a
-    run of ints is converted as it is read (only an int too large for a
-    double fails); any other item is converted on its own as soon as it is
-    read, so that whatever its conversion raises leaves from our own call,
-    never from inside an iteration (which would take a StopIteration for the
-    end of the items). What the iterable itself raises leaves as it is."""
+    item converted once. Runs of floats, bools and ints are read, then
+    converted at once: they run no code of the caller's (only an int too
+    large for a double fails, and is found by converting the run's ints
+    again). Any other item is converted on its own as soon as it is read, in
+    our own call, never inside an iteration (which would take a
+    StopIteration for the end of the items), so that reading stops at an
+    item whose conversion fails. What the iterable itself raises leaves as
+    it is."""
     try:
         items = iter(values)
     except TypeError:
@@ -687,25 +650,31 @@ def _iterated(values, where):
     while True:
         start = len(a)
         for kind, run in itertools.groupby(itertools.islice(items, _PIECE), type):
-            if kind is bool or issubclass(kind, float):
-                a.fromlist(list(run))
-                continue
-            if kind is int:
+            if kind is int or kind is bool or issubclass(kind, float):
+                part = list(run)
                 try:
-                    a.extend(run)
+                    a.fromlist(part)
                 except OverflowError as e:
-                    error = OverflowError(f"{where} item {len(a)}: {e}")
-                    error.__suppress_context__ = True
-                    raise error
+                    i = next(i for i, v in enumerate(part) if not _fits(v))
+                    raise _number_error(where, part[i], e, "numbers", len(a) + i)
                 continue
             for v in run:
                 try:
                     x = _as_float(v, 0)
                 except _CONVERSION_ERRORS as e:
-                    raise _item_error(where, len(a), v, e)
+                    raise _number_error(where, v, e, "numbers", len(a))
                 a.append(x)
         if len(a) - start < _PIECE:
             return a
+
+
+def _fits(n):
+    """Whether the int `n` converts to a double."""
+    try:
+        float(n)
+    except OverflowError:
+        return False
+    return True
 
 
 # An item converted once, by ldexp(item, 0), which returns it as a float with
@@ -725,11 +694,8 @@ def _vec_f64(values, where):
     tuple is converted as it is copied (a list as it stands now: see
     _Series); another buffer of doubles or any other iterable of numbers
     becomes an array of our own now."""
-    if isinstance(values, (list, tuple)):
-        series = _Series(values, where)
-        if series.count > _MAX_COUNT:
-            raise _count_error(where, series.count)
-        return series
+    if issubclass(type(values), (list, tuple)):  # isinstance() would believe a proxy's __class__
+        return _Series(values, where)
     layout = _check_vector(values, where, "numbers")
     if layout is not None:
         fmt, contiguous = layout
@@ -743,10 +709,7 @@ def _vec_f64(values, where):
             if order != sys.byteorder:
                 a.byteswap()
             return a
-    a = _iterated(values, where)
-    if len(a) > _MAX_COUNT:
-        raise _count_error(where, len(a))
-    return a
+    return _iterated(values, where)
 
 
 def _elements(values, where, items):
@@ -755,10 +718,10 @@ def _elements(values, where, items):
     length has changed by then) and a tuple through their own methods,
     whatever a subclass overrides (as _Series reads them); any other iterable
     as it yields them."""
-    if isinstance(values, list):
+    if issubclass(type(values), list):
         taken = list.__getitem__(values, _WHOLE)
         return taken, lambda: _check_unchanged(values, len(taken), where)
-    if isinstance(values, tuple):
+    if issubclass(type(values), tuple):
         return tuple.__getitem__(values, _WHOLE), None
     _check_vector(values, where, items)
     try:
@@ -776,8 +739,6 @@ def _vec_u64(values, where):
         a.append(_u64(v, f"{where} item {i}"))
     if check is not None:
         check()
-    if len(a) > _MAX_COUNT:
-        raise _count_error(where, len(a))
     return a
 
 

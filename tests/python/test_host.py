@@ -25,11 +25,6 @@ import unittest
 import lumenfold_python as lf
 from support import BUILD, LIBRARY, SANITIZER_ENV, lend, ohlcv, same
 
-try:
-    import numpy
-except ImportError:
-    numpy = None
-
 
 class SubList(list):
     pass
@@ -91,10 +86,7 @@ class MovingAverages(unittest.TestCase):
         a = array.array("d", xs)
         big_endian = (ctypes.c_double.__ctype_be__ * len(xs))(*xs)
         interleaved = array.array("d", [v for x in xs for v in (x, 1.0)])
-        inputs = [a, memoryview(a), memoryview(interleaved)[::2], memoryview(big_endian)]
-        if numpy is not None:
-            inputs += [numpy.array(xs), numpy.array(xs, dtype=">f8"), numpy.array(interleaved)[::2]]
-        for xs_in in inputs:
+        for xs_in in (a, memoryview(a), memoryview(interleaved)[::2], memoryview(big_endian)):
             for _ in range(2):
                 self.assertTrue(same(lf.sma(20, xs_in), expected), type(xs_in))
         self.assertEqual(a.tolist()[:5], xs[:5], "the caller's array is not modified")
@@ -220,6 +212,8 @@ class Arguments(unittest.TestCase):
             (lambda: lf.sma(3, 5), TypeError, "sma(): argument 'series' must be a sequence of numbers, not int"),
             (lambda: lf.sma("3", [1.0]), TypeError, "sma(): argument 'period' must be an integer, not str"),
             (lambda: lf.sma(-3, [1.0]), ValueError, "sma(): argument 'period' must not be negative (got -3)"),
+            (lambda: lf.Sma(2**64), OverflowError,
+             "Sma(): argument 'period' does not fit in 64 bits (got 18446744073709551616)"),
             (lambda: lf.Ema(3).next("x"), TypeError, "Ema.next(): argument 'input' must be a real number, not str"),
             (lambda: lf.Ema(None), TypeError, "Ema(): argument 'period' must be an integer, not NoneType"),
             (lambda: lf.atr(3, [1.0], [2.0], {3.0}), TypeError,
@@ -287,41 +281,100 @@ class Arguments(unittest.TestCase):
             self.assertEqual(lf.sma(1, xs), expected[:100] + [0.5] + expected[101:], kind.__name__)
 
     def test_each_item_is_converted_once_and_the_first_that_fails_is_named(self):
-        class Once:  # its second conversion fails: a first one that is repeated shows
-            def __init__(self, x):
-                self.x = x
-                self.calls = 0
+        class Counted:  # fails on the calls listed in `failing`; counts every call
+            def __init__(self, x, failing=()):
+                self.x, self.failing, self.calls = x, failing, 0
 
             def __float__(self):
                 self.calls += 1
-                if self.calls > 1:
-                    raise ValueError("converted again")
+                if self.calls in self.failing:
+                    raise ValueError(f"call {self.calls}")
                 return self.x
+
+            __index__ = __float__
 
         kinds = (list, tuple, SubList, SubTuple, iter)
         for kind in kinds:
-            items = [Once(float(i)) for i in range(3)] + [2, 3.0]
+            items = [Counted(float(i)) for i in range(3)] + [2, 3.0]
             self.assertEqual(lf.sma(1, kind(items)), [0.0, 1.0, 2.0, 2.0, 3.0], kind.__name__)
-        # A value of the process's unset marker before the failing item is
-        # told from the element the failure left unwritten.
-        unset = struct.unpack(">d", lf._UNSET_BYTES)[0]
+            self.assertEqual([c.calls for c in items[:3]], [1, 1, 1])
+        # A float whose value is the process's unset marker, before the failing
+        # item, is told from the elements the failure left unwritten.
+        unset = struct.unpack("=d", struct.pack("=Q", lf._UNSET))[0]
         for kind, head in itertools.product(kinds, ([], [1.0] * 9000, [unset])):
-            items = head + [0.0, Once(1.0), 2.0, "x", None]
+            once = Counted(1.0, failing=(2,))
+            items = head + [0.0, once, 2.0, "x", None]
             with self.assertRaises(TypeError, msg=kind.__name__) as ctx:
                 lf.sma(1, kind(items))
             self.assertEqual(str(ctx.exception), "sma(): argument 'series' must be a sequence of numbers, "
                                                  f"but item {len(head) + 3} is str")
-        def unread():  # what follows a refused item is never read
-            raise AssertionError("read past the refused item")
+            self.assertEqual(once.calls, 1)
+        # An item whose __float__ returns the marker itself is taken for the
+        # one that failed after it.
+        marking = Counted(unset)
+        with self.assertRaises(TypeError) as ctx:
+            lf.sma(1, [1.0, marking, 2.0, "x"])
+        self.assertEqual(str(ctx.exception),
+                         "sma(): argument 'series' must be a sequence of numbers, but item 1 is Counted")
+        # The item that fails is converted once too, and named, whatever a
+        # second conversion would do; so are scalars.
+        def failing_once():
+            return Counted(1.0, failing=(1,))
+        calls = [(lambda c, kind=kind: lf.sma(1, kind([2.0, c])), "sma(): argument 'series' item 1")
+                 for kind in kinds]
+        calls += [(lambda c: lf.Ema(3).next(c), "Ema.next(): argument 'input'"),
+                  (lambda c: lf.Sma(c), "Sma(): argument 'period'"),
+                  (lambda c: lf.bs_delta(c, 100, 0.05, 1, 0.2, True), "bs_delta(): argument 's'"),
+                  (lambda c: lf.chain_pcr([1, c], [1, 2]), "chain_pcr(): argument 'ce_oi' item 1")]
+        for call, where in calls:
+            item = failing_once()
+            with self.assertRaises(ValueError, msg=where) as ctx:
+                call(item)
+            self.assertEqual(str(ctx.exception), f"{where}: Counted value could not be converted: call 1")
+            self.assertIs(type(ctx.exception.__cause__), ValueError)
+            self.assertEqual(item.calls, 1, where)
+        # A run of ints is read to its end, then converted.
+        def unread():
+            raise AssertionError("read past the run of ints")
             yield
         with self.assertRaises(OverflowError) as ctx:
-            lf.sma(1, itertools.chain([1, 2.0, 3, 10**400], unread()))
+            lf.sma(1, itertools.chain([1, 2.0, 3, 10**400, "x"], unread()))
         self.assertEqual(str(ctx.exception), "sma(): argument 'series' item 3: int too large to convert to float")
 
+    def test_an_item_is_read_by_its_value_never_by_its_bytes(self):
+        # ctypes objects have no number protocol: refused by their type, on
+        # every path, whatever they are or claim to be.
+        class Swapped(ctypes.c_double.__ctype_be__):
+            pass
+
+        class Claiming(ctypes.c_char_p):  # says it is a big-endian double
+            __class__ = property(lambda self: ctypes.c_double.__ctype_be__)
+        for item in (Swapped(1.5), ctypes.c_double(1.5), ctypes.c_double.__ctype_be__(1.5), Claiming(b"x")):
+            name = type(item).__name__
+            for kind in (list, tuple, SubList, iter):
+                with self.assertRaises(TypeError) as ctx:
+                    lf.sma(1, kind([2.0, item]))
+                self.assertEqual(str(ctx.exception),
+                                 f"sma(): argument 'series' must be a sequence of numbers, but item 1 is {name}")
+            with self.assertRaises(TypeError):
+                lf.Ema(3).next(item)
+
+    def test_a_proxy_that_claims_to_be_a_list_or_tuple_is_read_as_a_sequence(self):
+        class Proxy(collections.abc.Sequence):
+            def __init__(self, target):
+                self.target = target
+            __class__ = property(lambda self: type(self.target))
+            __len__ = lambda self: len(self.target)
+            __getitem__ = lambda self, i: self.target[i]
+        for kind in (list, tuple):
+            self.assertEqual(lf.sma(1, Proxy(kind([1.0, 2.0]))), [1.0, 2.0])
+            self.assertEqual(lf.chain_pcr(Proxy(kind([1, 2])), [3, 3]), lf.chain_pcr([1, 2], [3, 3]))
+            self.assertEqual(lf.anchored_vwap([1.0], [1.0], Proxy(kind([True]))), [1.0])
+
     def test_an_exception_that_is_no_conversion_failure_leaves_the_call_as_itself(self):
-        # A signal handler's exception, of any type, raised inside an item's
-        # __float__ or __index__: it does not recur when the item is converted
-        # again, so it is not the item's.
+        # A signal handler's exception raised inside an item's __float__ or
+        # __index__: one of a conversion's kinds is taken for the item's, any
+        # other leaves the call as itself.
         class Signalling:
             fired = False
 
@@ -346,14 +399,19 @@ class Arguments(unittest.TestCase):
             for kind, call in itertools.product((TimeoutError, ValueError, TypeError), calls):
                 with self.assertRaises(kind) as ctx:
                     call()
-                self.assertIs(ctx.exception, raised[-1])
+                if kind is TimeoutError:
+                    self.assertIs(ctx.exception, raised[-1])
+                else:
+                    self.assertIn("argument", str(ctx.exception))
+                    self.assertIs(ctx.exception.__cause__, raised[-1])
         finally:
             signal.signal(signal.SIGALRM, previous)
 
         # Nor is an exception of another type than a conversion's, nor one
-        # the iterable raises rather than an item.
-        def failing(error):
-            yield 1.0
+        # the iterable raises rather than an item, after a float or an int.
+        def failing(error, first):
+            yield first
+            yield first
             raise error
         # A StopIteration is not taken for the end of the items.
         for error in (MemoryError(), RecursionError(), TimeoutError(), StopIteration()):
@@ -367,19 +425,19 @@ class Arguments(unittest.TestCase):
                      lambda: lf.sma(3, iter([1.0, Raising(), 2.0])), lambda: lf.chain_pcr([1, Raising()], [1, 2]),
                      lambda: lf.chain_pcr(iter([Raising()]), [1, 2])]
             if not isinstance(error, StopIteration):
-                calls.append(lambda: lf.sma(3, failing(error)))
+                calls.append(lambda: lf.sma(3, failing(error, 1.0)))
             for call in calls:
                 with self.assertRaises(type(error)) as ctx:
                     call()
                 self.assertIs(ctx.exception, error)
-        error = ValueError("the source failed")
-        with self.assertRaises(ValueError) as ctx:
-            lf.sma(3, failing(error))
-        self.assertIs(ctx.exception, error)
+        for error, first in itertools.product((ValueError("the source failed"), OverflowError("math range error"),
+                                               TypeError("the source failed")), (1.0, 1, True)):
+            for call in (lambda: lf.sma(3, failing(error, first)), lambda: lf.chain_pcr(failing(error, 1), [1, 2])):
+                with self.assertRaises(type(error)) as ctx:
+                    call()
+                self.assertIs(ctx.exception, error)
 
     def test_flags_enums_and_vectors_take_only_their_own_kind(self):
-        numpy_bool = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: False})
-        self.assertEqual(lf.bs_delta(100, 100, 0.05, 1, 0.2, numpy_bool()), lf.bs_delta(100, 100, 0.05, 1, 0.2, False))
         delta = "bs_delta(): argument 'is_call' must be a bool, not "
         series = "sma(): argument 'series' must be a sequence of numbers, not "
         mode = "SwissArmyKnife(): argument 'mode' must be a SwissMode, not "

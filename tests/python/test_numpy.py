@@ -1,0 +1,55 @@
+"""NumPy arrays and scalars as arguments: run under an interpreter that has
+NumPy (CMake's LUMENFOLD_NUMPY_PYTHON), so that without it this fails."""
+
+import struct
+import unittest
+
+import numpy
+
+import lumenfold_python as lf
+from support import ohlcv, same
+
+
+class NumpyArguments(unittest.TestCase):
+    def test_float64_arrays_in_any_layout(self):
+        xs = [v + (i % 13) for i, v in enumerate(ohlcv(6000)["close"])]
+        xs[5], xs[77] = -0.0, struct.unpack("<d", struct.pack("<Q", 0x7FF8DEADBEEF0001))[0]
+        expected = lf.sma(20, xs)
+        a = numpy.array(xs)
+        interleaved = numpy.repeat(a, 2)
+        for value in (a, numpy.array(xs, dtype=">f8"), interleaved[::2], a[::-1][::-1],
+                      numpy.asfortranarray(a), numpy.array(xs[::-1])[::-1]):
+            self.assertTrue(same(lf.sma(20, value), expected), (value.dtype, value.strides))
+        self.assertTrue(same(lf.ema(10, a[77:78]), [xs[77]]), "a value passed through keeps its bits")
+        self.assertTrue(same(a.tolist(), xs), "the caller's array is not modified")
+        bars = ohlcv(3000)
+        cols = [numpy.array(bars[k]) for k in ("high", "low", "close")]
+        self.assertTrue(same(lf.atr(14, *cols), lf.atr(14, bars["high"], bars["low"], bars["close"])))
+        self.assertIs(type(lf.sma(3, a[:3])[0]), float)
+
+    def test_other_arrays_are_converted_as_their_numbers(self):
+        values = [1, 2, 3, 250, 7]
+        for dtype in ("f4", "i8", "u1", "i2", ">i4"):
+            self.assertEqual(lf.sma(2, numpy.array(values, dtype=dtype)), lf.sma(2, values), dtype)
+        self.assertEqual(lf.chain_pcr(numpy.array([1, 2]), numpy.array([3, 4], dtype="u4")),
+                         lf.chain_pcr([1, 2], [3, 4]))
+        with self.assertRaises(TypeError) as ctx:
+            lf.sma(2, numpy.zeros((2, 2)))
+        self.assertEqual(str(ctx.exception),
+                         "sma(): argument 'series' must be a sequence of numbers, not a 2-dimensional ndarray")
+
+    def test_scalars(self):
+        self.assertEqual(lf.sma(2, [numpy.float64(1.5), numpy.int64(2), numpy.float32(0.5)]), [1.5, 1.75, 1.25])
+        self.assertEqual(lf.sma(2, iter([numpy.float64(1.5), numpy.int64(2)])), [1.5, 1.75])
+        self.assertEqual(lf.Ema(numpy.uint64(3)).next(numpy.float64(2.5)), 2.5)
+        for flag in (numpy.True_, numpy.False_):
+            self.assertEqual(lf.bs_delta(100, 95, 0.05, 0.5, 0.2, flag),
+                             lf.bs_delta(100, 95, 0.05, 0.5, 0.2, bool(flag)))
+        self.assertEqual(lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], numpy.array([True, False])),
+                         lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], [True, False]))
+        with self.assertRaises(TypeError):
+            lf.bs_delta(100, 95, 0.05, 0.5, 0.2, numpy.int64(1))
+
+
+if __name__ == "__main__":
+    unittest.main()
