@@ -23,12 +23,11 @@ def records_header(iface) -> str:
     for name in record_order(iface):
         fields = iface.records[name]
         writes = " ".join(f"{codec(iface, t)}::write(w, v.{f});" for f, t in fields)
-        # Records of fixed-size scalars say how many bytes they take (and records
-        # of doubles only how many doubles): batch forms write them directly.
+        # Records of scalars say how many bytes they take: batch forms write
+        # them directly.
         sizes = [struct.calcsize(">" + PRIMITIVES[t].fmt) if t in PRIMITIVES else None for _, t in fields]
         fixed = f" static constexpr std::size_t kBytes = {sum(sizes)};" if all(sizes) else ""
         if all(t == "f64" for _, t in fields):
-            fixed += f" static constexpr std::size_t kDoubles = {len(fields)};"
             # Whether a core type holds exactly these doubles in this order.
             offsets = " && ".join(f"offsetof(T, {f}) == {8 * i}" for i, (f, _) in enumerate(fields))
             fixed += (f" template <class T> static constexpr bool native_layout() {{ return std::is_standard_layout_v<T>"
