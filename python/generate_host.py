@@ -21,10 +21,12 @@ import shutil
 import struct
 import sys
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "binding"))
+from generator.metadata import parse  # noqa: E402
+from generator.symbols import FN, MODULE, sym_clone, sym_constructor, sym_free, sym_func, sym_method  # noqa: E402
+from generator.types import PRIMITIVES  # noqa: E402
+
 CONTRACT_VERSION = 30
-MODULE = "lumenfold_python"
-SCALARS = {0: "u8", 1: "u16", 2: "u32", 3: "u64", 4: "i8", 5: "i16", 6: "i32", 7: "i64",
-           8: "f32", 9: "f64", 10: "bool"}
 
 
 # ---------------------------------------------------------------- ELF
@@ -63,156 +65,11 @@ def elf_symbols(path: pathlib.Path, prefix: str) -> dict[str, bytes]:
     return out
 
 
-# ---------------------------------------------------------------- metadata
-
-class Blob:
-    def __init__(self, data: bytes):
-        self.data = data
-        self.pos = 0
-
-    def u8(self) -> int:
-        v = self.data[self.pos]
-        self.pos += 1
-        return v
-
-    def string(self) -> str:
-        n = self.u8()
-        s = self.data[self.pos:self.pos + n].decode()
-        self.pos += n
-        return s
-
-    def doc(self) -> str:
-        n = int.from_bytes(self.data[self.pos:self.pos + 2], "little")
-        self.pos += 2
-        s = self.data[self.pos:self.pos + n].decode()
-        self.pos += n
-        return s
-
-    def type(self) -> tuple:
-        code = self.u8()
-        if code in SCALARS:
-            return ("scalar", SCALARS[code])
-        if code == 11:
-            return ("string",)
-        if code == 12:
-            return ("opt", self.type())
-        if code == 17:
-            return ("vec", self.type())
-        if code in (13, 14, 16):
-            self.string()  # module path
-            return ({13: "record", 14: "enum", 16: "object"}[code], self.string())
-        if code == 255:
-            return ("unit",)
-        raise ValueError(f"unknown type code {code}")
-
-    def callable_tail(self) -> dict:
-        if self.u8() != 0:
-            raise ValueError("asynchronous items are not supported")
-        args = []
-        for _ in range(self.u8()):
-            name = self.string()
-            t = self.type()
-            self.u8()  # has-default
-            args.append((name, t))
-        return {"args": args, "returns": self.type(), "doc": self.doc()}
-
-    def done(self) -> None:
-        if self.pos != len(self.data):
-            raise ValueError(f"{len(self.data) - self.pos} bytes left over")
-
-
-def parse(blobs: dict[str, bytes]) -> dict:
-    items = {"objects": {}, "functions": [], "records": {}, "enums": {}, "namespace": None}
-    for symbol, data in sorted(blobs.items()):
-        b = Blob(data)
-        code = b.u8()
-        if code == 6:
-            items["namespace"] = (b.string(), b.string())
-        elif code == 0:
-            b.string()
-            fn = {"name": b.string(), **b.callable_tail()}
-            items["functions"].append(fn)
-        elif code in (1, 7):
-            b.string()
-            obj = items["objects"].setdefault(b.string(), {"methods": [], "constructors": []})
-            entry = {"name": b.string(), **b.callable_tail()}
-            obj["methods" if code == 1 else "constructors"].append(entry)
-        elif code == 4:
-            b.string()
-            obj = items["objects"].setdefault(b.string(), {"methods": [], "constructors": []})
-            obj["doc"] = b.doc()
-        elif code == 2:
-            b.string()
-            name = b.string()
-            fields = []
-            for _ in range(b.u8()):
-                fname = b.string()
-                t = b.type()
-                b.u8()
-                b.doc()
-                fields.append((fname, t))
-            b.doc()
-            items["records"][name] = fields
-        elif code == 3:
-            b.string()
-            name = b.string()
-            b.u8()
-            b.u8()
-            variants = []
-            for _ in range(b.u8()):
-                variants.append(b.string())
-                b.u8()
-                b.u8()
-                b.doc()
-            b.u8()
-            b.doc()
-            items["enums"][name] = variants
-        else:
-            raise ValueError(f"{symbol}: unknown metadata kind {code}")
-        b.done()
-    return items
-
-
-def fnv_checksum(blob: bytes) -> int:
-    h = 0xCBF29CE484222325
-    for byte in blob:
-        h ^= byte
-        h = (h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
-    return (h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) & 0xFFFF
-
-
-def checksums(blobs: dict[str, bytes]) -> dict[str, int]:
-    """Expected value of every checksum entry point, from the blobs themselves."""
-    out = {}
-    for symbol, data in blobs.items():
-        b = Blob(data)
-        code = b.u8()
-        if code not in (0, 1, 7):
-            continue
-        b.string()
-        parts = [b.string()]
-        if code in (1, 7):
-            parts.append(b.string())
-            parts[0] = parts[0].lower()
-        kind = {0: "func", 1: "method", 7: "constructor"}[code]
-        out[f"uniffi_{MODULE}_checksum_{kind}_" + "_".join(parts)] = fnv_checksum(data)
-    return out
-
-
 # ---------------------------------------------------------------- code
-
-C_TYPES = {"u8": "ctypes.c_uint8", "u16": "ctypes.c_uint16", "u32": "ctypes.c_uint32",
-           "u64": "ctypes.c_uint64", "i8": "ctypes.c_int8", "i16": "ctypes.c_int16",
-           "i32": "ctypes.c_int32", "i64": "ctypes.c_int64", "f32": "ctypes.c_float",
-           "f64": "ctypes.c_double", "bool": "ctypes.c_int8"}
-PY_TYPES = {"f64": "float", "f32": "float", "bool": "bool", "string": "str"}
-STRUCT_FORMATS = {"u8": "B", "u16": "H", "u32": "I", "u64": "Q", "i8": "b", "i16": "h", "i32": "i", "i64": "q",
-                  "f32": "f", "f64": "d", "bool": "?"}
-
 
 def c_type(t: tuple) -> str:
     if t[0] == "scalar":
-        return C_TYPES[t[1]]
+        return "ctypes.c_" + PRIMITIVES[t[1]].c.removeprefix("std::").removesuffix("_t")
     if t[0] == "unit":
         return "None"
     if t[0] == "object":
@@ -234,24 +91,19 @@ def arg_converter(t: tuple) -> str:
         if s == "u64":
             return "_scalar(_c_uint64, _u64)"
         if s[0] in "ui":
-            kind = "_uint" if s[0] == "u" else "_int"
-            return f"_scalar(ctypes.c_{'u' if s[0] == 'u' else ''}int{s[1:]}, {kind}({s[1:]}))"
+            return f"_scalar({c_type(t)}, {'_uint' if s[0] == 'u' else '_int'}({s[1:]}))"
         return {"f64": "_f64", "f32": "_f32", "bool": "_bool"}[s]
     if t[0] == "string":
         return "_string"
     if t[0] == "enum":
         return f"_enum_arg({t[1]})"
-    if t == ("vec", ("scalar", "f64")):
-        return "_vec_f64"
-    if t == ("vec", ("scalar", "u64")):
-        return "_vec_u64"
-    if t == ("vec", ("scalar", "bool")):
-        return "_vec_bool"
+    if t[0] == "vec" and t[1] in (("scalar", "f64"), ("scalar", "u64"), ("scalar", "bool")):
+        return f"_vec_{t[1][1]}"
     if t[0] == "opt" and t[1][0] == "scalar":
         s = t[1][1]
         check = ("_u64" if s == "u64" else f"_{'u' if s[0] == 'u' else ''}int({s[1:]})" if s[0] in "ui"
                  else "_float" if s[0] == "f" else "_truth")
-        return f"_optional(_packed('>{STRUCT_FORMATS[s]}', {check}))"
+        return f"_optional(_packed('>{PRIMITIVES[s].fmt}', {check}))"
     if t[0] == "opt" and t[1][0] == "enum":
         return f"_optional(_enum_arg({t[1][1]}))"
     raise ValueError(f"unsupported argument type {t!r}")
@@ -273,7 +125,7 @@ def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> li
 def py_annotation(t: tuple, argument: bool = False) -> str:
     """The annotation of a value; an argument's says what it accepts."""
     if t[0] == "scalar":
-        return PY_TYPES.get(t[1], "int")
+        return PRIMITIVES[t[1]].py
     if t[0] in ("record", "enum", "object"):
         return t[1]
     if t[0] == "vec":
@@ -308,10 +160,9 @@ def joined(*texts: str) -> str:
 
 
 class Emitter:
-    def __init__(self, items: dict, sums: dict[str, int], lib_file: str, docs: dict | None = None):
+    def __init__(self, items: dict, lib_file: str, docs: dict | None = None):
         self.docs = docs or {"objects": {}, "functions": {}, "records": {}, "enums": {}}
         self.items = items
-        self.sums = sums
         self.lib_file = lib_file
         self.lines: list[str] = []
         self.decoders: dict[tuple, str] = {}
@@ -335,7 +186,7 @@ class Emitter:
         """The struct format of a record made of scalars only, else None."""
         fields = self.items["records"][name]
         if fields and all(t[0] == "scalar" for _, t in fields):
-            return ">" + "".join(STRUCT_FORMATS[t[1]] for _, t in fields)
+            return ">" + "".join(PRIMITIVES[t[1]].fmt for _, t in fields)
         return None
 
     def readable(self, t: tuple) -> bool:
@@ -352,7 +203,7 @@ class Emitter:
         format) and ("opt", target, type), a tag byte and, when it is not 0,
         a value of that type. Records within records are laid out flat."""
         if t[0] == "scalar":
-            return [], [("scalar", target, STRUCT_FORMATS[t[1]])]
+            return [], [("scalar", target, PRIMITIVES[t[1]].fmt)]
         if t[0] == "opt":
             return [], [("opt", target, t[1])]
         var = f"r{self.records_made}"
@@ -467,7 +318,7 @@ class Emitter:
         where the machine returns it that way (_HIDDEN_RETURN), one receiving
         it from ctypes elsewhere."""
         ret = entry["returns"]
-        fn_var = "_fn_" + symbol.removeprefix(f"uniffi_{MODULE}_fn_")
+        fn_var = "_fn_" + symbol.removeprefix(FN)
         params = ", ".join(first + [f"{n}: {py_annotation(t, argument=True)}" for n, t in entry["args"]])
         head = f"def {py_name}({params}) -> {py_annotation(ret) if ret[0] != 'object' else 'None'}:"
         doc = joined(entry["doc"], doc)
@@ -590,7 +441,7 @@ class Emitter:
             body.append(f"\n\n_RECORDS[{name!r}] = ({name}, {fields!r})")
         for name, obj in sorted(self.items["objects"].items()):
             sym = name.lower()
-            self.bindings.append(f"_free_{sym} = _bind('uniffi_{MODULE}_fn_free_{sym}', None)")
+            self.bindings.append(f"_free_{sym} = _bind({sym_free(name)!r}, None)")
             self.bindings.append(f"_handle_{sym} = _handle_type(_free_{sym})")
             body.append(f"\n\nclass {name}(_Object):")
             texts = self.docs["objects"].get(name, {})
@@ -599,7 +450,7 @@ class Emitter:
                 body.append(f"    {doc!r}")
             body.append("    __slots__ = ()")
             for ctor in obj["constructors"]:
-                symbol = f"uniffi_{MODULE}_fn_constructor_{sym}_{ctor['name']}"
+                symbol = sym_constructor(name, ctor["name"])
                 if ctor["name"] == "new":
                     self.callable("    ", "__init__", symbol, ctor, ["self"], name, doc=texts.get("constructor", ""))
                 else:
@@ -617,21 +468,21 @@ class Emitter:
                         body += ["", "    def __init__(self, *args, **kwargs):", f"        {refused!r}",
                                  f"        raise TypeError('use {name}.{ctor['name']}(...)')"]
             clone_var = f"_clone_{sym}"
-            self.bindings.append(f"{clone_var} = _bind('uniffi_{MODULE}_fn_clone_{sym}', None)")
+            self.bindings.append(f"{clone_var} = _bind({sym_clone(name)!r}, None)")
             for m in obj["methods"]:
-                symbol = f"uniffi_{MODULE}_fn_method_{sym}_{m['name']}"
+                symbol = sym_method(name, m["name"])
                 self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var,
                               doc=texts.get("methods", {}).get(m["name"], ""))
             body.append(f"\n\n{name}._free = _free_{sym}")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
-            self.callable("", fn["name"], f"uniffi_{MODULE}_fn_func_{fn['name']}", fn, [], fn["name"],
+            self.callable("", fn["name"], sym_func(fn["name"]), fn, [], fn["name"],
                           doc=self.docs["functions"].get(fn["name"], ""))
         tail = ["\n"] + [f"{var} = _result({t!r})" for t, var in self.decoders.items()]
         tail += [f"{var} = struct.Struct({fmt!r}).unpack_from" for fmt, var in self.structs.items()]
         tail += self.reader_lines
         tail += [f"{var} = {conv}" for conv, var in self.converters.items()]
-        tail.append(f"\n_check_library({dict(sorted(self.sums.items()))!r})")
+        tail.append(f"\n_check_library({dict(sorted(self.items['checksums'].items()))!r})")
         exports = sorted(["LumenfoldError", "LibraryMismatchError"] + list(self.items["enums"])
                          + list(self.items["records"]) + list(self.items["objects"])
                          + [f["name"] for f in self.items["functions"]])
@@ -654,7 +505,7 @@ def main() -> None:
     items = parse(blobs)
     runtime = (pathlib.Path(__file__).parent / "host_runtime.py").read_text()
     try:
-        code = Emitter(items, checksums(blobs), lib.name, docs).emit(runtime)
+        code = Emitter(items, lib.name, docs).emit(runtime)
     except ValueError as e:
         sys.exit(f"{lib}: {e}")
     out.mkdir(parents=True, exist_ok=True)

@@ -19,6 +19,8 @@ from __future__ import annotations
 import pathlib
 import re
 
+from .types import PRIMITIVES, generic
+
 
 class MissingDescription(Exception):
     """An exported item whose header says nothing about it."""
@@ -104,32 +106,27 @@ def paragraphs(*blocks: list[str]) -> str:
 
 # ---------------------------------------------------------------- types
 
-SCALAR_PY = {"f64": "float", "f32": "float", "bool": "bool", "string": "str"}
-
-
 def py_type(t: str) -> str:
     """A type of the interface description as the Python host presents it."""
-    m = re.fullmatch(r"(vec|opt)<(.+)>", t)
-    if m:
-        inner = py_type(m.group(2))
-        return f"list[{inner}]" if m.group(1) == "vec" else f"{inner} | None"
+    inner = generic(t)
+    if inner:
+        element = py_type(inner[1])
+        return f"list[{element}]" if inner[0] == "vec" else f"{element} | None"
     if t == "unit":
         return "None"
-    if t in SCALAR_PY:
-        return SCALAR_PY[t]
-    return "int" if re.fullmatch(r"[ui]\d+", t) else t
+    return PRIMITIVES[t].py if t in PRIMITIVES else t
 
 
 def element(t: str) -> str | None:
     """The record or enum a type carries, if any."""
-    m = re.fullmatch(r"(?:vec|opt)<(.+)>", t)
-    return element(m.group(1)) if m else t
+    inner = generic(t)
+    return element(inner[1]) if inner else t
 
 
 def arg_type(t: str) -> str:
     """The type of an argument: a vector argument takes any sequence."""
-    m = re.fullmatch(r"vec<(.+)>", t)
-    return f"sequence of {py_type(m.group(1))}" if m else py_type(t)
+    inner = generic(t)
+    return f"sequence of {py_type(inner[1])}" if inner and inner[0] == "vec" else py_type(t)
 
 
 def arg_list(args) -> str:
@@ -164,12 +161,12 @@ class Describer:
 
     def result(self, t: str) -> str:
         """What a call returns, in words, with the fields of a record."""
-        m = re.fullmatch(r"(vec|opt)<(.+)>", t)
-        if m:
-            inner = self.result(m.group(2))
-            if m.group(1) == "opt":
-                return f"{inner} or None"
-            return f"a list of {inner if m.group(2) in self.iface.records else py_type(m.group(2))}"
+        inner = generic(t)
+        if inner:
+            kind, arg = inner
+            if kind == "opt":
+                return f"{self.result(arg)} or None"
+            return f"a list of {self.result(arg) if arg in self.iface.records else py_type(arg)}"
         if t in self.iface.records:
             return f"{t}({self.fields(t)})"
         if t == "unit":
