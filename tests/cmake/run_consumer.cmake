@@ -1,4 +1,5 @@
-# cmake -P script: builds and runs the consumer project both ways.
+# cmake -P script: builds and runs the consumer project both ways (installed,
+# it compiles every installed header alone too).
 # LUMENFOLD_SOURCE, LUMENFOLD_BUILD (a built tree to install), CONSUMER, WORK,
 # CXX, GENERATOR, PYTHON and PYTHONDIR (the package directory under the
 # prefix) come from the test's command line.
@@ -28,6 +29,11 @@ file(REMOVE_RECURSE ${WORK})
 build_and_run(subdirectory -DLUMENFOLD_SOURCE=${LUMENFOLD_SOURCE})
 
 run(${CMAKE_COMMAND} --install ${LUMENFOLD_BUILD} --prefix ${WORK}/prefix)
+# The Highway kernel templates stay in the source tree.
+file(GLOB_RECURSE kernels ${WORK}/prefix/*-inl.h)
+if(kernels)
+  message(FATAL_ERROR "kernel templates installed: ${kernels}")
+endif()
 build_and_run(installed -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 if(NOT EXISTS ${WORK}/installed/consumer_c)
   message(FATAL_ERROR "the installed package has no lumenfold::python")
