@@ -1,8 +1,9 @@
 # Two entry points: `make demo` builds only the library and its Python module
 # and runs the demo; `make test` builds everything and runs every test.
 # `make hardening` (CI runs it after `make test`) repeats the suite under the
-# sanitizers and runs every fuzz target for FUZZ_SECONDS; `make asan`,
-# `make tsan` and `make fuzz` run one part.
+# sanitizers, runs the core tests with the portable blends and every fuzz
+# target for FUZZ_SECONDS; `make asan`, `make tsan`, `make portable` and
+# `make fuzz` run one part.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
@@ -14,7 +15,7 @@ AB_CPU ?= 3
 # Keeps the nested makes of the CMake build from announcing every directory.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all demo test bench ab clean deps hardening asan tsan fuzz
+.PHONY: all demo test bench ab clean deps hardening asan tsan portable fuzz
 
 all: $(BUILD)/.built
 
@@ -47,12 +48,12 @@ ab: deps
 	taskset -c $(AB_CPU) $(BUILD)/bench/lumenfold_ab $(A) $(B) $(AB_ARGS)
 
 hardening: deps
-	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh asan tsan fuzz
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh asan tsan portable fuzz
 
-asan tsan fuzz: deps
+asan tsan portable fuzz: deps
 	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) tools/hardening.sh $@
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-portable build-fuzz
 
 FORCE:

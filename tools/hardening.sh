@@ -3,9 +3,11 @@
 #   asan  the whole test suite (core, boundary, stress, fuzz replays, Python)
 #         under AddressSanitizer + UndefinedBehaviorSanitizer, leaks included
 #   tsan  the thread-stress and boundary tests under ThreadSanitizer
+#   portable  the core tests with the portable forms of the branch-free blends
+#         (framework/num.hpp), which x86 builds otherwise never compile
 #   fuzz  every libFuzzer target for FUZZ_SECONDS, all targets at once
 # Any sanitizer report, in any process, fails the run.
-# usage: tools/hardening.sh asan|tsan|fuzz...
+# usage: tools/hardening.sh asan|tsan|portable|fuzz...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc)}
@@ -77,6 +79,13 @@ tsan() {
   return $ok
 }
 
+portable() {
+  local build=build-portable
+  configure $build -DCMAKE_CXX_FLAGS=-DLUMENFOLD_PORTABLE_BLENDS || return 1
+  cmake --build $build -j "$JOBS" --target core_tests || return 1
+  $build/tests/core_tests --gtest_brief=1
+}
+
 fuzz() {
   local build=build-fuzz cxx
   cxx=$(command -v clang++ || command -v clang++-14)
@@ -120,11 +129,12 @@ fuzz() {
   return 0
 }
 
-[ $# -gt 0 ] || set -- asan tsan fuzz
+[ $# -gt 0 ] || set -- asan tsan portable fuzz
 for step in "$@"; do
   case $step in
     asan) stage "AddressSanitizer + UndefinedBehaviorSanitizer, whole suite" asan ;;
     tsan) stage "ThreadSanitizer, stress and boundary tests" tsan ;;
+    portable) stage "portable blends, core tests" portable ;;
     fuzz) fuzz || { echo "== fuzz targets: build FAILED"; failed=$((failed + 1)); } ;;
     *) echo "unknown step $step" >&2; exit 2 ;;
   esac

@@ -1,5 +1,5 @@
 // The maps of direct_maps.hpp, compiled once per instruction set from the
-// core's published map templates with big-endian inputs and outputs.
+// core's map templates (core/kernels) with big-endian inputs and outputs.
 #include "direct_maps.hpp"
 
 #include <cstring>

@@ -1,4 +1,5 @@
-# cmake -P script: builds and runs the consumer project both ways.
+# cmake -P script: builds and runs the consumer project both ways (installed,
+# it compiles every installed header alone too).
 # LUMENFOLD_SOURCE, LUMENFOLD_BUILD (a built tree to install), CONSUMER, WORK,
 # CXX, GENERATOR, PYTHON and PYTHONDIR (the package directory under the
 # prefix) come from the test's command line.
@@ -14,7 +15,8 @@ function(build_and_run name)
   set(dir ${WORK}/${name})
   # No build type: lumenfold must not force one, and unoptimised it compiles quickly.
   run(${CMAKE_COMMAND} -S ${CONSUMER} -B ${dir} -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} ${ARGN})
-  run(${CMAKE_COMMAND} --build ${dir} -j 3)
+  cmake_host_system_information(RESULT jobs QUERY NUMBER_OF_LOGICAL_CORES)
+  run(${CMAKE_COMMAND} --build ${dir} -j ${jobs})
   run(${dir}/consumer)
   if(EXISTS ${dir}/consumer_c)
     run(${dir}/consumer_c)
@@ -28,6 +30,11 @@ file(REMOVE_RECURSE ${WORK})
 build_and_run(subdirectory -DLUMENFOLD_SOURCE=${LUMENFOLD_SOURCE})
 
 run(${CMAKE_COMMAND} --install ${LUMENFOLD_BUILD} --prefix ${WORK}/prefix)
+# The Highway kernel templates stay in the source tree.
+file(GLOB_RECURSE kernels ${WORK}/prefix/*-inl.h)
+if(kernels)
+  message(FATAL_ERROR "kernel templates installed: ${kernels}")
+endif()
 build_and_run(installed -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 if(NOT EXISTS ${WORK}/installed/consumer_c)
   message(FATAL_ERROR "the installed package has no lumenfold::python")

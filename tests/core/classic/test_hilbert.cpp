@@ -15,7 +15,7 @@
 #include "lumenfold/core/framework/num.hpp"
 #include "lumenfold/core/framework/series.hpp"
 #include "lumenfold/core/framework/traits.hpp"
-#include "test_classic_a_support.hpp"
+#include "classic_support.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer's allocator, which replaces malloc's, counts its own bytes.
@@ -23,7 +23,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace lumenfold::core;
-using classic_a::same;
+using classic_support::same;
 
 namespace {
 
@@ -455,9 +455,9 @@ TEST(Hilbert, NaNInputPoisonsEveryLaterValue) {
 TEST(Hilbert, BoundedHistoryMatchesTheFullHistoryReading) {
     std::mt19937_64 rng(22);
     std::vector<std::vector<double>> inputs;
-    for (int i = 0; i < 4; ++i) inputs.push_back(classic_a::noisy_series(rng, 3000, 0.0));
-    inputs.push_back(classic_a::noisy_series(rng, 3000, 0.0005));  // a NaN or two, late
-    inputs.push_back(classic_a::walk(rng, 3000));
+    for (int i = 0; i < 4; ++i) inputs.push_back(classic_support::noisy_series(rng, 3000, 0.0));
+    inputs.push_back(classic_support::noisy_series(rng, 3000, 0.0005));  // a NaN or two, late
+    inputs.push_back(classic_support::walk(rng, 3000));
     inputs.back()[2500] = INFINITY;
     for (std::size_t k = 0; k < inputs.size(); ++k) {
         const std::vector<double>& xs = inputs[k];
@@ -482,9 +482,9 @@ TEST(Hilbert, BoundedHistoryMatchesTheFullHistoryReading) {
 TEST(Hilbert, BatchFormsMatchTheFullHistoryReadingBetweenSteps) {
     std::mt19937_64 rng(5);
     std::vector<std::vector<double>> inputs;
-    inputs.push_back(classic_a::noisy_series(rng, 700, 0.0));  // ties, zeros and -0
-    inputs.push_back(classic_a::noisy_series(rng, 700, 0.002));
-    inputs.push_back(classic_a::walk(rng, 700));
+    inputs.push_back(classic_support::noisy_series(rng, 700, 0.0));  // ties, zeros and -0
+    inputs.push_back(classic_support::noisy_series(rng, 700, 0.002));
+    inputs.push_back(classic_support::walk(rng, 700));
     inputs.back()[400] = -INFINITY;
     inputs.push_back(std::vector<double>(700, -0.0));
     for (std::size_t k = 0; k < inputs.size(); ++k) {
@@ -524,7 +524,7 @@ TEST(Hilbert, MemoryStaysFlatOnALongStream) {
     HT_SINE sine;
     HT_TRENDMODE trend;
     std::mt19937_64 rng(3);
-    std::vector<double> xs = classic_a::walk(rng, 1000);
+    std::vector<double> xs = classic_support::walk(rng, 1000);
     double sink = 0.0;
     auto feed = [&](int bars) {
         for (int i = 0; i < bars; ++i) {

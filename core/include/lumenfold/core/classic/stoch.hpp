@@ -150,7 +150,7 @@ private:
 
 class STOCH {
 public:
-    // The exported form: both smoothers are simple means.
+    // Both smoothers simple means.
     STOCH(std::uint64_t fastk, std::uint64_t slowk, std::uint64_t slowd)
         : STOCH(fastk, slowk, 0, slowd, 0) {}
 

@@ -30,7 +30,7 @@ namespace lumenfold::core::lanes {
 extern const Kernel<void(const double* high, const double* low, const double* close, std::size_t count, std::size_t period, double* out)> willr_outputs;
 
 // willr_outputs as a map (map_bars) with a history of period - 1 bars, so that
-// the boundary writes each group of outputs straight into a serialized result.
+// a sink over other storage takes each group of outputs as it is computed.
 struct WillrMap {
     std::size_t period;
     void operator()(std::size_t count, double* out, const double* high, const double* low, const double* close) const {

@@ -1,6 +1,6 @@
 // Storage sized from a parameter or an input (windows from periods, spectra
 // from bounds, outputs from series lengths). Every such allocation fails the
-// same way, as the Panic the C interface reports: "capacity overflow" for a
+// same way, with a Panic whose message is "capacity overflow" for a
 // size whose bytes would pass the signed 64-bit range, "memory allocation
 // failed" for one the heap cannot supply. Parameters are not validated: a
 // size that can be had is allocated, whatever it costs.

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <limits>
 
-#if defined(__SSE2__)
+// LUMENFOLD_PORTABLE_BLENDS builds the portable forms of the blends below on
+// x86 too, for the test run that checks them (tools/hardening.sh portable).
+#if defined(__SSE2__) && !defined(LUMENFOLD_PORTABLE_BLENDS)
 #include <emmintrin.h>
 #endif
 
@@ -68,7 +70,7 @@ inline double select(bool c, double a, double b) noexcept {
 // result is blended from them. A compiler may turn a ternary, or even the
 // bit masks of select(), back into a conditional jump; it keeps these. Each
 // gives the bits of the plain form named in its comment.
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LUMENFOLD_PORTABLE_BLENDS)
 
 namespace detail {
 inline __m128d low_lane(double x) noexcept { return _mm_set_sd(x); }

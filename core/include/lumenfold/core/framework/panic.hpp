@@ -1,6 +1,6 @@
 // The one failure type of the library. Core code throws it where a step cannot
 // continue (a window that cannot be allocated, an index the design allows to be
-// out of range); only the C boundary catches it and reports its message.
+// out of range); nothing in the core catches it.
 #pragma once
 
 #include <exception>

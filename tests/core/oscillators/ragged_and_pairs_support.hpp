@@ -1,4 +1,4 @@
-// A series and a two-input runner shared by the second set of oscillator tests.
+// A ragged series and a two-input runner, shared by oscillator tests.
 #pragma once
 
 #include <cstddef>

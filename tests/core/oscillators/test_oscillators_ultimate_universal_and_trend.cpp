@@ -18,7 +18,7 @@
 #include "lumenfold/core/framework/running_window_sum.hpp"
 #include "lumenfold/core/oscillators/universal_oscillator.hpp"
 #include "lumenfold/core/oscillators/usi.hpp"
-#include "oscillators/oscillators_b_support.hpp"
+#include "oscillators/ragged_and_pairs_support.hpp"
 
 using namespace lumenfold::core;
 using lumenfold::test::outputs;

@@ -16,13 +16,13 @@
 #include "lumenfold/core/classic/t3.hpp"
 #include "lumenfold/core/framework/talib.hpp"
 #include "lumenfold/core/classic/tema.hpp"
-#include "test_classic_a_support.hpp"
+#include "classic_support.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
 using lumenfold::test::expect_panic;
 using lumenfold::test::run;
-using classic_a::same;
+using classic_support::same;
 
 namespace {
 
@@ -158,7 +158,7 @@ TEST(Dema, PeriodOneFollowsTheInput) {
 
 TEST(Dema, NaNIsSkippedAndPeriodZeroIsNaN) {
     std::mt19937_64 rng(11);
-    auto xs = classic_a::walk(rng, 40);
+    auto xs = classic_support::walk(rng, 40);
     xs[17] = std::nan("");
     auto with = run(DEMA(4), xs);
     auto skip = run(DEMA(4), without(xs, 17));
@@ -195,7 +195,7 @@ TEST(T3, WeightsCombineTheStages) {
 
     // Against six chained mean-seeded averages and the stated combination.
     std::mt19937_64 rng(3);
-    const auto xs = classic_a::walk(rng, 60);
+    const auto xs = classic_support::walk(rng, 60);
     const double a = 0.7;
     std::vector<TalibEma> stages(6, TalibEma(3));
     auto out = run(T3(3, a), xs);
@@ -223,7 +223,7 @@ TEST(T3, WeightsCombineTheStages) {
 
 TEST(T3, WarmUpNaNSkipAndDegenerateFactors) {
     std::mt19937_64 rng(5);
-    auto xs = classic_a::walk(rng, 50);
+    auto xs = classic_support::walk(rng, 50);
     expect_nan_until(run(T3(3, 0.7), xs), 12);  // 6(P - 1)
     // v_factor 0 leaves the third stage alone.
     auto plain = run(T3(2, 0.0), xs);
@@ -281,7 +281,7 @@ TEST(Kama, PeriodZeroIsNaNAndHugePeriodFailsCleanly) {
 TEST(Kama, MatchesTheFullHistoryDefinition) {
     std::mt19937_64 rng(8);
     for (std::uint64_t period : {1u, 2u, 3u, 7u, 10u, 16u, 31u}) {
-        const auto xs = classic_a::noisy_series(rng, 300, 0.0);
+        const auto xs = classic_support::noisy_series(rng, 300, 0.0);
         auto got = run(KAMA(period), xs);
         auto want = kama_reference(period, xs);
         for (std::size_t i = 0; i < xs.size(); ++i) ASSERT_TRUE(same(got[i], want[i])) << period << " " << i;
@@ -300,7 +300,7 @@ TEST(Macd, WorkedValues) {
 
 TEST(Macd, PeriodsAreOrderedAndWarmUpEndsAtSlowPlusSignalMinusTwo) {
     std::mt19937_64 rng(1);
-    const auto xs = classic_a::walk(rng, 200);
+    const auto xs = classic_support::walk(rng, 200);
     auto a = run_macd(MACD(12, 26, 9), xs);
     auto b = run_macd(MACD(26, 12, 9), xs);
     for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -345,7 +345,7 @@ TEST(Macd, DegeneratePeriods) {
 
 TEST(Macd, NaNPoisonsFromItsBarOrFromTheSeedingBar) {
     std::mt19937_64 rng(4);
-    auto xs = classic_a::walk(rng, 30);
+    auto xs = classic_support::walk(rng, 30);
     xs[12] = std::nan("");
     auto late = run_macd(MACD(3, 5, 2), xs);
     EXPECT_FALSE(std::isnan(late[11].macd));
@@ -358,7 +358,7 @@ TEST(Macd, NaNPoisonsFromItsBarOrFromTheSeedingBar) {
 
 TEST(Macd, MatchesTheStoredSeedDefinition) {
     std::mt19937_64 rng(21);
-    const auto xs = classic_a::noisy_series(rng, 120, 0.0);
+    const auto xs = classic_support::noisy_series(rng, 120, 0.0);
     for (std::uint64_t f = 0; f <= 6; ++f) {
         for (std::uint64_t s = 0; s <= 6; ++s) {
             for (std::uint64_t g = 0; g <= 5; ++g) {

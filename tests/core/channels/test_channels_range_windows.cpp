@@ -13,10 +13,10 @@
 #include "lumenfold/core/channels/ichimoku.hpp"
 #include "lumenfold/core/channels/vortex.hpp"
 #include "lumenfold/core/channels/window_extreme.hpp"
-#include "test_channels_a_support.hpp"
+#include "channels_support.hpp"
 
 using namespace lumenfold::core;
-using namespace channels_a;
+using namespace channels_support;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-namespace classic_a {
+namespace classic_support {
 
 // Bitwise equality, with every NaN equal to every NaN.
 inline bool same(double a, double b) {
@@ -53,4 +53,4 @@ inline std::vector<double> walk(std::mt19937_64& rng, std::size_t n) {
     return xs;
 }
 
-}  // namespace classic_a
+}  // namespace classic_support

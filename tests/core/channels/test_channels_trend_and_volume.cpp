@@ -38,7 +38,7 @@ std::vector<double> series(std::size_t n) {
 
 // ---- ALMA, Hull MA, Alligator ----
 
-TEST(ChannelsB, AlmaWeightsAndWarmup) {
+TEST(ChannelsTrendAndVolume, AlmaWeightsAndWarmup) {
     const auto xs = series(20);
     EXPECT_EQ(run(ALMA(1, 0.85, 6.0), xs), xs);
     EXPECT_EQ(run(ALMA(0, 0.85, 6.0), xs), std::vector<double>(20, 0.0));
@@ -65,7 +65,7 @@ TEST(ChannelsB, AlmaWeightsAndWarmup) {
     EXPECT_FALSE(std::isnan(n[14]));
 }
 
-TEST(ChannelsB, HmaPeriods) {
+TEST(ChannelsTrendAndVolume, HmaPeriods) {
     EXPECT_EQ(HMA::root_period(15), 3u);
     EXPECT_EQ(HMA::root_period(16), 4u);
     EXPECT_EQ(HMA::root_period(std::numeric_limits<std::uint64_t>::max()), std::uint64_t{1} << 32);
@@ -77,7 +77,7 @@ TEST(ChannelsB, HmaPeriods) {
     for (std::size_t i = 0; i < xs.size(); ++i) EXPECT_EQ(neg[i], -xs[i]);
 }
 
-TEST(ChannelsB, AlligatorDelaysEachLine) {
+TEST(ChannelsTrendAndVolume, AlligatorDelaysEachLine) {
     const auto xs = series(30);
     Alligator a;
     std::vector<AlligatorOutput> out;
@@ -104,7 +104,7 @@ TEST(ChannelsB, AlligatorDelaysEachLine) {
 
 // ---- bar patterns and transforms ----
 
-TEST(ChannelsB, Fractals) {
+TEST(ChannelsTrendAndVolume, Fractals) {
     auto flags = [](const std::vector<double>& highs, const std::vector<double>& lows) {
         BillWilliamsFractals f;
         std::vector<FractalsOutput> out;
@@ -127,7 +127,7 @@ TEST(ChannelsB, Fractals) {
     EXPECT_FALSE(flags({1, 2, 5, 3, 2}, {3, 2, 0, 2, kNaN})[4].bullish);
 }
 
-TEST(ChannelsB, HeikinAshi) {
+TEST(ChannelsTrendAndVolume, HeikinAshi) {
     auto bar = [](HeikinAshiOutput o) { return std::vector<double>{o.open, o.high, o.low, o.close}; };
     HeikinAshi ha;
     EXPECT_EQ(bar(ha.next(10, 12, 9, 11)), (std::vector<double>{10.5, 12, 9, 10.5}));
@@ -149,7 +149,7 @@ TEST(ChannelsB, HeikinAshi) {
     EXPECT_EQ(e.low, 10.0);
 }
 
-TEST(ChannelsB, PivotPointsFromThePreviousBar) {
+TEST(ChannelsTrendAndVolume, PivotPointsFromThePreviousBar) {
     auto levels = [](PivotPointsOutput o) { return std::vector<double>{o.p, o.r1, o.s1, o.r2, o.s2}; };
     PivotPoints pp;
     EXPECT_EQ(levels(pp.next(12, 8, 10)), std::vector<double>(5, 0.0));
@@ -160,7 +160,7 @@ TEST(ChannelsB, PivotPointsFromThePreviousBar) {
 
 // ---- oscillators ----
 
-TEST(ChannelsB, StcStagesAndDegenerateCycles) {
+TEST(ChannelsTrendAndVolume, StcStagesAndDegenerateCycles) {
     // Rising MACD line: both stages sit at the top of their windows.
     const auto out = run(SchaffTrendCycle(3, 2, 4), {1, 2, 3, 5, 4, 6});
     EXPECT_EQ(out[0], 0.0);
@@ -181,7 +181,7 @@ TEST(ChannelsB, StcStagesAndDegenerateCycles) {
     EXPECT_EQ(stage.next(3.0), 25.0);
 }
 
-TEST(ChannelsB, WaveTrend) {
+TEST(ChannelsTrendAndVolume, WaveTrend) {
     const double high[] = {11, 12, 14, 13, 15, 16, 15};
     const double low[] = {9, 10, 11, 11, 12, 14, 13};
     const double close[] = {10, 11, 13, 12, 14, 15, 14};
@@ -222,7 +222,7 @@ TEST(ChannelsB, WaveTrend) {
 
 // ---- volume ----
 
-TEST(ChannelsB, VolumeProfilePointOfControl) {
+TEST(ChannelsTrendAndVolume, VolumeProfilePointOfControl) {
     auto poc = [](VolumeProfile vp, const std::vector<std::pair<double, double>>& bars) {
         std::vector<double> out;
         for (auto [p, v] : bars) {
@@ -250,7 +250,7 @@ TEST(ChannelsB, VolumeProfilePointOfControl) {
     EXPECT_EQ(poc(VolumeProfile(2, 2), {{kNaN, 1}, {kNaN, 1}}).back(), -kInf);
 }
 
-TEST(ChannelsB, VolumeProfileEdgesAndInfiniteRanges) {
+TEST(ChannelsTrendAndVolume, VolumeProfileEdgesAndInfiniteRanges) {
     // A price on a bin edge belongs to the upper bin.
     VolumeProfile edge(3, 2);
     edge.next(10, 1);
@@ -268,13 +268,13 @@ TEST(ChannelsB, VolumeProfileEdgesAndInfiniteRanges) {
     EXPECT_EQ(tiny.next(5e-324, 9.0).poc, 0.0);
 }
 
-TEST(ChannelsB, VolumeProfileUnallocatableBinsFailTheStep) {
+TEST(ChannelsTrendAndVolume, VolumeProfileUnallocatableBinsFailTheStep) {
     VolumeProfile vp(4, std::uint64_t{1} << 62);
     EXPECT_EQ(vp.next(3.0, 1.0).poc, 3.0);  // a flat window needs no bins
     EXPECT_THROW(vp.next(4.0, 1.0), lumenfold::Panic);
 }
 
-TEST(ChannelsB, AnchoredVwap) {
+TEST(ChannelsTrendAndVolume, AnchoredVwap) {
     AnchoredVWAP v;
     EXPECT_EQ(v.next(10, 2, false), 10.0);
     EXPECT_EQ(v.next(20, 2, false), 15.0);

@@ -7,17 +7,17 @@
 #include <random>
 #include <vector>
 
-#include "classic/test_classic_a_support.hpp"
+#include "classic/classic_support.hpp"
 #include "support.hpp"
 
-namespace channels_a {
+namespace channels_support {
 
 constexpr double kN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kBig = 1.7976931348623157e308;
 
 using lumenfold::test::Bar;
 using lumenfold::test::run_hlc;
-using classic_a::same;  // bitwise equality, every NaN equal to every NaN
+using classic_support::same;  // bitwise equality, every NaN equal to every NaN
 
 // A random walk of bars with gaps between a close and the next bar's range.
 inline std::vector<Bar> random_bars(std::size_t n, unsigned seed) {
@@ -36,4 +36,4 @@ inline std::vector<Bar> random_bars(std::size_t n, unsigned seed) {
     return bars;
 }
 
-}  // namespace channels_a
+}  // namespace channels_support

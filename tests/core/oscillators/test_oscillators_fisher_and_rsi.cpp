@@ -29,8 +29,8 @@
 using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::run;
-using oscillators_a::expect_same;
-using oscillators_a::with_nan_at;
+using oscillators_support::expect_same;
+using oscillators_support::with_nan_at;
 
 namespace {
 
@@ -101,7 +101,7 @@ TEST(FisherHighPass, MatchesTheStatedScan) {
             expect_same(run(FisherHighPass(hp, norm), nan), fisher_high_pass_reference(hp, norm, nan));
             // Few levels: ties and flat windows.
             std::mt19937_64 rng(hp * 64 + norm);
-            const auto levels = classic_a::noisy_series(rng, 120, 0.0);
+            const auto levels = classic_support::noisy_series(rng, 120, 0.0);
             expect_same(run(FisherHighPass(hp, norm), levels), fisher_high_pass_reference(hp, norm, levels));
         }
 }
@@ -215,7 +215,7 @@ TEST(Rsih, WorkedValuesAndTheStatedSums) {
     for (double v : run(RSIH(0), jagged(10))) EXPECT_EQ(v, 0.0);
     // Ties, signed zeros and NaNs, which count only while in the window.
     std::mt19937_64 rng(5);
-    const auto xs = classic_a::noisy_series(rng, 300, 0.05);
+    const auto xs = classic_support::noisy_series(rng, 300, 0.05);
     const std::uint64_t n = 6;
     const auto w = hann_weights(n);
     std::vector<double> want;

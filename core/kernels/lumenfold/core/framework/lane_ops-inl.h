@@ -1,8 +1,8 @@
 // The loop shapes every lane kernel file shares, compiled once per instruction
 // set: include it after <hwy/highway.h> in a kernel file (it is included once
-// per target, hence the toggling guard). Public with the maps' templates
-// (<family>/maps-inl.h), which code outside the core instantiates over its own
-// storage.
+// per target, hence the toggling guard). Like the maps' templates
+// (<family>/maps-inl.h) it is not installed: only the files that dispatch
+// kernels include it.
 #if defined(LUMENFOLD_LANE_OPS_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef LUMENFOLD_LANE_OPS_INL_H_
 #undef LUMENFOLD_LANE_OPS_INL_H_

@@ -25,8 +25,8 @@
 using namespace lumenfold::core;
 using lumenfold::test::jagged;
 using lumenfold::test::run;
-using oscillators_a::expect_same;
-using oscillators_a::with_nan_at;
+using oscillators_support::expect_same;
+using oscillators_support::with_nan_at;
 
 // ---- MAD and MADH ----
 
@@ -136,7 +136,7 @@ TEST(EhlersStochastic, MatchesTheStatedScan) {
             const auto nan = with_nan_at(xs, 40);
             expect_same(run(EhlersStochastic(hp, 10, period), nan), ehlers_reference(hp, 10, period, nan));
             std::mt19937_64 rng(period * 64 + hp);
-            const auto levels = classic_a::noisy_series(rng, 120, 0.0);
+            const auto levels = classic_support::noisy_series(rng, 120, 0.0);
             expect_same(run(EhlersStochastic(hp, 10, period), levels), ehlers_reference(hp, 10, period, levels));
         }
 }

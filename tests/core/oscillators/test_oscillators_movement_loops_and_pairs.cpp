@@ -12,7 +12,7 @@
 #include "lumenfold/core/oscillators/pairs_rotation.hpp"
 #include "lumenfold/core/oscillators/precision_trend.hpp"
 #include "lumenfold/core/oscillators/reversion_index.hpp"
-#include "oscillators/oscillators_b_support.hpp"
+#include "oscillators/ragged_and_pairs_support.hpp"
 
 using namespace lumenfold::core;
 using lumenfold::test::each2;

@@ -14,10 +14,10 @@
 #include "lumenfold/core/channels/ultimate_bands.hpp"
 #include "lumenfold/core/channels/ultimate_channel.hpp"
 #include "lumenfold/core/filters/ultimate_smoother.hpp"
-#include "test_channels_a_support.hpp"
+#include "channels_support.hpp"
 
 using namespace lumenfold::core;
-using namespace channels_a;
+using namespace channels_support;
 
 // ---- SuperTrend ----
 

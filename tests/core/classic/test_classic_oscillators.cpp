@@ -15,11 +15,11 @@
 #include "lumenfold/core/classic/stoch.hpp"
 #include "lumenfold/core/framework/talib.hpp"
 #include "lumenfold/core/classic/willr.hpp"
-#include "test_classic_a_support.hpp"
+#include "classic_support.hpp"
 #include "support.hpp"
 
 using namespace lumenfold::core;
-using classic_a::same;
+using classic_support::same;
 using lumenfold::test::Bar;
 using lumenfold::test::expect_panic;
 using lumenfold::test::run;
@@ -32,9 +32,9 @@ const double kN = std::nan("");
 // Bars whose high, low and close are drawn apart from one another, with ties,
 // signed zeros and the odd NaN.
 std::vector<Bar> noisy_bars(std::mt19937_64& rng, std::size_t n, double nan_rate) {
-    const auto a = classic_a::noisy_series(rng, n, nan_rate);
-    const auto b = classic_a::noisy_series(rng, n, nan_rate);
-    const auto c = classic_a::noisy_series(rng, n, nan_rate);
+    const auto a = classic_support::noisy_series(rng, n, nan_rate);
+    const auto b = classic_support::noisy_series(rng, n, nan_rate);
+    const auto c = classic_support::noisy_series(rng, n, nan_rate);
     std::vector<Bar> bars;
     for (std::size_t i = 0; i < n; ++i) bars.push_back({a[i], b[i], c[i]});
     return bars;
