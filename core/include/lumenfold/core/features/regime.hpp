@@ -2,10 +2,10 @@
 // Bull, Bear, Neutral, Undefined or Other(k) for a state index k of a model
 // with more than two states.
 //
-// Two numberings of the regimes cross the boundary: the regime model's
-// per-bar code (regime_code: Undefined 0, Bull 1, Bear 2, Neutral 3) and the
-// id read by the feature function (regime_from_id: Bull 0, Bear 1, Neutral 2,
-// Undefined 3); both give Other(k) as k + 4.
+// Regimes are numbered two ways: the regime model's per-bar code
+// (regime_code: Undefined 0, Bull 1, Bear 2, Neutral 3) and the id read by the
+// feature function (regime_from_id: Bull 0, Bear 1, Neutral 2, Undefined 3);
+// both give Other(k) as k + 4.
 //
 // So a code c of 1 to 3 is the id c - 1, and code 0 the id 3.
 #pragma once
