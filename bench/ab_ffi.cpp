@@ -4,11 +4,14 @@
 // over the same bars, with the results of A and B compared byte for byte.
 //
 //   lumenfold_ab A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]...
-//                [--copies DIR] [--target NAME]
+//                [--copies DIR] [--target NAME] [--bars N[,N...]] [--threads N]
 //
 // Prints per function A's and B's best and median ns per bar, the median of
 // the per-round ratios B/A and B/A of the bests; then an in-run memcpy of one
-// input. Pin it to one core (taskset -c N): the ratios are what to read. The
+// input. Pin it to one core (taskset -c N): the ratios are what to read. With
+// --bars (1000000 by default) a timing is a run of calls, over at least a
+// million bars, that cycles through the given sizes; with --threads, that
+// many threads make their runs at once, and a timing is their mean. The
 // two libraries are loaded from copies, kept in DIR when given (for a
 // profiler to read their symbols afterwards), else removed at the end. With
 // --target (AVX3, AVX2, SSE4, ...), both libraries' SIMD kernels run on that
@@ -18,6 +21,7 @@
 #include <hwy/targets.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -25,8 +29,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "bars.hpp"
@@ -38,16 +45,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 using lumenfold::bench::Bars;
 
-constexpr std::size_t kBars = 1'000'000;
-
 // Market bars with what breaks arithmetic: NaNs, infinities, zeros, flat runs
 // and negative values, in every column at different places.
-Bars edge_bars() {
-    Bars b = lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
+Bars edge_bars(std::size_t n) {
+    Bars b = lumenfold::bench::random_walk(n, lumenfold::bench::kMarketWalk);
     std::vector<double>* columns[] = {&b.open, &b.high, &b.low, &b.close, &b.volume};
     for (std::size_t c = 0; c < 5; ++c) {
         std::vector<double>& x = *columns[c];
-        for (std::size_t i = 0; i < kBars; ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             const std::size_t k = i + 7 * c;
             if (k % 97 == 0) x[i] = std::nan("");
             else if (k % 1013 == 0) x[i] = (k / 1013) % 2 ? INFINITY : -INFINITY;
@@ -66,9 +71,10 @@ Bytes vector_of(std::size_t n, std::size_t size) {
     return out;
 }
 
-Bytes serialize(const std::vector<double>& x) {
-    Bytes out = vector_of(x.size(), 8);
-    for (std::size_t i = 0; i < x.size(); ++i) {
+// The first n elements of x.
+Bytes serialize(const std::vector<double>& x, std::size_t n) {
+    Bytes out = vector_of(n, 8);
+    for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(x[i]);
         for (int k = 0; k < 8; ++k) out[4 + i * 8 + k] = static_cast<std::uint8_t>(bits >> (56 - 8 * k));
     }
@@ -87,6 +93,7 @@ struct Lib {
 struct AbArgs {
     const Lib* lib;
     Bytes open, high, low, close, volume, flags;
+    std::size_t bars;
 
     RustBuffer in(const Bytes& bytes) const {
         RustCallStatus st{0, {0, 0, nullptr}};
@@ -134,7 +141,7 @@ Lib load(const std::filesystem::path& original, const std::filesystem::path& dir
     return lib;
 }
 
-// One call as a host makes it; its ns per bar. With `keep`, the result's
+// One call as a host makes it; its ns. With `keep`, the result's
 // bytes are copied there before the result is freed.
 double timed_call(const AbCase& c, void* fn, const AbArgs& a, Bytes* keep = nullptr) {
     RustCallStatus st{0, {0, 0, nullptr}};
@@ -146,7 +153,34 @@ double timed_call(const AbCase& c, void* fn, const AbArgs& a, Bytes* keep = null
     if (st.code != 0) a.lib->free(st.error_buf, &ignored);
     const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
     if (keep != nullptr && st.code != 0) keep->assign({0xff, static_cast<std::uint8_t>(st.code)});
-    return ns / static_cast<double>(kBars);
+    return ns;
+}
+
+// One timing: `threads` threads at once, each making `cycles` calls of every
+// size in turn; the threads' mean ns per bar.
+double timed_run(const AbCase& c, void* fn, const std::vector<AbArgs>& sizes, int cycles, int threads) {
+    auto run = [&] {
+        double ns = 0, bars = 0;
+        for (int k = 0; k < cycles; ++k)
+            for (const AbArgs& a : sizes) {
+                ns += timed_call(c, fn, a);
+                bars += static_cast<double>(a.bars);
+            }
+        return ns / bars;
+    };
+    if (threads == 1) return run();
+    std::vector<double> each(threads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            ready.fetch_add(1);
+            while (ready.load() < threads) {
+            }
+            each[t] = run();
+        });
+    for (std::thread& t : pool) t.join();
+    return std::accumulate(each.begin(), each.end(), 0.0) / threads;
 }
 
 double median(std::vector<double> v) {
@@ -161,7 +195,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s A.so B.so [--rounds N] [--series market|predictable|gappy|edge] [--only SUBSTRING]... "
-                     "[--copies DIR] [--target NAME]\n",
+                     "[--copies DIR] [--target NAME] [--bars N[,N...]] [--threads N]\n",
                      argv[0]);
         return 2;
     }
@@ -170,6 +204,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> only;
     std::filesystem::path dir;
     std::string target_name;
+    std::vector<std::size_t> sizes;
+    int threads = 1;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string_view opt = argv[i];
         if (opt == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
@@ -177,6 +213,11 @@ int main(int argc, char** argv) {
         else if (opt == "--only") only.push_back(argv[i + 1]);
         else if (opt == "--copies") dir = argv[i + 1];
         else if (opt == "--target") target_name = argv[i + 1];
+        else if (opt == "--threads") threads = std::max(1, std::atoi(argv[i + 1]));
+        else if (opt == "--bars") {
+            std::istringstream list(argv[i + 1]);
+            for (std::string count; std::getline(list, count, ',');) sizes.push_back(std::max(1ull, std::stoull(count)));
+        }
         else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
@@ -195,22 +236,27 @@ int main(int argc, char** argv) {
         }
         hwy::SetSupportedTargetsForTest(chosen);
     }
-    const Bars bars = series == "predictable" ? lumenfold::bench::predictable_bars(kBars)
-                      : series == "gappy"     ? lumenfold::bench::random_walk(kBars, lumenfold::bench::kGappyWalk)
-                      : series == "edge"      ? edge_bars()
-                                              : lumenfold::bench::random_walk(kBars, lumenfold::bench::kMarketWalk);
-    Bytes flags = vector_of(kBars, 1);
-    for (std::size_t i = 0; i < kBars; ++i) flags[4 + i] = ab_flag(i) ? 1 : 0;
+    if (sizes.empty()) sizes.push_back(1'000'000);
+    const std::size_t n = *std::max_element(sizes.begin(), sizes.end());
+    const int cycles = static_cast<int>(std::max<std::size_t>(1, 1'000'000 / *std::min_element(sizes.begin(), sizes.end())));
+    const Bars bars = series == "predictable" ? lumenfold::bench::predictable_bars(n)
+                      : series == "gappy"     ? lumenfold::bench::random_walk(n, lumenfold::bench::kGappyWalk)
+                      : series == "edge"      ? edge_bars(n)
+                                              : lumenfold::bench::random_walk(n, lumenfold::bench::kMarketWalk);
 
     const bool keep = !dir.empty();
     if (!keep) dir = std::filesystem::temp_directory_path() / ("lumenfold_ab." + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const Lib libs[2] = {load(argv[1], dir, "liblumenfold_ab_a.so"), load(argv[2], dir, "liblumenfold_ab_b.so")};
-    AbArgs args[2];
-    for (int l = 0; l < 2; ++l) {
-        args[l] = AbArgs{&libs[l], serialize(bars.open), serialize(bars.high), serialize(bars.low),
-                         serialize(bars.close), serialize(bars.volume), flags};
-    }
+    std::vector<AbArgs> args[2];
+    for (int l = 0; l < 2; ++l)
+        for (const std::size_t size : sizes) {
+            Bytes flags = vector_of(size, 1);
+            for (std::size_t i = 0; i < size; ++i) flags[4 + i] = ab_flag(i) ? 1 : 0;
+            args[l].push_back(AbArgs{&libs[l], serialize(bars.open, size), serialize(bars.high, size),
+                                     serialize(bars.low, size), serialize(bars.close, size),
+                                     serialize(bars.volume, size), std::move(flags), size});
+        }
 
     std::vector<AbCase> cases(std::begin(kAbCases), std::end(kAbCases));
     cases.insert(cases.end(), std::begin(kPublished), std::end(kPublished));
@@ -238,35 +284,40 @@ int main(int argc, char** argv) {
         }
         // One untimed call of each first; their results must agree.
         Bytes result[2];
-        for (int l = 0; l < 2; ++l) timed_call(cases[c], fns[c].at[l], args[l], &result[l]);
+        for (int l = 0; l < 2; ++l) timed_call(cases[c], fns[c].at[l], args[l].back(), &result[l]);
         fns[c].same = result[0] == result[1];
     }
 
-    Bytes target(args[0].close.size(), 1);
+    const Bytes& input = args[0].back().close;
+    Bytes target(input.size(), 1);
     std::vector<double> copies;
     for (int r = 0; r < rounds; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
-        std::memcpy(target.data(), args[0].close.data(), target.size());
+        std::memcpy(target.data(), input.data(), target.size());
         asm volatile("" ::"r"(target.data()) : "memory");
         copies.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() /
-                         static_cast<double>(kBars));
+                         static_cast<double>(args[0].back().bars));
         for (std::size_t c = 0; c < cases.size(); ++c) {
             // A first in even rounds, B first in odd ones.
             double t[2];
             for (int k = 0; k < 2; ++k) {
                 const int l = (k + r) % 2;
-                t[l] = timed_call(cases[c], fns[c].at[l], args[l]);
+                t[l] = timed_run(cases[c], fns[c].at[l], args[l], cycles, threads);
                 fns[c].times[l].push_back(t[l]);
             }
             fns[c].ratios.push_back(t[1] / t[0]);
         }
     }
 
-    std::printf("A = %s\nB = %s\n%s bars, %d rounds, %s; ns per bar\n\n", argv[1], argv[2], series.c_str(), rounds,
+    std::string counts;
+    for (const std::size_t size : sizes) counts += (counts.empty() ? "" : ",") + std::to_string(size);
+    std::printf("A = %s\nB = %s\n%s bars (%s, %d thread%s), %d rounds, %s; ns per bar\n\n", argv[1], argv[2],
+                series.c_str(), counts.c_str(), threads, threads == 1 ? "" : "s", rounds,
                 hwy::TargetName(hwy::SupportedAndGeneratedTargets().front()));
     std::printf("%-44s %9s %9s %9s %9s %8s %8s\n", "function", "A best", "A median", "B best", "B median", "B/A",
                 "best B/A");
     int differ = 0;
+    std::vector<double> ratios;
     for (std::size_t c = 0; c < cases.size(); ++c) {
         const Fn& f = fns[c];
         const double a = *std::min_element(f.times[0].begin(), f.times[0].end());
@@ -274,8 +325,10 @@ int main(int argc, char** argv) {
         std::printf("%-44s %9.3f %9.3f %9.3f %9.3f %8.3f %8.3f%s\n", cases[c].key.c_str(), a, median(f.times[0]), b,
                     median(f.times[1]), median(f.ratios), b / a, f.same ? "" : "  results differ");
         differ += f.same ? 0 : 1;
+        ratios.push_back(median(f.ratios));
     }
-    std::printf("\nmemcpy of one input: best %.3f, median %.3f ns per element\n",
+    std::printf("\nmedian over the functions of B/A: %.3f\n", median(ratios));
+    std::printf("memcpy of one input: best %.3f, median %.3f ns per element\n",
                 *std::min_element(copies.begin(), copies.end()), median(copies));
     if (differ != 0) std::printf("%d functions' results differ between A and B\n", differ);
     if (!keep) std::filesystem::remove_all(dir);

@@ -1,12 +1,14 @@
 // Byte-buffer entry points, the contract version and the status helpers.
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <atomic>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "exports.h"
 #include "serialize.hpp"
@@ -25,19 +27,13 @@ constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limi
 // sizes ran measurably slower with a first fit and a rotating victim. Block
 // sizes are the heap's own usable sizes, never a caller's capacity field.
 //
-// The slots are claimed and filled with atomic operations, never under a
-// lock: a process that forks while another thread is inside the cache gets a
-// child that can still allocate (at worst a block in flight, or one whose
-// size was being read, is not in the child's cache). The blocks stay
+// One lock guards the slots, so that a free checks that the cache does not
+// hold its block already and puts it in as one step: of two frees of one
+// block, even at the same instant, the second is refused. The lock is held
+// for no heap call (victims go back to the heap after it is released), and no
+// fork copies it held: handlers registered on the cache's first use take it
+// before a fork and release it after, in parent and child. The blocks stay
 // reachable from this static object until the process ends.
-//
-// A kept block never leaves its slot but to be handed out or go back to the
-// heap, so that a second free of it, which looks for it in the slots, finds it
-// at every moment and is refused. A slot's size and age are hints for choosing
-// it, written before its block is published: a request marks the block it
-// chose (the low bit of the address, which heap blocks leave clear) while it
-// checks the heap's own size, in case the slot changed in between; a marked
-// block is neither taken nor sent back by another thread.
 class StorageCache {
 public:
     static constexpr std::uint64_t kMinBlock = std::uint64_t{64} << 10;
@@ -46,113 +42,77 @@ public:
 
     std::uint8_t* take(std::uint64_t size) noexcept {
         if (size < kMinBlock) return nullptr;
-        for (std::size_t tries = 0; tries < kSlots; ++tries) {
-            Slot* best = nullptr;
-            std::uint8_t* block = nullptr;
-            std::uint64_t best_size = 0;
-            for (Slot& s : slots_) {
-                std::uint8_t* b = s.block.load(std::memory_order_relaxed);
-                if (b == nullptr || marked(b)) continue;
-                const std::uint64_t have = s.size.load(std::memory_order_relaxed);
-                if (fits(have, size) && (best == nullptr || have < best_size)) {
-                    best = &s;
-                    block = b;
-                    best_size = have;
-                }
-            }
-            if (best == nullptr) return nullptr;
-            if (!best->block.compare_exchange_strong(block, block + 1, std::memory_order_acquire,
-                                                     std::memory_order_relaxed))
-                continue;
-            // Marked: no other thread takes or discards it while its size is read.
-            const std::uint64_t have = malloc_usable_size(block);
-            if (fits(have, size)) {
-                held_.fetch_sub(have, std::memory_order_relaxed);
-                best->block.store(nullptr, std::memory_order_relaxed);
-                return block;
-            }
-            // Another thread's block took the slot meanwhile: its size noted, it stays.
-            best->size.store(have, std::memory_order_relaxed);
-            best->block.store(block, std::memory_order_release);
-        }
-        return nullptr;
+        const std::lock_guard lock(mutex());
+        Slot* best = nullptr;
+        for (Slot& s : slots_)
+            if (s.block != nullptr && fits(s.size, size) && (best == nullptr || s.size < best->size)) best = &s;
+        if (best == nullptr) return nullptr;
+        held_ -= best->size;
+        return std::exchange(best->block, nullptr);
     }
 
-    enum class Kept { kept, not_kept, already_kept };
-
-    // Keeps `block` (of `size` usable bytes) for reuse; not_kept when it is
-    // not worth keeping and must go back to the heap, already_kept when the
-    // cache holds it already: a second free of one block, which must change
-    // nothing, or two callers would later be handed the same memory.
-    Kept keep(std::uint8_t* block, std::uint64_t size) noexcept {
-        if (size < kMinBlock || size > kMaxBytes) return Kept::not_kept;
-        for (const Slot& s : slots_) {
-            const std::uint8_t* kept = s.block.load(std::memory_order_relaxed);
-            if (kept == block || kept == block + 1) return Kept::already_kept;
+    // Keeps `block` (of `size` usable bytes) for reuse or sends it back to
+    // the heap; false, and nothing done, when the cache holds it already: a
+    // second free of one block, which kept twice would later be handed to two
+    // callers.
+    bool keep(std::uint8_t* block, std::uint64_t size) noexcept {
+        if (size < kMinBlock || size > kMaxBytes) {
+            std::free(block);
+            return true;
         }
-        held_.fetch_add(size, std::memory_order_relaxed);
-        put(block, size);
-        return Kept::kept;
+        std::uint8_t* victims[kSlots];
+        std::size_t n_victims = 0;
+        {
+            const std::lock_guard lock(mutex());
+            for (const Slot& s : slots_)
+                if (s.block == block) return false;
+            held_ += size;
+            for (;;) {
+                Slot* empty = nullptr;
+                Slot* oldest = nullptr;
+                for (Slot& s : slots_) {
+                    if (s.block == nullptr) empty = &s;
+                    else if (oldest == nullptr || s.stamp < oldest->stamp) oldest = &s;
+                }
+                if (empty != nullptr && held_ <= kMaxBytes) {
+                    *empty = Slot{block, size, ++clock_};
+                    break;
+                }
+                held_ -= oldest->size;
+                victims[n_victims++] = std::exchange(oldest->block, nullptr);
+            }
+        }
+        for (std::size_t i = 0; i < n_victims; ++i) std::free(victims[i]);
+        return true;
     }
 
 private:
     struct Slot {
-        std::atomic<std::uint8_t*> block{nullptr};
-        std::atomic<std::uint64_t> size{0};
-        std::atomic<std::uint64_t> stamp{0};
+        std::uint8_t* block = nullptr;
+        std::uint64_t size = 0;
+        std::uint64_t stamp = 0;
     };
-
-    static bool marked(const std::uint8_t* block) noexcept { return reinterpret_cast<std::uintptr_t>(block) & 1; }
 
     static bool fits(std::uint64_t have, std::uint64_t size) noexcept { return have >= size && have - size <= size; }
 
-    // Stores a block this thread owns (of `size` bytes, counted in held_) in
-    // an empty slot, the last one, after sending the oldest kept blocks back
-    // to the heap while no slot is empty or the bytes kept exceed the bound;
-    // when every block kept is marked and no slot is free, sends the block
-    // itself back.
-    void put(std::uint8_t* block, std::uint64_t size) noexcept {
-        for (;;) {
-            Slot* empty = nullptr;
-            Slot* oldest = nullptr;
-            std::uint8_t* old = nullptr;
-            for (Slot& s : slots_) {
-                std::uint8_t* b = s.block.load(std::memory_order_relaxed);
-                if (b == nullptr) {
-                    empty = &s;
-                } else if (!marked(b) && (oldest == nullptr || s.stamp.load(std::memory_order_relaxed) <
-                                                                   oldest->stamp.load(std::memory_order_relaxed))) {
-                    oldest = &s;
-                    old = b;
-                }
-            }
-            if (empty != nullptr && (held_.load(std::memory_order_relaxed) <= kMaxBytes || oldest == nullptr)) {
-                empty->size.store(size, std::memory_order_relaxed);
-                empty->stamp.store(clock_.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-                std::uint8_t* expected = nullptr;
-                if (empty->block.compare_exchange_strong(expected, block, std::memory_order_release,
-                                                         std::memory_order_relaxed))
-                    return;
-                continue;
-            }
-            if (oldest == nullptr) {
-                discard(block);
-                return;
-            }
-            if (oldest->block.compare_exchange_strong(old, nullptr, std::memory_order_acquire,
-                                                      std::memory_order_relaxed))
-                discard(old);
-        }
-    }
-
-    void discard(std::uint8_t* block) noexcept {
-        held_.fetch_sub(malloc_usable_size(block), std::memory_order_relaxed);
-        std::free(block);
+    // The lock, its fork handlers registered on first use: nothing runs at
+    // load. A child forked during the registration runs it again, unless the
+    // handlers were in place at the fork (its own handler says so): twice
+    // registered, they would lock twice at its next fork.
+    static std::mutex& mutex() noexcept {
+        static constinit std::mutex m;
+        static constinit pthread_once_t once = PTHREAD_ONCE_INIT;
+        static constinit bool registered = false;
+        pthread_once(&once, [] {
+            if (!registered)
+                pthread_atfork([] { m.lock(); }, [] { m.unlock(); }, [] { registered = true; m.unlock(); });
+        });
+        return m;
     }
 
     Slot slots_[kSlots];
-    std::atomic<std::uint64_t> held_{0};
-    std::atomic<std::uint64_t> clock_{0};
+    std::uint64_t held_ = 0;
+    std::uint64_t clock_ = 0;
 };
 
 constinit StorageCache storage_cache;
@@ -183,14 +143,7 @@ std::uint8_t* acquire_storage(std::uint64_t size) {
 }
 
 bool recycle_storage(std::uint8_t* block) noexcept {
-    if (block == nullptr) return true;
-    switch (storage_cache.keep(block, malloc_usable_size(block))) {
-        case StorageCache::Kept::kept: return true;
-        case StorageCache::Kept::already_kept: return false;
-        case StorageCache::Kept::not_kept: break;
-    }
-    std::free(block);
-    return true;
+    return block == nullptr || storage_cache.keep(block, malloc_usable_size(block));
 }
 
 bool check_buffer(const RustBuffer& buf) {

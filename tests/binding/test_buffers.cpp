@@ -29,6 +29,13 @@ std::string free_error(RustBuffer buf) {
     return st.code == 0 ? "" : std::to_string(st.code) + ":" + st.message();
 }
 
+// Growing an empty buffer takes storage without writing it: a test that only
+// takes and frees blocks spends most of its time inside the cache.
+RustBuffer take(std::uint64_t size) {
+    Status st;
+    return ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 0, nullptr}, size, &st);
+}
+
 }  // namespace
 
 TEST(Buffers, AllocZeroIsEmptyWithNonNullPointer) {
@@ -214,12 +221,6 @@ TEST(Buffers, FreedTwiceIsRefusedAndNeverHandedOutTwice) {
 // another size look through the kept blocks.
 TEST(Buffers, FreedTwiceIsRefusedWhileAnotherThreadTakesBlocks) {
     constexpr std::uint64_t kHeld = std::uint64_t{1} << 20, kOther = std::uint64_t{3} << 20;
-    // Growing an empty buffer takes storage without writing it: both threads
-    // spend most of their time inside the cache.
-    auto take = [](std::uint64_t size) {
-        Status st;
-        return ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 0, nullptr}, size, &st);
-    };
     // Blocks that earlier tests left could fill the cache, and a block pushed out
     // to the heap to make room is no longer the cache's to refuse: take them out
     // first (each fits the request of the power of two at or below its size).
@@ -250,6 +251,43 @@ TEST(Buffers, FreedTwiceIsRefusedWhileAnotherThreadTakesBlocks) {
     // The smallest last: the cache is left with blocks that later tests' requests pass over.
     for (auto b = drained.rbegin(); b != drained.rend(); ++b) free_error(*b);
     EXPECT_EQ(accepted, 0);
+    EXPECT_EQ(shared, 0);
+}
+
+// Two threads freeing one block at the same instant, many times over: one
+// free of each pair is refused, and the block is never kept twice (the next
+// two requests never share it).
+TEST(Buffers, FreedTwiceAtTheSameInstantIsRefusedOnce) {
+    constexpr std::uint64_t kSize = std::uint64_t{1} << 20;
+    constexpr int kRounds = 2000;
+    std::atomic<int> go{0}, done{0};
+    RustBuffer held{};
+    std::string result[2];
+    std::vector<std::thread> freers;
+    for (int t = 0; t < 2; ++t) {
+        freers.emplace_back([&, t] {
+            for (int round = 1; round <= kRounds; ++round) {
+                while (go.load(std::memory_order_acquire) != round) {
+                }
+                result[t] = free_error(held);
+                done.fetch_add(1, std::memory_order_release);
+            }
+        });
+    }
+    int not_once = 0, shared = 0;
+    const QuietStderr quiet;  // the report of every refused free
+    for (int round = 1; round <= kRounds; ++round) {
+        held = take(kSize);
+        go.store(round, std::memory_order_release);
+        while (done.load(std::memory_order_acquire) != 2 * round) std::this_thread::yield();
+        if (result[0] + result[1] != "2:RustBuffer freed twice") ++not_once;
+        const RustBuffer a = take(kSize), b = take(kSize);
+        if (a.data == b.data) ++shared;
+        free_error(a);
+        free_error(b);
+    }
+    for (std::thread& t : freers) t.join();
+    EXPECT_EQ(not_once, 0);
     EXPECT_EQ(shared, 0);
 }
 
@@ -323,13 +361,7 @@ TEST(Buffers, ForkWhileOtherThreadsRecycleBlocks) {
     std::vector<std::thread> churn;
     for (int t = 0; t < 4; ++t) {
         churn.emplace_back([&] {
-            // Growing an empty buffer takes storage without writing it: the
-            // threads spend most of their time inside the cache.
-            while (!stop.load(std::memory_order_relaxed)) {
-                Status st;
-                RustBuffer b = ffi_lumenfold_python_rustbuffer_reserve(RustBuffer{0, 0, nullptr}, kBlock, &st);
-                ffi_lumenfold_python_rustbuffer_free(b, &st);
-            }
+            while (!stop.load(std::memory_order_relaxed)) free_error(take(kBlock));
         });
     }
     int blocked = 0, failed = 0;
