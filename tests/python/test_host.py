@@ -220,6 +220,8 @@ class Arguments(unittest.TestCase):
             (lambda: lf.sma(3, 5), TypeError, "sma(): argument 'series' must be a sequence of numbers, not int"),
             (lambda: lf.sma("3", [1.0]), TypeError, "sma(): argument 'period' must be an integer, not str"),
             (lambda: lf.sma(-3, [1.0]), ValueError, "sma(): argument 'period' must not be negative (got -3)"),
+            (lambda: lf.Ema(2**64), OverflowError,
+             "Ema(): argument 'period' does not fit in 64 bits (got 18446744073709551616)"),
             (lambda: lf.Ema(3).next("x"), TypeError, "Ema.next(): argument 'input' must be a real number, not str"),
             (lambda: lf.Ema(None), TypeError, "Ema(): argument 'period' must be an integer, not NoneType"),
             (lambda: lf.atr(3, [1.0], [2.0], {3.0}), TypeError,
