@@ -54,10 +54,9 @@ class ReadmeExamples(unittest.TestCase):
     def test_every_stated_value_holds(self):
         blocks = python_blocks()
         self.assertTrue(blocks, "no ```python block in the README")
-        checked = 0
+        checked, scope = 0, {}  # the blocks run one after another, as a reader runs them
         for first, source in blocks:
             stated, alone = value_comments(source)
-            scope = {}
             for stmt in ast.parse(source).body:
                 line = stmt.end_lineno
                 if line + 1 in stated and line + 1 in alone and line not in stated:
@@ -70,8 +69,7 @@ class ReadmeExamples(unittest.TestCase):
                     value = scope[targets[0].id] if len(targets) == 1 and isinstance(targets[0], ast.Name) else None
                 if line in stated:
                     where = f"README.md:{first + line - 1}"
-                    self.assertTrue(isinstance(stmt, (ast.Expr, ast.Assign)) and value is not None,
-                                    f"{where}: states a value the statement does not give")
+                    self.assertIsNotNone(value, f"{where}: states a value the statement does not give")
                     self.check(where, value, stated.pop(line))
                     checked += 1
             self.assertFalse(stated, f"values stated on no statement, README lines "
