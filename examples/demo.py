@@ -70,6 +70,8 @@ def main() -> None:
          lf.HomodyneDiscriminator(), lf.homodynediscriminator(close), (close,)),
         ("oscillator", "Reflex(20) of close",
          lf.Reflex(20), lf.reflex(20, close), (close,)),
+        ("feature", "FracDiff(0.4, 0.01) of close: fractionally differenced",
+         lf.FracDiff(0.4, 0.01), lf.fracdiff(0.4, 0.01, close), (close,)),
     ]
     for family, title, obj, batch, series in items:
         out = stream_and_batch(title, obj, batch, *series)

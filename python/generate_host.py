@@ -85,27 +85,20 @@ def targets(names) -> str:
 
 def arg_converter(t: tuple) -> str:
     """The runtime function that turns a Python argument into what the entry
-    point takes: a ctypes scalar, or a bytearray to be made a buffer."""
-    if t[0] == "scalar":
-        s = t[1]
-        if s == "u64":
-            return "_scalar(_c_uint64, _u64)"
-        if s[0] in "ui":
-            return f"_scalar({c_type(t)}, {'_uint' if s[0] == 'u' else '_int'}({s[1:]}))"
-        return {"f64": "_f64", "f32": "_f32", "bool": "_bool"}[s]
+    point takes: a ctypes scalar, or a bytearray to be made a buffer. Only
+    the types some item takes have one."""
+    if t == ("scalar", "u64"):
+        return "_scalar(_c_uint64, _u64)"
+    if t[0] == "scalar" and t[1][0] == "u":
+        return f"_scalar({c_type(t)}, _uint({t[1][1:]}))"
+    if t == ("scalar", "bool"):
+        return "_bool"
     if t[0] == "string":
         return "_string"
     if t[0] == "enum":
         return f"_enum_arg({t[1]})"
     if t[0] == "vec" and t[1] in (("scalar", "f64"), ("scalar", "u64"), ("scalar", "bool")):
         return f"_vec_{t[1][1]}"
-    if t[0] == "opt" and t[1][0] == "scalar":
-        s = t[1][1]
-        check = ("_u64" if s == "u64" else f"_{'u' if s[0] == 'u' else ''}int({s[1:]})" if s[0] in "ui"
-                 else "_float" if s[0] == "f" else "_truth")
-        return f"_optional(_packed('>{PRIMITIVES[s].fmt}', {check}))"
-    if t[0] == "opt" and t[1][0] == "enum":
-        return f"_optional(_enum_arg({t[1][1]}))"
     raise ValueError(f"unsupported argument type {t!r}")
 
 
@@ -116,7 +109,7 @@ def arg_lines(var: str, name: str, t: tuple, where: str, converters: dict) -> li
         return ["try:", f"    {var} = _c_double({name})", "except _CONVERSION_ERRORS as e:",
                 f"    raise _number_error({where!r}, {name}, e)"]
     conv = arg_converter(t)
-    if conv.startswith(("_scalar(", "_enum_arg(", "_optional(")):
+    if conv.startswith(("_scalar(", "_enum_arg(")):
         converters.setdefault(conv, f"_conv_{len(converters)}")
         conv = converters[conv]
     return [f"{var} = {conv}({name}, {where!r})"]
@@ -375,7 +368,11 @@ class Emitter:
         elif bufs:
             call.append(f"{', '.join(bufs)} = _buffers({', '.join(f'p{i}' for i in serialized)})")
         if method:
-            call += ["h = self._h", "owed = True", f"{method}(h, _UNUSED)"]
+            # Read before anything is held: what has no handle is refused
+            # here, by its type when it is no object of this class.
+            cls = label.split('.')[0]
+            body += ["try:", "    h = self._h", "except AttributeError:", f"    _no_handle(self, {cls}, {label!r})"]
+            call += ["owed = True", f"{method}(h, _UNUSED)"]
             call_args.insert(0, "h")
         if bufs:
             call.append(" = ".join(f"{b}.__class__" for b in bufs) + " = _RustBuffer")
@@ -404,7 +401,7 @@ class Emitter:
             # the Python side pays for that check only once a call has failed.
             fail = f"_method_failed(st, self, {label.split('.')[0]}, {label!r})"
             call = [line.replace("_raise_status(st)", fail) for line in call]
-        clone = "h if owed else None, self._free" if method else "None, None"
+        clone = f"h if owed else None, _free_{method.removeprefix('_clone_')}" if method else "None, None"
         unwind = f"_unwind_out(st, {', '.join([clone, 'out', 'released'] + held)})" if hidden else \
             f"_unwind(st, {', '.join([clone] + held)})"
         body += ["try:"] + [f"    {line}" for line in call]
@@ -473,7 +470,6 @@ class Emitter:
                 symbol = sym_method(name, m["name"])
                 self.callable("    ", m["name"], symbol, m, ["self"], f"{name}.{m['name']}", method=clone_var,
                               doc=texts.get("methods", {}).get(m["name"], ""))
-            body.append(f"\n\n{name}._free = _free_{sym}")
         for fn in sorted(self.items["functions"], key=lambda f: f["name"]):
             body.append("\n")
             self.callable("", fn["name"], sym_func(fn["name"]), fn, [], fn["name"],

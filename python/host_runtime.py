@@ -16,6 +16,9 @@ import threading
 from array import array
 from collections.abc import Mapping, Sequence, Set
 
+if sys.version_info < (3, 10):
+    raise ImportError(f"lumenfold_python needs Python 3.10 or later, not {platform.python_version()}")
+
 try:
     from collections.abc import Buffer
 except ImportError:  # before Python 3.12
@@ -181,6 +184,14 @@ def _method_failed(st, obj, cls, label):
         _take_message(st)
         raise _foreign_object(label, obj)
     _raise_status(st)
+
+
+def _no_handle(obj, cls, label):
+    """Raises the error of a method called on `obj`, which holds no handle: a
+    TypeError when it is not a `cls`, else the AttributeError being handled."""
+    if not isinstance(obj, cls):
+        raise _foreign_object(label, obj) from None
+    raise
 
 
 def _length_error(n, used):
@@ -474,10 +485,10 @@ def _type_error(where, expected, value):
 
 def _number_error(where, value, error, expected="a real number", item=None):
     """The error to raise for `value`, the argument `where` names or its item
-    `item`, whose conversion raised `error` (one of _CONVERSION_ERRORS): one
-    of the same kind (a TypeError saying what was `expected`) that names it,
-    `error` its cause."""
-    if isinstance(error, TypeError):
+    `item`, whose conversion raised `error` (one of _CONVERSION_ERRORS), or
+    None for a value refused by its type: one of the same kind (a TypeError
+    saying what was `expected`) that names it, `error` its cause."""
+    if error is None or isinstance(error, TypeError):
         e = (_type_error(where, expected, value) if item is None else
              TypeError(f"{where} must be a sequence of {expected}, but item {item} is {type(value).__name__}"))
     else:
@@ -489,16 +500,16 @@ def _number_error(where, value, error, expected="a real number", item=None):
     return e
 
 
-def _index(value, where):
-    try:
-        return operator.index(value)
-    except _CONVERSION_ERRORS as e:
-        raise _number_error(where, value, e, "an integer")
-
-
 def _uint(bits):
-    def check(value, where):
-        v = _index(value, where)
+    """A check of an unsigned integer of `bits` bits: the argument `where`
+    names, or its item `item`."""
+    def check(value, where, item=None):
+        try:
+            v = operator.index(value)
+        except _CONVERSION_ERRORS as e:
+            raise _number_error(where, value, e, "an integer" if item is None else "integers", item)
+        if item is not None:
+            where = f"{where} item {item}"
         if v < 0:
             raise ValueError(f"{where} must not be negative (got {v})")
         if v >= 1 << bits:
@@ -507,29 +518,7 @@ def _uint(bits):
     return check
 
 
-def _int(bits):
-    def check(value, where):
-        v = _index(value, where)
-        if not -(1 << (bits - 1)) <= v < 1 << (bits - 1):
-            raise OverflowError(f"{where} does not fit in {bits} bits (got {v})")
-        return v
-    return check
-
-
 _u64 = _uint(64)
-
-
-def _real(ctype):
-    def convert(value, where):
-        try:
-            return ctype(value)
-        except _CONVERSION_ERRORS as e:
-            raise _number_error(where, value, e)
-    return convert
-
-
-_f64 = _real(ctypes.c_double)
-_f32 = _real(ctypes.c_float)
 
 
 def _is_bool(value):
@@ -553,22 +542,6 @@ def _scalar(ctype, check):
     return lambda value, where: ctype(check(value, where))
 
 
-def _float(value, where):
-    return _f64(value, where).value
-
-
-def _packed(fmt, check):
-    """A scalar written inside a buffer, in the struct format `fmt`."""
-    return lambda value, where: struct.pack(fmt, check(value, where))
-
-
-def _optional(inner):
-    """An optional value: tag byte 0 for None, else 1 and the value."""
-    def lower(value, where):
-        return bytearray(b"\0") if value is None else bytearray(b"\1" + inner(value, where))
-    return lower
-
-
 # Not vectors, though they iterate: text and raw bytes (whose items are
 # characters or bytes, not numbers), mappings and sets (no order of their own).
 _NOT_VECTORS = (str, bytes, bytearray, Mapping, Set)
@@ -582,11 +555,23 @@ def _is_number_array(obj):
     return isinstance(obj, array) or (kind.__name__ == "ndarray" and kind.__module__ == "numpy")
 
 
+def _is_masked(obj):
+    """A NumPy masked array, told without importing NumPy: one exists only
+    once numpy.ma is loaded."""
+    ma = sys.modules.get("numpy.ma")
+    return ma is not None and issubclass(type(obj), ma.MaskedArray)
+
+
 def _check_vector(values, where, items):
     """Refuses what is not a vector of `items`. Returns the format and
-    contiguity of a one-dimensional buffer, None for anything else."""
+    contiguity of a one-dimensional buffer, None for anything else. A masked
+    array is refused, whatever its type: its buffer holds the values masked
+    out too."""
     if isinstance(values, _NOT_VECTORS):
         raise _type_error(where, f"a sequence of {items}", values)
+    if _is_masked(values):
+        raise TypeError(f"{where} must be a sequence of {items}, not a masked array: fill its masked entries "
+                        f"first (numpy.ma.filled)")
     view = _view(values, where)
     if view is None:
         layout = None
@@ -736,7 +721,7 @@ def _vec_u64(values, where):
     # A loop, not a generator: a StopIteration raised by an item's __index__
     # leaves the call as itself.
     for i, v in enumerate(items):
-        a.append(_u64(v, f"{where} item {i}"))
+        a.append(_u64(v, where, i))
     if check is not None:
         check()
     return a
@@ -747,7 +732,7 @@ def _vec_bool(values, where):
     flags = bytearray(4)
     for i, v in enumerate(items):
         if not _is_bool(v):
-            raise TypeError(f"{where} must be a sequence of booleans, but item {i} is {type(v).__name__}")
+            raise _number_error(where, v, None, "booleans", i)
         flags.append(1 if v else 0)
     if check is not None:
         check()
@@ -920,7 +905,6 @@ class _Object:
     which only replaces `_h`, frees the old library object once no call
     still holds it: never under a running call, never twice."""
     __slots__ = ("_h",)
-    _free = None
 
     def __del__(self):
         self._h = None

@@ -18,6 +18,11 @@ namespace lumenfold::ffi {
 namespace {
 constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
+// Fresh blocks of 4 MiB and more are huge-page aligned: filling one otherwise
+// costs a page fault per 4 KiB.
+constexpr std::uint64_t kHugeBlock = std::uint64_t{4} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 // Freed large blocks kept for reuse, so that repeated calls of the same sizes
 // touch no fresh pages. A request takes the smallest kept block that holds it
 // and is at most twice its size; a block that does not fit the bounds goes
@@ -37,7 +42,11 @@ constexpr std::uint64_t kMaxAlloc = static_cast<std::uint64_t>(std::numeric_limi
 class StorageCache {
 public:
     static constexpr std::uint64_t kMinBlock = std::uint64_t{64} << 10;
-    static constexpr std::uint64_t kMaxBytes = std::uint64_t{256} << 20;
+    // Requests of up to 256 MiB are kept. Their blocks are huge-page aligned,
+    // and the heap's usable size of one runs up to a huge page (and a page of
+    // its own) over the request, so a block and all of them together may hold
+    // that much more.
+    static constexpr std::uint64_t kMaxBytes = (std::uint64_t{256} << 20) + 2 * kHugePage;
     static constexpr std::size_t kSlots = 8;
 
     std::uint8_t* take(std::uint64_t size) noexcept {
@@ -116,11 +125,6 @@ private:
 };
 
 constinit StorageCache storage_cache;
-
-// Fresh blocks of 4 MiB and more are huge-page aligned: filling one otherwise
-// costs a page fault per 4 KiB.
-constexpr std::uint64_t kHugeBlock = std::uint64_t{4} << 20;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::uint8_t* fresh_block(std::uint64_t size) {
     if (size < kHugeBlock) {

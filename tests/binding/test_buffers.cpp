@@ -254,6 +254,25 @@ TEST(Buffers, FreedTwiceIsRefusedWhileAnotherThreadTakesBlocks) {
     EXPECT_EQ(shared, 0);
 }
 
+// Every size the cache keeps, up to 256 MiB itself, is refused a second free:
+// huge-page aligned blocks are larger than asked for by up to a huge page.
+// Each block is taken back and held, so that every size gets a fresh one.
+TEST(Buffers, FreedTwiceIsRefusedAtEverySizeKept) {
+    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+    std::vector<std::uint64_t> sizes{std::uint64_t{64} << 10, 4 * kMiB};
+    for (std::uint64_t q = 250 * 4; q <= 256 * 4; ++q) sizes.push_back(q * kMiB / 4);
+    const QuietStderr quiet;  // the report of every refused free
+    std::vector<RustBuffer> held;
+    for (const std::uint64_t size : sizes) {
+        const RustBuffer b = take(size);
+        ASSERT_NE(b.data, nullptr);
+        EXPECT_EQ(free_error(b), "") << size;
+        EXPECT_EQ(free_error(b), "2:RustBuffer freed twice") << size;
+        held.push_back(take(size));
+    }
+    for (const RustBuffer& b : held) EXPECT_EQ(free_error(b), "");
+}
+
 // Two threads freeing one block at the same instant, many times over: one
 // free of each pair is refused, and the block is never kept twice (the next
 // two requests never share it).

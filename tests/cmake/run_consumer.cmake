@@ -41,13 +41,20 @@ if(NOT EXISTS ${WORK}/installed/consumer_c)
 endif()
 
 # The installed package imports with only its prefix directory on the path, and
-# the library it maps is the one installed with it, not the build tree's.
-set(site ${WORK}/prefix/${PYTHONDIR})
-run(${CMAKE_COMMAND} -E env PYTHONPATH=${site} PYTHONDONTWRITEBYTECODE=1 ${PYTHON} -c "
+# the library it maps is the one installed with it, not the build tree's; so
+# it does from wherever the prefix is moved.
+function(import_from prefix)
+  set(site ${prefix}/${PYTHONDIR})
+  run(${CMAKE_COMMAND} -E env PYTHONPATH=${site} PYTHONDONTWRITEBYTECODE=1 ${PYTHON} -c "
 import sys, lumenfold_python as lf
 site = sys.argv[1] + '/'
 maps = {line.split()[-1] for line in open('/proc/self/maps') if 'liblumenfold_python' in line}
 assert lf.__file__.startswith(site) and maps and all(m.startswith(site) for m in maps), (lf.__file__, maps)
 assert lf.sma(2, [1.0, 3.0, 7.0]) == [1.0, 2.0, 5.0]
 " ${site})
-message(STATUS "installed: the Python package imported from ${site}")
+  message(STATUS "installed: the Python package imported from ${site}")
+endfunction()
+
+import_from(${WORK}/prefix)
+file(RENAME ${WORK}/prefix ${WORK}/moved)
+import_from(${WORK}/moved)

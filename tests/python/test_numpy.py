@@ -1,6 +1,7 @@
 """NumPy arrays and scalars as arguments: run under an interpreter that has
 NumPy (CMake's LUMENFOLD_NUMPY_PYTHON), so that without it this fails."""
 
+import math
 import struct
 import unittest
 
@@ -37,6 +38,16 @@ class NumpyArguments(unittest.TestCase):
             lf.sma(2, numpy.zeros((2, 2)))
         self.assertEqual(str(ctx.exception),
                          "sma(): argument 'series' must be a sequence of numbers, not a 2-dimensional ndarray")
+
+    def test_a_masked_array_is_refused_whatever_its_dtype(self):
+        # Its buffer holds the values masked out, which would be read as data.
+        for values, call in (([1.0, 99.0, 3.0], lambda a: lf.sma(1, a)), ([1, 99, 3], lambda a: lf.sma(1, a)),
+                             ([1, 2, 3], lambda a: lf.chain_pcr(a, [1, 1, 1])),
+                             ([True, False, True], lambda a: lf.anchored_vwap([1.0] * 3, [1.0] * 3, a))):
+            with self.assertRaisesRegex(TypeError, r"argument '\w+' must be a sequence of \w+, not a masked array"):
+                call(numpy.ma.masked_array(values, mask=[0, 1, 0]))
+        filled = numpy.ma.filled(numpy.ma.masked_array([1.0, 99.0, 3.0], mask=[0, 1, 0]), numpy.nan)
+        self.assertTrue(same(lf.sma(1, filled), [1.0, math.nan, math.nan], nans_alike=True))
 
     def test_scalars(self):
         self.assertEqual(lf.sma(2, [numpy.float64(1.5), numpy.int64(2), numpy.float32(0.5)]), [1.5, 1.75, 1.25])
