@@ -257,8 +257,10 @@ struct RecordCase {
 #include "record_cases.inc"
 }  // namespace
 
+// One case per record of the description (the metadata test counts the
+// records against it).
 TEST(Lower, EveryRecordWritesItsFieldsInDeclaredOrder) {
-    EXPECT_EQ(kRecordCases.size(), 47u);
+    EXPECT_FALSE(kRecordCases.empty());
     for (const RecordCase& c : kRecordCases) EXPECT_EQ(take(c.lower()), c.expected) << c.name;
 }
 
