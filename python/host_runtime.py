@@ -96,10 +96,7 @@ _buffer_alloc.restype = _Returned
 _buffer_from_bytes = _lib.ffi_lumenfold_python_rustbuffer_from_bytes
 _buffer_from_bytes.argtypes = [_ForeignBytes, ctypes.POINTER(_RustCallStatus)]
 _buffer_from_bytes.restype = _Returned
-_buffer_free = _lib.ffi_lumenfold_python_rustbuffer_free
-_buffer_free.argtypes = [_RustBuffer, ctypes.POINTER(_RustCallStatus)]
-_buffer_free.restype = None
-# The same entry point for the buffers the library handed over: their release
+# The buffers the library handed over are released by its free: their release
 # cannot fail, so it never writes its status, and it never waits, so it keeps
 # the GIL (no release and re-acquire around it). No argtypes: half the cost of
 # a call.

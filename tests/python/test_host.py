@@ -630,7 +630,7 @@ class RawCalls(unittest.TestCase):
 
     def test_buffer_rule(self):
         st = lf._RustCallStatus()
-        lf._buffer_free(lf._RustBuffer(0, 5, None), st)
+        lf._buffer_release(lf._RustBuffer(0, 5, None), ctypes.byref(st))
         with self.assertRaises(lf.LumenfoldError) as ctx:
             lf._raise_status(st)
         self.assertEqual(str(ctx.exception), "null RustBuffer had non-zero length")
