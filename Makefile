@@ -11,6 +11,9 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 FUZZ_SECONDS ?= 60
 B ?= $(BUILD)/liblumenfold_python.so
 AB_CPU ?= 3
+# The interpreter with NumPy and pandas (Debian's) that the tests use, for the
+# Python benchmark's rows of them.
+NUMPY_PYTHON ?= /usr/bin/python3
 
 # Keeps the nested makes of the CMake build from announcing every directory.
 MAKEFLAGS += --no-print-directory
@@ -39,7 +42,7 @@ test: all
 
 bench: all
 	$(BUILD)/bench/lumenfold_bench --benchmark_min_time=0.5
-	PYTHONPATH=$(BUILD)/python python3 bench/python_bench.py
+	PYTHONPATH=$(BUILD)/python $(NUMPY_PYTHON) bench/python_bench.py
 
 ab: deps
 	@test -n "$(A)" || { echo "make ab A=<library> [B=<library>] [AB_ARGS=...]"; exit 2; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Cost of the Python host: batch round trips per element against the
-unavoidable conversion floor, one streaming `next` against one bare ctypes
-call of a C function taking and returning a double, and every `next` that
-returns a record against a `next` that returns a float from the same inputs.
+unavoidable conversion floor (a pandas Series against the ndarray it holds),
+one streaming `next` against one bare ctypes call of a C function taking and
+returning a double, and every `next` that returns a record against a `next`
+that returns a float from the same inputs.
 
 Each measurement and its floor run back to back, in alternating order, many
 times; a ratio is the median of those pairs and a time the median of its runs
@@ -34,6 +35,10 @@ try:
     import numpy
 except ImportError:
     numpy = None
+try:
+    import pandas
+except ImportError:
+    pandas = None
 
 N = 1_000_000
 CALLS = 200_000
@@ -54,7 +59,7 @@ def paired(fn, floor, repeat=15):
 
 def report(label, fn, floor, floor_label, target=None, per=N, unit="ns/element", note=""):
     t, f, ratio = paired(fn, floor)
-    goal = f", target {target:.1f}" if target else ""
+    goal = f", target {target:g}" if target else ""
     print(f"{label:28} {t / per * 1e9:7.1f} {unit}  ({floor_label}: {f / per * 1e9:.1f} {unit}, "
           f"ratio {ratio:.2f}{goal}{note})")
 
@@ -77,6 +82,13 @@ def main() -> None:
     if numpy is not None:
         na = numpy.array(xs)
         report("sma, NumPy float64 in", lambda: lf.sma(20, na), a.tolist, "a.tolist()", 1.3)
+    if pandas is not None:
+        # A Series is read as the array it holds: it costs what that array does.
+        s = pandas.Series(na)
+        high, low = s + 1.0, s - 1.0
+        report("sma, pandas Series in", lambda: lf.sma(20, s), lambda: lf.sma(20, na), "the same ndarray", 1.15)
+        report("atr, three Series in", lambda: lf.atr(14, high, low, s),
+               lambda: lf.atr(14, high.to_numpy(), low.to_numpy(), na), "the same ndarrays", 1.15)
     atr = lambda: lf.atr(14, xs, xs, xs)  # noqa: E731
     report("atr, three lists in", atr, lambda: lf.sma(20, xs), "sma with one list",
            note=f"; {faults(atr)} page faults per call")

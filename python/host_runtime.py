@@ -185,10 +185,13 @@ def _method_failed(st, obj, cls, label):
 
 def _no_handle(obj, cls, label):
     """Raises the error of a method called on `obj`, which holds no handle: a
-    TypeError when it is not a `cls`, else the AttributeError being handled."""
+    TypeError when it is not a `cls`, else a RuntimeError saying that it was
+    never initialised (made by __new__ alone, or by a subclass's __init__
+    that does not call its base's)."""
     if not isinstance(obj, cls):
         raise _foreign_object(label, obj) from None
-    raise
+    raise RuntimeError(f"{label}(): this {type(obj).__name__} was never initialised: {cls.__name__}.__init__ did "
+                       f"not run on it (a subclass's __init__ must call super().__init__(...))") from None
 
 
 def _length_error(n, used):
@@ -559,17 +562,26 @@ def _is_masked(obj):
     return ma is not None and issubclass(type(obj), ma.MaskedArray)
 
 
-def _check_vector(values, where, items):
-    """Refuses what is not a vector of `items`. Returns the format and
-    contiguity of a one-dimensional buffer, None for anything else. A masked
-    array is refused, whatever its type: its buffer holds the values masked
-    out too."""
+def _check_vector(values, where, items, source=None):
+    """Refuses what is not a vector of `items`. Returns the vector to read and
+    the format and contiguity of a one-dimensional buffer, None for anything
+    else. An object that exposes no buffer but has __array__ (a pandas Series
+    or DataFrame) is read as the array that returns, `source` its type, once:
+    a table is refused by its dimensions, not read as its column labels. A
+    masked array is refused, whatever its type: its buffer holds the values
+    masked out too."""
     if isinstance(values, _NOT_VECTORS):
         raise _type_error(where, f"a sequence of {items}", values)
     if _is_masked(values):
         raise TypeError(f"{where} must be a sequence of {items}, not a masked array: fill its masked entries "
                         f"first (numpy.ma.filled)")
     view = _view(values, where)
+    if view is None and source is None and hasattr(type(values), "__array__"):
+        try:
+            array_ = values.__array__()
+        except _CONVERSION_ERRORS as e:
+            raise _number_error(where, values, e, f"a sequence of {items}")
+        return _check_vector(array_, where, items, type(values))
     if view is None:
         layout = None
     else:
@@ -581,8 +593,9 @@ def _check_vector(values, where, items):
                 raise TypeError(f"{where} must be a sequence of {items}, not a buffer of bytes "
                                 f"({type(values).__name__})")
             if view.ndim > 1:
-                raise TypeError(f"{where} must be a sequence of {items}, not a {view.ndim}-dimensional "
-                                f"{type(values).__name__}")
+                kind = (source or type(values)).__name__
+                hint = ": pass one column, as df['close']" if kind == "DataFrame" else ""
+                raise TypeError(f"{where} must be a sequence of {items}, not a {view.ndim}-dimensional {kind}{hint}")
             if len(view) > _MAX_COUNT:
                 raise _count_error(where, len(view))
             layout = (view.format, view.c_contiguous) if view.ndim == 1 else None
@@ -596,7 +609,7 @@ def _check_vector(values, where, items):
         else:
             if n > _MAX_COUNT:
                 raise _count_error(where, n)
-    return layout
+    return values, layout
 
 
 def _view(values, where, exposed=False):
@@ -672,13 +685,14 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
 def _vec_f64(values, where):
     """A vector of doubles, converted with no work per element in Python: a
     buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
-    stays the caller's until it is copied into the library, and a list or
+    stays the caller's until it is copied into the library (so does a pandas
+    Series of float64, read as its array), and a list or
     tuple is converted as it is copied (a list as it stands now: see
     _Series); another buffer of doubles or any other iterable of numbers
     becomes an array of our own now."""
     if issubclass(type(values), (list, tuple)):  # isinstance() would believe a proxy's __class__
         return _Series(values, where)
-    layout = _check_vector(values, where, "numbers")
+    values, layout = _check_vector(values, where, "numbers")
     if layout is not None:
         fmt, contiguous = layout
         order = _DOUBLE_FORMATS.get(fmt)
@@ -705,7 +719,7 @@ def _elements(values, where, items):
         return taken, lambda: _check_unchanged(values, len(taken), where)
     if issubclass(type(values), tuple):
         return tuple.__getitem__(values, _WHOLE), None
-    _check_vector(values, where, items)
+    values = _check_vector(values, where, items)[0]
     try:
         return iter(values), None
     except TypeError:

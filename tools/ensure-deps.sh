@@ -8,8 +8,9 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 command -v python3 >/dev/null || need+=(python3)
 command -v nm >/dev/null || need+=(binutils)
-# NumPy for Debian's own interpreter, which runs the NumPy tests.
+# NumPy and pandas for Debian's own interpreter, which runs their tests.
 /usr/bin/python3 -c "import numpy" 2>/dev/null || need+=(python3-numpy)
+/usr/bin/python3 -c "import pandas" 2>/dev/null || need+=(python3-pandas)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/hwy/highway.h ] || need+=(libhwy-dev)

@@ -199,6 +199,24 @@ class ObjectsUnderAbuse(unittest.TestCase):
         self.assertEqual([ema.next(4.0), ema.next(8.0)], [4.0, 6.0])
         self.assertEqual([sma.next(4.0), sma.next(8.0)], [4.0, 6.0])
 
+    def test_an_object_never_initialised_says_so(self):
+        class MyEma(lf.Ema):
+            def __init__(self, period):
+                self.period = period  # super().__init__(period) forgotten
+
+        cases = ((lambda: MyEma(3).next(1.0), "Ema.next", "MyEma", "Ema"),
+                 (lambda: lf.Ema.__new__(lf.Ema).next(1.0), "Ema.next", "Ema", "Ema"),
+                 (lambda: lf.Macd.__new__(lf.Macd).next(1.0), "Macd.next", "Macd", "Macd"))  # a record's return path
+        for call, label, kind, base in cases:
+            with self.assertRaises(RuntimeError) as ctx:
+                call()
+            self.assertEqual(str(ctx.exception), f"{label}(): this {kind} was never initialised: {base}.__init__ did "
+                                                 f"not run on it (a subclass's __init__ must call super().__init__(...))")
+        # Once it has run, the subclass works.
+        fixed = MyEma(3)
+        lf.Ema.__init__(fixed, 3)
+        self.assertEqual([fixed.next(4.0), fixed.next(8.0)], [4.0, 6.0])
+
 
 class Arguments(unittest.TestCase):
     def test_a_bad_argument_names_itself(self):
@@ -495,6 +513,51 @@ class Arguments(unittest.TestCase):
                 call()
             self.assertEqual(str(ctx.exception), message)
         self.assertEqual(lf.sma(2, array.array("B", [1, 3])), [1.0, 2.0])  # an array of bytes as numbers
+
+    def test_an_object_with_array_is_read_as_the_array_it_returns(self):
+        # A stand-in for a pandas Series or DataFrame: no buffer, __array__,
+        # and iteration that yields what is not the data (a table's labels).
+        class Arrayish:
+            def __init__(self, array_, labels=(0, 1, 2)):
+                self.array_, self.labels = array_, labels
+
+            def __array__(self):
+                return self.array_
+
+            def __iter__(self):
+                return iter(self.labels)
+
+            def __len__(self):
+                return len(self.labels)
+
+        class DataFrame(Arrayish):
+            pass
+
+        xs = [1.5, 2.0, -3.0, 4.25, math.nan]
+        self.assertTrue(same(lf.sma(2, Arrayish(array.array("d", xs))), lf.sma(2, xs)))
+        self.assertTrue(same(lf.sma(2, Arrayish(array.array("i", [1, 7, 3]))), lf.sma(2, [1, 7, 3])))
+        self.assertTrue(same(lf.sma(2, Arrayish(xs)), lf.sma(2, xs)), "whatever __array__ returns is read as a vector")
+        self.assertEqual(lf.chain_pcr(Arrayish(array.array("q", [4, 6])), [1, 3]), lf.chain_pcr([4, 6], [1, 3]))
+        self.assertEqual(lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], Arrayish([True, False])),
+                         lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], [True, False]))
+        table = memoryview(array.array("d", [1.0] * 6)).cast("B").cast("d", (3, 2))
+        for call, where, items in ((lambda t: lf.sma(3, t), "sma(): argument 'series'", "numbers"),
+                                   (lambda t: lf.atr(3, [1.0], [1.0], t), "atr(): argument 'close'", "numbers"),
+                                   (lambda t: lf.chain_pcr([1], t), "chain_pcr(): argument 'pe_oi'", "integers"),
+                                   (lambda t: lf.anchored_vwap([1.0], [1.0], t), "anchored_vwap(): argument 'anchor'",
+                                    "booleans")):
+            for kind, hint in ((DataFrame, ": pass one column, as df['close']"), (Arrayish, "")):
+                with self.assertRaises(TypeError) as ctx:
+                    call(kind(table))
+                self.assertEqual(str(ctx.exception),
+                                 f"{where} must be a sequence of {items}, not a 2-dimensional {kind.__name__}{hint}")
+
+        class Broken(Arrayish):
+            def __array__(self):
+                raise ValueError("no array here")
+        with self.assertRaises(ValueError) as ctx:
+            lf.sma(2, Broken(None))
+        self.assertEqual(str(ctx.exception), "sma(): argument 'series': Broken value could not be converted: no array here")
 
     def test_a_count_beyond_the_format_is_refused_before_any_copy(self):
         class Huge(collections.abc.Sequence):

@@ -1,0 +1,83 @@
+"""pandas objects as arguments: run under an interpreter that has pandas
+(CMake's LUMENFOLD_NUMPY_PYTHON), so that without it this fails. A Series or
+Index is read as the array it holds; a DataFrame, however many columns it
+has, is refused rather than read as its column labels."""
+
+import math
+import unittest
+
+import numpy
+import pandas
+
+import lumenfold_python as lf
+from support import ohlcv, same
+
+TABLE = "must be a sequence of {}, not a 2-dimensional DataFrame: pass one column, as df['close']"
+
+
+class PandasArguments(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bars = ohlcv(3000)
+        cls.bars["close"][17] = math.nan
+        cls.index = pandas.date_range("2024-01-01", periods=3000, freq="min")
+
+    def test_a_series_gives_what_the_same_values_as_a_list_give(self):
+        bars, index = self.bars, self.index
+        close = bars["close"]
+        for series in (pandas.Series(close), pandas.Series(close, index=index), pandas.Index(close),
+                       pandas.DataFrame(bars, index=index)["close"]):
+            self.assertTrue(same(lf.sma(20, series), lf.sma(20, close)), type(series))
+        hlc = [bars[k] for k in ("high", "low", "close")]
+        # Columns of a table built from one array are strided views of it.
+        table = pandas.DataFrame(numpy.c_[tuple(hlc)], index=index)
+        expected = lf.atr(14, *hlc)
+        self.assertTrue(same(lf.atr(14, *(pandas.Series(c, index=index) for c in hlc)), expected))
+        self.assertTrue(same(lf.atr(14, table[0], table[1], table[2]), expected))
+        ints, flags = [3, 1, 4, 1, 5, 9, 2, 6], [True, False, False, True, False, True, True, False]
+        for values in (ints, flags):
+            self.assertEqual(lf.sma(3, pandas.Series(values, index=index[:8])), lf.sma(3, values))
+        self.assertEqual(lf.sma(3, pandas.Series(ints, dtype="Int64")), lf.sma(3, ints))
+        self.assertEqual(lf.chain_pcr(pandas.Series(ints, index=index[:8]), pandas.Series(ints[::-1], dtype="uint32")),
+                         lf.chain_pcr(ints, ints[::-1]))
+        vwap = ([1.0 + i for i in range(8)], [2.0] * 8)
+        self.assertEqual(lf.anchored_vwap(*vwap, pandas.Series(flags, index=index[:8])), lf.anchored_vwap(*vwap, flags))
+        self.assertEqual(lf.sma(3, pandas.Series([], dtype="float64")), [])
+
+    def test_a_dataframe_is_refused_naming_the_argument(self):
+        bars = self.bars
+        labelled = pandas.DataFrame(numpy.c_[bars["high"], bars["low"], bars["close"]])  # labels 0, 1, 2
+        named = pandas.DataFrame({"close": bars["close"]})
+        for table in (labelled, labelled[[2]], named):
+            with self.assertRaises(TypeError) as ctx:
+                lf.sma(3, table)
+            self.assertEqual(str(ctx.exception), "sma(): argument 'series' " + TABLE.format("numbers"))
+        with self.assertRaises(TypeError) as ctx:
+            lf.atr(14, labelled[[0]], labelled[[1]], labelled[[2]])
+        self.assertEqual(str(ctx.exception), "atr(): argument 'high' " + TABLE.format("numbers"))
+        with self.assertRaises(TypeError) as ctx:
+            lf.chain_pcr([1, 2], pandas.DataFrame({0: [5, 6]}))
+        self.assertEqual(str(ctx.exception), "chain_pcr(): argument 'pe_oi' " + TABLE.format("integers"))
+        with self.assertRaises(TypeError) as ctx:
+            lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], pandas.DataFrame({"anchor": [True, False]}))
+        self.assertEqual(str(ctx.exception), "anchored_vwap(): argument 'anchor' " + TABLE.format("booleans"))
+
+    def test_what_arrays_refuse_stays_refused(self):
+        index = self.index[:3]
+        refused = [
+            (TypeError, lambda: lf.sma(2, pandas.Series([1.0, pandas.NA, 2.0], dtype="Float64"))),
+            (TypeError, lambda: lf.chain_pcr(pandas.Series([1, pandas.NA], dtype="Int64"), [1, 2])),
+            (TypeError, lambda: lf.sma(2, pandas.Series(["1", "2", "3"]))),
+            (TypeError, lambda: lf.sma(2, pandas.Series(index.tz_localize("UTC")))),
+            (ValueError, lambda: lf.sma(2, pandas.Series(index))),
+            (ValueError, lambda: lf.sma(2, index)),
+            (TypeError, lambda: lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], pandas.Series([1, 0]))),
+            (ValueError, lambda: lf.chain_pcr(pandas.Series([-1, 2]), [1, 2])),
+        ]
+        for error, call in refused:
+            with self.assertRaisesRegex(error, r"^\w+\(\): argument '\w+'"):
+                call()
+
+
+if __name__ == "__main__":
+    unittest.main()
