@@ -20,34 +20,39 @@ namespace hn = hwy::HWY_NAMESPACE;
 using core::lanes::HWY_NAMESPACE::D;
 using core::lanes::HWY_NAMESPACE::V;
 
-// The vector of lanes at p, each 8 bytes reversed.
-inline V swapped(V v) {
+// The vector of lanes v, each 8 bytes reversed.
+template <class VV>
+inline VV swapped(VV v) {
+    const hn::DFromV<VV> d;
 #if HWY_TARGET == HWY_SCALAR
-    return hn::Set(D(), std::bit_cast<double>(__builtin_bswap64(std::bit_cast<std::uint64_t>(hn::GetLane(v)))));
+    return hn::Set(d, std::bit_cast<double>(__builtin_bswap64(std::bit_cast<std::uint64_t>(hn::GetLane(v)))));
 #else
-    const hn::Repartition<std::uint8_t, D> d8;
+    const hn::Repartition<std::uint8_t, decltype(d)> d8;
     alignas(16) static constexpr std::uint8_t kSwap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
-    return hn::BitCast(D(), hn::TableLookupBytes(hn::BitCast(d8, v), hn::LoadDup128(d8, kSwap)));
+    return hn::BitCast(d, hn::TableLookupBytes(hn::BitCast(d8, v), hn::LoadDup128(d8, kSwap)));
 #endif
 }
 
 // Big-endian doubles as the maps read them.
 struct WireIn {
     const std::uint8_t* p;
-    V Load(std::size_t i) const {
-        V v;
-        std::memcpy(&v, p + i * 8, sizeof(V)) ;
+    template <class DD>
+    hn::Vec<DD> Load(DD, std::size_t i) const {
+        hn::Vec<DD> v;
+        std::memcpy(&v, p + i * 8, sizeof(v));
         return swapped(v);
     }
+    V Load(std::size_t i) const { return Load(D(), i); }
     double Get(std::size_t i) const { return read_f64(p + i * 8); }
 };
 
 // Big-endian doubles as the maps write them.
 struct WireOut {
     std::uint8_t* p;
-    void Store(V v, std::size_t k) const {
-        const V s = swapped(v);
-        std::memcpy(p + k * 8, &s, sizeof(V));
+    template <class VV>
+    void Store(VV v, std::size_t k) const {
+        const VV s = swapped(v);
+        std::memcpy(p + k * 8, &s, sizeof(s));
     }
     void Set(std::size_t k, double x) const { write_f64(p + k * 8, x); }
 };

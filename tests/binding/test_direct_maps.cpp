@@ -10,6 +10,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "boundary.hpp"
@@ -83,8 +85,17 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 40; ++n) lengths.push_back(n);
     for (std::size_t n : {63, 64, 65, 129, 2049, 4500}) lengths.push_back(n);
+    // Every target, the lane work beside a chain in 256-bit and, where the
+    // target has them, 512-bit vectors.
+    std::vector<std::pair<std::int64_t, bool>> configurations;
     for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        for (const bool narrow : {true, false}) configurations.emplace_back(target, narrow);
+    }
+    const bool processor_narrow = core::lanes::narrow_chain_lanes();
+    for (const auto& [target, narrow] : configurations) {
         hwy::SetSupportedTargetsForTest(target);
+        core::lanes::set_narrow_chain_lanes(narrow);
+        const std::string on = std::string(hwy::TargetName(target)) + (narrow ? "" : " (512-bit chain lanes)");
         std::mt19937_64 rng(11);
         for (const std::size_t n : lengths) {
             const auto h = column(n, rng), l = column(n, rng), c = column(n, rng);
@@ -93,62 +104,62 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
             const auto mom = core::batch(core::MOM(period), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_mom(period, serialized(c), &st))),
                       serialized_bits(mom.data(), n))
-                << "mom on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "mom on " << on << ", " << n << " bars";
             const auto roc = core::batch(core::ROC(period), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_roc(period, serialized(c), &st))),
                       serialized_bits(roc.data(), n))
-                << "roc on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "roc on " << on << ", " << n << " bars";
             const auto wma = core::batch(core::WMA(period + n % 23), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_wma(period + n % 23, serialized(c), &st))),
                       serialized_bits(wma.data(), n))
-                << "wma on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "wma on " << on << ", " << n << " bars";
             const auto sma = core::batch(core::SMA(period), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_sma(period, serialized(c), &st))),
                       serialized_bits(sma.data(), n))
-                << "sma on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "sma on " << on << ", " << n << " bars";
             const auto rsi = core::batch(core::Rsi(period + 1), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_rsi(period + 1, serialized(c), &st))),
                       serialized_bits(rsi.data(), n))
-                << "rsi on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "rsi on " << on << ", " << n << " bars";
             const auto mid_rsi = core::batch(core::OCPriceRSI(period + 1), c, h);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_ocpricersi(period + 1, serialized(c),
                                                                                       serialized(h), &st))),
                       serialized_bits(mid_rsi.data(), n))
-                << "ocpricersi on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "ocpricersi on " << on << ", " << n << " bars";
             const auto kama = core::batch(core::KAMA(period), c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_kama(period, serialized(c), &st))),
                       serialized_bits(kama.data(), n))
-                << "kama on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "kama on " << on << ", " << n << " bars";
             const auto cci = core::batch(core::CCI(period + 1), h, l, c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_cci(period + 1, serialized(h), serialized(l),
                                                                                serialized(c), &st))),
                       serialized_bits(cci.data(), n))
-                << "cci on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "cci on " << on << ", " << n << " bars";
             const auto willr = core::batch(core::WILLR(period + 1), h, l, c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_willr(period + 1, serialized(h), serialized(l),
                                                                                  serialized(c), &st))),
                       serialized_bits(willr.data(), n))
-                << "willr on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "willr on " << on << ", " << n << " bars";
             const auto atr = core::batch(core::ATR(period), h, l, c);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_atr(period, serialized(h), serialized(l),
                                                                                serialized(c), &st))),
                       serialized_bits(atr.data(), n))
-                << "atr on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "atr on " << on << ", " << n << " bars";
             const auto obv = core::batch(core::OBV(), c, h);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_obv(serialized(c), serialized(h), &st))),
                       serialized_bits(obv.data(), n))
-                << "obv on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "obv on " << on << ", " << n << " bars";
             const double acceleration = 0.05 * static_cast<double>(period), maximum = 0.1 * static_cast<double>(n % 5);
             const auto sar = core::batch(core::SAR(acceleration, maximum), h, l);
             EXPECT_EQ(result_bits(payload(uniffi_lumenfold_python_fn_func_sar(acceleration, maximum, serialized(h),
                                                                                serialized(l), &st))),
                       serialized_bits(sar.data(), n))
-                << "sar on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "sar on " << on << ", " << n << " bars";
             const auto pivots = core::batch(core::PivotPoints(), h, l, c);
             EXPECT_EQ(result_bits(payload(
                           uniffi_lumenfold_python_fn_func_pivot_points(serialized(h), serialized(l), serialized(c), &st))),
                       serialized_bits(n == 0 ? nullptr : &pivots[0].p, 5 * n))
-                << "pivot points on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "pivot points on " << on << ", " << n << " bars";
             const auto fractals = core::batch(core::BillWilliamsFractals(), h, l);
             std::vector<std::uint8_t> flags;
             for (const auto& f : fractals) {
@@ -156,10 +167,11 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
                 flags.push_back(f.bullish ? 1 : 0);
             }
             EXPECT_EQ(payload(uniffi_lumenfold_python_fn_func_fractals(serialized(h), serialized(l), &st)), flags)
-                << "fractals on " << hwy::TargetName(target) << ", " << n << " bars";
+                << "fractals on " << on << ", " << n << " bars";
             ASSERT_EQ(st.code, 0);
         }
     }
+    core::lanes::set_narrow_chain_lanes(processor_narrow);
     hwy::SetSupportedTargetsForTest(0);
 }
 

@@ -204,12 +204,12 @@ inline VV true_range_lanes(VV h, VV l, VV pc) {
 constexpr std::size_t kGroup = 64;
 
 // The true ranges of bars at .. at + m - 1 of high, low and close (each
-// holding the bar before them) into tr.
-inline void group_true_ranges(const double* high, const double* low, const double* close, std::size_t at,
+// holding the bar before them) into tr, in vectors of d's lanes.
+template <class DD>
+inline void group_true_ranges(DD d, const double* high, const double* low, const double* close, std::size_t at,
                               std::size_t m, double* tr) {
-    const D d;
     lane_groups(
-        m,
+        d, m,
         [&](std::size_t j) {
             const std::size_t k = at + j;
             hn::StoreU(true_range_lanes(hn::LoadU(d, high + k + 1), hn::LoadU(d, low + k + 1), hn::LoadU(d, close + k)),
@@ -225,7 +225,7 @@ inline void group_true_ranges(const double* high, const double* low, const doubl
 }
 
 void TrueRanges(const double* high, const double* low, const double* close, std::size_t count, double* out) {
-    group_true_ranges(high, low, close, 0, count, out);
+    group_true_ranges(D(), high, low, close, 0, count, out);
 }
 
 // Runs `chain(at, m, tr)` over the groups of count bars, the true ranges of
@@ -236,9 +236,10 @@ inline void over_true_ranges(const double* high, const double* low, const double
     alignas(64) double tr[2][kGroup];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
-        count, kGroup, [&](std::size_t q) { group_true_ranges(high, low, close, q * kGroup, size(q), tr[q % 2]); },
+        count, kGroup,
+        [&](auto d, std::size_t q) { group_true_ranges(d, high, low, close, q * kGroup, size(q), tr[q % 2]); },
         [&](std::size_t q) { chain(q * kGroup, size(q), static_cast<const double*>(tr[q % 2])); },
-        [](std::size_t) {});
+        [](auto, std::size_t) {});
 }
 
 // +1 long, -1 short, computed rather than chosen: a choice between two
@@ -326,24 +327,22 @@ void CloseRanges(const double* high, const double* low, const double* close, std
 void HeikinAshiBars(const double* open, const double* high, const double* low, const double* close, std::size_t count,
                     double* state, HeikinAshiOutput* out) {
     static_assert(sizeof(HeikinAshiOutput) == 4 * sizeof(double) && std::is_standard_layout_v<HeikinAshiOutput>);
-    const D d;
-    const V quarter = hn::Set(d, 0.25);
     alignas(64) double opens[3][kGroup], closes[3][kGroup];
     double prev_open = state[0], prev_close = state[1];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
         count, kGroup,
-        [&](std::size_t q) {
+        [&](auto d, std::size_t q) {
             const std::size_t at = q * kGroup;
             double* cl = closes[q % 3];
             lane_groups(
-                size(q),
+                d, size(q),
                 [&](std::size_t j) {
                     const std::size_t k = at + j;
-                    const V sum = hn::Add(hn::Add(hn::Add(hn::LoadU(d, open + k), hn::LoadU(d, high + k)),
-                                                  hn::LoadU(d, low + k)),
-                                          hn::LoadU(d, close + k));
-                    hn::StoreU(hn::Mul(sum, quarter), d, cl + j);
+                    const auto sum = hn::Add(hn::Add(hn::Add(hn::LoadU(d, open + k), hn::LoadU(d, high + k)),
+                                                     hn::LoadU(d, low + k)),
+                                             hn::LoadU(d, close + k));
+                    hn::StoreU(hn::Mul(sum, hn::Set(d, 0.25)), d, cl + j);
                 },
                 [&](std::size_t j) {
                     const std::size_t k = at + j;
@@ -359,17 +358,17 @@ void HeikinAshiBars(const double* open, const double* high, const double* low, c
                 op[j] = prev_open;
             }
         },
-        [&](std::size_t q) {
+        [&](auto d, std::size_t q) {
             const std::size_t at = q * kGroup;
             const double* cl = closes[q % 3];
             const double* op = opens[q % 3];
             lane_groups(
-                size(q),
+                d, size(q),
                 [&](std::size_t j) {
                     const std::size_t k = at + j;
-                    const V o = hn::LoadU(d, op + j), c = hn::LoadU(d, cl + j);
-                    const V fields[4] = {o, MaxNum(MaxNum(hn::LoadU(d, high + k), o), c),
-                                         MinNum(MinNum(hn::LoadU(d, low + k), o), c), c};
+                    const auto o = hn::LoadU(d, op + j), c = hn::LoadU(d, cl + j);
+                    const decltype(o) fields[4] = {o, MaxNum(MaxNum(hn::LoadU(d, high + k), o), c),
+                                                   MinNum(MinNum(hn::LoadU(d, low + k), o), c), c};
                     PlainRecords<4>{reinterpret_cast<double*>(out)}.Store(fields, k);
                 },
                 [&](std::size_t j) {

@@ -64,25 +64,28 @@ void LagChanges(const double* x, std::size_t count, std::size_t lag, bool rate, 
     }
 }
 
+// Lane work beside ADX's chain (Adx::batch).
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0);
-    lane_groups(
-        n,
-        [&](std::size_t i) {
-            const V range = hn::LoadU(d, tr + i);
-            const V plus_di = hn::Div(hn::Mul(hn::LoadU(d, plus + i), hundred), range);
-            const V minus_di = hn::Div(hn::Mul(hn::LoadU(d, minus + i), hundred), range);
-            const V sum = hn::Add(plus_di, minus_di);
-            const V v = hn::Div(hn::Mul(hn::Abs(hn::Sub(plus_di, minus_di)), hundred), sum);
-            hn::StoreU(hn::IfThenElseZero(sum > hn::Zero(d), v), d, dx + i);
-        },
-        [&](std::size_t i) {
-            const double plus_di = (plus[i] * 100.0) / tr[i];
-            const double minus_di = (minus[i] * 100.0) / tr[i];
-            const double sum = plus_di + minus_di;
-            dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
-        });
+    auto lanes = [&](auto d) {
+        const auto hundred = hn::Set(d, 100.0);
+        lane_groups(
+            d, n,
+            [&](std::size_t i) {
+                const auto range = hn::LoadU(d, tr + i);
+                const auto plus_di = hn::Div(hn::Mul(hn::LoadU(d, plus + i), hundred), range);
+                const auto minus_di = hn::Div(hn::Mul(hn::LoadU(d, minus + i), hundred), range);
+                const auto sum = hn::Add(plus_di, minus_di);
+                const auto v = hn::Div(hn::Mul(hn::Abs(hn::Sub(plus_di, minus_di)), hundred), sum);
+                hn::StoreU(hn::IfThenElseZero(sum > hn::Zero(d), v), d, dx + i);
+            },
+            [&](std::size_t i) {
+                const double plus_di = (plus[i] * 100.0) / tr[i];
+                const double minus_di = (minus[i] * 100.0) / tr[i];
+                const double sum = plus_di + minus_di;
+                dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
+            });
+    };
+    beside_chain(narrow_chain_lanes(), lanes);
 }
 
 // Window extremes by doubling: while 2 * span <= width, step(i, span) makes

@@ -84,7 +84,26 @@ double RunningMeans(const double* x, std::size_t count, std::size_t lag, double 
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include <atomic>
+
 namespace lumenfold::core::lanes {
+
+namespace {
+
+std::atomic<bool>& chain_lanes_narrow() {
+#if HWY_ARCH_X86
+    // AMD's family 19h: Zen 3, without AVX-512, and Zen 4.
+    static std::atomic<bool> narrow{!__builtin_cpu_is("amdfam19h")};
+#else
+    static std::atomic<bool> narrow{true};
+#endif
+    return narrow;
+}
+
+}  // namespace
+
+bool narrow_chain_lanes() noexcept { return chain_lanes_narrow().load(std::memory_order_relaxed); }
+void set_narrow_chain_lanes(bool narrow) noexcept { chain_lanes_narrow().store(narrow, std::memory_order_relaxed); }
 
 LF_DISPATCH(weighted_means, WeightedMeans)
 LF_DISPATCH(any_nan, AnyNan)

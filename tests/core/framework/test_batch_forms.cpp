@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <typeindex>
 #include <vector>
 
@@ -94,33 +95,43 @@ TEST(BatchForms, EqualTheStepOnEveryInstructionSet) {
     for (std::size_t n = 0; n <= 40; ++n) lengths.push_back(n);
     for (std::size_t n : {63, 64, 65, 129, 2080, 4200}) lengths.push_back(n);
     const std::uint64_t periods[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 14, 20, 33, 2050};
+    const bool processor_narrow = core::lanes::narrow_chain_lanes();
     for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
-        std::mt19937_64 rng(7);
-        for (const Kernel& k : kernels()) {
-            for (const std::uint64_t period : periods) {
-                for (const std::size_t n : lengths) {
-                    // Chunk boundaries with short and long windows only.
-                    if (n > 200 ? period != 3 && period != 14 && period != 2050 : period > 40) continue;
-                    for (int kind = 0; kind < kKinds; ++kind) {
-                        // Infinities and magnitudes on short series only: they take no path of their own.
-                        if (n > 200 && (kind == 3 || kind == 4)) continue;
-                        const Columns cols = series(k.inputs, n, kind, rng);
-                        const Outcome o = k.run(period, cols);
-                        ASSERT_FALSE(o.overrun) << k.name << " wrote past its outputs";
-                        // The bits as compared: every NaN alike on kinds with NaN or infinite inputs.
-                        const auto as_compared = [&](const Bits& b) { return exact_nan(kind, period) ? b : nan_alike(b); };
-                        ASSERT_EQ(as_compared(o.step), as_compared(o.batch))
-                            << k.name << " on " << hwy::TargetName(target) << ", period " << period << ", " << n
-                            << " bars, series kind " << kind;
-                        ASSERT_EQ(as_compared(o.step), as_compared(o.plain))
-                            << k.name << " into plain arrays on " << hwy::TargetName(target) << ", period " << period
-                            << ", " << n << " bars, series kind " << kind;
+        // With 512-bit vectors, the lane work beside a chain in both widths.
+        const bool both = std::string_view(hwy::TargetName(target)).starts_with("AVX3");
+        for (const bool narrow : both ? std::vector{true, false} : std::vector{processor_narrow}) {
+            core::lanes::set_narrow_chain_lanes(narrow);
+            const std::string on = std::string(hwy::TargetName(target)) + (narrow ? "" : " (512-bit chain lanes)");
+            std::mt19937_64 rng(7);
+            for (const Kernel& k : kernels()) {
+                for (const std::uint64_t period : periods) {
+                    for (const std::size_t n : lengths) {
+                        // Chunk boundaries with short and long windows only.
+                        if (n > 200 ? period != 3 && period != 14 && period != 2050 : period > 40) continue;
+                        for (int kind = 0; kind < kKinds; ++kind) {
+                            // Infinities and magnitudes on short series only: they take no path of their own.
+                            if (n > 200 && (kind == 3 || kind == 4)) continue;
+                            const Columns cols = series(k.inputs, n, kind, rng);
+                            const Outcome o = k.run(period, cols);
+                            ASSERT_FALSE(o.overrun) << k.name << " wrote past its outputs";
+                            // The bits as compared: every NaN alike on kinds with NaN or infinite inputs.
+                            const auto as_compared = [&](const Bits& b) {
+                                return exact_nan(kind, period) ? b : nan_alike(b);
+                            };
+                            ASSERT_EQ(as_compared(o.step), as_compared(o.batch))
+                                << k.name << " on " << on << ", period " << period << ", " << n
+                                << " bars, series kind " << kind;
+                            ASSERT_EQ(as_compared(o.step), as_compared(o.plain))
+                                << k.name << " into plain arrays on " << on << ", period " << period << ", " << n
+                                << " bars, series kind " << kind;
+                        }
                     }
                 }
             }
         }
     }
+    core::lanes::set_narrow_chain_lanes(processor_narrow);
     hwy::SetSupportedTargetsForTest(0);
 }
 

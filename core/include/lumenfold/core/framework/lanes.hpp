@@ -76,4 +76,15 @@ bool has_nan(const S& x) {
 // values, p >= 1.
 extern const Kernel<void(const double* x, std::size_t count, std::size_t period, bool highest, double* out)> window_extremes;
 
+// Whether the lane work beside a sequential chain keeps to 256-bit vectors
+// where the processor offers 512-bit ones. It does but on AMD's Zen 4, which
+// executes a 512-bit operation as two 256-bit halves in one instruction:
+// there the full width halves the instructions of the lane work, which KAMA's
+// batch form, for one, needs to keep pace with its chain. Elsewhere (Intel's
+// AVX-512 processors) 512-bit divisions beside a chain slow it down. Either
+// way the results are the same to the bit; set_narrow_chain_lanes chooses
+// for a test.
+bool narrow_chain_lanes() noexcept;
+void set_narrow_chain_lanes(bool narrow) noexcept;
+
 }  // namespace lumenfold::core::lanes

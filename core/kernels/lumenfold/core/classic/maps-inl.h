@@ -95,23 +95,23 @@ void WillrLanes(const double* high, const double* low, const double* close, std:
 
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
-inline V KamaFactor(const double* x, const double* moves, std::size_t k, std::size_t p, V slow, V spread) {
-    const D d;
-    V vol = hn::Zero(d);
+template <class DD, class VV = hn::Vec<DD>>
+inline VV KamaFactor(DD d, const double* x, const double* moves, std::size_t k, std::size_t p, VV slow, VV spread) {
+    VV vol = hn::Zero(d);
     for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
-    const V move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
-    const V er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
-    const V sc = hn::Add(slow, hn::Mul(er, spread));
+    const VV move = hn::Abs(hn::Sub(hn::LoadU(d, x + k + p), hn::LoadU(d, x + k)));
+    const VV er = hn::IfThenZeroElse(vol == hn::Zero(d), hn::Div(move, vol));
+    const VV sc = hn::Add(slow, hn::Mul(er, spread));
     return hn::Mul(sc, sc);
 }
 
-inline void KamaFactors(const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
+template <class DD>
+inline void KamaFactors(DD d, const double* x, const double* moves, std::size_t from, std::size_t to, std::size_t p,
                         double slow, double spread, double* out) {
-    const D d;
-    const V vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
+    const auto vslow = hn::Set(d, slow), vspread = hn::Set(d, spread);
     lane_groups(
-        to - from,
-        [&](std::size_t j) { hn::StoreU(KamaFactor(x, moves, from + j, p, vslow, vspread), d, out + from + j); },
+        d, to - from,
+        [&](std::size_t j) { hn::StoreU(KamaFactor(d, x, moves, from + j, p, vslow, vspread), d, out + from + j); },
         [&](std::size_t j) {
             const std::size_t k = from + j;
             double vol = 0.0;
@@ -123,10 +123,10 @@ inline void KamaFactors(const double* x, const double* moves, std::size_t from, 
 }
 
 // moves[j] = |x[j + 1] - x[j]| for j in [from, to).
-inline void AbsChanges(const double* x, std::size_t from, std::size_t to, double* moves) {
-    const D d;
+template <class DD>
+inline void AbsChanges(DD d, const double* x, std::size_t from, std::size_t to, double* moves) {
     lane_groups(
-        to - from,
+        d, to - from,
         [&](std::size_t j) {
             const double* at = x + from + j;
             hn::StoreU(hn::Abs(hn::Sub(hn::LoadU(d, at + 1), hn::LoadU(d, at))), d, moves + from + j);
@@ -168,21 +168,21 @@ double KamaLanes(In x, std::size_t count, std::size_t p, double slow, double spr
     double* const f = m + chunk + p + kPad;
     for (std::size_t first = 0; first < count; first += chunk) {
         const std::size_t n = std::min(chunk, count - first);
-        LoadInto(x, first, p, v);
-        AbsChanges(v, 0, p - 1, m);
+        LoadInto(D(), x, first, p, v);
+        AbsChanges(D(), v, 0, p - 1, m);
         pipelined_groups(
             n, kGroup,
-            [&](std::size_t q) {
+            [&](auto d, std::size_t q) {
                 const std::size_t from = q * kGroup, to = std::min(from + kGroup, n);
-                LoadInto(x, first + p + from, to - from, v + p + from);
-                AbsChanges(v, p - 1 + from, p - 1 + to, m);
-                KamaFactors(v, m, from, to, p, slow, spread, f);
+                LoadInto(d, x, first + p + from, to - from, v + p + from);
+                AbsChanges(d, v, p - 1 + from, p - 1 + to, m);
+                KamaFactors(d, v, m, from, to, p, slow, spread, f);
             },
             [&](std::size_t q) {
                 const std::size_t from = q * kGroup;
                 value = KamaSteps(v + p + from, f + from, std::min(kGroup, n - from), value, out, first + from);
             },
-            [](std::size_t) {});
+            [](auto, std::size_t) {});
     }
     return value;
 }
@@ -281,14 +281,12 @@ void CciLanes(In high, In low, In close, std::size_t count, std::size_t p, CciSt
 // each group of bars in lanes one group behind.
 template <class In, class Out>
 void RsiLanes(In x, std::size_t count, double pf, double pf_less1, double* averages, Out out) {
-    const D d;
-    const V hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
     constexpr std::size_t kGroup = 64;
     alignas(64) double gains[2][kGroup], losses[2][kGroup];
     double avg_gain = averages[0], avg_loss = averages[1];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
-        count, kGroup, [](std::size_t) {},
+        count, kGroup, [](auto, std::size_t) {},
         [&](std::size_t q) {
             const std::size_t at = q * kGroup;
             double* g = gains[q % 2];
@@ -306,15 +304,16 @@ void RsiLanes(In x, std::size_t count, double pf, double pf_less1, double* avera
                 l[j] = avg_loss;
             }
         },
-        [&](std::size_t q) {
+        [&](auto d, std::size_t q) {
             const double* g = gains[q % 2];
             const double* l = losses[q % 2];
             const std::size_t at = q * kGroup;
+            const auto hundred = hn::Set(d, 100.0), one = hn::Set(d, 1.0);
             lane_groups(
-                size(q),
+                d, size(q),
                 [&](std::size_t j) {
-                    const V gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
-                    const V rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
+                    const auto gain = hn::LoadU(d, g + j), loss = hn::LoadU(d, l + j);
+                    const auto rsi = hn::Sub(hundred, hn::Div(hundred, hn::Add(hn::Div(gain, loss), one)));
                     out.Store(hn::IfThenElse(loss == hn::Zero(d), hundred, rsi), at + j);
                 },
                 [&](std::size_t j) { out.Set(at + j, l[j] == 0.0 ? 100.0 : 100.0 - 100.0 / (g[j] / l[j] + 1.0)); });
@@ -325,10 +324,12 @@ void RsiLanes(In x, std::size_t count, double pf, double pf_less1, double* avera
 
 // max_num_abs (framework/num.hpp) in lanes: b wins ties and against a NaN a; a NaN b
 // loses.
-inline V MaxNumAbs(V a, V b) { return hn::IfThenElse(hn::Or(b >= a, hn::IsNaN(a)), b, a); }
+template <class VV>
+inline VV MaxNumAbs(VV a, VV b) { return hn::IfThenElse(hn::Or(b >= a, hn::IsNaN(a)), b, a); }
 
 // true_range in lanes.
-inline V TrueRange(V high, V low, V prev_close) {
+template <class VV>
+inline VV TrueRange(VV high, VV low, VV prev_close) {
     return MaxNumAbs(MaxNumAbs(hn::Sub(high, low), hn::Abs(hn::Sub(high, prev_close))),
                      hn::Abs(hn::Sub(low, prev_close)));
 }
@@ -340,7 +341,7 @@ template <class In, class Out>
 double AtrLanes(In high, In low, In close, std::size_t count, double alpha, double one_minus_alpha, double value,
                 Out out) {
     terms_ahead(
-        count, [&](std::size_t i) { return TrueRange(high.Load(i + 1), low.Load(i + 1), close.Load(i)); },
+        count, [&](auto d, std::size_t i) { return TrueRange(high.Load(d, i + 1), low.Load(d, i + 1), close.Load(d, i)); },
         [&](std::size_t i) { return true_range(high.Get(i + 1), low.Get(i + 1), close.Get(i)); },
         [&](std::size_t i, double r) {
             value = r * alpha + value * one_minus_alpha;
@@ -354,12 +355,11 @@ double AtrLanes(In high, In low, In close, std::size_t count, double alpha, doub
 // bars in lanes one group ahead of the total.
 template <class In, class Out>
 double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
-    const V neg_zero = hn::Set(D(), -0.0);
     terms_ahead(
         count,
-        [&](std::size_t i) {
-            const V prev = price.Load(i), p = price.Load(i + 1), v = volume.Load(i + 1);
-            return hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), neg_zero));
+        [&](auto d, std::size_t i) {
+            const auto prev = price.Load(d, i), p = price.Load(d, i + 1), v = volume.Load(d, i + 1);
+            return hn::IfThenElse(p > prev, v, hn::IfThenElse(p < prev, hn::Neg(v), hn::Set(d, -0.0)));
         },
         [&](std::size_t i) { return obv_move(price.Get(i), price.Get(i + 1), volume.Get(i + 1)); },
         [&](std::size_t i, double m) {
@@ -379,7 +379,6 @@ double ObvLanes(In price, In volume, std::size_t count, double total, Out out) {
 // cost more than the flips mispredict, and the stops step as SAR::next does.
 template <class In, class Out>
 void SarLanes(In high, In low, std::size_t count, double acceleration, double maximum, SarState& state, Out out) {
-    const D d;
     constexpr std::size_t kGroup = 64;
     constexpr bool kBlends = HWY_TARGET <= HWY_AVX3;
     // The high and the low of each bar; with blends max_num of the high and
@@ -387,21 +386,21 @@ void SarLanes(In high, In low, std::size_t count, double acceleration, double ma
     // previous high and low.
     alignas(64) double bars[2][4][kGroup];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
-    auto load_group = [&](std::size_t q) {
+    auto load_group = [&](auto d, std::size_t q) {
         double(&b)[4][kGroup] = bars[q % 2];
         const std::size_t at = q * kGroup;
         lane_groups(
-            size(q),
+            d, size(q),
             [&](std::size_t j) {
-                const V h = high.Load(at + j + 1), l = low.Load(at + j + 1);
+                const auto h = high.Load(d, at + j + 1), l = low.Load(d, at + j + 1);
                 hn::StoreU(h, d, b[0] + j);
                 hn::StoreU(l, d, b[1] + j);
                 if constexpr (kBlends) {
-                    hn::StoreU(MaxNum(high.Load(at + j), h), d, b[2] + j);
-                    hn::StoreU(MinNum(low.Load(at + j), l), d, b[3] + j);
+                    hn::StoreU(MaxNum(high.Load(d, at + j), h), d, b[2] + j);
+                    hn::StoreU(MinNum(low.Load(d, at + j), l), d, b[3] + j);
                 } else {
-                    hn::StoreU(high.Load(at + j), d, b[2] + j);
-                    hn::StoreU(low.Load(at + j), d, b[3] + j);
+                    hn::StoreU(high.Load(d, at + j), d, b[2] + j);
+                    hn::StoreU(low.Load(d, at + j), d, b[3] + j);
                 }
             },
             [&](std::size_t j) {
@@ -421,7 +420,7 @@ void SarLanes(In high, In low, std::size_t count, double acceleration, double ma
                 for (std::size_t j = 0, at = q * kGroup, m = size(q); j < m; ++j)
                     out.Set(at + j, SAR::stop(s, b[0][j], b[1][j], b[2][j], b[3][j], acceleration, maximum));
             },
-            [](std::size_t) {});
+            [](auto, std::size_t) {});
         state = s;
     } else {
         const hn::CappedTag<double, 1> d1;
@@ -463,7 +462,7 @@ void SarLanes(In high, In low, std::size_t count, double acceleration, double ma
                     sign = hn::Xor(sign, hn::IfThenElseZero(flip, neg_zero));
                 }
             },
-            [](std::size_t) {});
+            [](auto, std::size_t) {});
         state.sar = hn::GetLane(sar);
         state.ep = hn::GetLane(ep);
         state.af = hn::GetLane(af);

@@ -92,16 +92,14 @@ bool AnyNanLanes(In x, std::size_t n) {
 // divisions of each group in lanes one group behind.
 template <class In, class Out>
 double RunningMeanLanes(In x, std::size_t count, std::size_t lag, double den, double sum, Out out) {
-    const D d;
-    const V vden = hn::Set(d, den);
     constexpr std::size_t kGroup = 64;
     alignas(64) double entering[2][kGroup], leaving[2][kGroup], sums[2][kGroup];
     auto size = [&](std::size_t q) { return std::min(kGroup, count - q * kGroup); };
     pipelined_groups(
         count, kGroup,
-        [&](std::size_t q) {
-            LoadInto(x, lag + q * kGroup, size(q), entering[q % 2]);
-            LoadInto(x, q * kGroup, size(q), leaving[q % 2]);
+        [&](auto d, std::size_t q) {
+            LoadInto(d, x, lag + q * kGroup, size(q), entering[q % 2]);
+            LoadInto(d, x, q * kGroup, size(q), leaving[q % 2]);
         },
         [&](std::size_t q) {
             const double* in = entering[q % 2];
@@ -112,11 +110,12 @@ double RunningMeanLanes(In x, std::size_t count, std::size_t lag, double den, do
                 s[j] = sum;
             }
         },
-        [&](std::size_t q) {
+        [&](auto d, std::size_t q) {
             const double* s = sums[q % 2];
             const std::size_t at = q * kGroup;
+            const auto vden = hn::Set(d, den);
             lane_groups(
-                size(q), [&](std::size_t j) { out.Store(hn::Div(hn::LoadU(d, s + j), vden), at + j); },
+                d, size(q), [&](std::size_t j) { out.Store(hn::Div(hn::LoadU(d, s + j), vden), at + j); },
                 [&](std::size_t j) { out.Set(at + j, s[j] / den); });
         });
     return sum;
