@@ -684,12 +684,11 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
 
 def _vec_f64(values, where):
     """A vector of doubles, converted with no work per element in Python: a
-    buffer of native doubles (array('d'), a float64 NumPy array, a memoryview)
-    stays the caller's until it is copied into the library (so does a pandas
-    Series of float64, read as its array), and a list or
-    tuple is converted as it is copied (a list as it stands now: see
-    _Series); another buffer of doubles or any other iterable of numbers
-    becomes an array of our own now."""
+    buffer of native doubles (array('d'), a float64 NumPy array or pandas
+    Series, a memoryview) stays the caller's until it is copied into the
+    library, and a list or tuple is converted as it is copied (a list as it
+    stands now: see _Series); another buffer of doubles or any other iterable
+    of numbers becomes an array of our own now."""
     if issubclass(type(values), (list, tuple)):  # isinstance() would believe a proxy's __class__
         return _Series(values, where)
     values, layout = _check_vector(values, where, "numbers")
