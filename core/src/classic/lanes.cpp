@@ -66,7 +66,7 @@ void LagChanges(const double* x, std::size_t count, std::size_t lag, bool rate, 
 
 // Lane work beside ADX's chain (Adx::batch).
 void DirectionalIndex(const double* plus, const double* minus, const double* tr, std::size_t n, double* dx) {
-    auto lanes = [&](auto d) {
+    auto dx_lanes = [&](auto d) {
         const auto hundred = hn::Set(d, 100.0);
         lane_groups(
             d, n,
@@ -85,7 +85,7 @@ void DirectionalIndex(const double* plus, const double* minus, const double* tr,
                 dx[i] = sum > 0.0 ? (std::fabs(plus_di - minus_di) * 100.0) / sum : 0.0;
             });
     };
-    beside_chain(narrow_chain_lanes(), lanes);
+    beside_chain(narrow_chain_lanes(), dx_lanes);
 }
 
 // Window extremes by doubling: while 2 * span <= width, step(i, span) makes
