@@ -95,7 +95,7 @@ TEST(DirectMaps, AgreeWithThePlainBatchFormsOnEveryInstructionSet) {
     for (const auto& [target, narrow] : configurations) {
         hwy::SetSupportedTargetsForTest(target);
         core::lanes::set_narrow_chain_lanes(narrow);
-        const std::string on = std::string(hwy::TargetName(target)) + (narrow ? "" : " (512-bit chain lanes)");
+        const std::string on = std::string(hwy::TargetName(target)) + (narrow ? "" : " (full-width chain lanes)");
         std::mt19937_64 rng(11);
         for (const std::size_t n : lengths) {
             const auto h = column(n, rng), l = column(n, rng), c = column(n, rng);

@@ -95,7 +95,7 @@ void WillrLanes(const double* high, const double* low, const double* close, std:
 
 // Squared smoothing constants of KAMA for the bars [from, to): `moves` holds
 // the sizes of the changes, moves[j] = |x[j + 1] - x[j]|.
-template <class DD, class VV = hn::Vec<DD>>
+template <class DD, class VV>
 inline VV KamaFactor(DD d, const double* x, const double* moves, std::size_t k, std::size_t p, VV slow, VV spread) {
     VV vol = hn::Zero(d);
     for (std::size_t i = p; i > 0; --i) vol = hn::Add(vol, hn::LoadU(d, moves + k + i - 1));
