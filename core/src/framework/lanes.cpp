@@ -92,11 +92,12 @@ namespace {
 
 std::atomic<bool>& chain_lanes_narrow() {
 #if HWY_ARCH_X86
-    // AMD's family 19h: Zen 3, without AVX-512, and Zen 4. Read once the
-    // processor's description is loaded, whenever the first call comes.
+    // Narrow on Intel only; AMD and any other vendor keep the full width.
+    // Read once the processor's description is loaded, whenever the first
+    // call comes.
     static std::atomic<bool> narrow{[] {
         __builtin_cpu_init();
-        return !__builtin_cpu_is("amdfam19h");
+        return __builtin_cpu_is("intel") != 0;
     }()};
 #else
     static std::atomic<bool> narrow{true};
