@@ -399,7 +399,7 @@ class Emitter:
         if method:
             # The library refuses an object of another type by its type tag:
             # the Python side pays for that check only once a call has failed.
-            fail = f"_method_failed(st, self, {cls}, {label!r})"
+            fail = f"_method_failed(st, self, h, {cls}, {label!r})"
             call = [line.replace("_raise_status(st)", fail) for line in call]
         clone = f"h if owed else None, _free_{method.removeprefix('_clone_')}" if method else "None, None"
         unwind = f"_unwind_out(st, {', '.join([clone, 'out', 'released'] + held)})" if hidden else \

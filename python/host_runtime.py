@@ -78,9 +78,17 @@ class _Handle(ctypes.c_uint64):
 
     def __del__(self):
         free = self._free
-        if self.value:
+        handle = self.value
+        if handle:
+            freed = ctypes.c_uint64(handle)
+            # Zeroed before the free: the collector runs every finaliser of
+            # cyclic garbage before it clears any of it, so another finaliser
+            # may still call a method of the object holding this. It then
+            # passes a null handle, which the library refuses, never the
+            # address of an object freed (or of one made since in its place).
+            self.value = 0
             self.__class__ = ctypes.c_uint64
-            free(self, _UNUSED)
+            free(freed, _UNUSED)
 
 
 def _handle_type(free):
@@ -174,12 +182,19 @@ def _foreign_object(label, obj):
     return TypeError(f"{label}() called on an object of type {type(obj).__name__}")
 
 
-def _method_failed(st, obj, cls, label):
-    """Raises the failure of a method call: a TypeError when `obj` is not a
-    `cls` (the library refused it by its type), else the library's error."""
+def _method_failed(st, obj, h, cls, label):
+    """Raises the failure of a method call on `obj`, whose handle was `h`: a
+    TypeError when `obj` is not a `cls` (the library refused it by its
+    type), a LumenfoldError saying so when it was finalised (its __del__ or
+    its handle's had run: the library refused a null handle), else the
+    library's error."""
     if not isinstance(obj, cls):
         _take_message(st)
         raise _foreign_object(label, obj)
+    if h is None or (isinstance(h, _c_uint64) and not h.value):
+        _take_message(st)
+        raise LumenfoldError(f"{label}(): this {type(obj).__name__} was already finalised: its library object is "
+                             f"freed")
     _raise_status(st)
 
 

@@ -7,6 +7,7 @@ import collections.abc
 import copy
 import ctypes
 import decimal
+import gc
 import itertools
 import math
 import os
@@ -153,7 +154,7 @@ class ObjectsUnderAbuse(unittest.TestCase):
                     try:
                         self.assertEqual(obj.next(1.0), 1.0)
                     except lf.LumenfoldError as e:  # right after a __del__
-                        if str(e) != "null object handle":
+                        if str(e) != "Sma.next(): this Sma was already finalised: its library object is freed":
                             failures.append(e)
 
             def reinit(n):
@@ -198,6 +199,43 @@ class ObjectsUnderAbuse(unittest.TestCase):
         # Both still work as what they are.
         self.assertEqual([ema.next(4.0), ema.next(8.0)], [4.0, 6.0])
         self.assertEqual([sma.next(4.0), sma.next(8.0)], [4.0, 6.0])
+
+    def test_an_object_used_after_it_was_finalised_is_refused(self):
+        # The collector runs every finaliser of cyclic garbage before it clears
+        # any of it: one that then uses an indicator whose own finaliser (or
+        # its handle's) has run reaches neither the freed library object nor
+        # one made since in its memory.
+        class Own(lf.Ema):
+            def __del__(self):  # its own finaliser, not calling the base's
+                pass
+
+        class Owner:
+            def __del__(self):
+                fresh = lf.Ema(3)  # may take the freed block
+                try:
+                    outcome.append(self.e.next(100.0))
+                except lf.LumenfoldError as e:
+                    outcome.append(str(e))
+                outcome.append(fresh.next(1.0))
+        for kind in (Own, lf.Ema):
+            outcome = []
+            e = kind(3)
+            e.next(50.0)
+            o = Owner()
+            o.e, o.me = e, o
+            del e, o
+            gc.collect()
+            self.assertEqual(outcome, [f"Ema.next(): this {kind.__name__} was already finalised: its library object "
+                                       f"is freed", 1.0], kind.__name__)
+        # The same states reached directly, on both return paths; __init__
+        # run again makes the object usable.
+        for kind, args, handle_only in ((Own, (3,), True), (lf.Ema, (3,), False), (lf.Macd, (3, 5, 2), True)):
+            obj = kind(*args)
+            (obj._h if handle_only else obj).__del__()
+            with self.assertRaisesRegex(lf.LumenfoldError, rf"\.next\(\): this {kind.__name__} was already finalised"):
+                obj.next(1.0)
+            kind.__init__(obj, *args)
+            self.assertTrue(same(obj.next(4.0), kind(*args).next(4.0), nans_alike=True))
 
     def test_an_object_never_initialised_says_so(self):
         class MyEma(lf.Ema):
