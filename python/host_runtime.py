@@ -563,11 +563,21 @@ _NOT_VECTORS = (str, bytes, bytearray, Mapping, Set)
 _BYTE_FORMATS = ("B", "b", "c")
 
 
+def _numpy():
+    """NumPy if it is loaded, else None: this module never imports it (a
+    caller who passes a NumPy array has)."""
+    return sys.modules.get("numpy")
+
+
+def _is_ndarray(obj):
+    """A NumPy array (of any subclass), told without importing NumPy."""
+    return issubclass(type(obj), getattr(_numpy(), "ndarray", ()))
+
+
 def _is_number_array(obj):
     """An array.array or a NumPy array: their items are numbers whatever
     their size."""
-    kind = type(obj)
-    return isinstance(obj, array) or (kind.__name__ == "ndarray" and kind.__module__ == "numpy")
+    return isinstance(obj, array) or _is_ndarray(obj)
 
 
 def _is_masked(obj):
@@ -577,40 +587,68 @@ def _is_masked(obj):
     return ma is not None and issubclass(type(obj), ma.MaskedArray)
 
 
+def _not_a_vector(where, items, what):
+    return TypeError(f"{where} must be a sequence of {items}, not {what}")
+
+
+def _table_error(where, items, ndim, kind):
+    hint = ": pass one column, as df['close']" if kind == "DataFrame" else ""
+    return _not_a_vector(where, items, f"a {ndim}-dimensional {kind}{hint}")
+
+
 def _check_vector(values, where, items, source=None):
     """Refuses what is not a vector of `items`. Returns the vector to read and
     the format and contiguity of a one-dimensional buffer, None for anything
     else. An object that exposes no buffer but has __array__ (a pandas Series
-    or DataFrame) is read as the array that returns, `source` its type, once:
-    a table is refused by its dimensions, not read as its column labels. A
-    masked array is refused, whatever its type: its buffer holds the values
-    masked out too."""
+    or DataFrame, a proxy of one) is read as the array that returns, once,
+    `source` its type: that must expose a buffer, as NumPy requires. A table
+    is refused by its dimensions, read before its buffer whatever its
+    columns hold, never read as its column labels. Refused by what they
+    hold: a masked array, whatever its type (its buffer holds the values
+    masked out too), a buffer of raw bytes or complex numbers, and a NumPy
+    array of a dtype that exports no buffer (datetimes, timedeltas)."""
     if isinstance(values, _NOT_VECTORS):
         raise _type_error(where, f"a sequence of {items}", values)
     if _is_masked(values):
-        raise TypeError(f"{where} must be a sequence of {items}, not a masked array: fill its masked entries "
-                        f"first (numpy.ma.filled)")
-    view = _view(values, where)
-    if view is None and source is None and hasattr(type(values), "__array__"):
-        try:
-            array_ = values.__array__()
-        except _CONVERSION_ERRORS as e:
-            raise _number_error(where, values, e, f"a sequence of {items}")
-        return _check_vector(array_, where, items, type(values))
+        raise _not_a_vector(where, items, "a masked array: fill its masked entries first (numpy.ma.filled)")
+    kind = (source or type(values)).__name__
+    ndarray = _is_ndarray(values)
+    if ndarray and values.ndim > 1:
+        raise _table_error(where, items, values.ndim, kind)
+    try:
+        view = _view(values, where)
+    except ValueError:
+        if not ndarray:
+            raise
+        raise _not_a_vector(where, items, f"a {kind} of dtype {values.dtype}") from None
+    if view is None and source is not None:
+        raise TypeError(f"{where} must be a sequence of {items}, but {kind}.__array__() returned "
+                        f"{type(values).__name__}, which exposes no buffer")
     if view is None:
+        # Looked up on the object, as NumPy does, so that a proxy's forward counts.
+        try:
+            to_array = values.__array__
+        except AttributeError:
+            to_array = None
+        if to_array is not None:
+            try:
+                array_ = to_array()
+            except _CONVERSION_ERRORS as e:
+                raise _number_error(where, values, e, f"a sequence of {items}")
+            return _check_vector(array_, where, items, type(values))
         layout = None
     else:
         with view:
+            if view.ndim > 1:
+                raise _table_error(where, items, view.ndim, kind)
             # Raw bytes stay refused however they are wrapped (a memoryview,
             # a cast, a ctypes array): a buffer of single bytes is a vector
             # only when it is an array of numbers.
-            if view.format.lstrip("@=<>!") in _BYTE_FORMATS and not _is_number_array(view.obj):
-                raise TypeError(f"{where} must be a sequence of {items}, not a buffer of bytes "
-                                f"({type(values).__name__})")
-            if view.ndim > 1:
-                kind = (source or type(values)).__name__
-                hint = ": pass one column, as df['close']" if kind == "DataFrame" else ""
-                raise TypeError(f"{where} must be a sequence of {items}, not a {view.ndim}-dimensional {kind}{hint}")
+            fmt = view.format.lstrip("@=<>!")
+            if fmt in _BYTE_FORMATS and not _is_number_array(view.obj):
+                raise _not_a_vector(where, items, f"a buffer of bytes ({kind})")
+            if fmt.startswith("Z"):
+                raise _not_a_vector(where, items, f"a buffer of complex numbers ({kind})")
             if len(view) > _MAX_COUNT:
                 raise _count_error(where, len(view))
             layout = (view.format, view.c_contiguous) if view.ndim == 1 else None

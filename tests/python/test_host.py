@@ -22,6 +22,7 @@ import tempfile
 import threading
 import typing
 import unittest
+import weakref
 
 import lumenfold_python as lf
 from support import BUILD, LIBRARY, SANITIZER_ENV, lend, ohlcv, same
@@ -571,13 +572,18 @@ class Arguments(unittest.TestCase):
         class DataFrame(Arrayish):
             pass
 
+        class Hiding(Arrayish):  # an __array__ whose lookup fails counts as none
+            __array__ = property(lambda self: self.missing)
+
         xs = [1.5, 2.0, -3.0, 4.25, math.nan]
-        self.assertTrue(same(lf.sma(2, Arrayish(array.array("d", xs))), lf.sma(2, xs)))
+        wrapped = Arrayish(array.array("d", xs))
+        self.assertTrue(same(lf.sma(2, wrapped), lf.sma(2, xs)))
+        self.assertTrue(same(lf.sma(2, weakref.proxy(wrapped)), lf.sma(2, xs)), "a proxy's __array__ counts")
         self.assertTrue(same(lf.sma(2, Arrayish(array.array("i", [1, 7, 3]))), lf.sma(2, [1, 7, 3])))
-        self.assertTrue(same(lf.sma(2, Arrayish(xs)), lf.sma(2, xs)), "whatever __array__ returns is read as a vector")
         self.assertEqual(lf.chain_pcr(Arrayish(array.array("q", [4, 6])), [1, 3]), lf.chain_pcr([4, 6], [1, 3]))
-        self.assertEqual(lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], Arrayish([True, False])),
+        self.assertEqual(lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], Arrayish(memoryview(b"\1\0").cast("?"))),
                          lf.anchored_vwap([1.0, 2.0], [1.0, 1.0], [True, False]))
+        self.assertEqual(lf.sma(2, Hiding(None, labels=(1.0, 3.0))), [1.0, 2.0])
         table = memoryview(array.array("d", [1.0] * 6)).cast("B").cast("d", (3, 2))
         for call, where, items in ((lambda t: lf.sma(3, t), "sma(): argument 'series'", "numbers"),
                                    (lambda t: lf.atr(3, [1.0], [1.0], t), "atr(): argument 'close'", "numbers"),
@@ -589,6 +595,13 @@ class Arguments(unittest.TestCase):
                     call(kind(table))
                 self.assertEqual(str(ctx.exception),
                                  f"{where} must be a sequence of {items}, not a 2-dimensional {kind.__name__}{hint}")
+            # What __array__ returns must expose a buffer, as NumPy requires
+            # an array: neither a list nor a table stand-in is read.
+            for returned in ([1.0, 2.0, 3.0], DataFrame(table)):
+                with self.assertRaises(TypeError) as ctx:
+                    call(Arrayish(returned))
+                self.assertEqual(str(ctx.exception), f"{where} must be a sequence of {items}, but Arrayish.__array__() "
+                                                     f"returned {type(returned).__name__}, which exposes no buffer")
 
         class Broken(Arrayish):
             def __array__(self):

@@ -39,6 +39,18 @@ class NumpyArguments(unittest.TestCase):
         self.assertEqual(str(ctx.exception),
                          "sma(): argument 'series' must be a sequence of numbers, not a 2-dimensional ndarray")
 
+    def test_complex_and_datetime_arrays_are_refused_by_their_dtype(self):
+        series = "sma(): argument 'series' must be a sequence of numbers, not "
+        cases = [(numpy.array([1 + 2j, 3 + 0j]), "a buffer of complex numbers (ndarray)"),
+                 (numpy.array([1j, 2j, 3j], dtype=">c8")[::2], "a buffer of complex numbers (ndarray)"),
+                 (numpy.array(["2024-01-01", "2024-01-02"], dtype="M8[D]"), "a ndarray of dtype datetime64[D]"),
+                 (numpy.array([1, 2], dtype="m8[s]"), "a ndarray of dtype timedelta64[s]"),
+                 (numpy.zeros((2, 2), dtype="M8[s]"), "a 2-dimensional ndarray")]
+        for values, what in cases:
+            with self.assertRaises(TypeError) as ctx:
+                lf.sma(2, values)
+            self.assertEqual(str(ctx.exception), series + what)
+
     def test_a_masked_array_is_refused_whatever_its_dtype(self):
         # Its buffer holds the values masked out, which would be read as data.
         for values, call in (([1.0, 99.0, 3.0], lambda a: lf.sma(1, a)), ([1, 99, 3], lambda a: lf.sma(1, a)),
