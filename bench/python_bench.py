@@ -15,6 +15,7 @@ import ctypes
 import ctypes.util
 import os
 import pathlib
+import platform
 import random
 import resource
 import statistics
@@ -70,7 +71,20 @@ def faults(fn):
     return resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before
 
 
+def processor():
+    """The processor's name, family and model as the kernel reports them."""
+    try:
+        fields = dict(line.split(":", 1) for line in open("/proc/cpuinfo").read().split("\n\n")[0].splitlines()
+                      if ":" in line)
+    except OSError:
+        return platform.machine()
+    fields = {k.strip(): v.strip() for k, v in fields.items()}
+    name = fields.get("model name", platform.machine())
+    return f"{name} (family {fields['cpu family']}, model {fields['model']})" if "cpu family" in fields else name
+
+
 def main() -> None:
+    print(f"processor: {processor()}, one thread")
     rng = random.Random(1)
     xs = [100.0 + rng.gauss(0, 1) for _ in range(N)]
     a = array("d", xs)
@@ -82,11 +96,23 @@ def main() -> None:
     if numpy is not None:
         na = numpy.array(xs)
         report("sma, NumPy float64 in", lambda: lf.sma(20, na), a.tolist, "a.tolist()", 1.3)
+        # Other real numbers are cast by NumPy as they are copied in: they
+        # cost about what the same values as float64 do.
+        volume = numpy.array([rng.randint(1000, 5000) for _ in range(N)])
+        volume_f64, singles = volume.astype(float), na.astype(numpy.float32)
+        singles_f64 = singles.astype(float)
+        report("obv, int64 volume in", lambda: lf.obv(na, volume), lambda: lf.obv(na, volume_f64),
+               "the same as float64", 1.35)
+        report("sma, NumPy float32 in", lambda: lf.sma(20, singles), lambda: lf.sma(20, singles_f64),
+               "the same as float64", 1.35)
     if pandas is not None:
         # A Series is read as the array it holds: it costs what that array does.
         s = pandas.Series(na)
         high, low = s + 1.0, s - 1.0
         report("sma, pandas Series in", lambda: lf.sma(20, s), lambda: lf.sma(20, na), "the same ndarray", 1.15)
+        volume_s, volume_f64_s = pandas.Series(volume), pandas.Series(volume_f64)
+        report("obv, int64 volume Series", lambda: lf.obv(s, volume_s), lambda: lf.obv(s, volume_f64_s),
+               "the same as float64", 1.35)
         report("atr, three Series in", lambda: lf.atr(14, high, low, s),
                lambda: lf.atr(14, high.to_numpy(), low.to_numpy(), na), "the same ndarrays", 1.15)
     atr = lambda: lf.atr(14, xs, xs, xs)  # noqa: E731

@@ -384,6 +384,14 @@ class _Doubles:
         self.where = where
 
 
+class _Cast(_Doubles):
+    """A caller's one-dimensional buffer of other real numbers (integers,
+    bools, float32, float16), of any layout, while NumPy is loaded: NumPy
+    casts it piece by piece straight into the library's buffer, each value
+    to the double float() makes of it, at C speed."""
+    __slots__ = ()
+
+
 def _changed(where):
     return ValueError(f"{where} changed while it was being converted")
 
@@ -446,10 +454,29 @@ def _doubles_buffer(payload):
             return _vector_buffer(len(view), _swapping(piece), payload.where)
 
 
+def _cast_buffer(payload):
+    numpy = _numpy()
+    with _view(payload.values, payload.where, True) as view:
+        # Checked again: another thread may have changed the object since.
+        if numpy is None or view.ndim != 1 or view.format.lstrip("@=<>!") not in _CAST_FORMATS:
+            raise _changed(payload.where)
+        source = numpy.asarray(view)
+        try:
+            def write(start, stop, at):
+                target = numpy.frombuffer((ctypes.c_char * (8 * (stop - start))).from_address(at), ">f8")
+                target[:] = source[start:stop]
+            # A float32 signalling NaN is made quiet, as float() makes it,
+            # without NumPy's warning for it.
+            with numpy.errstate(invalid="ignore"):
+                return _vector_buffer(len(view), write, payload.where)
+        finally:
+            del source  # its export of the view, before the view is released
+
+
 def _buffer_of(payload):
     """A library buffer (a _Returned) holding a serialized argument: a
-    bytearray of its bytes, or a vector (a _Series, a _Doubles, or an array of
-    8-byte elements in native order of our own)."""
+    bytearray of its bytes, or a vector (a _Series, a _Doubles, a _Cast, or an
+    array of 8-byte elements in native order of our own)."""
     if isinstance(payload, bytearray):
         n = len(payload)
         if n == 0:
@@ -462,6 +489,8 @@ def _buffer_of(payload):
         return buf
     if isinstance(payload, _Series):
         return _vector_buffer(len(payload), payload.write, payload.where)
+    if isinstance(payload, _Cast):
+        return _cast_buffer(payload)
     if isinstance(payload, _Doubles):
         return _doubles_buffer(payload)
     return _vector_buffer(len(payload), _swapping(lambda start, stop: payload[start:stop]), "a vector")
@@ -735,13 +764,19 @@ _DOUBLE_FORMATS = {"d": sys.byteorder, "@d": sys.byteorder, "=d": sys.byteorder,
                    "!d": "big"}
 
 
+# Buffer formats of other real numbers (integers, bools, float32, float16):
+# NumPy, once loaded, casts them to doubles as float() converts each value.
+_CAST_FORMATS = frozenset("bBhHiIlLqQ?fe")
+
+
 def _vec_f64(values, where):
     """A vector of doubles, converted with no work per element in Python: a
     buffer of native doubles (array('d'), a float64 NumPy array or pandas
     Series, a memoryview) stays the caller's until it is copied into the
     library, and a list or tuple is converted as it is copied (a list as it
-    stands now: see _Series); another buffer of doubles or any other iterable
-    of numbers becomes an array of our own now."""
+    stands now: see _Series); so is a buffer of other real numbers while
+    NumPy is loaded (see _Cast). Another buffer of doubles or any other
+    iterable of numbers becomes an array of our own now."""
     if issubclass(type(values), (list, tuple)):  # isinstance() would believe a proxy's __class__
         return _Series(values, where)
     values, layout = _check_vector(values, where, "numbers")
@@ -757,6 +792,8 @@ def _vec_f64(values, where):
             if order != sys.byteorder:
                 a.byteswap()
             return a
+        if fmt.lstrip("@=<>!") in _CAST_FORMATS and _numpy() is not None:
+            return _Cast(values, where)
     return _iterated(values, where)
 
 

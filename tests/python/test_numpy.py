@@ -1,9 +1,13 @@
 """NumPy arrays and scalars as arguments: run under an interpreter that has
 NumPy (CMake's LUMENFOLD_NUMPY_PYTHON), so that without it this fails."""
 
+import array
 import math
 import struct
+import subprocess
+import sys
 import unittest
+import warnings
 
 import numpy
 
@@ -38,6 +42,39 @@ class NumpyArguments(unittest.TestCase):
             lf.sma(2, numpy.zeros((2, 2)))
         self.assertEqual(str(ctx.exception),
                          "sma(): argument 'series' must be a sequence of numbers, not a 2-dimensional ndarray")
+
+    def test_other_real_arrays_are_cast_whole_value_for_value(self):
+        # Cast by NumPy, never read item by item: a subclass that refuses to
+        # be iterated is read all the same. Every value comes out as float()
+        # makes it from the same value in a list, NaN payloads included.
+        class Uniterable(numpy.ndarray):
+            def __iter__(self):
+                raise AssertionError("read item by item")
+        rng = numpy.random.default_rng(5)
+        halves = numpy.arange(2**16, dtype="u2").view("f2")
+        singles = rng.integers(0, 2**32, 20000, dtype="u4")
+        singles[:4] = [0x7F800001, 0xFFC00001, 0x7FBFFFFF, 0x80000001]  # signalling and quiet NaNs, a subnormal
+        cases = [halves, singles.view("f4"), singles.view(">f4"),
+                 numpy.array([2**63 - 1, -2**63, 2**53 + 1, -(2**53 + 3), 2**62 + 2**9 + 1, 0]),
+                 numpy.array([2**64 - 1, 2**63 + 1025, 2**63 + 1024, 2**53 + 1], dtype="u8"),
+                 rng.integers(-2**31, 2**31, 9000, dtype="i4")[::-3], numpy.array([True, False, True]),
+                 rng.integers(0, 256, 20000, dtype="u1"), numpy.array([-7, 3, 120], dtype=">i2")]
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")  # nor is a signalling NaN warned of
+            for values in cases:
+                expected = [lf.wma(1, values.tolist()), lf.sma(20, values.tolist())]
+                for given in (values, values.view(Uniterable)):
+                    self.assertTrue(same([lf.wma(1, given), lf.sma(20, given)], expected), (values.dtype, type(given)))
+            for i in range(4):  # a value passed through keeps the bits float() gives it
+                self.assertTrue(same(lf.ema(3, singles.view("f4")[i:i + 1]), [float(singles.view("f4")[i])]))
+        self.assertTrue(same(lf.obv(numpy.arange(5.0), memoryview(array.array("q", [9, 2**60 + 1, 3, 4, 5]))[::2]),
+                             lf.obv([0.0, 1.0, 2.0], [9, 3, 5])))
+
+    def test_the_module_never_imports_numpy(self):
+        code = ("import array, sys, lumenfold_python as lf\n"
+                "assert lf.sma(2, array.array('i', [1, 3])) == [1.0, 2.0]\n"
+                "assert 'numpy' not in sys.modules, 'NumPy was imported'")
+        subprocess.run([sys.executable, "-c", code], check=True)
 
     def test_complex_and_datetime_arrays_are_refused_by_their_dtype(self):
         series = "sma(): argument 'series' must be a sequence of numbers, not "

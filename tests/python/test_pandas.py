@@ -45,6 +45,11 @@ class PandasArguments(unittest.TestCase):
         vwap = ([1.0 + i for i in range(8)], [2.0] * 8)
         self.assertEqual(lf.anchored_vwap(*vwap, pandas.Series(flags, index=index[:8])), lf.anchored_vwap(*vwap, flags))
         self.assertEqual(lf.sma(3, pandas.Series([], dtype="float64")), [])
+        # An int64 volume column, with values a double cannot hold exactly: rounded as float() rounds them.
+        volume = [int(v) for v in bars["volume"]]
+        volume[5:9] = [2**53 + 1, 2**63 - 1, -2**63, 2**62 + 2**9 + 1]
+        self.assertTrue(same(lf.obv(pandas.Series(close, index=index), pandas.Series(volume, index=index)),
+                             lf.obv(close, volume)))
 
     def test_a_dataframe_is_refused_naming_the_argument(self):
         bars = self.bars
