@@ -5,9 +5,12 @@ record, or ≈ and a number), after the statement that gives it or on the
 line below; an expression statement gives its value, an assignment to one
 name that name's. A stated value must start the comment as Python prints
 the result (`repr`) and be followed by prose or nothing; ≈ x means equal to
-x within one part in a million."""
+x within one part in a million. A comment that starts with an exception's
+name and a colon (`# TypeError: not a DatetimeIndex`) states that the
+statement raises it, with the text after the colon in its message."""
 
 import ast
+import builtins
 import io
 import math
 import pathlib
@@ -17,6 +20,7 @@ import unittest
 
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 VALUE = re.compile(r"(≈\s*)?(?:[-\d\[({]|[A-Z]\w*\()")
+RAISES = re.compile(r"([A-Z]\w*(?:Error|Exception)): (.+)")
 # What may follow a stated value: prose after a separator, or nothing.
 AFTER = re.compile(r"(?:[:,;]?\s|$)")
 
@@ -34,7 +38,7 @@ def value_comments(source):
     for tok in tokenize.generate_tokens(io.StringIO(source).readline):
         if tok.type == tokenize.COMMENT:
             text = tok.string[1:].strip()
-            if VALUE.match(text):
+            if VALUE.match(text) or RAISES.match(text):
                 stated[tok.start[0]] = text
             if not tok.line[:tok.start[1]].strip():
                 alone.add(tok.start[0])
@@ -61,6 +65,17 @@ class ReadmeExamples(unittest.TestCase):
                 line = stmt.end_lineno
                 if line + 1 in stated and line + 1 in alone and line not in stated:
                     line += 1
+                raises = RAISES.match(stated.get(line, ""))
+                if raises:
+                    where = f"README.md:{first + line - 1}"
+                    name, text = raises.groups()
+                    error = getattr(builtins, name, None) or getattr(scope["lf"], name)
+                    with self.assertRaises(error, msg=where) as ctx:
+                        exec(compile(ast.Module([stmt], []), str(README), "exec"), scope)
+                    self.assertIn(text, str(ctx.exception), where)
+                    del stated[line]
+                    checked += 1
+                    continue
                 if isinstance(stmt, ast.Expr):
                     value = eval(compile(ast.Expression(stmt.value), str(README), "eval"), scope)
                 else:
